@@ -1,0 +1,9 @@
+# Sourced by the scripts: the quiet, headless Wine environment of this project.
+# The prefix belongs to the build tree, never to the user's ~/.wine.
+STUB_ROOT="${STUB_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
+export WINEPREFIX="${STUB_WINEPREFIX:-$STUB_ROOT/build/wineprefix}"
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Gecko or Mono install prompts: MSHTML and .NET are not used under Wine.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+unset DISPLAY WAYLAND_DISPLAY

@@ -1,0 +1,89 @@
+#include "app/app_log.h"
+
+#include <windows.h>
+
+#include "app/temp_folder.h"
+#include "app/wide_format.h"
+
+namespace stubframework::debug {
+
+namespace {
+
+constexpr const char* kLevelWords[] = {"", "TRACE", "ERROR", "WARNING", "DEBUG"};
+
+std::wstring TimestampForFileName(const SYSTEMTIME& t) {
+  return utils::Format(L"%4d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+}  // namespace
+
+const char* LogLevelWord(int level) {
+  return level >= 0 && level <= kLogDebug ? kLevelWords[level] : "";
+}
+
+std::string LogLinePrefix(const SYSTEMTIME& t, int level) {
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), "%4d%02d%02d %02d:%02d:%02d %3d", t.wYear, t.wMonth, t.wDay, t.wHour,
+           t.wMinute, t.wSecond, t.wMilliseconds);
+  return std::string("[") + stamp + " " + LogLevelWord(level) + "] ";
+}
+
+AppLog::AppLog() {
+  std::wstring temp = utils::TemporaryPath();
+  if (temp.empty()) return;
+  folder_ = utils::MakeUniqueFolder(temp);
+  if (folder_.empty()) return;
+  SYSTEMTIME now;
+  ::GetSystemTime(&now);
+  path_ = folder_ + L"installer_log_" + TimestampForFileName(now) + L".txt";
+  // Text mode, not inherited by the programs the stub starts.
+  file_ = _wfopen(path_.c_str(), L"a+N");
+}
+
+AppLog::~AppLog() {
+  Close();
+  if (!folder_.empty()) utils::DeleteFolderRecursive(folder_);
+}
+
+void AppLog::Write(int level, const wchar_t* format, va_list args) {
+  if (file_ == nullptr || level > max_level_) return;
+  SYSTEMTIME now;
+  ::GetSystemTime(&now);
+  std::string line = LogLinePrefix(now, level) + utils::ToAnsi(utils::FormatV(format, args)) + "\n";
+  // Whole lines under the lock: concurrent writers never interleave.
+  utils::ScopedLock hold(lock_);
+  if (file_ == nullptr) return;
+  fwrite(line.data(), 1, line.size(), file_);
+  fflush(file_);
+}
+
+void AppLog::Debug(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Write(kLogDebug, format, args);
+  va_end(args);
+}
+
+void AppLog::Error(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Write(kLogError, format, args);
+  va_end(args);
+}
+
+void AppLog::Trace(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Write(kLogTrace, format, args);
+  va_end(args);
+}
+
+void AppLog::Close() {
+  utils::ScopedLock hold(lock_);
+  if (file_ != nullptr) {
+    fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+}  // namespace stubframework::debug

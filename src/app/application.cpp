@@ -1,0 +1,149 @@
+#include "app/application.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/launch.h"
+#include "app/product.h"
+#include "app/temp_folder.h"
+#include "externalmethods/system_info.h"
+
+namespace stubframework::core {
+
+namespace {
+
+const wchar_t kUnzipFolderMarker[] = L"__ZIP_Unzip_Folder__";
+
+std::wstring MajorVersion(const std::wstring& version) { return version.substr(0, version.find(L'.')); }
+
+std::wstring FileNameOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+SystemFacts GatherSystemFacts() {
+  SystemFacts facts;
+  facts.architecture = sysinfo::ArchitectureText();
+  facts.default_browser = sysinfo::DefaultBrowser();
+  facts.os_name = sysinfo::SystemName();
+  facts.country = sysinfo::CountryIdText();
+  facts.ui_language = ::GetUserDefaultUILanguage();
+  return facts;
+}
+
+bool ActivateRunningInstance() {
+  HWND window = ::FindWindowW(kWindowClassName, nullptr);
+  if (window == nullptr) return false;
+  ::SetForegroundWindow(window);
+  if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+  return true;
+}
+
+std::unique_ptr<Application> Application::Create() {
+  utils::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+  if (!mutex) return nullptr;
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ActivateRunningInstance();
+    return nullptr;
+  }
+  return std::unique_ptr<Application>(new Application(std::move(mutex)));
+}
+
+Application::Application(utils::UniqueHandle mutex) : instance_mutex_(std::move(mutex)) {
+  log_ = std::make_unique<debug::AppLog>();
+  context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
+  resources_ = std::make_unique<ResourceFolder>(log_.get());
+  analytics_ = std::make_unique<Analytics>(context_.get());
+}
+
+Application::~Application() {
+  // A fixed order: the log goes last but one so that every member can still write.
+  analytics_.reset();
+  resources_.reset();
+  context_.reset();
+  log_.reset();
+  instance_mutex_.Reset();
+}
+
+void Application::Run() {
+  analytics_->SendStartReport();
+  if (resources_->extracted()) {
+    ::CoInitialize(nullptr);
+    ShowUi(resources_->folder() + kStartPage);
+    ::CoUninitialize();
+  } else {
+    context_->SetStatus(kStatusError);
+  }
+  StoreFinalStatus();
+  analytics_->SendClosingReport();
+  if (context_->Status() == kStatusError) UploadFailedRunLog();
+  KeepLogCopy();
+  DeletePackageFolders();
+}
+
+void Application::ShowUi(const std::wstring&) {
+  // The host window is not part of this build yet.
+}
+
+void Application::StoreFinalStatus() {
+  int status = context_->Status();
+  if (status >= kStatusEnvironmentNotMet) return;
+  context_->SetStatus(FinalStatus(status, context_->properties().Get(L"uninstallOption")));
+}
+
+void Application::UploadFailedRunLog() {
+  for (const auto& [name, value] : context_->properties().entries()) {
+    log_->Debug(L"Property %s: %s\n", name.c_str(), value.c_str());
+  }
+  log_->Close();
+  analytics_->AddUploadFile(log_->path());
+  analytics_->UploadLogs();
+}
+
+void Application::KeepLogCopy() {
+  if (log_->path().empty()) return;
+  std::wstring folder = utils::TemporaryPath() + context_->ProductId() + L"_log";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring target = folder + L"\\" + FileNameOf(log_->path());
+  ::CopyFileW(log_->path().c_str(), target.c_str(), FALSE);
+}
+
+void Application::DeletePackageFolders() {
+  // A copy: deleting must not walk the live store.
+  PropertyBag::Map properties = context_->properties().entries();
+  for (const auto& [name, value] : properties) {
+    if (name.find(kUnzipFolderMarker) != std::wstring::npos) utils::DeleteFolderRecursive(value);
+  }
+}
+
+int RunStub() {
+  if (RunLaunchCheck(kProductName, MajorVersion(kProductVersion)) == LaunchOutcome::kFirstProcessDone) return 0;
+  std::unique_ptr<Application> app = Application::Create();
+  if (!app) return 0;
+  app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
+  app->Run();
+  int exit_code = app->context().SelfUpdateCode();
+  app.reset();
+  if (exit_code == kSelfUpdateExitCode) ::ExitProcess(kSelfUpdateExitCode);
+  return exit_code;
+}
+
+void AppDebug(Application* app, const wchar_t* format, ...) {
+  if (app == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  app->log()->Write(debug::kLogDebug, format, args);
+  va_end(args);
+}
+
+void AppError(Application* app, const wchar_t* format, ...) {
+  if (app == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  app->log()->Write(debug::kLogError, format, args);
+  va_end(args);
+}
+
+}  // namespace stubframework::core

@@ -1,0 +1,61 @@
+// The one long-lived object of a run and the entry sequence that builds it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/app_log.h"
+#include "app/install_context.h"
+#include "app/resource_folder.h"
+#include "app/unique_handle.h"
+#include "telemetry/analytics.h"
+
+namespace stubframework::core {
+
+class Application {
+ public:
+  // Takes the single-instance mutex; null when another instance runs (its
+  // window is brought to the front) or a member cannot be built.
+  static std::unique_ptr<Application> Create();
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Shows the UI until the window closes, then runs the closing steps.
+  void Run();
+
+  debug::AppLog* log() { return log_.get(); }
+  InstallContext& context() { return *context_; }
+  ResourceFolder& resources() { return *resources_; }
+  Analytics& analytics() { return *analytics_; }
+
+ private:
+  explicit Application(utils::UniqueHandle mutex);
+  void ShowUi(const std::wstring& start_page);
+  void StoreFinalStatus();
+  void UploadFailedRunLog();
+  void KeepLogCopy();
+  void DeletePackageFolders();
+
+  std::unique_ptr<debug::AppLog> log_;
+  std::unique_ptr<InstallContext> context_;
+  std::unique_ptr<ResourceFolder> resources_;
+  std::unique_ptr<Analytics> analytics_;
+  utils::UniqueHandle instance_mutex_;
+};
+
+SystemFacts GatherSystemFacts();
+
+// Brings the window of the running instance to the front, restoring it when
+// minimised. False when there is no such window.
+bool ActivateRunningInstance();
+
+// The entry sequence; returns the process exit code.
+int RunStub();
+
+// Application log entry points for script methods and workers; they do
+// nothing without an application.
+void AppDebug(Application* app, const wchar_t* format, ...);
+void AppError(Application* app, const wchar_t* format, ...);
+
+}  // namespace stubframework::core

@@ -1,0 +1,68 @@
+#include "app/temp_folder.h"
+
+#include <windows.h>
+
+#include "app/unique_handle.h"
+#include "app/wide_format.h"
+
+namespace stubframework::utils {
+
+std::wstring WithTrailingBackslash(std::wstring path) {
+  if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
+  return path;
+}
+
+std::wstring TemporaryPath() {
+  wchar_t buffer[MAX_PATH] = {};
+  DWORD length = ::GetTempPathW(MAX_PATH, buffer);
+  if (length == 0 || length > MAX_PATH - 2) return std::wstring();
+  std::wstring path = WithTrailingBackslash(std::wstring(buffer, length));
+  wchar_t long_path[MAX_PATH] = {};
+  DWORD long_length = ::GetLongPathNameW(path.c_str(), long_path, MAX_PATH);
+  if (long_length > 0 && long_length < MAX_PATH) path.assign(long_path, long_length);
+  return path;
+}
+
+std::wstring MakeUniqueFolder(const std::wstring& base) {
+  if (base.empty() || ::GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES) return std::wstring();
+  DWORD n = ::GetTickCount();
+  for (;; ++n) {
+    std::wstring candidate = WithTrailingBackslash(base) + Format(L"%x", n) + L"\\";
+    if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (::CreateDirectoryW(candidate.c_str(), nullptr)) return candidate;
+    // Created by someone else between the check and the call: try the next name.
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
+  }
+}
+
+bool DeleteFolderRecursive(const std::wstring& folder) {
+  if (folder.empty()) return false;
+  std::wstring root = WithTrailingBackslash(folder);
+  WIN32_FIND_DATAW data;
+  UniqueFindHandle find(::FindFirstFileW((root + L"*").c_str(), &data));
+  if (find) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = root + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A junction or link is removed itself, never followed: what it points
+        // at does not belong to this folder.
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+          ::RemoveDirectoryW(path.c_str());
+        } else {
+          DeleteFolderRecursive(path);
+        }
+      } else {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+          ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        ::DeleteFileW(path.c_str());
+      }
+    } while (::FindNextFileW(find.Get(), &data));
+  }
+  find.Reset();
+  return ::RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+}  // namespace stubframework::utils

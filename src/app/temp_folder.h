@@ -1,0 +1,24 @@
+// Temporary folders: the user's temporary path, unique folders named by the
+// tick count, and recursive delete.
+#pragma once
+
+#include <string>
+
+namespace stubframework::utils {
+
+// The user's temporary folder with a trailing backslash, in its long form;
+// empty on failure.
+std::wstring TemporaryPath();
+
+// Creates base + "<tick count in hex>\" (counting up while the name is taken);
+// base must exist and end with a backslash. Empty on failure.
+std::wstring MakeUniqueFolder(const std::wstring& base);
+
+// Deletes everything in folder and the folder itself. File deletion failures are
+// ignored; the result is whether the folder itself was removed.
+bool DeleteFolderRecursive(const std::wstring& folder);
+
+// Adds a trailing backslash when the path lacks one.
+std::wstring WithTrailingBackslash(std::wstring path);
+
+}  // namespace stubframework::utils

@@ -1,0 +1,19 @@
+// printf-style formatting of wide text with the Windows meaning of the
+// conversions: in a wide format "%s" takes a wide string.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace stubframework::utils {
+
+std::wstring FormatV(const wchar_t* format, va_list args);
+std::wstring Format(const wchar_t* format, ...);
+
+// Wide text to narrow text in the ANSI code page (log files, ANSI APIs).
+std::string ToAnsi(const std::wstring& text);
+// UTF-8 for bodies and headers sent over the network.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+}  // namespace stubframework::utils

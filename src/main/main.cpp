@@ -1,0 +1,5 @@
+#include <windows.h>
+
+#include "app/application.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return stubframework::core::RunStub(); }

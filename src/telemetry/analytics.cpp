@@ -1,0 +1,10 @@
+#include "telemetry/analytics.h"
+
+namespace stubframework {
+
+// The telemetry service client is not part of this build yet: reports are not sent.
+void Analytics::SendStartReport() {}
+void Analytics::SendClosingReport() {}
+void Analytics::UploadLogs() {}
+
+}  // namespace stubframework
