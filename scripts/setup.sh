@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build python3 curl openssl ca-certificates
   g++-mingw-w64-i686 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
   wine wine32:i386 wine64
-  nginx msitools wixl osslsigncode
+  nginx msitools wixl osslsigncode unzip
 )
 
 missing=()

@@ -1,13 +1,42 @@
 #include "app/resource_folder.h"
 
+#include <windows.h>
+
 #include "app/app_log.h"
+#include "app/archive_extract.h"
 #include "app/temp_folder.h"
+#include "app/unique_handle.h"
 
 namespace stubframework::core {
 
 ResourceFolder::ResourceFolder(debug::AppLog* log) : log_(log) {
-  // The executable carries no bundle reader yet: nothing is extracted, and
-  // start-up treats the run as one without a UI.
+  std::wstring temporary = utils::TemporaryPath();
+  folder_ = temporary.empty() ? std::wstring() : utils::MakeUniqueFolder(temporary);
+  if (folder_.empty()) {
+    if (log_ != nullptr) log_->Error(L"create temporary folder failed!");
+    return;
+  }
+
+  if (log_ != nullptr) log_->Debug(L"Load Resource from pe.");
+  wchar_t module_path[MAX_PATH] = {};
+  DWORD length = ::GetModuleFileNameW(nullptr, module_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    if (log_ != nullptr) log_->Error(L"get current app full path failed!");
+    return;
+  }
+
+  // The bundle is read in place from the running executable.
+  utils::UniqueHandle executable(::CreateFileW(module_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool ok = executable && zip::ExtractArchive(executable.Get(), folder_, nullptr);
+  executable.Reset();
+  if (!ok) {
+    if (log_ != nullptr) log_->Error(L"Load Resource from pe failed.");
+    return;
+  }
+  if (log_ != nullptr) log_->Debug(L"Load Resource from pe finished.");
+  extracted_ = true;
+  if (log_ != nullptr) log_->Debug(L"load resource success, temporary folder path : %s", folder_.c_str());
 }
 
 ResourceFolder::~ResourceFolder() {

@@ -1,0 +1,68 @@
+#include "app/archive_extract.h"
+
+#include <shlobj.h>
+
+#include "app/entry_path.h"
+#include "app/file_source.h"
+#include "app/file_target.h"
+#include "app/unique_handle.h"
+#include "app/zip_reader.h"
+#include "app/zip_reporter.h"
+
+namespace stubframework::zip {
+
+namespace {
+
+bool CreateFolderWithParents(std::wstring folder) {
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  int result = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
+}
+
+std::wstring ParentOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool ExtractOneEntry(const ZipReader& reader, size_t index, const std::wstring& destination,
+                     ZipReporter* reporter) {
+  const ZipEntry& entry = reader.entries()[index];
+  std::wstring target;
+  if (!EntryTargetPath(destination, entry.name, &target)) return false;
+  if (entry.IsDirectory()) return CreateFolderWithParents(target);
+
+  CreateFolderWithParents(ParentOf(target));
+  utils::UniqueHandle file(
+      ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  FileTarget sink(file.Get(), reporter);
+  bool ok = reader.ExtractEntry(index, [&sink](const void* data, size_t size) { return sink.Write(data, size); });
+  file.Reset();
+  if (!ok) ::DeleteFileW(target.c_str());
+  return ok;
+}
+
+}  // namespace
+
+bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+  FileSource source(file, reporter);
+  uint64_t file_size = 0;
+  if (!source.Size(&file_size)) return false;
+  ZipReader reader;
+  bool opened = reader.Open(file_size, [&source](uint64_t offset, void* buffer, size_t size) {
+    return source.ReadAt(offset, buffer, size);
+  });
+  if (!opened) return false;
+
+  CreateFolderWithParents(destination);
+  const unsigned count = static_cast<unsigned>(reader.entries().size());
+  bool ok = true;
+  for (unsigned i = 0; i < count && ok; ++i) {
+    if (reporter != nullptr) reporter->Progress(i, count);
+    ok = ExtractOneEntry(reader, i, destination, reporter);
+  }
+  if (reporter != nullptr) reporter->Progress(count, count);
+  return ok;
+}
+
+}  // namespace stubframework::zip
