@@ -5,6 +5,8 @@
 
 #include <utility>
 
+extern "C" __declspec(dllimport) BOOL WINAPI InternetCloseHandle(void* handle);
+
 namespace stubframework::utils {
 
 template <typename Traits>
@@ -67,8 +69,19 @@ struct FindHandleTraits {
   static void Close(Type h) { ::FindClose(h); }
 };
 
+// WinINet handles. HINTERNET is a plain pointer; the close function is
+// declared here as wininet.h does, because wininet.h cannot share a unit with
+// winhttp.h. Only units that use UniqueHInternet need to link wininet.
+struct InternetHandleTraits {
+  using Type = void*;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::InternetCloseHandle(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueHKey = UniqueResource<RegistryKeyTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
+using UniqueHInternet = UniqueResource<InternetHandleTraits>;
 
 }  // namespace stubframework::utils

@@ -1,0 +1,20 @@
+#include "downloader/buffer.h"
+
+#include <cstdlib>
+
+namespace downloader {
+
+Buffer::~Buffer() { free(data_); }
+
+bool Buffer::SetSize(size_t n) {
+  free(data_);
+  data_ = nullptr;
+  size_ = 0;
+  if (n == 0) return true;
+  data_ = static_cast<uint8*>(malloc(n));
+  if (data_ == nullptr) return false;
+  size_ = n;
+  return true;
+}
+
+}  // namespace downloader

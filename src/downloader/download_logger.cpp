@@ -1,0 +1,45 @@
+#include "downloader/download_logger.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/app_log.h"
+#include "downloader/object.h"
+
+namespace stubframework::debug {
+
+std::wstring FormatDownloadLogMessage(const wchar_t* format, va_list args) {
+  wchar_t message[kDownloadLogMessageSize];
+  // _vsnwprintf (the runtime's, with the Windows conversions) returns -1 when
+  // the text does not fit and then leaves the buffer unterminated.
+  int written = _vsnwprintf(message, kDownloadLogMessageSize - 1, format, args);
+  if (written < 0) written = static_cast<int>(kDownloadLogMessageSize - 1);
+  message[written] = L'\0';
+  return message;
+}
+
+namespace {
+
+void WriteLine(AppLog* log, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  log->Write(kLogTrace, format, args);
+  va_end(args);
+}
+
+}  // namespace
+
+void DownloadLogger::Log(const wchar_t* context, const wchar_t* format, ...) {
+  if (log_ == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::wstring message = FormatDownloadLogMessage(format, args);
+  va_end(args);
+  WriteLine(log_, L"%s> %s", context, message.c_str());
+}
+
+downloader::ILogger* CreateDownloadLogger(AppLog* log) {
+  return downloader::details::Object<DownloadLogger>::Create(log);
+}
+
+}  // namespace stubframework::debug

@@ -1,0 +1,470 @@
+#include "downloader/http_task.h"
+
+#include <windows.h>
+#include <wininet.h>
+#include <urlmon.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/unique_handle.h"
+#include "downloader/buffer.h"
+#include "downloader/object.h"
+#include "downloader/result_codes.h"
+#include "downloader/task_lock.h"
+
+namespace downloader {
+namespace details {
+
+bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total) {
+  long long first = 0;
+  long long last = 0;
+  long long whole = 0;
+  // %n proves the whole text was consumed, so "bytes 1-2/3x" is refused too.
+  int consumed = 0;
+  if (sscanf(text.c_str(), "bytes %lld-%lld/%lld%n", &first, &last, &whole, &consumed) != 3) {
+    return false;
+  }
+  if (static_cast<size_t>(consumed) != text.size()) return false;
+  *offset = first;
+  *length = last - first + 1;
+  *total = whole;
+  return true;
+}
+
+std::string RangeHeader(int64 offset, int64 size) {
+  char header[64];
+  snprintf(header, sizeof(header), "Range: bytes=%lld-%lld", offset, offset + size - 1);
+  return header;
+}
+
+}  // namespace details
+
+namespace {
+
+using stubframework::utils::UniqueHInternet;
+
+constexpr DWORD kConnectTimeoutMs = 60000;
+constexpr DWORD kSendTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutMs = 30000;
+constexpr DWORD kInitialAgentSize = 256;
+constexpr DWORD kHttpFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
+
+class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
+ public:
+  HttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger)
+      : url_(url), range_(range), callback_(callback), logger_(logger) {
+    callback_->AddRef();
+    logger_->AddRef();
+  }
+
+  ~HttpTask() {
+    // Only a task that never delivered its end still holds the callback.
+    if (callback_ != nullptr) callback_->Release();
+    logger_->Release();
+  }
+
+  void Start() override;
+  void Cancel() override;
+
+  // TaskLock's abort: closing the request ends whatever WinINet is doing and
+  // leads to INTERNET_STATUS_HANDLE_CLOSING.
+  void Abort() {
+    HINTERNET request = request_.Release();
+    if (request != nullptr) ::InternetCloseHandle(request);
+  }
+
+  long result = 0;
+
+ private:
+  using Continuation = void (HttpTask::*)();
+
+  static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
+                                      DWORD info_length);
+  void OnStatus(DWORD status, void* info);
+  void OnRequestComplete(const INTERNET_ASYNC_RESULT* async);
+  void OnHandleClosing();
+  void DeliverEnd(long code);
+
+  long CreateSession();
+  long Connect();
+  void SendRequest();
+  void SetRange();
+  void SetIfRange();
+  void AfterSend();
+  void ProcessHeader();
+  int GetStatusCode();
+  std::string GetHeader(DWORD level);
+  void GetContentRange(HttpHeader* header);
+  int64 GetContentLength();
+  void QueryAvailable();
+  void AfterAvailable();
+  bool ProcessData();
+
+  std::wstring url_;
+  HttpRange range_;
+  IHttpCallback* callback_;
+  UniqueHInternet session_;
+  UniqueHInternet connection_;
+  UniqueHInternet request_;
+  DWORD available_ = 0;
+  Continuation next_ = nullptr;
+  ILogger* logger_;
+};
+
+void HttpTask::Start() {
+  Begin();
+  logger_->Log(L"HttpTask::Start", L"Start %s (OFFSET:%lld,SIZE:%lld,ETAG:%S).", url_.c_str(), range_.offset,
+               range_.size, range_.etag.c_str());
+  long code = CreateSession();
+  if (code < 0) {
+    DeliverEnd(code);
+    return;
+  }
+  code = Connect();
+  if (code < 0) {
+    session_.Reset();
+    DeliverEnd(code);
+    return;
+  }
+  AddRef();  // the running request; released after HANDLE_CLOSING
+  SendRequest();
+  Leave();
+}
+
+void HttpTask::Cancel() {
+  details::ScopedReference hold(this);
+  logger_->Log(L"HttpTask::Cancel", L"Cancel");
+  Finish(kResultHttpCancelled);
+}
+
+void HttpTask::DeliverEnd(long code) {
+  IHttpCallback* callback = callback_;
+  callback_ = nullptr;
+  callback->OnComplete(code);
+  callback->Release();
+}
+
+long HttpTask::CreateSession() {
+  DWORD size = kInitialAgentSize;
+  char* agent = static_cast<char*>(malloc(size));
+  HRESULT hr = E_OUTOFMEMORY;
+  while (agent != nullptr) {
+    DWORD wanted = size;
+    hr = ::ObtainUserAgentString(0, agent, &wanted);
+    if (hr != E_OUTOFMEMORY) break;
+    free(agent);
+    size = wanted;
+    agent = static_cast<char*>(malloc(size));
+  }
+  if (agent == nullptr) {
+    logger_->Log(L"HttpTask::CreateSession", L"malloc(%u) failed.", size);
+    return kResultOutOfMemory;
+  }
+  if (FAILED(hr)) {
+    logger_->Log(L"HttpTask::CreateSession", L"ObtailUserAgentString failed: 0x%08X.", hr);
+    free(agent);
+    return hr;
+  }
+  session_.Reset(::InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+  free(agent);
+  if (!session_) {
+    DWORD error = ::GetLastError();
+    logger_->Log(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.", error);
+    return ResultFromWin32(error);
+  }
+  DWORD timeout = kConnectTimeoutMs;
+  ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+  timeout = kSendTimeoutMs;
+  ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+  timeout = kReceiveTimeoutMs;
+  ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+  return kResultOk;
+}
+
+long HttpTask::Connect() {
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUserNameLength = static_cast<DWORD>(-1);
+  parts.dwPasswordLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  if (!::InternetCrackUrlW(url_.c_str(), 0, 0, &parts)) {
+    DWORD error = ::GetLastError();
+    logger_->Log(L"HttpTask::Connect", L"InternetCrackUrlW failed: %u.", error);
+    return ResultFromWin32(error);
+  }
+  DWORD flags = 0;
+  if (parts.nScheme == INTERNET_SCHEME_HTTP) {
+    flags = kHttpFlags;
+  } else if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
+    flags = kHttpFlags | INTERNET_FLAG_SECURE;
+  } else {
+    return kResultInvalidUrl;
+  }
+  std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.lpszUserName ? parts.dwUserNameLength : 0);
+  std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"",
+                        parts.lpszPassword ? parts.dwPasswordLength : 0);
+  connection_.Reset(::InternetConnectW(session_.Get(), host.c_str(), parts.nPort,
+                                       user.empty() ? nullptr : user.c_str(),
+                                       password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection_) {
+    DWORD error = ::GetLastError();
+    logger_->Log(L"HttpTask::Connect", L"InternetConnectW failed: %u.", error);
+    return ResultFromWin32(error);
+  }
+  // The path runs to the end of the URL, so a query string is part of it.
+  const wchar_t* path = parts.dwUrlPathLength > 0 ? parts.lpszUrlPath : L"/";
+  request_.Reset(::HttpOpenRequestW(connection_.Get(), nullptr, path, nullptr, nullptr, nullptr, flags,
+                                    reinterpret_cast<DWORD_PTR>(this)));
+  if (!request_) {
+    DWORD error = ::GetLastError();
+    logger_->Log(L"HttpTask::Connect", L"HttpOpenRequestW failed: %u.", error);
+    connection_.Reset();
+    return ResultFromWin32(error);
+  }
+  ::InternetSetStatusCallbackA(request_.Get(), &HttpTask::StatusCallback);
+  return kResultOk;
+}
+
+void HttpTask::SendRequest() {
+  if (range_.size != 0) {
+    SetRange();
+    if (!range_.etag.empty()) SetIfRange();
+  }
+  next_ = &HttpTask::AfterSend;
+  if (::HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0)) {
+    AfterSend();
+    return;
+  }
+  DWORD error = ::GetLastError();
+  if (error == ERROR_IO_PENDING) return;
+  logger_->Log(L"HttpTask::SendRequest", L"HttpSendRequestA failed: %u.", error);
+  Finish(ResultFromWin32(error));
+}
+
+void HttpTask::SetRange() {
+  std::string header = details::RangeHeader(range_.offset, range_.size);
+  ::HttpAddRequestHeadersA(request_.Get(), header.c_str(), static_cast<DWORD>(header.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  logger_->Log(L"HttpTask::SetRange", L"%S", header.c_str());
+}
+
+void HttpTask::SetIfRange() {
+  std::string header = "If-Range: " + range_.etag;
+  ::HttpAddRequestHeadersA(request_.Get(), header.c_str(), static_cast<DWORD>(header.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  logger_->Log(L"HttpTask::SetIfRange", L"%S", header.c_str());
+}
+
+void HttpTask::AfterSend() {
+  ProcessHeader();
+  next_ = &HttpTask::AfterAvailable;
+  QueryAvailable();
+}
+
+int HttpTask::GetStatusCode() {
+  DWORD status = static_cast<DWORD>(-1);
+  DWORD size = sizeof(status);
+  if (!::HttpQueryInfoA(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr)) {
+    logger_->Log(L"HttpTask::GetStatusCode", L"HttpQueryInfoA failed %u.", ::GetLastError());
+    return -1;
+  }
+  return static_cast<int>(status);
+}
+
+std::string HttpTask::GetHeader(DWORD level) {
+  DWORD size = 0;
+  char* text = nullptr;
+  std::string value;
+  for (;;) {
+    if (::HttpQueryInfoA(request_.Get(), level, text, &size, nullptr)) {
+      value.assign(text != nullptr ? text : "", text != nullptr ? size : 0);
+      break;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_INSUFFICIENT_BUFFER) {
+      free(text);
+      text = static_cast<char*>(malloc(size));
+      if (text == nullptr) {
+        logger_->Log(L"HttpTask::GetHeader", L"malloc(%u) failed.", size);
+        break;
+      }
+      continue;
+    }
+    if (error != ERROR_HTTP_HEADER_NOT_FOUND) {
+      logger_->Log(L"HttpTask::GetHeader", L"HttpQueryInfoA failed: %u", error);
+    }
+    break;
+  }
+  free(text);
+  return value;
+}
+
+void HttpTask::GetContentRange(HttpHeader* header) {
+  std::string text = GetHeader(HTTP_QUERY_CONTENT_RANGE);
+  header->offset = 0;
+  header->length = 0;
+  header->total = -1;
+  if (text.empty()) return;
+  if (!details::ParseContentRange(text, &header->offset, &header->length, &header->total)) {
+    logger_->Log(L"HttpTask::GetContentRange", L"Unknown content range %S.", text.c_str());
+    header->offset = 0;
+    header->length = 0;
+    header->total = -1;
+  }
+}
+
+int64 HttpTask::GetContentLength() {
+  int64 length = -1;
+  DWORD size = sizeof(length);
+  if (::HttpQueryInfoA(request_.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64, &length, &size,
+                       nullptr)) {
+    return length;
+  }
+  // Wine answers the 64-bit query with ERROR_HTTP_HEADER_NOT_FOUND even when
+  // the header is there; its text form works, so read that instead.
+  std::string text = GetHeader(HTTP_QUERY_CONTENT_LENGTH);
+  if (text.empty()) return -1;
+  char* end = nullptr;
+  long long value = strtoll(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '\0' || value < 0) return -1;
+  return value;
+}
+
+void HttpTask::ProcessHeader() {
+  HttpHeader header;
+  header.statusCode = GetStatusCode();
+  header.etag = GetHeader(HTTP_QUERY_ETAG);
+  GetContentRange(&header);
+  if (header.total < 0) {
+    header.total = GetContentLength();
+    if (header.total > 0) header.length = header.total;
+  }
+  logger_->Log(L"HttpTask::ProcessHeader", L"%d (OFFSET:%lld SIZE:%lld TOTAL:%lld ETAG:%S).", header.statusCode,
+               header.offset, header.length, header.total, header.etag.c_str());
+  callback_->OnHttpHeader(header);
+}
+
+void HttpTask::QueryAvailable() {
+  for (;;) {
+    // A layer above may have cancelled from inside OnHttpHeader or OnData: no
+    // chunk is read or delivered after that.
+    if (IsFinishing()) return;
+    if (!::InternetQueryDataAvailable(request_.Get(), &available_, 0, 0)) {
+      DWORD error = ::GetLastError();
+      if (error == ERROR_IO_PENDING) return;
+      logger_->Log(L"HttpTask::QueryAvailable", L"InternetQueryDataAvailable failed: %u.", error);
+      Finish(ResultFromWin32(error));
+      return;
+    }
+    if (!ProcessData()) return;
+  }
+}
+
+void HttpTask::AfterAvailable() {
+  if (ProcessData()) QueryAvailable();
+}
+
+bool HttpTask::ProcessData() {
+  if (available_ == 0) {
+    logger_->Log(L"HttpTask::ProcessData", L"Complete.");
+    Finish(kResultOk);
+    return false;
+  }
+  Buffer buffer;
+  if (!buffer.SetSize(available_)) {
+    logger_->Log(L"HttpTask::ProcessData", L"Buffer::SetSize(%u) failed.", available_);
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  DWORD read = 0;
+  if (!::InternetReadFile(request_.Get(), buffer.data(), available_, &read)) {
+    DWORD error = ::GetLastError();
+    logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile failed: %u.", error);
+    Finish(ResultFromWin32(error));
+    return false;
+  }
+  if (read != available_) {
+    logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile doesn't read all data.");
+    Finish(kResultShortRead);
+    return false;
+  }
+  callback_->OnData(buffer);
+  return true;
+}
+
+void CALLBACK HttpTask::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
+  reinterpret_cast<HttpTask*>(context)->OnStatus(status, info);
+}
+
+void HttpTask::OnStatus(DWORD status, void* info) {
+  const wchar_t* kContext = L"HttpTask::InternetStatusCallback";
+  switch (status) {
+    case INTERNET_STATUS_RESOLVING_NAME:
+      logger_->Log(kContext, L"INTERNET_STATUS_RESOLVING_NAME %S", static_cast<const char*>(info));
+      break;
+    case INTERNET_STATUS_NAME_RESOLVED:
+      logger_->Log(kContext, L"INTERNET_STATUS_NAME_RESOLVED %S", static_cast<const char*>(info));
+      break;
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      logger_->Log(kContext, L"INTERNET_STATUS_CONNECTING_TO_SERVER %S", static_cast<const char*>(info));
+      break;
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      logger_->Log(kContext, L"INTERNET_STATUS_CONNECTED_TO_SERVER %S", static_cast<const char*>(info));
+      break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      OnHandleClosing();
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      OnRequestComplete(static_cast<const INTERNET_ASYNC_RESULT*>(info));
+      break;
+    case INTERNET_STATUS_REDIRECT:
+      logger_->Log(kContext, L"INTERNET_STATUS_REDIRECT %S", static_cast<const char*>(info));
+      break;
+    case INTERNET_STATUS_INTERMEDIATE_RESPONSE:
+      logger_->Log(kContext, L"INTERNET_STATUS_INTERMEDIATE_RESPONSE");
+      break;
+    default:
+      break;
+  }
+}
+
+void HttpTask::OnRequestComplete(const INTERNET_ASYNC_RESULT* async) {
+  // A continuation may close the request (an abort on Leave) and so drop the
+  // last reference from inside; keep the task alive until this returns.
+  details::ScopedReference hold(this);
+  if (async->dwResult != 0) {
+    if (Enter()) {
+      (this->*next_)();
+      Leave();
+    }
+    return;
+  }
+  // Closing the request is how a cancel ends a pending call: not a failure.
+  if (async->dwError == ERROR_INTERNET_OPERATION_CANCELLED) return;
+  logger_->Log(L"HttpTask::InternetStatusCallback", L"INTERNET_STATUS_REQUEST_COMPLETE failed: %u.",
+               async->dwError);
+  Finish(ResultFromWin32(static_cast<long>(async->dwError)));
+}
+
+void HttpTask::OnHandleClosing() {
+  connection_.Reset();
+  session_.Reset();
+  DeliverEnd(result);
+  Release();
+}
+
+}  // namespace
+
+ITask* CreateHttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback,
+                      ILogger* logger) {
+  if (callback == nullptr || logger == nullptr) return nullptr;
+  return details::Object<HttpTask>::Create(url, range, callback, logger);
+}
+
+}  // namespace downloader

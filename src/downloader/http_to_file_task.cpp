@@ -1,0 +1,203 @@
+#include "downloader/http_to_file_task.h"
+
+#include "downloader/buffer.h"
+#include "downloader/http_task.h"
+#include "downloader/object.h"
+#include "downloader/result_codes.h"
+#include "downloader/task_lock.h"
+
+namespace downloader {
+namespace {
+
+class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, long> {
+ public:
+  // One per HttpTask; forwards to the owner, which outlives every HttpTask it
+  // starts (it holds a reference on the current one).
+  class HttpCallback : public IHttpCallback {
+   public:
+    explicit HttpCallback(HttpToFileTask* owner) : owner_(owner) {}
+    void OnComplete(long hr) override { owner_->OnComplete(hr); }
+    void OnHttpHeader(const HttpHeader& header) override { owner_->OnHttpHeader(header); }
+    void OnData(const Buffer& buffer) override { owner_->OnData(buffer); }
+
+   private:
+    HttpToFileTask* owner_;
+  };
+
+  HttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size, IHttpToFileCallback* callback,
+                 ILogger* logger)
+      : url_(url), file_(file), offset_(offset), size_(size), callback_(callback), logger_(logger) {
+    callback_->AddRef();
+    logger_->AddRef();
+  }
+
+  ~HttpToFileTask() {
+    if (transfer_ != nullptr) transfer_->Release();
+    if (callback_ != nullptr) callback_->Release();
+    logger_->Release();
+  }
+
+  void Start() override;
+  void Cancel() override;
+  void Abort() {
+    if (transfer_ != nullptr) transfer_->Cancel();
+  }
+
+  long result = 0;
+
+ private:
+  bool StartHttp();
+  void OnHttpHeader(const HttpHeader& header);
+  void OnHttpStatusOK(int64 length, const std::string& etag);
+  void OnHttpStatusPartialContent(int64 offset, int64 length, int64 total);
+  void OnData(const Buffer& chunk);
+  void OnComplete(long hr);
+  void DeliverEnd();
+  void ReleaseTransfer() {
+    if (transfer_ != nullptr) transfer_->Release();
+    transfer_ = nullptr;
+  }
+
+  std::wstring url_;
+  HANDLE file_;
+  int64 offset_;
+  int64 size_;
+  IHttpToFileCallback* callback_;
+  ITask* transfer_ = nullptr;
+  std::string etag_;
+  bool accepted_ = false;  // the current response's header passed the checks
+  ILogger* logger_;
+};
+
+void HttpToFileTask::Start() {
+  Begin();
+  logger_->Log(L"HttpToFileTask::Start", L"Start download %s (OFFSET:%lld SIZE:%lld) to file.", url_.c_str(),
+               offset_, size_);
+  AddRef();
+  if (StartHttp()) {
+    Leave();
+    return;
+  }
+  Finish(kResultOutOfMemory);
+  DeliverEnd();
+}
+
+void HttpToFileTask::Cancel() {
+  details::ScopedReference hold(this);
+  logger_->Log(L"HttpToFileTask::Cancel", L"Cancel.");
+  Finish(kResultHttpCancelled);
+}
+
+bool HttpToFileTask::StartHttp() {
+  HttpCallback* callback = details::Object<HttpCallback>::Create(this);
+  if (callback == nullptr) {
+    logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpCallback failed.");
+    return false;
+  }
+  HttpRange range;
+  range.offset = offset_;
+  range.size = size_;
+  range.etag = etag_;
+  accepted_ = false;
+  transfer_ = CreateHttpTask(url_, range, callback, logger_);
+  callback->Release();
+  if (transfer_ == nullptr) {
+    logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
+    return false;
+  }
+  transfer_->Start();
+  return true;
+}
+
+void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
+  if (header.statusCode == 200) {
+    OnHttpStatusOK(header.total, header.etag);
+  } else if (header.statusCode == 206) {
+    OnHttpStatusPartialContent(header.offset, header.length, header.total);
+  } else {
+    logger_->Log(L"HttpToFileTask::OnHttpHeader", L"Unexpected HTTP status code %d.", header.statusCode);
+    Finish(kResultBadFormat);
+  }
+}
+
+void HttpToFileTask::OnHttpStatusOK(int64 length, const std::string& etag) {
+  if (offset_ == 0 && length == size_) {
+    etag_ = etag;
+    accepted_ = true;
+    return;
+  }
+  logger_->Log(L"HttpToFileTask::OnHttpStatusOK", L"Unexpected content length %lld/(OFFSET:%lld SIZE:%lld).", length,
+               offset_, size_);
+  Finish(kResultBadFormat);
+}
+
+void HttpToFileTask::OnHttpStatusPartialContent(int64 offset, int64 length, int64 total) {
+  if (offset == offset_ && length == size_) {
+    accepted_ = true;
+    return;
+  }
+  logger_->Log(L"HttpToFileTask::OnHttpStatusPartialContent",
+               L"Unexpected content range (OFFSET:%lld SIZE:%lld TOTAL:%lld)/(OFFSET:%lld SIZE:%lld).", offset, length,
+               total, offset_, size_);
+  Finish(kResultBadFormat);
+}
+
+void HttpToFileTask::OnData(const Buffer& chunk) {
+  // Bytes of a refused response, or after a failure or cancel, never reach
+  // the file.
+  if (!accepted_ || IsFinishing()) return;
+  int64 chunk_size = static_cast<int64>(chunk.size());
+  if (chunk_size > size_) {
+    logger_->Log(L"HttpToFileTask::OnData", L"Data large than expected %lld", chunk_size - size_);
+    Finish(kResultBadFormat);
+    return;
+  }
+  DWORD written = 0;
+  if (!::WriteFile(file_, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) ||
+      written != chunk.size()) {
+    DWORD error = ::GetLastError();
+    logger_->Log(L"HttpToFileTask::OnData", L"WriteFile failed %u.", error);
+    // A short write that reports no error is still a failure: the disk is full.
+    Finish(ResultFromWin32(error != ERROR_SUCCESS ? static_cast<long>(error) : ERROR_DISK_FULL));
+  }
+  callback_->OnData(offset_, written);
+  offset_ += written;
+  size_ -= written;
+}
+
+void HttpToFileTask::OnComplete(long hr) {
+  details::ScopedReference hold(this);
+  if (Enter()) {
+    if (hr >= 0 && size_ != 0) {
+      logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", size_);
+      ReleaseTransfer();
+      if (StartHttp()) {
+        Leave();
+        return;
+      }
+      hr = kResultOutOfMemory;
+    }
+    Finish(hr);
+  }
+  DeliverEnd();
+}
+
+void HttpToFileTask::DeliverEnd() {
+  logger_->Log(L"HttpToFileTask::OnComplete", L"Complete.");
+  ReleaseTransfer();
+  IHttpToFileCallback* callback = callback_;
+  callback_ = nullptr;
+  callback->OnComplete(result);
+  callback->Release();
+  Release();
+}
+
+}  // namespace
+
+ITask* CreateHttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size,
+                            IHttpToFileCallback* callback, ILogger* logger) {
+  if (callback == nullptr || logger == nullptr || file == nullptr || file == INVALID_HANDLE_VALUE) return nullptr;
+  return details::Object<HttpToFileTask>::Create(url, file, offset, size, callback, logger);
+}
+
+}  // namespace downloader

@@ -1,0 +1,27 @@
+// The engine's HRESULT-style results: negative on failure.
+#pragma once
+
+#include <windows.h>
+
+namespace downloader {
+
+inline constexpr long kResultOk = 0;
+inline constexpr long kResultAbort = static_cast<long>(0x80004004);        // E_ABORT
+inline constexpr long kResultFail = static_cast<long>(0x80004005);         // E_FAIL
+inline constexpr long kResultOutOfMemory = static_cast<long>(0x8007000E);  // E_OUTOFMEMORY
+// From WinINet errors 12017 (operation cancelled), 12027 (incorrect format),
+// 12004 (internal error) and 12005 (invalid URL).
+inline constexpr long kResultHttpCancelled = static_cast<long>(0x80072EF1);
+inline constexpr long kResultBadFormat = static_cast<long>(0x80072EFB);
+inline constexpr long kResultShortRead = static_cast<long>(0x80072EE4);
+inline constexpr long kResultInvalidUrl = static_cast<long>(0x80072EE5);
+inline constexpr long kResultDiskFull = static_cast<long>(0x80070070);
+
+// A Win32 error e > 0 becomes 0x80070000 | (e & 0xFFFF); 0 and negative
+// values pass unchanged.
+inline long ResultFromWin32(long error) {
+  if (error <= 0) return error;
+  return static_cast<long>(0x80070000UL | (static_cast<unsigned long>(error) & 0xFFFFUL));
+}
+
+}  // namespace downloader

@@ -1,0 +1,225 @@
+// HttpTask against the fault server and nginx: what it asks for, and how it
+// reads the response header and body.
+#include "downloader/http_task.h"
+
+#include <gtest/gtest.h>
+
+#include "downloader/result_codes.h"
+#include "engine_test_util.h"
+#include "support/test_servers.h"
+
+namespace {
+
+using downloader::HttpHeader;
+using downloader::HttpRange;
+using enginetest::HttpRecorder;
+using enginetest::Make;
+using enginetest::RecordingLogger;
+using enginetest::Ref;
+using testsupport::PatternBytes;
+using testsupport::UniqueKey;
+
+class HttpTaskTest : public testsupport::ServerTest {
+ protected:
+  // Runs one task to its end; returns its recorder.
+  Ref<enginetest::Object<HttpRecorder>>& Run(const std::wstring& url, const HttpRange& range = HttpRange()) {
+    downloader::ITask* task = downloader::CreateHttpTask(url, range, recorder_.get(), logger_.get());
+    EXPECT_NE(task, nullptr);
+    if (task != nullptr) {
+      task->Start();
+      EXPECT_TRUE(recorder_->Wait()) << "no OnComplete";
+      task->Release();
+    }
+    return recorder_;
+  }
+
+  Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  Ref<enginetest::Object<HttpRecorder>> recorder_ = Make<HttpRecorder>();
+};
+
+TEST(HttpTaskHelpers, ContentRangeParsesThreeNumbers) {
+  downloader::int64 offset = -5, length = -5, total = -5;
+  ASSERT_TRUE(downloader::details::ParseContentRange("bytes 100-199/1000", &offset, &length, &total));
+  EXPECT_EQ(offset, 100);
+  EXPECT_EQ(length, 100);
+  EXPECT_EQ(total, 1000);
+  EXPECT_FALSE(downloader::details::ParseContentRange("bytes 100-199/*", &offset, &length, &total));
+  EXPECT_FALSE(downloader::details::ParseContentRange("bytes */1000", &offset, &length, &total));
+  EXPECT_FALSE(downloader::details::ParseContentRange("", &offset, &length, &total));
+}
+
+TEST(HttpTaskHelpers, RangeHeaderNamesFirstAndLastByte) {
+  EXPECT_EQ(downloader::details::RangeHeader(600, 400), "Range: bytes=600-999");
+  EXPECT_EQ(downloader::details::RangeHeader(3145728, 7340032), "Range: bytes=3145728-10485759");
+}
+
+TEST_F(HttpTaskTest, PartialContentRangeGivesOffsetLengthAndTotal) {
+  std::string key = UniqueKey();
+  HttpRange range;
+  range.offset = 100;
+  range.size = 100;
+  Run(servers().FaultUrl("/ok/" + key + "?size=1000"), range);
+
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_EQ(recorder_->completions(), 1);
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 206);
+  EXPECT_EQ(headers[0].offset, 100);
+  EXPECT_EQ(headers[0].length, 100);
+  EXPECT_EQ(headers[0].total, 1000);
+  EXPECT_EQ(headers[0].etag, "\"fixed-1000\"");
+  EXPECT_EQ(recorder_->body(), PatternBytes(100, 100));
+
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].method, "GET");
+  EXPECT_EQ(asked[0].range, "bytes=100-199");
+  EXPECT_EQ(asked[0].if_range, "");
+  EXPECT_TRUE(logger_->Has(L"HttpTask::SetRange> Range: bytes=100-199")) << logger_->Dump();
+}
+
+TEST_F(HttpTaskTest, UnparsableContentRangeIsLoggedAndContentLengthFillsIn) {
+  std::string key = UniqueKey();
+  HttpRange range;
+  range.offset = 100;
+  range.size = 100;
+  Run(servers().FaultUrl("/badrange/" + key + "?size=1000&cr=bytes%20100-199/*"), range);
+
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 206);
+  EXPECT_EQ(headers[0].offset, 0);
+  EXPECT_EQ(headers[0].length, 100);  // from Content-Length
+  EXPECT_EQ(headers[0].total, 100);
+  EXPECT_TRUE(logger_->Has(L"HttpTask::GetContentRange> Unknown content range bytes 100-199/*."))
+      << logger_->Dump();
+  EXPECT_EQ(recorder_->result(), 0);
+}
+
+TEST_F(HttpTaskTest, MissingEtagIsEmptyAndNotLogged) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/ok/" + key + "?size=10&noetag=1"));
+
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 200);
+  EXPECT_EQ(headers[0].etag, "");
+  EXPECT_EQ(headers[0].total, 10);
+  EXPECT_EQ(headers[0].length, 10);
+  EXPECT_EQ(logger_->CountContaining(L"HttpTask::GetHeader"), 0u) << logger_->Dump();
+  EXPECT_EQ(recorder_->body(), PatternBytes(10));
+}
+
+TEST_F(HttpTaskTest, ZeroByteBodyGivesHeaderNoDataAndSuccess) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/ok/" + key + "?size=0"));
+
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 200);
+  EXPECT_EQ(headers[0].total, 0);
+  EXPECT_EQ(headers[0].length, 0);
+  EXPECT_EQ(recorder_->chunks(), 0);
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_EQ(recorder_->completions(), 1);
+}
+
+TEST_F(HttpTaskTest, OtherSchemeFailsBeforeAnyConnection) {
+  std::string key = UniqueKey();
+  std::wstring url = L"ftp://127.0.0.1:" + std::to_wstring(servers().fault_port()) + L"/ok/" + enginetest::Widen(key);
+  Run(url);
+
+  EXPECT_EQ(recorder_->result(), downloader::kResultInvalidUrl);
+  EXPECT_EQ(recorder_->completions(), 1);
+  EXPECT_TRUE(recorder_->headers().empty());
+  EXPECT_TRUE(servers().FaultRequests(key).empty());
+}
+
+TEST_F(HttpTaskTest, RangeOfSizeZeroSendsNeitherRangeNorIfRange) {
+  std::string key = UniqueKey();
+  HttpRange range;
+  range.offset = 100;
+  range.size = 0;
+  range.etag = "\"fixed-1000\"";
+  Run(servers().FaultUrl("/ok/" + key + "?size=1000"), range);
+
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].range, "");
+  EXPECT_EQ(asked[0].if_range, "");
+  EXPECT_EQ(recorder_->body(), PatternBytes(1000));
+}
+
+TEST_F(HttpTaskTest, RangeWithEtagSendsRangeAndIfRange) {
+  std::string key = UniqueKey();
+  HttpRange range;
+  range.offset = 600;
+  range.size = 400;
+  range.etag = "\"fixed-1000\"";
+  Run(servers().FaultUrl("/ok/" + key + "?size=1000"), range);
+
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].range, "bytes=600-999");
+  EXPECT_EQ(asked[0].if_range, "\"fixed-1000\"");
+  EXPECT_TRUE(logger_->Has(L"HttpTask::SetIfRange> If-Range: \"fixed-1000\"")) << logger_->Dump();
+  EXPECT_EQ(recorder_->headers().at(0).statusCode, 206);
+  EXPECT_EQ(recorder_->body(), PatternBytes(400, 600));
+}
+
+TEST_F(HttpTaskTest, ErrorStatusStillDeliversHeaderAndBody) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/status/" + key + "?code=404"));
+
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 404);
+  EXPECT_EQ(recorder_->body(), "status 404");
+  EXPECT_EQ(recorder_->result(), 0);
+}
+
+TEST_F(HttpTaskTest, NginxHonoursRangeAndRefusesStaleIfRange) {
+  std::string name = UniqueKey() + ".bin";
+  ASSERT_TRUE(servers().PutPatternFile(name, 5000));
+  HttpRange range;
+  range.offset = 1000;
+  range.size = 2000;
+  Run(servers().NginxUrl("/" + name), range);
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 206);
+  EXPECT_EQ(headers[0].offset, 1000);
+  EXPECT_EQ(headers[0].length, 2000);
+  EXPECT_EQ(headers[0].total, 5000);
+  EXPECT_FALSE(headers[0].etag.empty());
+  EXPECT_EQ(recorder_->body(), PatternBytes(2000, 1000));
+
+  // The same range guarded by a tag the file no longer has: the whole file.
+  recorder_ = Make<HttpRecorder>();
+  range.etag = "\"stale\"";
+  Run(servers().NginxUrl("/" + name), range);
+  headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 200);
+  EXPECT_EQ(headers[0].total, 5000);
+  EXPECT_EQ(recorder_->body(), PatternBytes(5000));
+
+  auto asked = servers().NginxRequests(name, 2);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1].range, "bytes=1000-2999");
+  EXPECT_EQ(asked[1].if_range, "\"stale\"");
+}
+
+TEST_F(HttpTaskTest, RefusedConnectionEndsOnceWithWin32Code) {
+  // Port 1: nothing listens there on the test machine.
+  std::string key = UniqueKey();
+  Run(L"http://127.0.0.1:1/" + enginetest::Widen(key));
+  EXPECT_LT(recorder_->result(), 0);
+  EXPECT_EQ(static_cast<unsigned long>(recorder_->result()) & 0xFFFF0000UL, 0x80070000UL);
+  EXPECT_TRUE(recorder_->headers().empty());
+  ::Sleep(50);
+  EXPECT_EQ(recorder_->completions(), 1);
+}
+
+}  // namespace

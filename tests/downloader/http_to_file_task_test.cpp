@@ -1,0 +1,164 @@
+// HttpToFileTask: the response checks, writing at the file's position, the
+// self-resume for exactly the missing bytes, and a full disk.
+#include "downloader/http_to_file_task.h"
+
+#include <gtest/gtest.h>
+
+#include "app/unique_handle.h"
+#include "downloader/result_codes.h"
+#include "engine_test_util.h"
+#include "support/test_servers.h"
+
+namespace {
+
+using downloader::int64;
+using enginetest::FileRecorder;
+using enginetest::Make;
+using enginetest::RecordingLogger;
+using enginetest::Ref;
+using stubframework::utils::UniqueHandle;
+using testsupport::PatternBytes;
+using testsupport::UniqueKey;
+
+constexpr int64 kMiB = 1048576;
+
+class HttpToFileTaskTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    path_ = enginetest::TempFilePath(L"httpfile");
+  }
+  void TearDown() override {
+    file_.Reset();
+    ::DeleteFileW(path_.c_str());
+  }
+
+  bool OpenFile(const std::wstring& path) {
+    file_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file_.IsValid();
+  }
+
+  void Run(const std::wstring& url, int64 offset, int64 size) {
+    if (!file_ && !OpenFile(path_)) FAIL() << "cannot create " << path_.size();
+    downloader::ITask* task =
+        downloader::CreateHttpToFileTask(url, file_.Get(), offset, size, recorder_.get(), logger_.get());
+    ASSERT_NE(task, nullptr);
+    task->Start();
+    EXPECT_TRUE(recorder_->Wait()) << "no OnComplete";
+    task->Release();
+    ::Sleep(20);
+    EXPECT_EQ(recorder_->completions(), 1);
+  }
+
+  std::string Written() {
+    file_.Reset();
+    return testsupport::ReadWholeFile(path_);
+  }
+
+  std::wstring path_;
+  UniqueHandle file_;
+  Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  Ref<enginetest::Object<FileRecorder>> recorder_ = Make<FileRecorder>();
+};
+
+TEST_F(HttpToFileTaskTest, RangeAtThreeMiBAcceptsTheMatchingPartialContent) {
+  std::string name = UniqueKey() + ".bin";
+  ASSERT_TRUE(servers().PutPatternFile(name, 8 * kMiB));
+  Run(servers().NginxUrl("/" + name), 3 * kMiB, 5 * kMiB);
+
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_EQ(recorder_->reported_bytes(), 5 * kMiB);
+  auto reports = recorder_->reports();
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.front().first, 3 * kMiB);
+  for (size_t i = 1; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].first, reports[i - 1].first + reports[i - 1].second);
+  }
+  // The task appends at the file's position, which the caller left at 0 here.
+  EXPECT_EQ(Written(), PatternBytes(5 * kMiB, 3 * kMiB));
+  auto asked = servers().NginxRequests(name, 1);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].range, "bytes=3145728-8388607");
+  EXPECT_EQ(asked[0].if_range, "");
+}
+
+TEST_F(HttpToFileTaskTest, WholeResponseToARangeIsRefused) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/full/" + key + "?size=" + std::to_string(8 * kMiB)), 3 * kMiB, 5 * kMiB);
+  EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
+  EXPECT_TRUE(
+      logger_->Has(L"HttpToFileTask::OnHttpStatusOK> Unexpected content length 8388608/(OFFSET:3145728 SIZE:5242880)."))
+      << logger_->Dump();
+  EXPECT_TRUE(recorder_->reports().empty());
+  EXPECT_EQ(Written().size(), 0u);
+}
+
+TEST_F(HttpToFileTaskTest, PartialContentForOtherBytesIsRefused) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/badrange/" + key + "?size=1000&cr=bytes%200-99/1000"), 100, 100);
+  EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
+  EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnHttpStatusPartialContent> Unexpected content range "
+                           L"(OFFSET:0 SIZE:100 TOTAL:1000)/(OFFSET:100 SIZE:100)."))
+      << logger_->Dump();
+  EXPECT_EQ(Written().size(), 0u);
+}
+
+TEST_F(HttpToFileTaskTest, LongerBodyFailsBeforeAnythingIsWritten) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/more/" + key + "?size=1000&extra=50"), 0, 100);
+  EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
+  EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnData> Data large than expected 50")) << logger_->Dump();
+  EXPECT_TRUE(recorder_->reports().empty());
+  EXPECT_EQ(Written().size(), 0u);
+}
+
+TEST_F(HttpToFileTaskTest, DroppedTransferResumesWithExactlyTheMissingBytes) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/drop/" + key + "?size=1000&after=600"), 0, 1000);
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_EQ(Written(), PatternBytes(1000));
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].range, "bytes=0-999");
+  EXPECT_EQ(asked[1].range, "bytes=600-999");
+  // The tag is taken only from a 200, and the first answer was a 206.
+  EXPECT_EQ(asked[1].if_range, "");
+  EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnComplete> Data not complete 400 needed.")) << logger_->Dump();
+}
+
+TEST_F(HttpToFileTaskTest, WholeResponseToAResumeIsRefusedUnlessAtOffsetZero) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/drop/" + key + "?size=1000&after=600&norange=1"), 0, 1000);
+  EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1].range, "bytes=600-999");
+  EXPECT_EQ(asked[1].if_range, "\"fixed-1000\"");  // kept from the first answer, a 200
+  EXPECT_TRUE(
+      logger_->Has(L"HttpToFileTask::OnHttpStatusOK> Unexpected content length 1000/(OFFSET:600 SIZE:400)."))
+      << logger_->Dump();
+  EXPECT_EQ(Written(), PatternBytes(600));
+}
+
+TEST_F(HttpToFileTaskTest, FullDiskEndsWithDiskFullAfterReportingWrittenBytes) {
+  std::wstring path = servers().SmallDiskPath(UniqueKey() + ".bin");
+  if (path.empty()) GTEST_SKIP() << "the fixture could not mount its 1 MiB file system (no privilege)";
+  ASSERT_TRUE(OpenFile(path));
+  std::string name = UniqueKey() + ".src";
+  ASSERT_TRUE(servers().PutPatternFile(name, 3 * kMiB));
+  Run(servers().NginxUrl("/" + name), 0, 3 * kMiB);
+
+  EXPECT_EQ(recorder_->result(), downloader::kResultDiskFull) << std::hex << recorder_->result();
+  EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnData> WriteFile failed 112.")) << logger_->Dump();
+  int64 reported = recorder_->reported_bytes();
+  EXPECT_GT(reported, 0);
+  EXPECT_LT(reported, 3 * kMiB);
+  file_.Reset();
+  std::string written = testsupport::ReadWholeFile(path);
+  EXPECT_EQ(static_cast<int64>(written.size()), reported);
+  EXPECT_EQ(written, PatternBytes(written.size()));
+  ::DeleteFileW(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The task object model: the state word, reference counting, result codes and
+// the engine's logger.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/app_log.h"
+#include "downloader/download_logger.h"
+#include "downloader/object.h"
+#include "downloader/result_codes.h"
+#include "downloader/task_lock.h"
+#include "object_count.h"
+
+namespace {
+
+using downloader::details::LiveObjects;
+
+std::string ReadWholeFile(const std::wstring& path) {
+  std::string bytes;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return bytes;
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, n);
+  fclose(file);
+  return bytes;
+}
+using downloader::details::Object;
+
+class FakeTask : public downloader::details::TaskLock<FakeTask, long> {
+ public:
+  long result = 12345;
+  int aborts = 0;
+  void Abort() { ++aborts; }
+  using TaskLock::Begin;
+  using TaskLock::Enter;
+  using TaskLock::Finish;
+  using TaskLock::Leave;
+  using TaskLock::StateWord;
+};
+
+TEST(TaskLock, StartCountsTheStartCallAsOneActivity) {
+  FakeTask task;
+  EXPECT_EQ(task.StateWord(), -1);
+  task.Begin();
+  EXPECT_EQ(task.StateWord(), 1);
+  task.Begin();  // a second start changes nothing
+  EXPECT_EQ(task.StateWord(), 1);
+  task.Leave();
+  EXPECT_EQ(task.StateWord(), 0);
+  EXPECT_EQ(task.aborts, 0);
+}
+
+TEST(TaskLock, FinishWithNothingInsideAbortsAtOnceAndFirstResultWins) {
+  FakeTask task;
+  task.Begin();
+  task.Leave();
+  task.Finish(-7);
+  EXPECT_EQ(task.aborts, 1);
+  EXPECT_EQ(task.result, -7);
+  EXPECT_EQ(static_cast<unsigned long>(task.StateWord()), 0x80000000UL);
+  task.Finish(-9);
+  task.Finish(0);
+  EXPECT_EQ(task.result, -7);
+  EXPECT_EQ(task.aborts, 1);
+  EXPECT_FALSE(task.Enter());
+  EXPECT_EQ(static_cast<unsigned long>(task.StateWord()), 0x80000000UL);
+}
+
+TEST(TaskLock, FinishWhileActiveAbortsWhenTheLastActivityLeaves) {
+  FakeTask task;
+  task.Begin();             // 1: the Start call
+  ASSERT_TRUE(task.Enter());  // 2: a handler
+  task.Finish(-3);
+  EXPECT_EQ(task.aborts, 0);
+  EXPECT_FALSE(task.Enter());
+  task.Leave();
+  EXPECT_EQ(task.aborts, 0);
+  task.Leave();
+  EXPECT_EQ(task.aborts, 1);
+  EXPECT_EQ(task.result, -3);
+}
+
+TEST(TaskLock, FinishBeforeStartDoesNothing) {
+  FakeTask task;
+  task.Finish(-1);
+  EXPECT_EQ(task.StateWord(), -1);
+  EXPECT_EQ(task.result, 12345);
+  EXPECT_EQ(task.aborts, 0);
+}
+
+class Probe : public downloader::IObject {
+ public:
+  explicit Probe(int* destroyed) : destroyed_(destroyed) {}
+  ~Probe() { ++*destroyed_; }
+
+ private:
+  int* destroyed_;
+};
+
+TEST(ObjectModel, LastReleaseDestroysExactlyOnce) {
+  long before = LiveObjects();
+  int destroyed = 0;
+  Object<Probe>* probe = Object<Probe>::Create(&destroyed);
+  ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(LiveObjects(), before + 1);
+  probe->AddRef();
+  probe->Release();
+  EXPECT_EQ(destroyed, 0);
+  probe->Release();
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(LiveObjects(), before);
+}
+
+class Throwing : public downloader::IObject {
+ public:
+  Throwing() { throw std::bad_alloc(); }
+};
+
+TEST(ObjectModel, AFailedConstructionYieldsNull) {
+  long before = LiveObjects();
+  EXPECT_EQ(Object<Throwing>::Create(), nullptr);
+  EXPECT_EQ(LiveObjects(), before);
+}
+
+TEST(ResultCodes, Win32ErrorsMapIntoTheWin32Facility) {
+  EXPECT_EQ(downloader::ResultFromWin32(0), 0);
+  EXPECT_EQ(downloader::ResultFromWin32(-5), -5);
+  EXPECT_EQ(downloader::ResultFromWin32(12017), downloader::kResultHttpCancelled);
+  EXPECT_EQ(downloader::ResultFromWin32(12027), downloader::kResultBadFormat);
+  EXPECT_EQ(downloader::ResultFromWin32(112), downloader::kResultDiskFull);
+  EXPECT_EQ(downloader::ResultFromWin32(0x12345), static_cast<long>(0x80072345));
+}
+
+TEST(DownloadLogger, WritesContextAndMessageAtTraceLevelCutTo1023Characters) {
+  stubframework::debug::AppLog log;
+  ASSERT_TRUE(log.is_open());
+  downloader::ILogger* logger = stubframework::debug::CreateDownloadLogger(&log);
+  ASSERT_NE(logger, nullptr);
+  logger->Log(L"HttpTask::Start", L"Start %s (OFFSET:%lld,SIZE:%lld,ETAG:%S).", L"http://h/x", 5LL, 6LL, "\"e\"");
+  std::wstring longText(3000, L'x');
+  logger->Log(L"Ctx::Long", L"%s", longText.c_str());
+  logger->Release();
+  std::wstring path = log.path();
+  log.Close();
+
+  std::string text = ReadWholeFile(path);
+  EXPECT_NE(text.find("TRACE] HttpTask::Start> Start http://h/x (OFFSET:5,SIZE:6,ETAG:\"e\")."), std::string::npos)
+      << text;
+  size_t at = text.find("Ctx::Long> ");
+  ASSERT_NE(at, std::string::npos);
+  size_t end = text.find_first_of("\r\n", at);
+  EXPECT_EQ(end - (at + 11), 1023u);
+}
+
+TEST(DownloadLogger, WithoutSinkDropsEveryMessage) {
+  downloader::ILogger* logger = stubframework::debug::CreateDownloadLogger(nullptr);
+  ASSERT_NE(logger, nullptr);
+  logger->Log(L"X::Y", L"dropped %d", 1);  // must not crash
+  logger->Release();
+}
+
+}  // namespace

@@ -1,0 +1,340 @@
+#!/usr/bin/env python3
+"""A fault-injecting HTTP server for the download tests (standard library only).
+
+The URL path chooses the behaviour: /BEHAVIOUR/KEY[/anything][?params]. KEY is
+any token a test picks so it can find its own requests in the record; it also
+scopes per-key state (how many requests a key has made).
+
+Body: `src=NAME` serves a file of the document root; otherwise `size=N` bytes
+(default 1000) of the shared pattern, byte i = pattern_byte(i).
+
+Behaviours (every one honours a single `Range: bytes=A-B` / `A-` unless noted,
+and `If-Range`: a tag that differs from the current ETag gets 200 and the whole
+body). Parameters any body-serving behaviour takes: `noetag=1` (no ETag),
+`etagchange=1` (a new ETag per request of the key), `norange=1` (answer ranges
+with 200 and the whole body), `extra=N` (a 206 carries N bytes more than its
+Content-Range announces).
+  ok          plain resource with ETag `etag=` (default "\"fixed-SIZE\"")
+  drop        close the connection after `after=N` body bytes, for the first
+              `times=K` requests of the key (default 1; 0 = always)
+  full        ignore Range: always 200 with the whole body
+  badrange    206 with `Content-Range: CR` (param `cr=`) and the requested bytes
+  more        as ok with extra=100 unless given
+  nolength    200, no Content-Length, the body, then close
+  etagchange  a new ETag for every request of the key
+  status      answer `code=` (404, 302 with `Location: to=`, ...)
+  stall       send `after=N` body bytes, wait `ms=M`, then close
+  slow        send the body in pieces of `chunk=C` bytes every `ms=M`
+  corrupt     flip the byte at absolute offset `at=` whenever it is served
+  randflip    with probability `p=` flip one random served byte (noted in record)
+  token       POST: answer {"tokenizedUrl":"<body>?token=KEY"}; `mode=none`
+              answers without the member
+
+Record: one line per request, appended before answering, tab-separated:
+METHOD TARGET RANGE IF-RANGE NOTE.
+"""
+import argparse
+import os
+import random
+import re
+import socket
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, unquote, urlsplit
+
+BLOCK = 1 << 20
+
+
+def pattern_byte(i):
+    return (i * 131 + (i >> 8) * 7 + 17) & 0xFF
+
+
+_PATTERN_PERIOD = 256 * 256  # pattern_byte(i) has this period
+_PATTERN = bytes(pattern_byte(i) for i in range(_PATTERN_PERIOD))
+
+
+def pattern_bytes(start, end):
+    """Bytes [start, end) of the pattern."""
+    out = bytearray()
+    pos = start
+    while pos < end:
+        k = pos % _PATTERN_PERIOD
+        n = min(end - pos, _PATTERN_PERIOD - k)
+        out += _PATTERN[k:k + n]
+        pos += n
+    return bytes(out)
+
+
+class Body:
+    """The resource a request names: a docroot file or the pattern."""
+
+    def __init__(self, docroot, params):
+        self.path = None
+        if 'src' in params:
+            self.path = os.path.join(docroot, os.path.basename(params['src']))
+            self.size = os.path.getsize(self.path)
+        else:
+            self.size = int(params.get('size', '1000'))
+
+    def read(self, start, end):
+        if self.path is None:
+            return pattern_bytes(start, end)
+        with open(self.path, 'rb') as f:
+            f.seek(start)
+            return f.read(end - start)
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, docroot, record_path):
+        super().__init__(address, Handler)
+        self.docroot = docroot
+        self.record_path = record_path
+        self.lock = threading.Lock()
+        self.counts = {}
+        self.random = random.Random()
+
+    def record(self, fields):
+        line = '\t'.join(f.replace('\t', ' ') for f in fields) + '\n'
+        with self.lock:
+            with open(self.record_path, 'a') as f:
+                f.write(line)
+
+    def count(self, key):
+        with self.lock:
+            n = self.counts.get(key, 0)
+            self.counts[key] = n + 1
+            return n
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self.answer()
+
+    def do_POST(self):
+        self.answer()
+
+    def answer(self):
+        url = urlsplit(self.path)
+        parts = url.path.split('/')
+        behaviour = parts[1] if len(parts) > 1 else ''
+        key = parts[2] if len(parts) > 2 else ''
+        params = {k: v[-1] for k, v in parse_qs(url.query).items()}
+        range_header = self.headers.get('Range', '')
+        if_range = self.headers.get('If-Range', '')
+        n = self.server.count(key)
+        self.n = n
+        note = []
+        try:
+            handler = getattr(self, 'b_' + behaviour, None)
+            if handler is None:
+                self.server.record([self.command, self.path, range_header, if_range, 'unknown'])
+                self.simple(404, b'unknown behaviour')
+                return
+            handler(params, key, n, range_header, if_range, note)
+        except (BrokenPipeError, ConnectionResetError):
+            note.append('client-gone')
+        finally:
+            pass
+
+    # -- helpers ---------------------------------------------------------
+    def rec(self, note):
+        self.server.record([self.command, self.path, self.headers.get('Range', ''),
+                            self.headers.get('If-Range', ''), ' '.join(note)])
+
+    def simple(self, code, body, headers=()):
+        self.send_response(code)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def close_now(self):
+        self.close_connection = True
+        try:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def plan(self, body, range_header, if_range, etag, honour_range=True):
+        """(status, start, end) of what a well-behaved server sends."""
+        m = re.fullmatch(r'bytes=(\d+)-(\d*)', range_header.strip())
+        if not honour_range or not m or (if_range and if_range != etag):
+            return 200, 0, body.size
+        start = int(m.group(1))
+        end = int(m.group(2)) + 1 if m.group(2) else body.size
+        end = min(end, body.size)
+        if start >= body.size or start >= end:
+            return 416, 0, 0
+        return 206, start, end
+
+    def headers_for(self, status, start, end, body, etag, length=None, content_range=None):
+        self.send_response(status)
+        if etag:
+            self.send_header('ETag', etag)
+        if status == 206:
+            self.send_header('Content-Range',
+                             content_range or 'bytes %d-%d/%d' % (start, end - 1, body.size))
+        if length is not None:
+            self.send_header('Content-Length', str(length))
+        self.send_header('Accept-Ranges', 'bytes')
+        self.end_headers()
+
+    def serve(self, params, range_header, if_range, note, etag=None, honour_range=True,
+              mutate=None, extra=0, drop_after=None, pace=None):
+        body = Body(self.server.docroot, params)
+        if etag is None:
+            etag = '' if 'noetag' in params else params.get('etag', '"fixed-%d"' % body.size)
+            if 'etagchange' in params:
+                etag = '"v%d"' % self.n
+        honour_range = honour_range and 'norange' not in params
+        extra = extra or int(params.get('extra', '0'))
+        status, start, end = self.plan(body, range_header, if_range, etag, honour_range)
+        if status == 416:
+            self.rec(note + ['416'])
+            self.simple(416, b'', [('Content-Range', 'bytes */%d' % body.size)])
+            return
+        data = bytearray(body.read(start, end))
+        if mutate:
+            mutate(data, start, note)
+        if status == 206:  # only a 206 announces its size apart from the framing
+            data += pattern_bytes(end, end + extra)
+        self.rec(note + [str(status)])
+        self.headers_for(status, start, end, body, etag, length=len(data))
+        if drop_after is not None:
+            self.wfile.write(data[:drop_after])
+            self.close_now()
+            return
+        if pace is not None:
+            chunk, delay = pace
+            for i in range(0, len(data), chunk):
+                self.wfile.write(data[i:i + chunk])
+                self.wfile.flush()
+                time.sleep(delay)
+            return
+        self.wfile.write(data)
+
+    # -- behaviours ----------------------------------------------------------
+    def b_ok(self, params, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note)
+
+    def b_drop(self, params, key, n, range_header, if_range, note):
+        times = int(params.get('times', '1'))
+        if times == 0 or n < times:
+            self.serve(params, range_header, if_range, note + ['drop'],
+                       drop_after=int(params.get('after', '0')))
+        else:
+            self.serve(params, range_header, if_range, note)
+
+    def b_full(self, params, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note, honour_range=False)
+
+    def b_badrange(self, params, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        status, start, end = self.plan(body, range_header, if_range, '"bad"')
+        data = body.read(start, end)
+        self.rec(note + ['206'])
+        self.headers_for(206, start, end, body, '"bad"', length=len(data),
+                         content_range=params.get('cr', 'bytes 100-199/*'))
+        self.wfile.write(data)
+
+    def b_more(self, params, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note, extra=int(params.get('extra', '100')))
+
+    def b_nolength(self, params, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        self.rec(note + ['200'])
+        self.send_response(200)
+        self.send_header('Connection', 'close')
+        self.end_headers()
+        self.wfile.write(body.read(0, body.size))
+        self.close_now()
+
+    def b_etagchange(self, params, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note, etag='"v%d"' % n)
+
+    def b_status(self, params, key, n, range_header, if_range, note):
+        code = int(params.get('code', '404'))
+        self.rec(note + [str(code)])
+        headers = []
+        if 'to' in params:
+            headers.append(('Location', params['to']))
+        self.simple(code, b'status %d' % code, headers)
+
+    def b_stall(self, params, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        after = int(params.get('after', '0'))
+        self.rec(note + ['200'])
+        self.headers_for(200, 0, body.size, body, params.get('etag', '"stall"'), length=body.size)
+        self.wfile.write(body.read(0, min(after, body.size)))
+        self.wfile.flush()
+        time.sleep(int(params.get('ms', '1000')) / 1000.0)
+        self.close_now()
+
+    def b_slow(self, params, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note,
+                   pace=(int(params.get('chunk', '1024')), int(params.get('ms', '20')) / 1000.0))
+
+    def b_corrupt(self, params, key, n, range_header, if_range, note):
+        at = int(params.get('at', str(5 * BLOCK)))
+
+        def flip(data, start, note):
+            if start <= at < start + len(data):
+                data[at - start] ^= 0xFF
+                note.append('flipped@%d' % at)
+        self.serve(params, range_header, if_range, note, mutate=flip)
+
+    def b_randflip(self, params, key, n, range_header, if_range, note):
+        p = float(params.get('p', '0.3'))
+        rnd = self.server.random
+
+        def flip(data, start, note):
+            if data and rnd.random() < p:
+                i = rnd.randrange(len(data))
+                data[i] ^= 1 << rnd.randrange(8)
+                note.append('flipped@%d' % (start + i))
+        self.serve(params, range_header, if_range, note, mutate=flip)
+
+    def b_token(self, params, key, n, range_header, if_range, note):
+        length = int(self.headers.get('Content-Length', '0'))
+        sent = self.rfile.read(length).decode('utf-8') if length else ''
+        note.append('body=' + sent)
+        self.rec(note)
+        if params.get('mode') == 'none':
+            answer = '{"status":"ok"}'
+        else:
+            answer = '{"status":"ok","tokenizedUrl":"%s?token=%s"}' % (sent, key)
+        self.simple(200, answer.encode('utf-8'), [('Content-Type', 'application/json')])
+
+
+def make_server(port, docroot, record_path):
+    return Server(('127.0.0.1', port), docroot, record_path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--port', type=int, default=0)
+    parser.add_argument('--docroot', required=True)
+    parser.add_argument('--record', required=True)
+    parser.add_argument('--port-file')
+    args = parser.parse_args()
+    server = make_server(args.port, args.docroot, args.record)
+    if args.port_file:
+        with open(args.port_file, 'w') as f:
+            f.write(str(server.server_address[1]))
+    server.serve_forever()
+
+
+if __name__ == '__main__':
+    sys.exit(main())
