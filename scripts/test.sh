@@ -20,7 +20,10 @@ else
   ctest_args=(--preset test)
 fi
 source scripts/wine-env.sh
-# One warm wineserver for the whole run.
+# One warm wineserver for the whole run. The first program also starts Wine's
+# background services; start them here, away from ctest's output pipes, which
+# they would otherwise hold open until the test times out.
 wineserver -p
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 ctest "${ctest_args[@]}" "$@"

@@ -1,0 +1,158 @@
+// Runs the product executable under Wine and checks what a run leaves behind.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/product.h"
+#include "app/settings_store.h"
+#include "app/temp_folder.h"
+
+namespace stubframework::core {
+namespace {
+
+const wchar_t kSettingsKey[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22";
+
+// The build passes the Linux path of the executable; Wine maps "/" to drive Z:.
+std::wstring StubPath() {
+  std::string unix_path = STUB_EXE;
+  std::wstring path = L"Z:";
+  for (char c : unix_path) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+  return path;
+}
+
+// Starts the stub and waits for it, pumping this thread's messages meanwhile so
+// that a window of ours can answer what the stub sends it.
+DWORD RunStubAndWait(const std::wstring& arguments) {
+  std::wstring command = L"\"" + StubPath() + L"\" " + arguments;
+  STARTUPINFOW si = {sizeof(si)};
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+    return 0xFFFFFFFF;
+  }
+  CloseHandle(pi.hThread);
+  for (;;) {
+    DWORD wait = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 60000, QS_ALLINPUT);
+    if (wait != WAIT_OBJECT_0 + 1) break;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((utils::WithTrailingBackslash(folder) + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+std::string ReadFile(const std::wstring& path) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return std::string();
+  std::string text(GetFileSize(f, nullptr), '\0');
+  DWORD read = 0;
+  ::ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+  CloseHandle(f);
+  text.resize(read);
+  return text;
+}
+
+// Each run gets a temporary folder of its own (inherited through TMP/TEMP) and
+// a settings key without a stored self-update code.
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    temp_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    ASSERT_FALSE(temp_.empty());
+    SetEnvironmentVariableW(L"TMP", temp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    ClearSettings();
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"TMP", nullptr);
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+    utils::DeleteFolderRecursive(temp_);
+    ClearSettings();
+  }
+  static void ClearSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary"); }
+
+  std::wstring temp_;
+};
+
+TEST_F(StartupTest, CleanPrefixExitsWithTheUnsetMarkerAndKeepsOnlyTheLogCopy) {
+  EXPECT_EQ(RunStubAndWait(L"run=1"), 2147483647u);
+
+  // Only the kept copy remains: the log's own folder went with the application.
+  EXPECT_EQ(ListFolder(temp_), std::vector<std::wstring>{L"Tessary_log"});
+  std::vector<std::wstring> kept = ListFolder(temp_ + L"Tessary_log");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].rfind(L"installer_log_", 0), 0u);
+  std::string log = ReadFile(temp_ + L"Tessary_log\\" + kept[0]);
+  // Without a UI bundle the run ends in error, which writes the store to the log.
+  EXPECT_NE(log.find("DEBUG] Property osbits: "), std::string::npos) << log;
+  EXPECT_NE(log.find("DEBUG] Property lang: "), std::string::npos) << log;
+
+  std::wstring status;
+  ASSERT_TRUE(ReadSetting(kSettingsKey, L"status", status));
+  EXPECT_EQ(status, L"2");
+  std::wstring language;
+  EXPECT_TRUE(ReadSetting(kSettingsKey, L"install_language", language));
+}
+
+TEST_F(StartupTest, StoredSelfUpdateCodeBecomesTheExitCode) {
+  ASSERT_TRUE(WriteSetting(kSettingsKey, L"selfupdate_code", L"197800"));
+  EXPECT_EQ(RunStubAndWait(L"run=1"), 197800u);
+  ASSERT_TRUE(WriteSetting(kSettingsKey, L"selfupdate_code", L"42"));
+  EXPECT_EQ(RunStubAndWait(L"run=1"), 42u);
+}
+
+TEST_F(StartupTest, RunsWithoutALogWhenTheTemporaryFolderIsUnusable) {
+  SetEnvironmentVariableW(L"TMP", L"C:\\no\\such\\temp");
+  SetEnvironmentVariableW(L"TEMP", L"C:\\no\\such\\temp");
+  EXPECT_EQ(RunStubAndWait(L"run=1"), 2147483647u);
+  std::wstring status;
+  ASSERT_TRUE(ReadSetting(kSettingsKey, L"status", status));
+  EXPECT_EQ(status, L"2");
+}
+
+LRESULT CALLBACK PlainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+TEST_F(StartupTest, SecondInstanceRestoresTheRunningWindowAndExitsWithZero) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  ASSERT_NE(mutex, nullptr);
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = PlainWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClassName;
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  HWND window = CreateWindowExW(0, kWindowClassName, L"running instance", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window, SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(window));
+
+  EXPECT_EQ(RunStubAndWait(L"run=1"), 0u);
+  EXPECT_FALSE(IsIconic(window)) << "the running instance's window is restored";
+  EXPECT_TRUE(ListFolder(temp_).empty()) << "a second instance builds nothing, not even a log";
+
+  DestroyWindow(window);
+  UnregisterClassW(kWindowClassName, wc.hInstance);
+  CloseHandle(mutex);
+}
+
+}  // namespace
+}  // namespace stubframework::core
