@@ -156,3 +156,44 @@ TEST_F(StartupTest, SecondInstanceRestoresTheRunningWindowAndExitsWithZero) {
 
 }  // namespace
 }  // namespace stubframework::core
+
+namespace stubframework::core {
+namespace {
+
+struct LoadedImage {
+  HMODULE module;
+  explicit LoadedImage(const std::wstring& path)
+      : module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
+  ~LoadedImage() {
+    if (module) FreeLibrary(module);
+  }
+};
+
+std::string ResourceText(HMODULE module, LPCWSTR type, LPCWSTR name) {
+  HRSRC res = FindResourceW(module, name, type);
+  if (!res) return std::string();
+  const char* data = static_cast<const char*>(LockResource(LoadResource(module, res)));
+  return data ? std::string(data, SizeofResource(module, res)) : std::string();
+}
+
+TEST(ExecutableTest, CarriesTheManifestAndASevenSizeIcon) {
+  LoadedImage image(StubPath());
+  ASSERT_NE(image.module, nullptr);
+  std::string manifest = ResourceText(image.module, RT_MANIFEST, MAKEINTRESOURCEW(1));
+  EXPECT_NE(manifest.find(R"(level="requireAdministrator")"), std::string::npos);
+  EXPECT_NE(manifest.find(R"(uiAccess="false")"), std::string::npos);
+  EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
+  EXPECT_NE(manifest.find(R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"), std::string::npos);
+  for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+    EXPECT_NE(manifest.find(os), std::string::npos) << os;
+  }
+  // GRPICONDIR: reserved, type 1, count.
+  std::string group = ResourceText(image.module, RT_GROUP_ICON, MAKEINTRESOURCEW(1));
+  ASSERT_GE(group.size(), 6u);
+  EXPECT_EQ(static_cast<unsigned char>(group[4]), 7);
+}
+
+}  // namespace
+}  // namespace stubframework::core
