@@ -1,0 +1,176 @@
+// MSHTMLClient: the container site of the HTML document object. It creates the
+// document, activates it in place in the host window, loads the start page
+// through a URL moniker, keeps it sized to the client area, and answers the
+// host-customisation interfaces MSHTML asks for. Lives on the UI thread only.
+#pragma once
+
+#include <windows.h>
+#include <docobj.h>
+#include <hlink.h>
+#include <mshtmhst.h>
+#include <mshtml.h>
+#include <ocidl.h>
+#include <wrl/client.h>
+
+namespace stubframework::htmlui {
+
+class HtmlExternal;
+
+// GetHostInfo flags: DIALOG | DISABLE_HELP_MENU | ENABLE_INPLACE_NAVIGATION |
+// THEME | NO3DOUTERBORDER | DPI_AWARE.
+inline constexpr DWORD kHostInfoFlags = 0x40250003;
+// DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS | DLCTL_RESYNCHRONIZE.
+inline constexpr long kDownloadControl = 0x2070;
+inline constexpr DISPID kDispidAmbientDlControl = -5512;
+inline constexpr DISPID kDispidReadyState = -525;
+inline constexpr long kReadyStateComplete = 4;
+inline constexpr DWORD kSetTitleCommand = 28;  // OLECMDID_SETTITLE
+// Commands of the command-handler group that are swallowed: 6 and 6041.
+inline constexpr DWORD kSwallowedHandlerCommands[] = {6, 6041};
+// Context menus MSHTML shows itself: control, text selection, scroll bars.
+inline constexpr DWORD kMenusShown[] = {2, 4, 10, 11};
+
+class MSHTMLClient final : public IDispatch,
+                           public IDocHostUIHandler2,
+                           public IDocHostShowUI,
+                           public IOleClientSite,
+                           public IOleDocumentSite,
+                           public IOleInPlaceSiteEx,
+                           public IOleInPlaceFrame,
+                           public IHlinkFrame,
+                           public IPropertyNotifySink,
+                           public IOleCommandTarget {
+ public:
+  // Count 1, no document. bridge may be null and is not owned.
+  MSHTMLClient(HWND window, HtmlExternal* bridge);
+  MSHTMLClient(const MSHTMLClient&) = delete;
+  MSHTMLClient& operator=(const MSHTMLClient&) = delete;
+
+  // Creates the HTML document object and attaches it.
+  bool CreateDocument();
+  // Attaches a document: property notifications, client site, in-place activation.
+  bool AttachDocument(IHTMLDocument2* document);
+  // Loads a path or URL into the document through a URL moniker.
+  bool NavigateTo(const wchar_t* url);
+  // Fits the document to the window's client area.
+  void Resize();
+  // Closes the view, stops notifications, detaches and releases the document.
+  void TearDown();
+  // Forgets the window and the bridge (the window is going away).
+  void Detach();
+  // Offers a message to the document's accelerators; true when it took it.
+  bool TranslateAcceleratorMessage(MSG* message);
+
+  HWND window() const { return window_; }
+  bool has_document() const { return document_ != nullptr; }
+
+  // IUnknown, shared by every table.
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IDispatch: ambient properties.
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* arg_error) override;
+
+  // IDocHostUIHandler2
+  STDMETHODIMP ShowContextMenu(DWORD id, POINT* point, IUnknown* target, IDispatch* object) override;
+  STDMETHODIMP GetHostInfo(DOCHOSTUIINFO* info) override;
+  STDMETHODIMP ShowUI(DWORD id, IOleInPlaceActiveObject* active, IOleCommandTarget* target,
+                      IOleInPlaceFrame* frame, IOleInPlaceUIWindow* document) override;
+  STDMETHODIMP HideUI() override;
+  STDMETHODIMP UpdateUI() override;
+  STDMETHODIMP EnableModeless(BOOL enable) override;
+  STDMETHODIMP OnDocWindowActivate(BOOL activate) override;
+  STDMETHODIMP OnFrameWindowActivate(BOOL activate) override;
+  STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame_window) override;
+  STDMETHODIMP TranslateAccelerator(LPMSG message, const GUID* group, DWORD command) override;
+  STDMETHODIMP GetOptionKeyPath(LPOLESTR* key, DWORD reserved) override;
+  STDMETHODIMP GetDropTarget(IDropTarget* target, IDropTarget** replacement) override;
+  STDMETHODIMP GetExternal(IDispatch** external) override;
+  STDMETHODIMP TranslateUrl(DWORD reserved, LPWSTR url, LPWSTR* translated) override;
+  STDMETHODIMP FilterDataObject(IDataObject* object, IDataObject** filtered) override;
+  STDMETHODIMP GetOverrideKeyPath(LPOLESTR* key, DWORD reserved) override;
+
+  // IDocHostShowUI
+  STDMETHODIMP ShowMessage(HWND window, LPOLESTR text, LPOLESTR caption, DWORD type, LPOLESTR help_file,
+                           DWORD help_context, LRESULT* result) override;
+  STDMETHODIMP ShowHelp(HWND window, LPOLESTR help_file, UINT command, DWORD data, POINT point,
+                        IDispatch* object) override;
+
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override;
+  STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
+  STDMETHODIMP GetContainer(IOleContainer** container) override;
+  STDMETHODIMP ShowObject() override;
+  STDMETHODIMP OnShowWindow(BOOL show) override;
+  STDMETHODIMP RequestNewObjectLayout() override;
+
+  // IOleDocumentSite
+  STDMETHODIMP ActivateMe(IOleDocumentView* view) override;
+
+  // IOleWindow (shared by the in-place site and the frame)
+  STDMETHODIMP GetWindow(HWND* window) override;
+  STDMETHODIMP ContextSensitiveHelp(BOOL enter) override;
+
+  // IOleInPlaceSiteEx
+  STDMETHODIMP CanInPlaceActivate() override;
+  STDMETHODIMP OnInPlaceActivate() override;
+  STDMETHODIMP OnUIActivate() override;
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                LPRECT clip, LPOLEINPLACEFRAMEINFO info) override;
+  STDMETHODIMP Scroll(SIZE extent) override;
+  STDMETHODIMP OnUIDeactivate(BOOL undoable) override;
+  STDMETHODIMP OnInPlaceDeactivate() override;
+  STDMETHODIMP DiscardUndoState() override;
+  STDMETHODIMP DeactivateAndUndo() override;
+  STDMETHODIMP OnPosRectChange(LPCRECT position) override;
+  STDMETHODIMP OnInPlaceActivateEx(BOOL* no_redraw, DWORD flags) override;
+  STDMETHODIMP OnInPlaceDeactivateEx(BOOL no_redraw) override;
+  STDMETHODIMP RequestUIActivate() override;
+
+  // IOleInPlaceFrame (with IOleInPlaceUIWindow)
+  STDMETHODIMP GetBorder(LPRECT border) override;
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS widths) override;
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS widths) override;
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR name) override;
+  STDMETHODIMP InsertMenus(HMENU menu, LPOLEMENUGROUPWIDTHS widths) override;
+  STDMETHODIMP SetMenu(HMENU menu, HOLEMENU ole_menu, HWND active_object) override;
+  STDMETHODIMP RemoveMenus(HMENU menu) override;
+  STDMETHODIMP SetStatusText(LPCOLESTR text) override;
+  STDMETHODIMP TranslateAccelerator(LPMSG message, WORD id) override;
+
+  // IHlinkFrame: present, never handed out.
+  STDMETHODIMP SetBrowseContext(IHlinkBrowseContext* context) override;
+  STDMETHODIMP GetBrowseContext(IHlinkBrowseContext** context) override;
+  STDMETHODIMP Navigate(DWORD flags, LPBC bind_context, IBindStatusCallback* callback, IHlink* link) override;
+  STDMETHODIMP OnNavigate(DWORD flags, IMoniker* target, LPCWSTR location, LPCWSTR friendly_name,
+                          DWORD reserved) override;
+  STDMETHODIMP UpdateHlink(ULONG id, IMoniker* target, LPCWSTR location, LPCWSTR friendly_name) override;
+
+  // IPropertyNotifySink
+  STDMETHODIMP OnChanged(DISPID id) override;
+  STDMETHODIMP OnRequestEdit(DISPID id) override;
+
+  // IOleCommandTarget
+  STDMETHODIMP QueryStatus(const GUID* group, ULONG count, OLECMD* commands, OLECMDTEXT* text) override;
+  STDMETHODIMP Exec(const GUID* group, DWORD command, DWORD options, VARIANT* in, VARIANT* out) override;
+
+ private:
+  ~MSHTMLClient();
+  RECT ClientRect() const;
+  bool AdvisePropertySink();
+  void UnadvisePropertySink();
+
+  ULONG ref_count_ = 1;
+  HWND window_;
+  Microsoft::WRL::ComPtr<IHTMLDocument2> document_;
+  Microsoft::WRL::ComPtr<IOleDocumentView> view_;
+  HtmlExternal* bridge_;
+  DWORD sink_cookie_ = 0;
+};
+
+}  // namespace stubframework::htmlui
