@@ -1,11 +1,137 @@
 #include "app/launch.h"
 
+#include <vector>
+
+#include "app/install_context.h"
+#include "app/product.h"
+#include "app/settings_store.h"
+#include "app/temp_folder.h"
+#include "app/unique_handle.h"
+#include "app/wide_format.h"
+
 namespace stubframework::core {
 
-// Relaunching from a temporary copy is not part of this build yet: every
-// process goes on to show the UI.
-LaunchOutcome RunLaunchCheck(const std::wstring&, const std::wstring&) { return LaunchOutcome::kContinue; }
+namespace {
 
-std::wstring PassthroughArguments() { return std::wstring(); }
+std::wstring ExecutablePath() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void LoadSystemLpk() {
+  wchar_t system[MAX_PATH] = {};
+  UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  std::wstring lpk = std::wstring(system, length) + L"\\lpk.dll";
+  ::LoadLibraryExW(lpk.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The last run of a self-update: the newer stub replaces the file the user
+// started, once the process that started it has ended.
+[[noreturn]] void FinishSelfUpdate(const ArgumentVector& args, const std::wstring& exit_code,
+                                   const std::wstring& parent_id) {
+  std::wstring self = ExecutablePath();
+  std::wstring target;
+  if (PathExists(self) && GetShortcutPath(args, target) && PathExists(target)) {
+    utils::UniqueHandle parent(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, wcstoul(parent_id.c_str(), nullptr, 10)));
+    if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
+    // Overwrite in one step rather than delete first: when the copy fails the
+    // user keeps a working stub instead of none.
+    ::CopyFileW(self.c_str(), target.c_str(), FALSE);
+  }
+  ::ExitProcess(wcstoul(exit_code.c_str(), nullptr, 10));
+}
+
+// Runs the newer stub that the working copy stored in `folder`.
+void HandOverToNewerStub(const std::wstring& folder, const std::wstring& tail, const std::wstring& exe_path,
+                         const std::wstring& product, const std::wstring& major_version) {
+  std::wstring name;
+  std::wstring key = MakeSettingsKey(InstallContext::kSettingsBaseDefault(), product, major_version);
+  if (!ReadSetting(key, L"update_stub_name", name) || !IsPlainFileName(name) || !PathExists(folder + name)) return;
+  std::wstring command_line = NewerStubCommandLine(tail, exe_path);
+  DWORD code = RunProcess({folder, name, command_line}, true);
+  RunProcess({folder, name, FinishingCommandLine(command_line, code, ::GetCurrentProcessId())}, false);
+}
+
+}  // namespace
+
+DWORD RunProcess(const LaunchSpec& spec, bool wait) {
+  std::wstring application = spec.folder + spec.file;
+  std::vector<wchar_t> command_line(spec.command_line.begin(), spec.command_line.end());
+  command_line.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        spec.folder.c_str(), &startup, &info)) {
+    return 0;
+  }
+  utils::UniqueHandle process(info.hProcess);
+  utils::UniqueHandle thread(info.hThread);
+  if (wait) ::WaitForSingleObject(process.Get(), INFINITE);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.Get(), &code);
+  return code;
+}
+
+void HardenDllSearch() {
+  // Looked up at run time: older systems without the update lack it.
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set_default != nullptr) set_default(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+}
+
+std::wstring WorkingCopyCommandLine(const std::wstring& tail, const std::wstring& exe_path) {
+  return tail + L" run=1 shortcut=\"" + exe_path + L"\"";
+}
+
+std::wstring NewerStubCommandLine(const std::wstring& tail, const std::wstring& exe_path) {
+  return tail + L" run=1 update=0 shortcut=\"" + exe_path + L"\"";
+}
+
+std::wstring FinishingCommandLine(const std::wstring& newer_stub_command_line, DWORD exit_code, DWORD parent_id) {
+  return newer_stub_command_line + utils::Format(L" newVersionExitCode=%lu parentProcessID=%lu", exit_code, parent_id);
+}
+
+bool IsPlainFileName(const std::wstring& name) {
+  return !name.empty() && name.find_first_of(L"\\/:") == std::wstring::npos && name != L"." && name != L"..";
+}
+
+LaunchOutcome RunLaunchCheck(const std::wstring& product, const std::wstring& major_version) {
+  LoadSystemLpk();
+  std::wstring self = ExecutablePath();
+  if (PathExists(self + L".local")) ::ExitProcess(1);
+
+  ArgumentVector args = ProcessArguments();
+  std::wstring exit_code = GetNamedArgument(args, L"newVersionExitCode");
+  std::wstring parent_id = GetNamedArgument(args, L"parentProcessID");
+  if (!exit_code.empty() && !parent_id.empty()) FinishSelfUpdate(args, exit_code, parent_id);
+
+  if (IsWorkingCopy(args)) return LaunchOutcome::kContinue;
+
+  std::wstring temp = utils::TemporaryPath();
+  std::wstring folder = temp.empty() ? std::wstring() : utils::MakeUniqueFolder(temp);
+  if (folder.empty()) return LaunchOutcome::kFirstProcessDone;
+  std::wstring name = FileNameOf(self);
+  if (::CopyFileW(self.c_str(), (folder + name).c_str(), TRUE)) {
+    std::wstring tail = CommandLineTail(::GetCommandLineW());
+    DWORD code = RunProcess({folder, name, WorkingCopyCommandLine(tail, self)}, true);
+    if (code == static_cast<DWORD>(kSelfUpdateExitCode)) {
+      HandOverToNewerStub(folder, tail, self, product, major_version);
+    }
+  }
+  utils::DeleteFolderRecursive(folder);
+  return LaunchOutcome::kFirstProcessDone;
+}
 
 }  // namespace stubframework::core

@@ -8,66 +8,17 @@
 #include "app/product.h"
 #include "app/settings_store.h"
 #include "app/temp_folder.h"
+#include "stub_runner.h"
 
 namespace stubframework::core {
 namespace {
 
+using stubtest::ListFolder;
+using stubtest::StubPath;
+
+DWORD RunStubAndWait(const std::wstring& arguments) { return stubtest::RunAndWait(StubPath(), arguments); }
+
 const wchar_t kSettingsKey[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22";
-
-// The build passes the Linux path of the executable; Wine maps "/" to drive Z:.
-std::wstring StubPath() {
-  std::string unix_path = STUB_EXE;
-  std::wstring path = L"Z:";
-  for (char c : unix_path) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
-  return path;
-}
-
-// Starts the stub and waits for it, pumping this thread's messages meanwhile so
-// that a window of ours can answer what the stub sends it.
-DWORD RunStubAndWait(const std::wstring& arguments) {
-  std::wstring command = L"\"" + StubPath() + L"\" " + arguments;
-  STARTUPINFOW si = {sizeof(si)};
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-    return 0xFFFFFFFF;
-  }
-  CloseHandle(pi.hThread);
-  for (;;) {
-    DWORD wait = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 60000, QS_ALLINPUT);
-    if (wait != WAIT_OBJECT_0 + 1) break;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-  }
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess);
-  return code;
-}
-
-std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((utils::WithTrailingBackslash(folder) + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  return names;
-}
-
-std::string ReadFile(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return std::string();
-  std::string text(GetFileSize(f, nullptr), '\0');
-  DWORD read = 0;
-  ::ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  CloseHandle(f);
-  text.resize(read);
-  return text;
-}
 
 // Each run gets a temporary folder of its own (inherited through TMP/TEMP) and
 // a settings key without a stored self-update code.
@@ -99,7 +50,7 @@ TEST_F(StartupTest, CleanPrefixExitsWithTheUnsetMarkerAndKeepsOnlyTheLogCopy) {
   std::vector<std::wstring> kept = ListFolder(temp_ + L"Tessary_log");
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].rfind(L"installer_log_", 0), 0u);
-  std::string log = ReadFile(temp_ + L"Tessary_log\\" + kept[0]);
+  std::string log = stubtest::ReadWholeFile(temp_ + L"Tessary_log\\" + kept[0]);
   // Without a UI bundle the run ends in error, which writes the store to the log.
   EXPECT_NE(log.find("DEBUG] Property osbits: "), std::string::npos) << log;
   EXPECT_NE(log.find("DEBUG] Property lang: "), std::string::npos) << log;
@@ -159,6 +110,8 @@ TEST_F(StartupTest, SecondInstanceRestoresTheRunningWindowAndExitsWithZero) {
 
 namespace stubframework::core {
 namespace {
+
+using stubtest::StubPath;
 
 struct LoadedImage {
   HMODULE module;

@@ -1,0 +1,128 @@
+// The launch protocol of the real executable, run under Wine.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/launch.h"
+#include "app/temp_folder.h"
+#include "stub_runner.h"
+
+namespace stubframework::core {
+namespace {
+
+using stubtest::ListFolder;
+using stubtest::PathExists;
+using stubtest::ReadWholeFile;
+using stubtest::RunAndWait;
+
+// A copy of the stub in a folder of the test's own, and a temporary path of
+// its own for everything the stub makes.
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    ASSERT_FALSE(root_.empty());
+    temp_ = root_ + L"temp\\";
+    ASSERT_TRUE(CreateDirectoryW(temp_.c_str(), nullptr));
+    stub_ = root_ + L"stub.exe";
+    ASSERT_TRUE(CopyFileW(stubtest::StubPath().c_str(), stub_.c_str(), FALSE));
+    SetEnvironmentVariableW(L"TMP", temp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"TMP", nullptr);
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+    utils::DeleteFolderRecursive(root_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
+  }
+
+  std::wstring root_, temp_, stub_;
+};
+
+TEST_F(LaunchTest, FirstLaunchRunsATemporaryCopyAndRemovesIt) {
+  EXPECT_EQ(RunAndWait(stub_, L"/QN"), 0u) << "the first process ends with 0 whatever the copy returned";
+  // The working copy ran (it kept its log) and its folder is gone again.
+  EXPECT_EQ(ListFolder(temp_), std::vector<std::wstring>{L"Tessary_log"});
+  EXPECT_EQ(ListFolder(temp_ + L"Tessary_log").size(), 1u);
+}
+
+TEST_F(LaunchTest, RunArgumentInCapitalsMakesTheWorkingCopy) {
+  EXPECT_EQ(RunAndWait(stub_, L"RUN=1"), 2147483647u);
+}
+
+TEST_F(LaunchTest, LocalRedirectionBesideTheExecutableEndsWithOne) {
+  ASSERT_TRUE(CreateDirectoryW((stub_ + L".local").c_str(), nullptr));
+  EXPECT_EQ(RunAndWait(stub_, L""), 1u);
+  EXPECT_EQ(RunAndWait(stub_, L"run=1"), 1u);
+  EXPECT_TRUE(ListFolder(temp_).empty()) << "nothing else ran";
+}
+
+TEST_F(LaunchTest, FinishingStepWaitsForTheParentThenReplacesTheUsersFile) {
+  std::wstring target = root_ + L"Users Stub.exe";
+  HANDLE f = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(f, "old", 3, &written, nullptr);
+  CloseHandle(f);
+
+  // A parent that stays alive until the test lets it go.
+  STARTUPINFOW si = {sizeof(si)};
+  PROCESS_INFORMATION parent = {};
+  wchar_t parent_cmd[] = L"cmd.exe /c exit 0";
+  ASSERT_TRUE(CreateProcessW(nullptr, parent_cmd, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
+                             &parent));
+
+  std::wstring command = L"\"" + stub_ + L"\" run=1 update=0 shortcut=\"" + target +
+                         L"\" newVersionExitCode=7 parentProcessID=" + std::to_wstring(parent.dwProcessId);
+  PROCESS_INFORMATION child = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child));
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 1500), static_cast<DWORD>(WAIT_TIMEOUT)) << "waits for the parent";
+  EXPECT_EQ(ReadWholeFile(target), "old");
+
+  TerminateProcess(parent.hProcess, 0);
+  ASSERT_EQ(WaitForSingleObject(child.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  EXPECT_EQ(code, 7u);
+  EXPECT_EQ(ReadWholeFile(target), ReadWholeFile(stub_)) << "the user's file is now the newer stub";
+  EXPECT_TRUE(ListFolder(temp_).empty()) << "the finishing step shows no UI";
+  for (HANDLE h : {parent.hProcess, parent.hThread, child.hProcess, child.hThread}) CloseHandle(h);
+}
+
+TEST_F(LaunchTest, FinishingStepWithAnUnknownParentStillReplacesAndExits) {
+  std::wstring target = root_ + L"target.exe";
+  ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe", target.c_str(), FALSE));
+  EXPECT_EQ(RunAndWait(stub_, L"shortcut=\"" + target + L"\" newVersionExitCode=197800 parentProcessID=999999"),
+            197800u);
+  EXPECT_EQ(ReadWholeFile(target), ReadWholeFile(stub_));
+}
+
+TEST_F(LaunchTest, NewVersionExitCodeInTheFirstPositionIsNotAFinishingStep) {
+  // Both named arguments must follow the program name; this is a working copy.
+  std::wstring command = L"newVersionExitCode=5 run=1 parentProcessID=1";
+  STARTUPINFOW si = {sizeof(si)};
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(CreateProcessW(stub_.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  EXPECT_EQ(code, 2147483647u);
+}
+
+TEST(RunProcessTest, WaitsAndReturnsTheExitCode) {
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  LaunchSpec spec{std::wstring(system) + L"\\", L"cmd.exe", L" /c exit 42"};
+  EXPECT_EQ(RunProcess(spec, true), 42u);
+  spec.command_line = L" /c exit 197800";
+  EXPECT_EQ(RunProcess(spec, true), 197800u) << "more than the low 8 bits";
+}
+
+TEST(RunProcessTest, MissingProgramGivesZero) {
+  EXPECT_EQ(RunProcess({L"C:\\no\\such\\", L"prog.exe", L""}, true), 0u);
+}
+
+}  // namespace
+}  // namespace stubframework::core

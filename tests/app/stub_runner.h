@@ -1,0 +1,22 @@
+// Runs the product executable from tests and inspects what it leaves.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace stubtest {
+
+// The product executable as a Windows path (Wine maps "/" to drive Z:).
+std::wstring StubPath();
+
+// Starts `exe` with `arguments` (program name added) and waits for it,
+// pumping this thread's messages so that a window of ours can answer it.
+DWORD RunAndWait(const std::wstring& exe, const std::wstring& arguments);
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder);
+std::string ReadWholeFile(const std::wstring& path);
+bool PathExists(const std::wstring& path);
+
+}  // namespace stubtest
