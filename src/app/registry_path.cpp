@@ -29,10 +29,12 @@ HKEY RegistryRootFromName(const std::wstring& name) {
 }
 
 RegistryPath ParseRegistryPath(const std::wstring& path) {
+  // Without a backslash the whole text is both the root name and the subkey:
+  // "HKCU" alone addresses a subkey named HKCU under HKEY_CURRENT_USER.
   RegistryPath result;
   size_t slash = path.find(L'\\');
   result.root = RegistryRootFromName(path.substr(0, slash));
-  if (slash != std::wstring::npos) result.subkey = path.substr(slash + 1);
+  result.subkey = slash == std::wstring::npos || result.root == nullptr ? path : path.substr(slash + 1);
   return result;
 }
 

