@@ -4,6 +4,7 @@
 #include "downloader/http_task.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
+#include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
 
 namespace downloader {
@@ -32,16 +33,13 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   }
 
   ~HttpToFileTask() {
-    if (transfer_ != nullptr) transfer_->Release();
     if (callback_ != nullptr) callback_->Release();
     logger_->Release();
   }
 
   void Start() override;
   void Cancel() override;
-  void Abort() {
-    if (transfer_ != nullptr) transfer_->Cancel();
-  }
+  void Abort() { transfer_.Cancel(); }
 
   long result = 0;
 
@@ -53,17 +51,14 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   void OnData(const Buffer& chunk);
   void OnComplete(long hr);
   void DeliverEnd();
-  void ReleaseTransfer() {
-    if (transfer_ != nullptr) transfer_->Release();
-    transfer_ = nullptr;
-  }
+  void ReleaseTransfer() { transfer_.Reset(); }
 
   std::wstring url_;
   HANDLE file_;
   int64 offset_;
   int64 size_;
   IHttpToFileCallback* callback_;
-  ITask* transfer_ = nullptr;
+  details::SubTaskSlot transfer_;
   std::string etag_;
   bool accepted_ = false;  // the current response's header passed the checks
   ILogger* logger_;
@@ -99,13 +94,14 @@ bool HttpToFileTask::StartHttp() {
   range.size = size_;
   range.etag = etag_;
   accepted_ = false;
-  transfer_ = CreateHttpTask(url_, range, callback, logger_);
+  ITask* transfer = CreateHttpTask(url_, range, callback, logger_);
   callback->Release();
-  if (transfer_ == nullptr) {
+  if (transfer == nullptr) {
     logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
     return false;
   }
-  transfer_->Start();
+  transfer_.Set(transfer);
+  transfer->Start();
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "downloader/http_task.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
+#include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
 
 namespace downloader {
@@ -40,16 +41,13 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
 
   ~HttpToMemTask() {
     httpCallback_->Release();
-    if (transfer_ != nullptr) transfer_->Release();
     if (callback_ != nullptr) callback_->Release();
     logger_->Release();
   }
 
   void Start() override;
   void Cancel() override;
-  void Abort() {
-    if (transfer_ != nullptr) transfer_->Cancel();
-  }
+  void Abort() { transfer_.Cancel(); }
 
   long result = 0;
 
@@ -61,15 +59,12 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
   void OnData(const Buffer& chunk);
   void OnComplete(long hr);
   void DeliverEnd();
-  void ReleaseTransfer() {
-    if (transfer_ != nullptr) transfer_->Release();
-    transfer_ = nullptr;
-  }
+  void ReleaseTransfer() { transfer_.Reset(); }
 
   std::wstring url_;
   ITaskCallback<HttpToMemResult&&>* callback_;
   HttpToMemHttpCallback* httpCallback_ = nullptr;
-  ITask* transfer_ = nullptr;
+  details::SubTaskSlot transfer_;
   std::string etag_;
   int64 received_ = 0;
   Buffer buffer_;
@@ -103,12 +98,13 @@ bool HttpToMemTask::StartHttp() {
     range.etag = etag_;
   }
   result = kResultOk;
-  transfer_ = CreateHttpTask(url_, range, httpCallback_, logger_);
-  if (transfer_ == nullptr) {
+  ITask* transfer = CreateHttpTask(url_, range, httpCallback_, logger_);
+  if (transfer == nullptr) {
     logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
     return false;
   }
-  transfer_->Start();
+  transfer_.Set(transfer);
+  transfer->Start();
   return true;
 }
 

@@ -1,0 +1,377 @@
+#include "downloader/download_simple_task.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/unique_handle.h"
+#include "downloader/download_clock.h"
+#include "downloader/download_meta.h"
+#include "downloader/hash_task.h"
+#include "downloader/http_to_file_task.h"
+#include "downloader/http_to_mem_task.h"
+#include "downloader/object.h"
+#include "downloader/result_codes.h"
+#include "downloader/sub_task_slot.h"
+#include "downloader/task_lock.h"
+
+namespace downloader {
+namespace {
+
+using stubframework::utils::UniqueHandle;
+
+class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimpleTask, long> {
+ public:
+  // Nested callbacks: a plain pointer to the owner, which holds a reference on
+  // the sub-task that holds the callback. Each forwards under a reference on
+  // the owner, because the owner's end may drop its last one.
+  class DownloadMetaCallback : public ITaskCallback<HttpToMemResult&&> {
+   public:
+    explicit DownloadMetaCallback(DownloadSimpleTask* owner) : owner_(owner) {}
+    void OnComplete(HttpToMemResult&& result) override {
+      details::ScopedReference hold(owner_);
+      owner_->OnMetaComplete(result);
+    }
+
+   private:
+    DownloadSimpleTask* owner_;
+  };
+
+  class HashCallback : public IHashCallback {
+   public:
+    explicit HashCallback(DownloadSimpleTask* owner) : owner_(owner) {}
+    void OnComplete(HashResult result) override {
+      details::ScopedReference hold(owner_);
+      owner_->OnHashComplete(result);
+    }
+    void OnHash(const uint8 digest[kDigestSize]) override { owner_->OnHash(digest); }
+
+   private:
+    DownloadSimpleTask* owner_;
+  };
+
+  class DownloadFileCallback : public IHttpToFileCallback {
+   public:
+    explicit DownloadFileCallback(DownloadSimpleTask* owner) : owner_(owner) {}
+    void OnComplete(long hr) override {
+      details::ScopedReference hold(owner_);
+      owner_->OnDownloadComplete(hr);
+    }
+    void OnData(int64 offset, int64 size) override { owner_->OnDownloadProgress(offset, size); }
+
+   private:
+    DownloadSimpleTask* owner_;
+  };
+
+  DownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
+                     IDownloadCallback* callback, ILogger* logger)
+      : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), logger_(logger) {
+    callback_->AddRef();
+    logger_->AddRef();
+  }
+
+  ~DownloadSimpleTask() {
+    current_.Reset();
+    if (callback_ != nullptr) callback_->Release();
+    logger_->Release();
+  }
+
+  void Start() override;
+  void Cancel() override;
+  void Abort() { current_.Cancel(); }
+
+  long result = 0;
+
+ private:
+  bool StartMeta();
+  void OnMetaComplete(const HttpToMemResult& meta);
+  bool PrepareStart();
+  bool StartHash();
+  void OnHash(const uint8 digest[kDigestSize]);
+  void OnHashComplete(HashResult hashResult);
+  bool StartDownload();
+  void OnDownloadProgress(int64 offset, int64 size);
+  void OnDownloadComplete(long hr);
+  void EarlyEnd();
+  void End();
+  void DeliverEnd();
+  void ReportProgress() { callback_->OnProgress(progress_, total_); }
+  size_t BlockTotal() const { return meta_.digests.size(); }
+
+  std::wstring url_;
+  std::wstring metaUrl_;
+  std::wstring path_;
+  IDownloadCallback* callback_;
+  details::SubTaskSlot current_;
+  DownloadMeta meta_;
+  UniqueHandle file_;
+  size_t verified_ = 0;
+  int64 progress_ = 0;
+  int64 total_ = 0;
+  ILogger* logger_;
+};
+
+void DownloadSimpleTask::Start() {
+  Begin();
+  logger_->Log(L"DownloadSimpleTask::Start", L"Start download %s to %s.", url_.c_str(), path_.c_str());
+  int64 started = MarkDownloadStart();
+  logger_->Log(L"DownloadStartTime::Start", L"Download start time %d", static_cast<int>(started));
+  AddRef();
+  if (StartMeta()) {
+    Leave();
+    return;
+  }
+  EarlyEnd();
+}
+
+void DownloadSimpleTask::Cancel() {
+  details::ScopedReference hold(this);
+  logger_->Log(L"DownloadSimpleTask::Cancel", L"Cancel.");
+  Finish(kResultAbort);
+}
+
+bool DownloadSimpleTask::StartMeta() {
+  const wchar_t* kContext = L"DownloadSimpleTask::StartMeta";
+  DownloadMetaCallback* callback = details::Object<DownloadMetaCallback>::Create(this);
+  if (callback == nullptr) {
+    logger_->Log(kContext, L"Create DownloadMetaCallback failed.");
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_);
+  callback->Release();
+  if (task == nullptr) {
+    logger_->Log(kContext, L"Create HttpToMemTask failed.");
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  current_.Set(task);
+  task->Start();
+  return true;
+}
+
+void DownloadSimpleTask::OnMetaComplete(const HttpToMemResult& meta) {
+  if (!Enter()) {
+    EarlyEnd();
+    return;
+  }
+  if (meta.result < 0) {
+    Finish(meta.result);
+    EarlyEnd();
+    return;
+  }
+  if (!ParseDownloadMeta(meta.data, meta.size, &meta_)) {
+    logger_->Log(L"DownloadSimple::OnMetaComplete", L"CreateDownloadMetaSimple failed.");
+    Finish(kResultFail);
+    EarlyEnd();
+    return;
+  }
+  total_ = meta_.size;
+  progress_ = 0;
+  ReportProgress();
+  if (!PrepareStart()) {
+    EarlyEnd();
+    return;
+  }
+  current_.Reset();
+  if (StartHash()) {
+    Leave();
+    return;
+  }
+  End();
+}
+
+bool DownloadSimpleTask::PrepareStart() {
+  const wchar_t* kContext = L"DownloadSimpleTask::PrepareStart";
+  file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) {
+    DWORD error = ::GetLastError();
+    logger_->Log(kContext, L"CreateFileW failed %u.", error);
+    Finish(ResultFromWin32(error));
+    return false;
+  }
+  LARGE_INTEGER size;
+  size.QuadPart = total_;
+  if (!::SetFilePointerEx(file_.Get(), size, nullptr, FILE_BEGIN)) {
+    DWORD error = ::GetLastError();
+    logger_->Log(kContext, L"SetFilePointerEx failed %u.", error);
+    Finish(ResultFromWin32(error));
+    file_.Reset();
+    return false;
+  }
+  if (!::SetEndOfFile(file_.Get())) {
+    DWORD error = ::GetLastError();
+    logger_->Log(kContext, L"SetEndOfFile failed %u.", error);
+    Finish(ResultFromWin32(error));
+    file_.Reset();
+    return false;
+  }
+  verified_ = 0;
+  return true;
+}
+
+bool DownloadSimpleTask::StartHash() {
+  const wchar_t* kContext = L"DownloadSimpleTask::StartHash";
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<int64>(verified_) * kBlockSize;
+  if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) {
+    DWORD error = ::GetLastError();
+    logger_->Log(kContext, L"SetFilePointerEx failed %u.", error);
+    Finish(ResultFromWin32(error));
+    return false;
+  }
+  HashCallback* callback = details::Object<HashCallback>::Create(this);
+  if (callback == nullptr) {
+    logger_->Log(kContext, L"Create HashCallback failed.");
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  ITask* task = CreateHashTask(file_.Get(), callback);
+  callback->Release();
+  if (task == nullptr) {
+    logger_->Log(kContext, L"Create HashTask failed.");
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  current_.Set(task);
+  logger_->Log(kContext, L"Start hash from block %Iu.", verified_);
+  task->Start();
+  return true;
+}
+
+void DownloadSimpleTask::OnHash(const uint8 digest[kDigestSize]) {
+  const wchar_t* kContext = L"DownloadSimpleTask::OnHash";
+  if (verified_ >= BlockTotal()) {
+    logger_->Log(kContext, L"Unexpected hash data %Iu/%Iu.", verified_, BlockTotal());
+    Finish(kResultFail);
+    return;
+  }
+  if (memcmp(digest, meta_.digests[verified_].data(), kDigestSize) != 0) {
+    logger_->Log(kContext, L"Hash mismatch found for block %Iu.", verified_);
+    current_.Cancel();
+    return;
+  }
+  ++verified_;
+  int64 candidate = std::min(static_cast<int64>(verified_) * kBlockSize, total_);
+  if (candidate > progress_) progress_ = candidate;
+  ReportProgress();
+}
+
+void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
+  const wchar_t* kContext = L"DownloadSimpleTask::OnHashComplete";
+  if (!Enter()) {
+    current_.Reset();
+    End();
+    return;
+  }
+  if (hashResult == Failed) {
+    logger_->Log(kContext, L"Hash failed.");
+    Finish(kResultFail);
+    current_.Reset();
+    End();
+    return;
+  }
+  if (verified_ < BlockTotal()) {
+    logger_->Log(kContext, L"Hash mismatch.");
+    current_.Reset();
+    if (StartDownload()) {
+      Leave();
+      return;
+    }
+    End();
+    return;
+  }
+  logger_->Log(kContext, L"Hash success.");
+  Finish(kResultOk);
+  current_.Reset();
+  End();
+}
+
+bool DownloadSimpleTask::StartDownload() {
+  const wchar_t* kContext = L"DownloadSimpleTask::StartDownload";
+  int64 offset = static_cast<int64>(verified_) * kBlockSize;
+  LARGE_INTEGER position;
+  position.QuadPart = offset;
+  if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) {
+    DWORD error = ::GetLastError();
+    logger_->Log(kContext, L"SetFilePointerEx failed %u.", error);
+    Finish(ResultFromWin32(error));
+    return false;
+  }
+  progress_ = offset;
+  ReportProgress();
+  DownloadFileCallback* callback = details::Object<DownloadFileCallback>::Create(this);
+  if (callback == nullptr) {
+    logger_->Log(kContext, L"Create DownloadFileCallback failed.");
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_);
+  callback->Release();
+  if (task == nullptr) {
+    logger_->Log(kContext, L"Create HttpToFileTask failed.");
+    Finish(kResultOutOfMemory);
+    return false;
+  }
+  current_.Set(task);
+  // The whole rest of the file, good blocks after the first bad one included,
+  // comes in this one request.
+  task->Start();
+  return true;
+}
+
+void DownloadSimpleTask::OnDownloadProgress(int64 offset, int64 size) {
+  progress_ = offset + size;
+  ReportProgress();
+}
+
+void DownloadSimpleTask::OnDownloadComplete(long hr) {
+  if (!Enter()) {
+    current_.Reset();
+    End();
+    return;
+  }
+  if (hr < 0) {
+    Finish(hr);
+    current_.Reset();
+    End();
+    return;
+  }
+  current_.Reset();
+  if (StartHash()) {
+    Leave();
+    return;
+  }
+  End();
+}
+
+void DownloadSimpleTask::EarlyEnd() {
+  current_.Reset();
+  DeliverEnd();
+}
+
+void DownloadSimpleTask::End() {
+  int64 ended = MarkDownloadEnd();
+  logger_->Log(L"DownloadEndTime::End", L"Download end time %d", static_cast<int>(ended));
+  logger_->Log(L"DownloadTime::Time", L"Download time %i", static_cast<int>(DownloadTimeSeconds()));
+  file_.Reset();
+  DeliverEnd();
+}
+
+void DownloadSimpleTask::DeliverEnd() {
+  IDownloadCallback* callback = callback_;
+  callback_ = nullptr;
+  callback->OnComplete(result);
+  callback->Release();
+  Release();
+}
+
+}  // namespace
+
+ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
+                                IDownloadCallback* callback, ILogger* logger) {
+  if (callback == nullptr || logger == nullptr || url.empty() || metaUrl.empty() || path.empty()) return nullptr;
+  return details::Object<DownloadSimpleTask>::Create(url, metaUrl, path, callback, logger);
+}
+
+}  // namespace downloader

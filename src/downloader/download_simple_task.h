@@ -1,0 +1,15 @@
+// DownloadSimpleTask: downloads a file so that every 1 MiB block is proven by
+// the SHA-1 digest its meta file lists, and resumes from the first block that
+// does not verify. The destination keeps whatever verifies between runs.
+#pragma once
+
+#include <string>
+
+#include "downloader/interfaces.h"
+
+namespace downloader {
+
+ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
+                                IDownloadCallback* callback, ILogger* logger);
+
+}  // namespace downloader

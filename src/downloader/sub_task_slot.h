@@ -1,0 +1,51 @@
+// The one reference a task keeps on its current sub-task. A cancel from
+// another thread may meet the handler that replaces or drops the sub-task, so
+// the pointer is read and written under a lock of its own, and a cancel holds
+// a reference on the sub-task for the duration of the call.
+#pragma once
+
+#include <windows.h>
+
+#include "downloader/interfaces.h"
+
+namespace downloader::details {
+
+class SubTaskSlot {
+ public:
+  SubTaskSlot() { ::InitializeCriticalSection(&lock_); }
+  ~SubTaskSlot() {
+    Reset();
+    ::DeleteCriticalSection(&lock_);
+  }
+  SubTaskSlot(const SubTaskSlot&) = delete;
+  SubTaskSlot& operator=(const SubTaskSlot&) = delete;
+
+  // Takes over the caller's reference on `task` (may be null), dropping the
+  // one held before.
+  void Set(ITask* task) {
+    ::EnterCriticalSection(&lock_);
+    ITask* old = task_;
+    task_ = task;
+    ::LeaveCriticalSection(&lock_);
+    if (old != nullptr) old->Release();
+  }
+
+  void Reset() { Set(nullptr); }
+
+  // Cancels the current sub-task, if there is one.
+  void Cancel() {
+    ::EnterCriticalSection(&lock_);
+    ITask* task = task_;
+    if (task != nullptr) task->AddRef();
+    ::LeaveCriticalSection(&lock_);
+    if (task == nullptr) return;
+    task->Cancel();
+    task->Release();
+  }
+
+ private:
+  CRITICAL_SECTION lock_;
+  ITask* task_ = nullptr;
+};
+
+}  // namespace downloader::details
