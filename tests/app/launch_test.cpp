@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "app/launch.h"
+#include "app/settings_store.h"
 #include "app/temp_folder.h"
 #include "stub_runner.h"
 
@@ -109,6 +114,63 @@ TEST_F(LaunchTest, NewVersionExitCodeInTheFirstPositionIsNotAFinishingStep) {
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
   EXPECT_EQ(code, 2147483647u);
+}
+
+std::wstring RecorderPath() {
+  std::string unix_path = ARG_RECORDER_EXE;
+  std::wstring path = L"Z:";
+  for (char c : unix_path) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+  return path;
+}
+
+// The working copy ends with 197800; the first process then runs the newer
+// stub named by "update_stub_name" from the copy's folder, twice. The newer
+// stub is dropped into that folder while the working copy runs.
+TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
+  const std::wstring key = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22";
+  ASSERT_TRUE(WriteSetting(key, L"selfupdate_code", L"197800"));
+  ASSERT_TRUE(WriteSetting(key, L"update_stub_name", L"newer.exe"));
+  std::wstring record = root_ + L"record.txt";
+  SetEnvironmentVariableW(L"STUB_RECORD_FILE", record.c_str());
+  SetEnvironmentVariableW(L"STUB_RECORD_EXIT", L"3");
+
+  std::atomic<bool> done{false};
+  std::thread dropper([&] {
+    while (!done) {
+      for (const std::wstring& name : ListFolder(temp_)) {
+        std::wstring folder = temp_ + name + L"\\";
+        if (PathExists(folder + L"stub.exe") && !PathExists(folder + L"newer.exe")) {
+          CopyFileW(RecorderPath().c_str(), (folder + L"newer.exe").c_str(), TRUE);
+        }
+      }
+      Sleep(2);
+    }
+  });
+  STARTUPINFOW si = {sizeof(si)};
+  PROCESS_INFORMATION first = {};
+  std::wstring command = L"\"" + stub_ + L"\" /QN";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &first));
+  WaitForSingleObject(first.hProcess, 60000);
+  done = true;
+  dropper.join();
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(first.hProcess, &code);
+  CloseHandle(first.hProcess);
+  CloseHandle(first.hThread);
+  SetEnvironmentVariableW(L"STUB_RECORD_FILE", nullptr);
+  SetEnvironmentVariableW(L"STUB_RECORD_EXIT", nullptr);
+  EXPECT_EQ(code, 0u);
+
+  // The second run is not waited for.
+  std::wstring lines;
+  for (int i = 0; i < 400 && std::count(lines.begin(), lines.end(), L'\n') < 2; ++i, Sleep(25)) {
+    std::string raw = ReadWholeFile(record);
+    lines.assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+  }
+  std::wstring expected_first = L" /QN run=1 update=0 shortcut=\"" + stub_ + L"\"";
+  std::wstring expected = expected_first + L"\n" + expected_first +
+                          L" newVersionExitCode=3 parentProcessID=" + std::to_wstring(first.dwProcessId) + L"\n";
+  EXPECT_EQ(lines, expected);
 }
 
 TEST(RunProcessTest, WaitsAndReturnsTheExitCode) {
