@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -137,6 +138,18 @@ std::vector<RecordedRequest> TestServers::NginxRequests(const std::string& needl
 std::string PatternBytes(size_t size, size_t start) {
   std::string bytes(size, '\0');
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(PatternByte(start + i));
+  return bytes;
+}
+
+std::string NoisyBytes(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint32_t x = seed;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes[i] = static_cast<char>(x & 0xFF);
+  }
   return bytes;
 }
 

@@ -75,6 +75,10 @@ inline unsigned char PatternByte(size_t i) {
 }
 std::string PatternBytes(size_t size, size_t start = 0);
 
+// Bytes without a period (xorshift32 from `seed`): every 1 MiB block differs,
+// so block digests also prove the order of the blocks.
+std::string NoisyBytes(size_t size, unsigned seed = 2463534242u);
+
 // Unique per test and process: "<Suite>.<Test>-<pid>-<n>" made URL-safe.
 std::string UniqueKey();
 

@@ -1,0 +1,196 @@
+// DownloadSimpleTask against nginx and the fault server: what it fetches,
+// what it proves, and how it resumes.
+#include "downloader/download_simple_task.h"
+
+#include <gtest/gtest.h>
+
+#include "downloader/download_clock.h"
+#include "downloader/result_codes.h"
+#include "download_test_util.h"
+#include "support/test_servers.h"
+
+namespace {
+
+using downloader::int64;
+using enginetest::DownloadRecorder;
+using enginetest::Make;
+using enginetest::MakeMeta;
+using enginetest::RecordingLogger;
+using testsupport::NoisyBytes;
+using testsupport::UniqueKey;
+
+constexpr int64 kMiB = 1048576;
+
+class DownloadSimpleTaskTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    dest_ = enginetest::TempFilePath(L"dest");
+  }
+  void TearDown() override { ::DeleteFileW(dest_.c_str()); }
+
+  // Publishes `data` and its meta under a fresh name; returns the name.
+  std::string Publish(const std::string& data, const std::string& meta) {
+    std::string name = UniqueKey() + ".bin";
+    EXPECT_TRUE(servers().PutFile(name, data));
+    EXPECT_TRUE(servers().PutFile(name + ".meta", meta));
+    return name;
+  }
+
+  void Run(const std::wstring& url, const std::wstring& meta_url) {
+    downloader::ITask* task = downloader::CreateDownloadSimpleTask(url, meta_url, dest_, recorder_.get(), logger_.get());
+    ASSERT_NE(task, nullptr);
+    recorder_->task_ = task;
+    task->Start();
+    ASSERT_TRUE(recorder_->Wait(120000)) << "no OnComplete";
+    recorder_->task_ = nullptr;
+    task->Release();
+    ::Sleep(20);
+    EXPECT_EQ(recorder_->completions(), 1);
+  }
+
+  std::wstring dest_;
+  enginetest::Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  enginetest::Ref<enginetest::Object<DownloadRecorder>> recorder_ = Make<DownloadRecorder>();
+};
+
+TEST_F(DownloadSimpleTaskTest, FreshDownloadFetchesEverythingAndProvesIt) {
+  std::string data = NoisyBytes(3 * kMiB + 12345, 7);
+  std::string name = Publish(data, MakeMeta(data));
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+
+  EXPECT_EQ(recorder_->result(), 0) << logger_->Dump();
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+  auto progress = recorder_->progress();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front(), std::make_pair(int64{0}, static_cast<int64>(data.size())));
+  EXPECT_EQ(progress.back(), std::make_pair(static_cast<int64>(data.size()), static_cast<int64>(data.size())));
+  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHash> Hash mismatch found for block 0.")) << logger_->Dump();
+  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Hash success."));
+  auto asked = servers().NginxRequests(name, 2);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].target, "/" + name + ".meta");
+  EXPECT_EQ(asked[1].target, "/" + name);
+  EXPECT_EQ(asked[1].range, "bytes=0-3158072");
+  EXPECT_GE(downloader::DownloadTimeSeconds(), 0);
+  EXPECT_EQ(logger_->CountContaining(L"DownloadStartTime::Start> Download start time "), 1u);
+  EXPECT_EQ(logger_->CountContaining(L"DownloadEndTime::End> Download end time "), 1u);
+  EXPECT_EQ(logger_->CountContaining(L"DownloadTime::Time> Download time "), 1u);
+}
+
+TEST_F(DownloadSimpleTaskTest, CompleteCorrectDestinationNeedsNoTransfer) {
+  std::string data = NoisyBytes(3 * kMiB + 100, 11);
+  std::string name = Publish(data, MakeMeta(data));
+  ASSERT_TRUE(enginetest::WriteWholeFile(dest_, data));
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Hash success.")) << logger_->Dump();
+  EXPECT_EQ(logger_->CountContaining(L"HttpToFileTask::Start"), 0u);
+  ::Sleep(200);  // nginx logs a request when it ends; give a stray one time to show
+  auto asked = servers().NginxRequests(name, 1);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].target, "/" + name + ".meta");
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+}
+
+TEST_F(DownloadSimpleTaskTest, FirstBadBlockStartsOneTransferToTheEnd) {
+  std::string data = NoisyBytes(10 * kMiB, 13);
+  std::string name = Publish(data, MakeMeta(data));
+  std::string partial = data;
+  partial[3 * kMiB + 777] ^= 0x5A;  // block 3 wrong, blocks 0-2 right
+  ASSERT_TRUE(enginetest::WriteWholeFile(dest_, partial));
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+
+  EXPECT_EQ(recorder_->result(), 0) << logger_->Dump();
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHash> Hash mismatch found for block 3.")) << logger_->Dump();
+  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::StartHash> Start hash from block 3."));
+  // Progress climbs block by block to 3 MiB before the transfer begins there.
+  auto progress = recorder_->progress();
+  std::vector<int64> before_transfer;
+  for (auto& p : progress) {
+    before_transfer.push_back(p.first);
+    if (p.first == 3 * kMiB) break;
+  }
+  EXPECT_EQ(before_transfer, (std::vector<int64>{0, kMiB, 2 * kMiB, 3 * kMiB}));
+  auto asked = servers().NginxRequests(name, 2);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1].range, "bytes=3145728-10485759");
+  EXPECT_EQ(asked[1].if_range, "");
+}
+
+TEST_F(DownloadSimpleTaskTest, EmptyFileNeedsOnlyItsEightByteMeta) {
+  std::string meta = MakeMeta("");
+  ASSERT_EQ(meta.size(), 8u);
+  std::string name = Publish("", meta);
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), 0) << logger_->Dump();
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), 0);
+  EXPECT_EQ(recorder_->progress(), (std::vector<std::pair<int64, int64>>{{0, 0}}));
+  EXPECT_EQ(logger_->CountContaining(L"HttpToFileTask::Start"), 0u);
+}
+
+TEST_F(DownloadSimpleTaskTest, MetaOfTwentySevenBytesIsRefused) {
+  std::string data = NoisyBytes(100, 3);
+  std::string name = Publish(data, MakeMeta(data).substr(0, 27));
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), downloader::kResultFail);
+  EXPECT_TRUE(logger_->Has(L"DownloadSimple::OnMetaComplete> CreateDownloadMetaSimple failed.")) << logger_->Dump();
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);  // the early end opens no file
+}
+
+TEST_F(DownloadSimpleTaskTest, MissingMetaEndsWithTheTransferCode) {
+  std::string name = UniqueKey() + ".bin";
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);
+}
+
+TEST_F(DownloadSimpleTaskTest, PersistentlyCorruptBlockLoopsUntilCancelled) {
+  std::string data = NoisyBytes(10 * kMiB, 17);
+  std::string name = Publish(data, MakeMeta(data));
+  std::string key = UniqueKey();
+  std::wstring url =
+      servers().FaultUrl("/corrupt/" + key + "?src=" + name + "&at=" + std::to_string(5 * kMiB + 4321));
+  auto* logger = logger_.get();
+  recorder_->cancel_when_ = [logger](int64, int64) {
+    return logger->CountContaining(L"Hash mismatch found for block 5.") >= 3;
+  };
+  Run(url, servers().NginxUrl("/" + name + ".meta"));
+
+  EXPECT_EQ(recorder_->result(), downloader::kResultAbort);
+  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::Cancel> Cancel."));
+  auto asked = servers().FaultRequests(key);
+  ASSERT_GE(asked.size(), 3u);
+  EXPECT_EQ(asked[0].range, "bytes=0-10485759");  // the empty destination fails at block 0
+  for (size_t i = 1; i < asked.size(); ++i) EXPECT_EQ(asked[i].range, "bytes=5242880-10485759") << i;
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), 10 * kMiB);
+}
+
+TEST_F(DownloadSimpleTaskTest, CancelDuringTransferLeavesTheDestinationAtFullSize) {
+  std::string data = NoisyBytes(4 * kMiB, 19);
+  std::string name = Publish(data, MakeMeta(data));
+  std::string key = UniqueKey();
+  std::wstring url = servers().FaultUrl("/slow/" + key + "?src=" + name + "&chunk=65536&ms=10");
+  bool transferring = false;
+  auto* logger = logger_.get();
+  recorder_->cancel_when_ = [&transferring, logger](int64 current, int64) {
+    if (logger->CountContaining(L"HttpToFileTask::Start") > 0 && current > kMiB) transferring = true;
+    return transferring;
+  };
+  Run(url, servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), downloader::kResultAbort);
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+
+  // A later task on the same destination resumes from the first block that
+  // does not verify.
+  recorder_ = Make<DownloadRecorder>();
+  logger_ = Make<RecordingLogger>();
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+  EXPECT_EQ(logger_->CountContaining(L"Hash mismatch found for block 0."), 0u) << logger_->Dump();
+}
+
+}  // namespace
