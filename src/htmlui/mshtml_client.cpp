@@ -34,7 +34,7 @@ bool MSHTMLClient::CreateDocument() {
   return AttachDocument(document.Get());
 }
 
-bool MSHTMLClient::AttachDocument(IHTMLDocument2* document) {
+bool MSHTMLClient::AttachDocument(IDispatch* document) {
   TearDown();
   document_ = document;
   if (!AdvisePropertySink()) return false;

@@ -48,8 +48,10 @@ class MSHTMLClient final : public IDispatch,
 
   // Creates the HTML document object and attaches it.
   bool CreateDocument();
-  // Attaches a document: property notifications, client site, in-place activation.
-  bool AttachDocument(IHTMLDocument2* document);
+  // Attaches a document (any object with the document's interfaces; the
+  // created one is an IHTMLDocument2): property notifications, client site,
+  // in-place activation.
+  bool AttachDocument(IDispatch* document);
   // Loads a path or URL into the document through a URL moniker.
   bool NavigateTo(const wchar_t* url);
   // Fits the document to the window's client area.
@@ -167,7 +169,7 @@ class MSHTMLClient final : public IDispatch,
 
   ULONG ref_count_ = 1;
   HWND window_;
-  Microsoft::WRL::ComPtr<IHTMLDocument2> document_;
+  Microsoft::WRL::ComPtr<IDispatch> document_;
   Microsoft::WRL::ComPtr<IOleDocumentView> view_;
   HtmlExternal* bridge_;
   DWORD sink_cookie_ = 0;
