@@ -63,15 +63,15 @@ void HandOverToNewerStub(const std::wstring& folder, const std::wstring& tail, c
 
 }  // namespace
 
-DWORD RunProcess(const LaunchSpec& spec, bool wait) {
-  std::wstring application = spec.folder + spec.file;
-  std::vector<wchar_t> command_line(spec.command_line.begin(), spec.command_line.end());
+DWORD RunProcess(const LaunchSpec& launch, bool wait) {
+  std::wstring application = launch.folder + launch.file;
+  std::vector<wchar_t> command_line(launch.command_line.begin(), launch.command_line.end());
   command_line.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
   if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        spec.folder.c_str(), &startup, &info)) {
+                        launch.folder.c_str(), &startup, &info)) {
     return 0;
   }
   utils::UniqueHandle process(info.hProcess);

@@ -18,7 +18,7 @@ struct LaunchSpec {
 
 // Starts folder + file in folder with the command line; with `wait`, returns
 // its exit code. 0 when the process could not be created.
-DWORD RunProcess(const LaunchSpec& spec, bool wait);
+DWORD RunProcess(const LaunchSpec& launch, bool wait);
 
 enum class LaunchOutcome {
   kContinue,          // this process is the working copy: show the UI

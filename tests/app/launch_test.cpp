@@ -176,10 +176,10 @@ TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
 TEST(RunProcessTest, WaitsAndReturnsTheExitCode) {
   wchar_t system[MAX_PATH];
   GetSystemDirectoryW(system, MAX_PATH);
-  LaunchSpec spec{std::wstring(system) + L"\\", L"cmd.exe", L" /c exit 42"};
-  EXPECT_EQ(RunProcess(spec, true), 42u);
-  spec.command_line = L" /c exit 197800";
-  EXPECT_EQ(RunProcess(spec, true), 197800u) << "more than the low 8 bits";
+  LaunchSpec launch{std::wstring(system) + L"\\", L"cmd.exe", L" /c exit 42"};
+  EXPECT_EQ(RunProcess(launch, true), 42u);
+  launch.command_line = L" /c exit 197800";
+  EXPECT_EQ(RunProcess(launch, true), 197800u) << "more than the low 8 bits";
 }
 
 TEST(RunProcessTest, MissingProgramGivesZero) {
