@@ -13,6 +13,10 @@ class Buffer {
   ~Buffer();
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
+  Buffer(Buffer&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
 
   // Frees the old block and allocates n bytes; a failed allocation leaves
   // size 0 and returns false. SetSize(0) just frees.

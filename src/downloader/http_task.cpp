@@ -52,6 +52,16 @@ constexpr DWORD kInitialAgentSize = 256;
 constexpr DWORD kHttpFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
 
+// Connect 60 s, send and receive 30 s each; results not checked.
+void SetTimeouts(HINTERNET handle) {
+  DWORD timeout = kConnectTimeoutMs;
+  ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+  timeout = kSendTimeoutMs;
+  ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+  timeout = kReceiveTimeoutMs;
+  ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+}
+
 class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
  public:
   HttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger)
@@ -175,12 +185,7 @@ long HttpTask::CreateSession() {
     logger_->Log(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.", error);
     return ResultFromWin32(error);
   }
-  DWORD timeout = kConnectTimeoutMs;
-  ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-  timeout = kSendTimeoutMs;
-  ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
-  timeout = kReceiveTimeoutMs;
-  ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+  SetTimeouts(session_.Get());
   return kResultOk;
 }
 
@@ -226,6 +231,9 @@ long HttpTask::Connect() {
     connection_.Reset();
     return ResultFromWin32(error);
   }
+  // Windows hands the session's timeouts down to its requests; Wine does not,
+  // and a stalled response would then wait forever. The same values again.
+  SetTimeouts(request_.Get());
   ::InternetSetStatusCallbackA(request_.Get(), &HttpTask::StatusCallback);
   return kResultOk;
 }

@@ -4,8 +4,8 @@
 # that talks to them.
 include_guard(GLOBAL)
 
-set(STUB_TEST_SERVERS_DIR "${CMAKE_BINARY_DIR}/test-servers")
-set(STUB_TEST_SUPPORT_DIR "${CMAKE_SOURCE_DIR}/tests/support")
+set(STUB_TEST_SERVERS_DIR "${CMAKE_BINARY_DIR}/test-servers" CACHE INTERNAL "")
+set(STUB_TEST_SUPPORT_DIR "${CMAKE_SOURCE_DIR}/tests/support" CACHE INTERNAL "")
 
 add_test(NAME test_servers_start
          COMMAND python3 "${STUB_TEST_SUPPORT_DIR}/servers.py" start "${STUB_TEST_SERVERS_DIR}")

@@ -1,0 +1,92 @@
+#include "utils/download_file_verified.h"
+
+#include "app/property_bag.h"
+#include "app/unique_handle.h"
+#include "downloader/download_logger.h"
+#include "downloader/download_simple_task.h"
+#include "downloader/object.h"
+#include "downloader/result_codes.h"
+
+namespace stubframework {
+namespace {
+
+constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);  // INET_E_DOWNLOAD_FAILURE
+
+// Bridges a DownloadSimpleTask to a waiting worker and to the application.
+class DownloadCallback : public downloader::IDownloadCallback {
+ public:
+  explicit DownloadCallback(const utils::DownloadHost* host)
+      : host_(host), event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (!event_) throw std::bad_alloc();
+  }
+  ~DownloadCallback() {
+    if (task_ != nullptr) task_->Release();
+  }
+
+  void SetTask(downloader::ITask* task) {
+    task->AddRef();
+    task_ = task;
+  }
+  void Wait() { ::WaitForSingleObject(event_.Get(), INFINITE); }
+  HRESULT result() const { return result_; }
+
+  void OnComplete(long hr) override {
+    result_ = utils::MapVerifiedDownloadResult(hr);
+    ::SetEvent(event_.Get());
+  }
+
+  void OnProgress(downloader::int64 current, downloader::int64 total) override {
+    if (host_->properties != nullptr) {
+      host_->properties->SetDownloadTotal(static_cast<unsigned long>(total));
+      host_->properties->SetDownloadCurrent(static_cast<unsigned long>(current));
+    }
+    if (host_->CancelRequested()) task_->Cancel();
+  }
+
+ private:
+  const utils::DownloadHost* host_;
+  utils::UniqueHandle event_;
+  downloader::ITask* task_ = nullptr;
+  HRESULT result_ = kDownloadFailure;
+};
+
+}  // namespace
+
+namespace utils {
+
+HRESULT MapVerifiedDownloadResult(long result) {
+  if (result == downloader::kResultOk || result == downloader::kResultAbort ||
+      result == downloader::kResultDiskFull) {
+    return result;
+  }
+  return kDownloadFailure;
+}
+
+HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
+                             const std::wstring& path) {
+  if (url.empty() || metaUrl.empty() || path.empty()) return E_OUTOFMEMORY;
+  downloader::ILogger* logger = debug::CreateDownloadLogger(host.log);
+  if (logger == nullptr) return E_OUTOFMEMORY;
+  auto* callback = downloader::details::Object<DownloadCallback>::Create(&host);
+  if (callback == nullptr) {
+    logger->Release();
+    return E_OUTOFMEMORY;
+  }
+  downloader::ITask* task = downloader::CreateDownloadSimpleTask(url, metaUrl, path, callback, logger);
+  if (task == nullptr) {
+    callback->Release();
+    logger->Release();
+    return E_OUTOFMEMORY;
+  }
+  callback->SetTask(task);
+  task->Start();
+  callback->Wait();
+  HRESULT result = callback->result();
+  task->Release();
+  callback->Release();
+  logger->Release();
+  return result;
+}
+
+}  // namespace utils
+}  // namespace stubframework

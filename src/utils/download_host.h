@@ -1,0 +1,30 @@
+// What the blocking download helpers need from the application: its log, the
+// progress properties, and the script bridge's stop and size-query flags.
+// The download worker fills it from the application and the bridge; every
+// member may be left empty.
+#pragma once
+
+#include <functional>
+
+namespace stubframework {
+namespace debug {
+class AppLog;
+}
+namespace core {
+class LockedProperties;
+}
+
+namespace utils {
+
+struct DownloadHost {
+  debug::AppLog* log = nullptr;                     // engine lines go here at trace level
+  core::LockedProperties* properties = nullptr;     // "downloadTotal" / "downloadCurrent"
+  std::function<bool()> cancel_requested;           // the bridge's cancel flag (stopDownload)
+  std::function<bool()> size_query;                 // the bridge's size-query flag (initDownloadSize)
+
+  bool CancelRequested() const { return cancel_requested && cancel_requested(); }
+  bool SizeQuery() const { return size_query && size_query(); }
+};
+
+}  // namespace utils
+}  // namespace stubframework

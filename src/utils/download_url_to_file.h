@@ -1,0 +1,55 @@
+// A whole-file download through the system's URL moniker (URLMon), written to
+// a file as it arrives, with the application's progress and stop flags.
+#pragma once
+
+#include <windows.h>
+#include <urlmon.h>
+
+#include <string>
+
+#include "utils/download_host.h"
+
+namespace stubframework {
+namespace core {
+
+// The application's bind-status callback: publishes the size and the bytes
+// received, stops a size query as soon as the size is known, and stops the
+// download when the bridge's cancel flag is set. Lives on the caller's stack;
+// it does not count references.
+class DownloadCallback : public IBindStatusCallback {
+ public:
+  explicit DownloadCallback(const utils::DownloadHost* host) : host_(host) {}
+  virtual ~DownloadCallback() = default;
+
+  // Whether any data arrived (the worker's retry loop counts that as progress).
+  bool data_seen() const { return data_seen_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+ private:
+  const utils::DownloadHost* host_;
+  bool data_seen_ = false;
+};
+
+}  // namespace core
+
+namespace utils {
+
+// Downloads `url` into `path` (created anew), forwarding binding events to
+// `inner` (may be null). Pumps this thread's messages until the binding ends.
+// Returns the binding's result, S_FALSE when fewer bytes came than announced,
+// or the write error; on failure the file is left cut at what was written.
+HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner);
+
+}  // namespace utils
+}  // namespace stubframework

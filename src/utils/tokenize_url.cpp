@@ -1,0 +1,44 @@
+#include "utils/tokenize_url.h"
+
+#include "app/wide_format.h"
+#include "utils/post_bytes.h"
+
+#ifndef STUB_TOKEN_SERVICE_HOST
+#define STUB_TOKEN_SERVICE_HOST ""
+#endif
+#define STUB_WIDEN2(x) L##x
+#define STUB_WIDEN(x) STUB_WIDEN2(x)
+
+namespace stubframework::utils {
+
+const wchar_t kTokenServiceHost[] = STUB_WIDEN(STUB_TOKEN_SERVICE_HOST);
+
+std::wstring TokenServiceEndpoint() {
+  if (kTokenServiceHost[0] == L'\0') return std::wstring();
+  return std::wstring(L"https://") + kTokenServiceHost + kTokenServicePath;
+}
+
+std::wstring ExtractTokenizedUrl(const std::wstring& answer) {
+  static const wchar_t kKey[] = L"\"tokenizedUrl\":";
+  size_t key = answer.find(kKey);
+  if (key == std::wstring::npos) return std::wstring();
+  size_t open = answer.find(L'"', key + (sizeof(kKey) / sizeof(kKey[0]) - 1));
+  if (open == std::wstring::npos) return std::wstring();
+  size_t close = answer.find(L'"', open + 1);
+  if (close == std::wstring::npos) return std::wstring();
+  return answer.substr(open + 1, close - open - 1);
+}
+
+bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url) {
+  if (url.empty() || endpoint.empty()) return false;
+  std::string answer;
+  if (!PostBytes(endpoint, ToUtf8(url), &answer)) return false;
+  std::wstring tokenized = ExtractTokenizedUrl(FromUtf8(answer));
+  if (tokenized.empty()) return false;
+  url = tokenized;
+  return true;
+}
+
+bool TokenizeUrl(std::wstring& url) { return TokenizeUrlAt(TokenServiceEndpoint(), url); }
+
+}  // namespace stubframework::utils

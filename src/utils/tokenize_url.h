@@ -1,0 +1,28 @@
+// The URL-tokenizing service: exchanges a download URL for a signed one.
+#pragma once
+
+#include <string>
+
+namespace stubframework::utils {
+
+// The service's host, a build-time setting (CMake STUB_TOKEN_SERVICE_HOST);
+// empty when the build has none, and then no URL is tokenized.
+extern const wchar_t kTokenServiceHost[];
+inline constexpr wchar_t kTokenServicePath[] = L"/v1/token";
+
+// "https://" + host + "/v1/token", or empty without a host.
+std::wstring TokenServiceEndpoint();
+
+// Posts `url` (UTF-8) to the configured service and replaces it with the
+// answer's "tokenizedUrl". False, with `url` unchanged, when there is no
+// service, the post fails or the answer has no such member.
+bool TokenizeUrl(std::wstring& url);
+
+// The same against an explicit endpoint (tests run a local service).
+bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url);
+
+// The text between the first two double quotes after "tokenizedUrl": in the
+// service's answer; empty when absent. No unescaping.
+std::wstring ExtractTokenizedUrl(const std::wstring& answer);
+
+}  // namespace stubframework::utils

@@ -1,0 +1,125 @@
+// DownloadFileVerified: the result mapping and the bridge to the properties
+// and the stop flag.
+#include "utils/download_file_verified.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "downloader/result_codes.h"
+#include "../downloader/download_test_util.h"
+#include "support/test_servers.h"
+#include "utils_test_util.h"
+
+namespace {
+
+using stubframework::utils::DownloadFileVerified;
+using testsupport::NoisyBytes;
+using testsupport::UniqueKey;
+
+constexpr long long kMiB = 1048576;
+
+class DownloadFileVerifiedTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    dest_ = enginetest::TempFilePath(L"verified");
+  }
+  void TearDown() override { ::DeleteFileW(dest_.c_str()); }
+
+  std::string Publish(const std::string& data) {
+    std::string name = UniqueKey() + ".bin";
+    EXPECT_TRUE(servers().PutFile(name, data));
+    EXPECT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+    return name;
+  }
+
+  std::wstring dest_;
+  utilstest::TestHost host_;
+};
+
+TEST(VerifiedDownloadResult, KeepsSuccessAbortAndDiskFullAndMapsTheRest) {
+  using stubframework::utils::MapVerifiedDownloadResult;
+  EXPECT_EQ(MapVerifiedDownloadResult(0), S_OK);
+  EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultAbort), E_ABORT);
+  EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultDiskFull), static_cast<HRESULT>(0x80070070));
+  const HRESULT kFailure = static_cast<HRESULT>(0x800C0008);
+  EXPECT_EQ(MapVerifiedDownloadResult(static_cast<long>(0x80072EE2)), kFailure);  // WinINet timeout
+  EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultFail), kFailure);
+  EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultHttpCancelled), kFailure);
+  EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultOutOfMemory), kFailure);
+  EXPECT_EQ(MapVerifiedDownloadResult(1), kFailure);
+}
+
+TEST_F(DownloadFileVerifiedTest, DownloadsAndPublishesProgress) {
+  std::string data = NoisyBytes(2 * kMiB + 5, 23);
+  std::string name = Publish(data);
+  HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
+                                    servers().NginxUrl("/" + name + ".meta"), dest_);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+  EXPECT_EQ(host_.properties().GetProperty(L"downloadTotal"), std::to_wstring(data.size()));
+  EXPECT_EQ(host_.properties().GetProperty(L"downloadCurrent"), std::to_wstring(data.size()));
+}
+
+TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport) {
+  std::string data = NoisyBytes(4 * kMiB, 29);
+  std::string name = Publish(data);
+  std::thread stopper([this] {
+    // Stop once the transfer has passed its first MiB.
+    for (int i = 0; i < 3000; ++i) {
+      if (host_.properties().GetDownloadCurrent() > kMiB) break;
+      ::Sleep(2);
+    }
+    host_.cancel = true;
+  });
+  HRESULT hr = DownloadFileVerified(
+      host_.host(), servers().FaultUrl("/slow/" + UniqueKey() + "?src=" + name + "&chunk=65536&ms=10"),
+      servers().NginxUrl("/" + name + ".meta"), dest_);
+  stopper.join();
+  EXPECT_EQ(hr, E_ABORT);
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+  EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
+}
+
+TEST_F(DownloadFileVerifiedTest, FailuresBecomeDownloadFailure) {
+  std::string name = UniqueKey() + ".bin";  // neither file nor meta exists
+  HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
+                                    servers().NginxUrl("/" + name + ".meta"), dest_);
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x800C0008));
+}
+
+TEST_F(DownloadFileVerifiedTest, ReceiveTimeoutBecomesDownloadFailure) {
+  // The body stalls longer than WinINet's 30 s receive timeout.
+  std::string data = NoisyBytes(kMiB, 31);
+  std::string name = Publish(data);
+  auto started = std::chrono::steady_clock::now();
+  HRESULT hr = DownloadFileVerified(
+      host_.host(), servers().FaultUrl("/stall/" + UniqueKey() + "?src=" + name + "&after=1000&ms=45000"),
+      servers().NginxUrl("/" + name + ".meta"), dest_);
+  long seconds = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count());
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x800C0008));
+  EXPECT_LT(seconds, 44) << "ended by the server closing, not by the receive timeout";
+  printf("stalled download ended after %ld s\n", seconds);
+}
+
+TEST_F(DownloadFileVerifiedTest, FullDiskIsReportedAsSuch) {
+  std::wstring path = servers().SmallDiskPath(UniqueKey() + ".bin");
+  if (path.empty()) GTEST_SKIP() << "the fixture could not mount its 1 MiB file system (no privilege)";
+  std::string data = NoisyBytes(3 * kMiB, 37);
+  std::string name = Publish(data);
+  HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
+                                    servers().NginxUrl("/" + name + ".meta"), path);
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x80070070));
+  ::DeleteFileW(path.c_str());
+}
+
+TEST_F(DownloadFileVerifiedTest, MissingArgumentIsOutOfMemory) {
+  EXPECT_EQ(DownloadFileVerified(host_.host(), L"", L"http://127.0.0.1/x.meta", dest_), E_OUTOFMEMORY);
+  EXPECT_EQ(DownloadFileVerified(host_.host(), L"http://127.0.0.1/x", L"http://127.0.0.1/x.meta", L""),
+            E_OUTOFMEMORY);
+}
+
+}  // namespace
