@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
   wine wine32:i386 wine64
   nginx msitools wixl osslsigncode unzip
+  aria2
 )
 
 missing=()
