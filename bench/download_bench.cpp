@@ -4,6 +4,8 @@
 //   download_bench file URL PATH        HttpToFileTask into PATH
 //   download_bench wininet URL          a minimal asynchronous WinINet loop
 //                                       (query available, read, discard)
+//   download_bench verified URL META PATH   the block-verified download
+//   download_bench hash PATH META       the hash pass over a complete file
 #include <windows.h>
 #include <wininet.h>
 
@@ -16,6 +18,8 @@
 #include "downloader/download_logger.h"
 #include "downloader/http_to_file_task.h"
 #include "downloader/object.h"
+#include "utils/download_file_verified.h"
+#include "utils/verify_file.h"
 
 namespace {
 
@@ -122,11 +126,39 @@ int RunWininet(const wchar_t* url) {
   return 0;
 }
 
+int RunVerified(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path) {
+  stubframework::utils::DownloadHost host;
+  double start = Now();
+  HRESULT hr = stubframework::utils::DownloadFileVerified(host, url, meta_url, path);
+  double seconds = Now() - start;
+  printf("%.6f 0 %ld\n", seconds, static_cast<long>(hr));
+  return hr == S_OK ? 0 : 1;
+}
+
+int RunHash(const wchar_t* path, const wchar_t* meta_path) {
+  stubframework::utils::UniqueHandle meta_file(
+      ::CreateFileW(meta_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!meta_file) return 2;
+  LARGE_INTEGER size;
+  ::GetFileSizeEx(meta_file.Get(), &size);
+  downloader::Buffer meta;
+  meta.SetSize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  ::ReadFile(meta_file.Get(), meta.data(), static_cast<DWORD>(meta.size()), &read, nullptr);
+  double start = Now();
+  bool ok = stubframework::utils::VerifyFileWithMeta(path, meta);
+  double seconds = Now() - start;
+  printf("%.6f 0 %d\n", seconds, ok ? 0 : 1);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 5 && std::wstring(argv[1]) == L"file") return RunFile(argv[2], argv[3], _wtoi64(argv[4]));
   if (argc >= 3 && std::wstring(argv[1]) == L"wininet") return RunWininet(argv[2]);
-  fprintf(stderr, "usage: download_bench file URL PATH SIZE | wininet URL\n");
+  if (argc >= 5 && std::wstring(argv[1]) == L"verified") return RunVerified(argv[2], argv[3], argv[4]);
+  if (argc >= 4 && std::wstring(argv[1]) == L"hash") return RunHash(argv[2], argv[3]);
+  fprintf(stderr, "usage: download_bench file URL PATH SIZE | wininet URL | verified URL META PATH | hash PATH META\n");
   return 2;
 }
