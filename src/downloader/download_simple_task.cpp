@@ -111,6 +111,9 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
 };
 
 void DownloadSimpleTask::Start() {
+  // The end may come synchronously, and its callback may drop the caller's
+  // reference: keep this object alive until Start returns.
+  details::ScopedReference hold(this);
   Begin();
   logger_->Log(L"DownloadSimpleTask::Start", L"Start download %s to %s.", url_.c_str(), path_.c_str());
   int64 started = MarkDownloadStart();

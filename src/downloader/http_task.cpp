@@ -125,6 +125,9 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
 };
 
 void HttpTask::Start() {
+  // The end may come synchronously, and its callback may drop the caller's
+  // reference: keep this object alive until Start returns.
+  details::ScopedReference hold(this);
   Begin();
   logger_->Log(L"HttpTask::Start", L"Start %s (OFFSET:%lld,SIZE:%lld,ETAG:%S).", url_.c_str(), range_.offset,
                range_.size, range_.etag.c_str());

@@ -65,6 +65,9 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
 };
 
 void HttpToFileTask::Start() {
+  // The end may come synchronously, and its callback may drop the caller's
+  // reference: keep this object alive until Start returns.
+  details::ScopedReference hold(this);
   Begin();
   logger_->Log(L"HttpToFileTask::Start", L"Start download %s (OFFSET:%lld SIZE:%lld) to file.", url_.c_str(),
                offset_, size_);

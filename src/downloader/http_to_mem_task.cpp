@@ -73,6 +73,9 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
 };
 
 void HttpToMemTask::Start() {
+  // The end may come synchronously, and its callback may drop the caller's
+  // reference: keep this object alive until Start returns.
+  details::ScopedReference hold(this);
   Begin();
   logger_->Log(L"HttpToMemTask::Start", L"Start download %s to memory.", url_.c_str());
   AddRef();

@@ -172,6 +172,22 @@ TEST_F(TaskCancelTest, LastReleaseInsideOnCompleteDestroysOnce) {
   EXPECT_EQ(SettleLiveObjects(before), before);
 }
 
+TEST_F(TaskCancelTest, LastReleaseInsideAnEndDeliveredDuringStart) {
+  long before = LiveObjects();
+  {
+    auto logger = Make<RecordingLogger>();
+    auto recorder = Make<ReleasingRecorder>();
+    // An unsupported scheme ends inside Start, on the calling thread.
+    recorder->task_ = downloader::CreateHttpToMemTask(L"ftp://127.0.0.1/" + enginetest::Widen(UniqueKey()),
+                                                      recorder.get(), logger.get());
+    ASSERT_NE(recorder->task_, nullptr);
+    recorder->task_->Start();
+    ASSERT_TRUE(recorder->Wait(0));
+    EXPECT_EQ(recorder->result(), downloader::kResultInvalidUrl);
+  }
+  EXPECT_EQ(SettleLiveObjects(before), before);
+}
+
 // One start/cancel cycle of a random kind of task with a random delay.
 void Cycle(const testsupport::TestServers& servers, std::mt19937& random, int* failures, int* cancelled,
            long* slowest_ms) {
