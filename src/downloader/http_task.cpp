@@ -80,7 +80,9 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   void Cancel() override;
 
   // TaskLock's abort: closing the request ends whatever WinINet is doing and
-  // leads to INTERNET_STATUS_HANDLE_CLOSING.
+  // leads to INTERNET_STATUS_HANDLE_CLOSING. On Windows a pending read ends at
+  // once; Wine completes it first, when data comes or the receive timeout
+  // fires, so there a cancel takes effect with the next chunk.
   void Abort() {
     HINTERNET request = request_.Release();
     if (request != nullptr) ::InternetCloseHandle(request);
