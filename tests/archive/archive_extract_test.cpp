@@ -51,6 +51,17 @@ TEST(ArchiveExtractTest, EveryEntryLandsUnderTheDestinationWithItsFolders) {
   EXPECT_TRUE(reporter.errors.empty());
 }
 
+TEST(ArchiveExtractTest, FolderEntriesBecomeFolders) {
+  ScratchFolder scratch;
+  RecordingReporter reporter;
+  ASSERT_TRUE(ExtractFile(Fixture(L"with_folders.zip"), scratch.path(), &reporter));
+  DWORD empty = ::GetFileAttributesW((scratch.path() + L"empty").c_str());
+  ASSERT_NE(empty, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(empty & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(ReadBytes(scratch.path() + L"docs\\readme.txt"), "read me\n");
+  EXPECT_EQ(reporter.progress.back(), std::make_pair(3u, 3u));
+}
+
 TEST(ArchiveExtractTest, SignedExecutableWithTheArchiveBeforeItsCertificateTableYieldsEveryFile) {
   std::string image = ReadBytes(Fixture(L"signed_bundle.exe"));
   std::string zip = ReadBytes(Fixture(L"tree.zip"));

@@ -96,6 +96,12 @@ def main(out):
         write_zip(os.path.join(out, f"escape_{label}.zip"),
                   [good("first.txt"), (name, b"outside\n", zipfile.ZIP_DEFLATED), good("last.txt")])
 
+    # Folder entries, as archivers that store folders write them.
+    with zipfile.ZipFile(os.path.join(out, "with_folders.zip"), "w") as archive:
+        archive.writestr(zipfile.ZipInfo("empty/", (2020, 1, 1, 0, 0, 0)), b"")
+        archive.writestr(zipfile.ZipInfo("docs/", (2020, 1, 1, 0, 0, 0)), b"")
+        archive.writestr("docs/readme.txt", b"read me\n")
+
     # Packages.
     write_zip(os.path.join(out, "nested_setup.ZIP"), [
         ("readme.txt", b"read me\n", zipfile.ZIP_DEFLATED),
