@@ -1,0 +1,50 @@
+// Helpers of the host window tests.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/property_bag.h"
+#include "htmlui/document_guids.h"
+#include "htmlui/html_external.h"
+
+namespace stubframework::htmlui::testing {
+
+// A bridge with one reference for the duration of a test.
+class BridgeHolder {
+ public:
+  BridgeHolder() : bridge_(new HtmlExternal(bag_)) {}
+  ~BridgeHolder() { bridge_->Release(); }
+  BridgeHolder(const BridgeHolder&) = delete;
+  BridgeHolder& operator=(const BridgeHolder&) = delete;
+  HtmlExternal* get() const { return bridge_; }
+  IDispatch* dispatch() const { return static_cast<IDispatchEx*>(bridge_); }
+
+ private:
+  core::PropertyBag bag_;
+  HtmlExternal* bridge_;
+};
+
+// The reference count of a COM object, read through AddRef/Release.
+inline ULONG RefCount(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// Whether this system can create the HTML document object at all.
+inline HRESULT HtmlDocumentAvailability() {
+  IUnknown* document = nullptr;
+  HRESULT hr = ::CoCreateInstance(kClsidHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(&document));
+  if (document != nullptr) document->Release();
+  return hr;
+}
+
+// A COM apartment for the test, as the UI thread has.
+class Apartment {
+ public:
+  Apartment() { ::CoInitialize(nullptr); }
+  ~Apartment() { ::CoUninitialize(); }
+};
+
+}  // namespace stubframework::htmlui::testing
