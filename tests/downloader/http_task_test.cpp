@@ -211,6 +211,20 @@ TEST_F(HttpTaskTest, NginxHonoursRangeAndRefusesStaleIfRange) {
   EXPECT_EQ(asked[1].if_range, "\"stale\"");
 }
 
+TEST_F(HttpTaskTest, RedirectIsFollowedAndLogged) {
+  std::string key = UniqueKey();
+  std::string target = "http://127.0.0.1:" + std::to_string(servers().fault_port()) + "/ok/" + key + "-target?size=50";
+  Run(servers().FaultUrl("/status/" + key + "?code=302&to=" + target));
+  auto headers = recorder_->headers();
+  ASSERT_EQ(headers.size(), 1u);
+  EXPECT_EQ(headers[0].statusCode, 200);
+  EXPECT_EQ(recorder_->body(), PatternBytes(50));
+  // Wine reports the redirect twice; Windows once.
+  EXPECT_GE(logger_->CountContaining(L"HttpTask::InternetStatusCallback> INTERNET_STATUS_REDIRECT "), 1u)
+      << logger_->Dump();
+  EXPECT_EQ(servers().FaultRequests(key + "-target").size(), 1u);
+}
+
 TEST_F(HttpTaskTest, RefusedConnectionEndsOnceWithWin32Code) {
   // Port 1: nothing listens there on the test machine.
   std::string key = UniqueKey();
