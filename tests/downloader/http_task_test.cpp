@@ -222,7 +222,7 @@ TEST_F(HttpTaskTest, RedirectIsFollowedAndLogged) {
   // Wine reports the redirect twice; Windows once.
   EXPECT_GE(logger_->CountContaining(L"HttpTask::InternetStatusCallback> INTERNET_STATUS_REDIRECT "), 1u)
       << logger_->Dump();
-  EXPECT_EQ(servers().FaultRequests(key + "-target").size(), 1u);
+  EXPECT_EQ(servers().FaultRequests("/ok/" + key + "-target").size(), 1u);
 }
 
 TEST_F(HttpTaskTest, RefusedConnectionEndsOnceWithWin32Code) {
