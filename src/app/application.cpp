@@ -6,7 +6,9 @@
 #include "app/launch.h"
 #include "app/product.h"
 #include "app/temp_folder.h"
+#include "externalmethods/product/my_external_methods.h"
 #include "externalmethods/system_info.h"
+#include "htmlui/html_external.h"
 
 namespace stubframework::core {
 
@@ -56,6 +58,11 @@ Application::Application(utils::UniqueHandle mutex) : instance_mutex_(std::move(
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
   analytics_ = std::make_unique<Analytics>(context_.get());
+  // Created with one reference, which the ComPtr takes over (mingw's
+  // ComPtr::Attach would add a second one).
+  htmlui::HtmlExternal* bridge = new htmlui::HtmlExternal(context_->properties());
+  external_ = bridge;
+  bridge->Release();
 }
 
 Application::~Application() {
@@ -65,7 +72,10 @@ Application::~Application() {
   context_.reset();
   log_.reset();
   instance_mutex_.Reset();
+  external_.Reset();
 }
+
+IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
 void Application::Run() {
   analytics_->SendStartReport();
@@ -123,6 +133,10 @@ int RunStub() {
   std::unique_ptr<Application> app = Application::Create();
   if (!app) return 0;
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
+  // Lives on this stack until the end; a self-update exit skips its destruction.
+  myexternalmethods::MyExternalMethods methods(app.get());
+  app->external()->AttachMethods(&methods);
+  if (app->resources().extracted()) app->external()->SetProperty(L"resourceLocation", app->resources().folder());
   app->Run();
   int exit_code = app->context().SelfUpdateCode();
   app.reset();

@@ -4,11 +4,17 @@
 #include <memory>
 #include <string>
 
+#include <wrl/client.h>
+
 #include "app/app_log.h"
 #include "app/install_context.h"
 #include "app/resource_folder.h"
 #include "app/unique_handle.h"
 #include "telemetry/analytics.h"
+
+namespace stubframework::htmlui {
+class HtmlExternal;
+}
 
 namespace stubframework::core {
 
@@ -28,6 +34,9 @@ class Application {
   InstallContext& context() { return *context_; }
   ResourceFolder& resources() { return *resources_; }
   Analytics& analytics() { return *analytics_; }
+  // The script bridge (window.external); the host hands its IDispatch to the document.
+  htmlui::HtmlExternal* external() { return external_.Get(); }
+  IDispatch* external_dispatch();
 
  private:
   explicit Application(utils::UniqueHandle mutex);
@@ -42,6 +51,8 @@ class Application {
   std::unique_ptr<ResourceFolder> resources_;
   std::unique_ptr<Analytics> analytics_;
   utils::UniqueHandle instance_mutex_;
+  // One reference, released last.
+  Microsoft::WRL::ComPtr<htmlui::HtmlExternal> external_;
 };
 
 SystemFacts GatherSystemFacts();

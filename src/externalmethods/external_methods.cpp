@@ -1,0 +1,72 @@
+#include "externalmethods/external_methods.h"
+
+#include "app/application.h"
+#include "externalmethods/extracted_packages.h"
+#include "externalmethods/resume_mode.h"
+#include "externalmethods/script_call.h"
+
+namespace stubframework {
+
+ExternalMethods::ExternalMethods(core::Application* app) : app_(app) {
+  if (app_ != nullptr) {
+    core::LockedProperties store = properties();
+    RestoreExtractedPackages(app_, app_->context().settings_key(), ResumeModeOfCommandLine(), store);
+  }
+  RegisterRows<0>(std::make_index_sequence<kBaseMethodCount>());
+}
+
+bool ExternalMethods::Enumerate(Entry* entries, std::size_t capacity) const {
+  if (capacity < methods_.size()) return false;
+  std::size_t i = 0;
+  for (const auto& [name, handler] : methods_) entries[i++] = Entry{name.c_str(), handler};
+  return true;
+}
+
+HRESULT ExternalMethods::CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count) {
+  UINT received = params == nullptr ? 0 : params->cArgs;
+  if (count != received) {
+    core::AppDebug(app_, L"CheckParamTypes -- DISP_E_BADPARAMCOUNT");
+    return DISP_E_BADPARAMCOUNT;
+  }
+  for (UINT i = 0; i < count; ++i) {
+    if (params->rgvarg[i].vt != expected[i]) {
+      core::AppDebug(app_, L"CheckParamTypes -- DISP_E_TYPEMISMATCH position %d, received %d, expected %d", i,
+                     params->rgvarg[i].vt, expected[i]);
+      return DISP_E_TYPEMISMATCH;
+    }
+  }
+  return S_OK;
+}
+
+htmlui::HtmlExternal* ExternalMethods::bridge() const { return app_ == nullptr ? nullptr : app_->external(); }
+
+core::LockedProperties ExternalMethods::properties() {
+  return core::LockedProperties(app_->context().properties(), lock_);
+}
+
+void ExternalMethods::LogTag(const MethodSignature& method, TagAt when) {
+  if (method.tag != nullptr && method.tag_at == when) core::AppDebug(app_, L"%s", method.tag);
+}
+
+HRESULT ExternalMethods::Dispatch(const MethodSignature& method, WORD flags, DISPPARAMS* params, VARIANT* result) {
+  ScriptCall call(flags, params, result);
+  if (method.call != CallKind::kUnchecked) {
+    LogTag(method, TagAt::kBeforeChecks);
+    if (flags != static_cast<WORD>(method.call)) return DISP_E_MEMBERNOTFOUND;
+    if (call.count() != static_cast<UINT>(method.arity) || call.named_count() != 0) return DISP_E_BADPARAMCOUNT;
+    if (method.arity > 0 && method.check_types) {
+      // The check walks the argument block, which holds the last script argument first.
+      VARTYPE expected[kMaxArity];
+      for (int i = 0; i < method.arity; ++i) expected[i] = method.args[method.arity - 1 - i];
+      HRESULT checked = CheckParamTypes(params, expected, method.arity);
+      if (FAILED(checked)) return checked;
+    }
+    LogTag(method, TagAt::kBeforeResultSlot);
+    if (method.result != ResultKind::kNone && result == nullptr && !method.works_without_result) return S_OK;
+  }
+  LogTag(method, TagAt::kBeforeWork);
+  if (method.body == nullptr) return E_NOTIMPL;
+  return method.body(*this, call);
+}
+
+}  // namespace stubframework

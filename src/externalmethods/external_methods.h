@@ -1,0 +1,89 @@
+// The method table behind window.external: every script-visible name mapped
+// to its handler, the dispatch checks every handler applies, and the lock
+// that guards the property store for script methods and worker threads.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "app/critical_section.h"
+#include "app/property_bag.h"
+#include "externalmethods/method_signature.h"
+
+namespace stubframework::core {
+class Application;
+}
+namespace stubframework::htmlui {
+class HtmlExternal;
+}
+
+namespace stubframework {
+
+class ExternalMethods {
+ public:
+  // A script method's entry point: invocation flags, the argument block (last
+  // script argument first) and the result slot, which may be absent.
+  using Handler = HRESULT (ExternalMethods::*)(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+  struct Entry {
+    const wchar_t* name;  // points into the table; valid while the table lives
+    Handler handler;
+  };
+
+  // Restores the properties of packages extracted before a restart (resume
+  // mode only), drops that record, then registers the framework's names.
+  explicit ExternalMethods(core::Application* app);
+  virtual ~ExternalMethods() = default;
+  ExternalMethods(const ExternalMethods&) = delete;
+  ExternalMethods& operator=(const ExternalMethods&) = delete;
+
+  // The bridge calls this whenever its window changes; dialogs are owned by
+  // it and window methods act on it.
+  virtual void SetHostWindow(HWND window) { host_window_ = window; }
+  HWND host_window() const { return host_window_; }
+
+  // A second registration of a name replaces the first.
+  void Register(const std::wstring& name, Handler handler) { methods_[name] = handler; }
+  std::size_t Count() const { return methods_.size(); }
+  // Writes every (name, handler) pair in ascending code-unit order of the
+  // names; false, writing nothing, when `capacity` is too small.
+  bool Enumerate(Entry* entries, std::size_t capacity) const;
+
+  // Compares the type of each argument, from the last script argument up,
+  // with `expected` (in the same order); logs and answers the first misfit.
+  HRESULT CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count);
+
+  core::Application* app() const { return app_; }
+  htmlui::HtmlExternal* bridge() const;
+  // The property store under this table's lock.
+  core::LockedProperties properties();
+  utils::CriticalSection& lock() { return lock_; }
+
+ protected:
+  // Registers table rows kFirst .. kFirst + sizeof...(kOffsets) - 1.
+  template <std::size_t kFirst, std::size_t... kOffsets>
+  void RegisterRows(std::index_sequence<kOffsets...>) {
+    (Register(MethodRow(kFirst + kOffsets).name, &ExternalMethods::Handle<kFirst + kOffsets>), ...);
+  }
+
+ private:
+  template <std::size_t kRow>
+  HRESULT Handle(WORD flags, DISPPARAMS* params, VARIANT* result) {
+    return Dispatch(MethodRow(kRow), flags, params, result);
+  }
+  // The dispatch contract, applied to every row alike.
+  HRESULT Dispatch(const MethodSignature& method, WORD flags, DISPPARAMS* params, VARIANT* result);
+  void LogTag(const MethodSignature& method, TagAt when);
+
+  core::Application* app_;
+  HWND host_window_ = nullptr;
+  utils::CriticalSection lock_;
+  std::map<std::wstring, Handler> methods_;
+};
+
+}  // namespace stubframework

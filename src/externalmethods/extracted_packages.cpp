@@ -1,0 +1,71 @@
+#include "externalmethods/extracted_packages.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "app/application.h"
+#include "app/registry_path.h"
+#include "app/unique_handle.h"
+#include "externalmethods/resume_mode.h"
+
+namespace stubframework {
+
+namespace {
+
+// Copies every text value of the record into the store.
+void RestoreValues(core::Application* app, const utils::RegistryPath& path, core::LockedProperties& properties) {
+  utils::UniqueHKey key;
+  if (::RegOpenKeyExW(path.root, path.subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  DWORD max_name = 0;
+  DWORD max_data = 0;
+  if (::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_name,
+                         &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  core::AppDebug(app, L"Reset properties for Resume Mode");
+  std::vector<wchar_t> name(max_name + 1);
+  // Room for a terminator the stored data may lack.
+  std::vector<wchar_t> data(max_data / sizeof(wchar_t) + 1);
+  for (DWORD index = 0;; ++index) {
+    DWORD name_length = static_cast<DWORD>(name.size());
+    DWORD data_bytes = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
+    DWORD type = 0;
+    LONG status = ::RegEnumValueW(key.Get(), index, name.data(), &name_length, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(data.data()), &data_bytes);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
+    std::wstring value_name(name.data(), name_length);
+    std::wstring value(data.data(), wcsnlen(data.data(), data_bytes / sizeof(wchar_t)));
+    core::AppDebug(app, L"%s:%s", value_name.c_str(), value.c_str());
+    properties.SetProperty(value_name, value);
+  }
+}
+
+// RegDeleteKeyExW is looked up at run time; without it nothing is deleted.
+void DeleteKey32(const utils::RegistryPath& path) {
+  using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+  HMODULE advapi = ::LoadLibraryW(L"Advapi32.dll");
+  if (advapi == nullptr) return;
+  auto delete_key =
+      reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void*>(::GetProcAddress(advapi, "RegDeleteKeyExW")));
+  if (delete_key != nullptr) delete_key(path.root, path.subkey.c_str(), KEY_WOW64_32KEY, 0);
+  ::FreeLibrary(advapi);
+}
+
+}  // namespace
+
+std::wstring ExtractFoldersKey(const std::wstring& base_key) { return base_key + L"\\ResumeRecord\\ExtractFolders"; }
+
+void RestoreExtractedPackages(core::Application* app, const std::wstring& base_key, int resume_mode,
+                              core::LockedProperties& properties) {
+  utils::RegistryPath path = utils::ParseRegistryPath(ExtractFoldersKey(base_key));
+  if (path.root == nullptr) return;
+  if (resume_mode != kResumeNone) RestoreValues(app, path, properties);
+  DeleteKey32(path);
+}
+
+}  // namespace stubframework

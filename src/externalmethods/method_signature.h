@@ -1,0 +1,74 @@
+// The one description of every script-visible method: how it must be called,
+// what it takes and returns, where its tag is logged, and who owes its body.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstddef>
+
+namespace stubframework {
+
+class ExternalMethods;
+class ScriptCall;
+
+// The invocation flags a checked method accepts, compared exactly.
+enum class CallKind : WORD {
+  kUnchecked = 0,                                     // flags, count and types are not checked
+  kMethod = DISPATCH_METHOD,                          // 1
+  kMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET,  // 3
+};
+
+enum class ResultKind { kNone, kText, kBool, kInt, kUnsignedInt };
+
+// Where the dispatcher writes the method's tag line.
+enum class TagAt {
+  kNone,              // the method writes no tag, or its body writes a formatted first line
+  kBeforeChecks,      // on entry, before the invocation kind is checked
+  kBeforeResultSlot,  // after the checks, also when nobody takes the result
+  kBeforeWork,        // after every check, right before the body
+};
+
+// The group of methods that builds a body still missing here.
+enum class Owner {
+  kBuilt,
+  kWindowAndDialog,
+  kQueryAndFile,
+  kRegistry,
+  kProcessAndRestart,
+  kProductChecks,
+  kDownloadWorker,
+  kInstallWorker,
+  kMaintenanceWorkers,
+  kSelfUpdate,
+  kResume,
+  kAnalytics,
+};
+
+// A method's work, run once the dispatch checks have passed.
+using MethodBody = HRESULT (*)(ExternalMethods& methods, ScriptCall& call);
+
+inline constexpr int kMaxArity = 6;
+
+struct MethodSignature {
+  const wchar_t* name;
+  CallKind call;
+  int arity;
+  VARTYPE args[kMaxArity];  // in script order
+  ResultKind result;
+  const wchar_t* tag;
+  TagAt tag_at;
+  Owner owner;
+  MethodBody body;          // null: answers E_NOTIMPL once the checks have passed
+  bool check_types;         // false: the argument is read as text whatever its type
+  bool works_without_result;  // the body runs even when nobody takes the result
+};
+
+// Rows 0 .. kBaseMethodCount-1 are the framework's names, the rest the product's.
+inline constexpr std::size_t kBaseMethodCount = 71;
+inline constexpr std::size_t kProductMethodCount = 14;
+inline constexpr std::size_t kMethodCount = kBaseMethodCount + kProductMethodCount;
+
+const MethodSignature& MethodRow(std::size_t row);
+
+}  // namespace stubframework

@@ -1,0 +1,91 @@
+// window.external: the script bridge. Resolves script names against the
+// method table and calls its handlers; holds the host window, the property
+// store operations under the table's lock, the two download stop flags, and
+// receives archive extraction progress.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/property_bag.h"
+#include "app/zip_reporter.h"
+#include "externalmethods/external_methods.h"
+#include "htmlui/mshtml_external.h"
+
+namespace stubframework::htmlui {
+
+// The size the window gets when the page sets none.
+inline constexpr int kDefaultWidth = 400;
+inline constexpr int kDefaultHeight = 200;
+
+class HtmlExternal : public MSHTMLExternal, public zip::ZipReporter {
+ public:
+  // Created with one reference; `properties` must outlive the object.
+  explicit HtmlExternal(core::PropertyBag& properties);
+
+  // Takes the table's names in its order (ascending names) and sets the four
+  // progress counters. The table is not owned and must outlive every call.
+  bool AttachMethods(ExternalMethods* methods);
+  ExternalMethods* methods() const { return methods_; }
+  // The (name, handler) pairs, in identifier order.
+  const std::vector<ExternalMethods::Entry>& DispatchTable() const { return entries_; }
+
+  // Host window; a change is passed on to the method table.
+  void SetWindow(HWND window);
+  // Places the window for width x height (96-DPI units) unless that size was
+  // the last one applied.
+  void SetWindowSize(int width, int height);
+  // 400 x 200 while the window's client area is still empty.
+  void ApplyDefaultSize();
+
+  // The locked property operations; they do nothing before a table is attached.
+  void SetProperty(const std::wstring& name, const std::wstring& value);
+  std::wstring GetProperty(const std::wstring& name);
+  void SetDownloadTotal(unsigned long value);
+  void SetDownloadCurrent(unsigned long value);
+  void SetInstallTotal(unsigned long value);
+  void SetInstallCurrent(unsigned long value);
+  long GetDownloadTotal();
+  long GetDownloadCurrent();
+  long GetInstallTotal();
+  long GetInstallCurrent();
+
+  // Read and written by worker threads as well.
+  void SetSizeQuery(bool on) { size_query_ = on; }
+  bool size_query() const { return size_query_; }
+  void SetCancel(bool on) { cancel_ = on; }
+  bool cancel() const { return cancel_; }
+
+  // Archive extraction progress: "installCurrent" = done x 0.1, "installTotal" = total.
+  void Progress(unsigned done, unsigned total) override;
+  void Error(int code) override { last_extraction_error_ = code; }
+  int last_extraction_error() const { return last_extraction_error_; }
+
+  int last_width() const { return width_; }
+  int last_height() const { return height_; }
+
+ protected:
+  ~HtmlExternal() override = default;
+
+  int MethodCount() const override { return static_cast<int>(entries_.size()); }
+  const wchar_t* MethodName(int index) const override { return names_[index].c_str(); }
+  HRESULT CallMethod(int index, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+ private:
+  core::PropertyBag& bag_;
+  std::optional<core::LockedProperties> properties_;
+  ExternalMethods* methods_ = nullptr;
+  std::vector<ExternalMethods::Entry> entries_;
+  std::vector<std::wstring> names_;  // own copies of the entries' names
+  int width_ = 0;
+  int height_ = 0;
+  int last_extraction_error_ = 0;
+  std::atomic<bool> size_query_{false};
+  std::atomic<bool> cancel_{false};
+};
+
+}  // namespace stubframework::htmlui

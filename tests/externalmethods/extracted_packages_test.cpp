@@ -1,0 +1,99 @@
+// Packages extracted before a restart: the registry record that start-up
+// turns back into properties in resume mode, and always deletes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/settings_store.h"
+#include "externalmethods/extracted_packages.h"
+#include "externalmethods/product/my_external_methods.h"
+#include "externalmethods/resume_mode.h"
+#include "htmlui/bridge_test_support.h"
+
+namespace stubframework {
+namespace {
+
+using testing_support::AppFixture;
+
+TEST(ResumeModeTest, TheFirstWholeResumeArgumentDecides) {
+  EXPECT_EQ(ResumeModeOfArguments({}), kResumeNone);
+  EXPECT_EQ(ResumeModeOfArguments({L"run=1", L"RESUME=DOWNLOADING"}), kResumeDownloading);
+  EXPECT_EQ(ResumeModeOfArguments({L"RESUME=INSTALLING", L"RESUME=DOWNLOADING"}), kResumeInstalling);
+  EXPECT_EQ(ResumeModeOfArguments({L"RESUME=DOWNLOADING", L"RESUME=INSTALLING"}), kResumeDownloading);
+  EXPECT_EQ(ResumeModeOfArguments({L"resume=installing"}), kResumeInstalling);
+  EXPECT_EQ(ResumeModeOfArguments({L"RESUME=INSTALLINGX", L"xRESUME=DOWNLOADING"}), kResumeNone);
+  EXPECT_EQ(ResumeModeOfArguments({L"RESUME="}), kResumeNone);
+}
+
+TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(ResumeModeOfCommandLine(), kResumeNone); }
+
+class ExtractedPackagesTest : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    record_ = ExtractFoldersKey(app_->context().settings_key());
+  }
+  void TearDown() override {
+    DeleteRecord();
+    AppFixture::TearDown();
+  }
+
+  void WriteRecord() {
+    ASSERT_TRUE(core::WriteSetting(record_, L"pkg.zip__ZIP_Unzip_Folder__", L"C:\\t\\1F\\"));
+    ASSERT_TRUE(core::WriteSetting(record_, L"pkg.zip__ZIP_EXE_Path__", L"C:\\t\\1F\\setup"));
+  }
+  bool RecordExists() {
+    HKEY key = nullptr;
+    std::wstring subkey = record_.substr(record_.find(L'\\') + 1);
+    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key);
+    if (key != nullptr) RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+  }
+  void DeleteRecord() {
+    std::wstring subkey = record_.substr(record_.find(L'\\') + 1);
+    RegDeleteKeyExW(HKEY_CURRENT_USER, subkey.c_str(), KEY_WOW64_32KEY, 0);
+  }
+
+  std::wstring record_;
+  utils::CriticalSection lock_;
+};
+
+TEST_F(ExtractedPackagesTest, RecordLivesUnderTheSettingsKey) {
+  EXPECT_EQ(record_, L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22\\ResumeRecord\\ExtractFolders");
+}
+
+TEST_F(ExtractedPackagesTest, ResumeRestoresEveryValueLogsThemAndDeletesTheRecord) {
+  WriteRecord();
+  core::LockedProperties properties(app_->context().properties(), lock_);
+  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), kResumeInstalling, properties);
+
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), L"C:\\t\\1F\\");
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_EXE_Path__"), L"C:\\t\\1F\\setup");
+  EXPECT_TRUE(LogHasLine("Reset properties for Resume Mode")) << LogText();
+  EXPECT_TRUE(LogHasLine("pkg.zip__ZIP_Unzip_Folder__:C:\\t\\1F\\"));
+  EXPECT_TRUE(LogHasLine("pkg.zip__ZIP_EXE_Path__:C:\\t\\1F\\setup"));
+  EXPECT_FALSE(RecordExists());
+}
+
+TEST_F(ExtractedPackagesTest, ANormalStartDeletesTheRecordWithoutRestoring) {
+  WriteRecord();
+  ASSERT_TRUE(RecordExists());
+  // The method table does this while it is built.
+  myexternalmethods::MyExternalMethods methods(app_.get());
+  EXPECT_FALSE(RecordExists());
+  EXPECT_EQ(app_->context().properties().entries().count(L"pkg.zip__ZIP_Unzip_Folder__"), 0u);
+  EXPECT_FALSE(LogHasLine("Reset properties for Resume Mode"));
+}
+
+TEST_F(ExtractedPackagesTest, ResumeWithoutARecordRestoresNothing) {
+  DeleteRecord();
+  core::LockedProperties properties(app_->context().properties(), lock_);
+  size_t before = app_->context().properties().entries().size();
+  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), kResumeDownloading, properties);
+  EXPECT_EQ(app_->context().properties().entries().size(), before);
+  EXPECT_FALSE(RecordExists());
+}
+
+}  // namespace
+}  // namespace stubframework
