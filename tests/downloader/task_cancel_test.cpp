@@ -194,7 +194,9 @@ void Cycle(const testsupport::TestServers& servers, std::mt19937& random, int* f
   auto logger = Make<RecordingLogger>();
   std::string url = "/slow/" + UniqueKey() + "?size=6000&chunk=300&ms=5";
   int kind = static_cast<int>(random() % 3);
-  int delay_us = static_cast<int>(random() % 40000);
+  // The body takes about 100 ms: most cancels meet a running transfer, some
+  // come after the end (and must change nothing).
+  int delay_us = static_cast<int>(random() % 150000);
   enginetest::Completion* completion = nullptr;
   downloader::ITask* task = nullptr;
   Ref<enginetest::Object<HttpRecorder>> http;
@@ -268,8 +270,9 @@ TEST_F(TaskCancelTest, FiveHundredStartCancelCyclesEndOnceEachAndLeaveNothingAli
     if (slowest[t] > slowest_ms) slowest_ms = slowest[t];
   }
   EXPECT_EQ(failed, 0);
-  // Most cancels must have met a running transfer, or the test proved little.
-  EXPECT_GT(cancelled, kThreads * kCyclesEach / 2);
+  // Many cancels must have met a running transfer, or the test proved little.
+  EXPECT_GT(cancelled, kThreads * kCyclesEach / 4);
+  EXPECT_LT(cancelled, kThreads * kCyclesEach);
   EXPECT_EQ(SettleLiveObjects(before), before);
   printf("%d cycles (%d ended by the cancel) in %ld ms; slowest cancel-to-end %ld ms\n", kThreads * kCyclesEach,
          cancelled, Ms(Clock::now() - started), slowest_ms);

@@ -37,6 +37,12 @@ TEST_F(SimpleHttpTest, PostSendsTheBodyAndReadsTheWholeAnswer) {
   EXPECT_EQ(asked[0].note, "body=http://cdn/x.bin");
 }
 
+TEST_F(SimpleHttpTest, PostReadsAnAnswerLongerThanOneReadStep) {
+  std::string response;
+  ASSERT_TRUE(PostBytes(servers().FaultUrl("/ok/" + UniqueKey() + "?size=200001"), "x", &response));
+  EXPECT_EQ(response, testsupport::PatternBytes(200001));
+}
+
 TEST_F(SimpleHttpTest, PostRefusesOtherSchemesAndUnreachableHosts) {
   std::string response = "stale";
   EXPECT_FALSE(PostBytes(L"ftp://127.0.0.1/v1/token", "x", &response));
