@@ -1,5 +1,11 @@
 // The one description of every script-visible method: how it must be called,
 // what it takes and returns, where its tag is logged, and who owes its body.
+//
+// Building a method: write its body as a MethodBody (it runs only after the
+// dispatcher's checks, and finds its arguments in script order through
+// ScriptCall), put the body into the method's row in method_table.cpp and mark
+// the row's owner kBuilt. The tag of the row is logged by the dispatcher; the
+// body writes its other lines.
 #pragma once
 
 #include <windows.h>
