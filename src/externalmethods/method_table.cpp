@@ -1,6 +1,7 @@
 #include "externalmethods/method_signature.h"
 
 #include "externalmethods/property_methods.h"
+#include "externalmethods/registry_methods.h"
 
 namespace stubframework {
 
@@ -48,7 +49,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"messageBoxError", M, 2, {T, T}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
     {L"restartSystem", M, 2, {T, T}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
     {L"restartSystemNoMsg", M, 0, {}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
-    {L"deleteRegKey", M, 2, {T, B}, None, L"EMDeleteRegKey", Work, Owner::kRegistry, nullptr, true, false},
+    {L"deleteRegKey", M, 2, {T, B}, None, L"EMDeleteRegKey", Work, Owner::kBuilt, DeleteRegKeyMethod, true, false},
     {L"runAfterReboot", M, 1, {T}, None, L"EMRunAfterReboot", First, Owner::kResume, nullptr, true, false},
     {L"undoRunAfterReboot", M, 0, {}, None, L"EMUndoRunAfterReboot", First, Owner::kResume, nullptr, true, false},
     {L"setWindowSize", M, 2, {I, I}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
@@ -56,7 +57,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"setLang", M, 1, {I}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"setInstallStatus", M, 1, {I}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"setChannel", M, 1, {T}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
-    {L"setDataToReg", M, 4, {T, T, T, B}, None, L"EMSetDataToReg", Work, Owner::kRegistry, nullptr, true, false},
+    {L"setDataToReg", M, 4, {T, T, T, B}, None, L"EMSetDataToReg", Work, Owner::kBuilt, SetDataToRegMethod, true, false},
     {L"isFileExists", G, 1, {T}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"isSkipSelfUpdate", M, 0, {}, Bool, nullptr, NoTag, Owner::kSelfUpdate, nullptr, true, false},
     {L"isNeedSelfUpdate", G, 1, {T}, Bool, nullptr, NoTag, Owner::kSelfUpdate, nullptr, true, false},
@@ -75,7 +76,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"updateInstallerList", M, 5, {T, T, B, B, F}, None, L"EMUpdateInstallerList", Work, Owner::kSelfUpdate, nullptr,
      true, false},
     {L"startRegApps", M, 0, {}, None, L"EMStartRegApps", Work, Owner::kProcessAndRestart, nullptr, true, false},
-    {L"searchRegKey", G, 4, {B, T, T, T}, Bool, L"EMSearchRegKey", First, Owner::kRegistry, nullptr, true, false},
+    {L"searchRegKey", G, 4, {B, T, T, T}, Bool, L"EMSearchRegKey", First, Owner::kBuilt, SearchRegKeyMethod, true, false},
     {L"getProperty", G, 1, {T}, Text, nullptr, NoTag, Owner::kBuilt, GetPropertyMethod, true, false},
     {L"getDiskAvailableSpace", G, 1, {T}, Text, L"EMGetDiskAvailableSpace", Work, Owner::kQueryAndFile, nullptr, true,
      false},
@@ -83,7 +84,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"getLanguageByID", G, 1, {I}, Int, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"getParsedInstallLanguage", G, 1, {T}, Int, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"getFileVersion", G, 2, {T, T}, Text, L"EMGetMSIFileVersion", Work, Owner::kQueryAndFile, nullptr, true, false},
-    {L"getDataFromReg", G, 2, {T, T}, Text, L"EMGetDataFromReg", Work, Owner::kRegistry, nullptr, true, false},
+    {L"getDataFromReg", G, 2, {T, T}, Text, L"EMGetDataFromReg", Work, Owner::kBuilt, GetDataFromRegMethod, true, false},
     {L"getCrc", G, 1, {T}, Text, L"EMGetCRC", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getOSVersion", M, 0, {}, Text, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"getResumeMode", M, 0, {}, Int, nullptr, NoTag, Owner::kResume, nullptr, true, false},
@@ -91,7 +92,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"getCurrentPath", M, 0, {}, Text, L"EMGetCurrentPath", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getDesktopPath", M, 0, {}, Text, L"EMGetDesktopPath", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getTempPath", G, 1, {T}, Text, L"EMGetTempPath", Work, Owner::kQueryAndFile, nullptr, true, false},
-    {L"getBaseRegKey", M, 0, {}, Text, L"EMGetBaseRegKey", Work, Owner::kRegistry, nullptr, true, false},
+    {L"getBaseRegKey", M, 0, {}, Text, L"EMGetBaseRegKey", Work, Owner::kBuilt, GetBaseRegKeyMethod, true, false},
     {L"getFileSize", G, 1, {T}, Text, L"EMGetFileSize", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getLastInstallError", M, 0, {}, UInt, L"EMGetLastInstallError", First, Owner::kInstallWorker, nullptr, true,
      false},
