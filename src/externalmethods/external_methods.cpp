@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 #include "externalmethods/extracted_packages.h"
-#include "externalmethods/resume_mode.h"
+#include "app/command_line.h"
 #include "externalmethods/script_call.h"
 
 namespace stubframework {
@@ -10,7 +10,7 @@ namespace stubframework {
 ExternalMethods::ExternalMethods(core::Application* app) : app_(app) {
   if (app_ != nullptr) {
     core::LockedProperties store = properties();
-    RestoreExtractedPackages(app_, app_->context().settings_key(), ResumeModeOfCommandLine(), store);
+    RestoreExtractedPackages(app_, app_->context().settings_key(), core::GetResumeMode(), store);
   }
   RegisterRows<0>(std::make_index_sequence<kBaseMethodCount>());
 }

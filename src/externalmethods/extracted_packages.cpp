@@ -7,7 +7,7 @@
 #include "app/application.h"
 #include "app/registry_path.h"
 #include "app/unique_handle.h"
-#include "externalmethods/resume_mode.h"
+#include "app/command_line.h"
 
 namespace stubframework {
 
@@ -64,7 +64,7 @@ void RestoreExtractedPackages(core::Application* app, const std::wstring& base_k
                               core::LockedProperties& properties) {
   utils::RegistryPath path = utils::ParseRegistryPath(ExtractFoldersKey(base_key));
   if (path.root == nullptr) return;
-  if (resume_mode != kResumeNone) RestoreValues(app, path, properties);
+  if (resume_mode != core::kResumeNone) RestoreValues(app, path, properties);
   DeleteKey32(path);
 }
 

@@ -55,6 +55,7 @@ TEST(CommandLineTest, ResumeModes) {
   EXPECT_EQ(GetResumeMode(SplitCommandLine(L"x.exe run=1 RESUME=INSTALLING RESUME=DOWNLOADING")), kResumeInstalling);
   EXPECT_EQ(GetResumeMode(SplitCommandLine(L"RESUME=INSTALLING")), kResumeNone);
   EXPECT_EQ(GetResumeMode(SplitCommandLine(L"x.exe RESUME=OTHER")), kResumeNone);
+  EXPECT_EQ(GetResumeMode(SplitCommandLine(L"x.exe RESUME=INSTALLINGX xRESUME=DOWNLOADING RESUME=")), kResumeNone);
 }
 
 TEST(CommandLineTest, PassthroughTextJoinsBothValues) {

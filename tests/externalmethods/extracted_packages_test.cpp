@@ -8,7 +8,7 @@
 #include "app/settings_store.h"
 #include "externalmethods/extracted_packages.h"
 #include "externalmethods/product/my_external_methods.h"
-#include "externalmethods/resume_mode.h"
+#include "app/command_line.h"
 #include "htmlui/bridge_test_support.h"
 
 namespace stubframework {
@@ -16,17 +16,7 @@ namespace {
 
 using testing_support::AppFixture;
 
-TEST(ResumeModeTest, TheFirstWholeResumeArgumentDecides) {
-  EXPECT_EQ(ResumeModeOfArguments({}), kResumeNone);
-  EXPECT_EQ(ResumeModeOfArguments({L"run=1", L"RESUME=DOWNLOADING"}), kResumeDownloading);
-  EXPECT_EQ(ResumeModeOfArguments({L"RESUME=INSTALLING", L"RESUME=DOWNLOADING"}), kResumeInstalling);
-  EXPECT_EQ(ResumeModeOfArguments({L"RESUME=DOWNLOADING", L"RESUME=INSTALLING"}), kResumeDownloading);
-  EXPECT_EQ(ResumeModeOfArguments({L"resume=installing"}), kResumeInstalling);
-  EXPECT_EQ(ResumeModeOfArguments({L"RESUME=INSTALLINGX", L"xRESUME=DOWNLOADING"}), kResumeNone);
-  EXPECT_EQ(ResumeModeOfArguments({L"RESUME="}), kResumeNone);
-}
-
-TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(ResumeModeOfCommandLine(), kResumeNone); }
+TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(core::GetResumeMode(), core::kResumeNone); }
 
 class ExtractedPackagesTest : public AppFixture {
  protected:
@@ -66,7 +56,7 @@ TEST_F(ExtractedPackagesTest, RecordLivesUnderTheSettingsKey) {
 TEST_F(ExtractedPackagesTest, ResumeRestoresEveryValueLogsThemAndDeletesTheRecord) {
   WriteRecord();
   core::LockedProperties properties(app_->context().properties(), lock_);
-  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), kResumeInstalling, properties);
+  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), core::kResumeInstalling, properties);
 
   EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), L"C:\\t\\1F\\");
   EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_EXE_Path__"), L"C:\\t\\1F\\setup");
@@ -90,7 +80,7 @@ TEST_F(ExtractedPackagesTest, ResumeWithoutARecordRestoresNothing) {
   DeleteRecord();
   core::LockedProperties properties(app_->context().properties(), lock_);
   size_t before = app_->context().properties().entries().size();
-  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), kResumeDownloading, properties);
+  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), core::kResumeDownloading, properties);
   EXPECT_EQ(app_->context().properties().entries().size(), before);
   EXPECT_FALSE(RecordExists());
 }
