@@ -1,0 +1,18 @@
+// The blocking download helpers' view of the application: its log, the
+// property store under the method table's lock, and the bridge's stop and
+// size-query flags.
+#pragma once
+
+#include "app/property_bag.h"
+#include "utils/download_host.h"
+
+namespace stubframework {
+class ExternalMethods;
+}
+
+namespace stubframework::workflow {
+
+// `properties` must outlive the host.
+utils::DownloadHost BridgeDownloadHost(ExternalMethods& methods, core::LockedProperties* properties);
+
+}  // namespace stubframework::workflow

@@ -1,0 +1,177 @@
+#include "workflow/download_thread.h"
+
+#include <shlwapi.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "app/application.h"
+#include "app/file_crc.h"
+#include "app/unique_handle.h"
+#include "app/wide_format.h"
+#include "externalmethods/external_methods.h"
+#include "externalmethods/extracted_packages.h"
+#include "htmlui/html_external.h"
+#include "workflow/bridge_download_host.h"
+#include "workflow/download_properties.h"
+#include "workflow/extract_in_download.h"
+#include "workflow/progress_record.h"
+#include "workflow/progress_reporters.h"
+
+namespace stubframework::workflow {
+
+namespace {
+
+constexpr DWORD kWaitPollMs = 1;
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring RootOf(const std::wstring& path) {
+  std::vector<wchar_t> root(path.begin(), path.end());
+  root.resize(std::max<size_t>(root.size() + 1, MAX_PATH), L'\0');
+  ::PathStripToRootW(root.data());
+  return root.data();
+}
+
+// kNoError when a valid copy is on disk already, kMd5Error when a copy
+// without resume has another CRC (it is downloaded again all the same), else
+// kRunning.
+int PreCheck(core::Application* app, const DownloadJob& job) {
+  if (!FileExists(job.download_file)) return kRunning;
+  core::AppDebug(app, L"File %s exists", job.url.c_str());
+  if (job.crc.empty()) return kRunning;
+  std::wstring crc;
+  bool computed = FileCrcText(job.download_file, &crc);
+  bool equal = computed && crc == job.crc;
+  if (equal) return kNoError;
+  if (job.is_resume) return kRunning;
+  if (computed) {
+    core::AppDebug(app, L"File %s crc dismatch", job.download_file.c_str());
+  } else {
+    core::AppDebug(app, L"File %s get crc failed", job.download_file.c_str());
+  }
+  return kMd5Error;
+}
+
+// A transfer that succeeded holds every byte even when its last progress
+// report fell short; the reporter waits for the count to reach the total.
+void CompleteTransferCount(core::LockedProperties& properties) {
+  if (properties.GetDownloadCurrent() < properties.GetDownloadTotal()) {
+    properties.SetProperty(core::kDownloadCurrent, properties.GetProperty(core::kDownloadTotal));
+  }
+}
+
+int Transfer(core::Application* app, DownloadJob& job, ReporterContext& context, const utils::DownloadHost& host) {
+  utils::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
+  TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume};
+  int result = TransferDownloadError(host, request, job.transfer);
+  if (result == kNoError) {
+    ::DeleteUrlCacheEntryW(job.url.c_str());
+    CompleteTransferCount(context.properties);
+    if (reporter) {
+      while (context.Result() == kRunning) ::Sleep(kWaitPollMs);
+    } else {
+      context.SetResult(kNoError);
+    }
+    if (!job.crc.empty()) {
+      std::wstring crc;
+      if (!FileCrcText(job.download_file, &crc)) {
+        core::AppDebug(app, L"Downloaded File %s get crc failed", job.download_file.c_str());
+        result = kMd5Error;
+      } else if (crc != job.crc) {
+        core::AppDebug(app, L"Downloaded File %s crc dismatch", job.download_file.c_str());
+        result = kMd5Error;
+      }
+    }
+  } else if (result == kAbort) {
+    context.SetResult(kAbort);
+  } else {
+    context.SetResult(result);
+    core::AppDebug(app, L"Download fail, download path : %s, download result : %x", job.download_file.c_str(),
+                   result);
+  }
+  if (reporter) ::WaitForSingleObject(reporter.Get(), INFINITE);
+  core::AppDebug(app, L"Download %s finished to %s", job.url.c_str(), job.download_file.c_str());
+  return result;
+}
+
+void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
+  ExternalMethods& methods = *job.owner;
+  core::Application* app = methods.app();
+  htmlui::HtmlExternal* bridge = methods.bridge();
+  core::LockedProperties properties = methods.properties();
+  utils::DownloadHost host = BridgeDownloadHost(methods, &properties);
+
+  int result = kRunning;
+  const std::wstring root = RootOf(job.download_file);
+  ReporterContext context(
+      properties, [&callback](int code, uint64_t total, uint64_t current) { callback.Call(code, total, current); },
+      job.url);
+  if (bridge != nullptr) bridge->SetCancel(false);
+
+  result = PreCheck(app, job);
+  const bool extract = ShouldExtractInDownload(job.url, properties.GetProperty(kIsExtractInDownload),
+                                               properties.GetProperty(kIsDownloadOnly));
+  if (extract) properties.SetProperty(kExtractInDownloadProgress, kTrue);
+
+  if (result != kNoError) {
+    if (IsVolumeReadOnly(root, job.volume_flags)) {
+      core::AppDebug(app, L"Download volume is read only %s", root.c_str());
+      result = kVolumeReadOnly;
+    } else {
+      result = Transfer(app, job, context, host);
+    }
+  }
+
+  if (extract) {
+    if (result == kNoError) {
+      std::wstring record_key = app != nullptr ? ExtractFoldersKey(app->context().settings_key()) : std::wstring();
+      result = ExtractInDownload(app != nullptr ? app->log() : nullptr, bridge, context, job.download_file,
+                                 record_key);
+    }
+    properties.SetProperty(core::kDownloadCurrent, properties.GetProperty(core::kDownloadTotal));
+    properties.SetProperty(kExtractInDownloadProgress, kFalse);
+  }
+
+  ProgressRecord last;
+  {
+    utils::ScopedLock hold(context.lock);
+    context.record.result = result;
+    last = context.record;
+  }
+  properties.SetDownloadCurrent(0);
+  properties.SetDownloadTotal(1);
+  callback.Call(result, last.total, last.current);
+}
+
+}  // namespace
+
+bool QueryVolumeFlags(const std::wstring& root, DWORD* flags) {
+  return ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, flags, nullptr, 0) != FALSE;
+}
+
+bool IsVolumeReadOnly(const std::wstring& root, VolumeFlagsQuery query) {
+  DWORD flags = 0;
+  return query != nullptr && query(root.substr(0, 3), &flags) && (flags & FILE_READ_ONLY_VOLUME) != 0;
+}
+
+bool FileCrcText(const std::wstring& path, std::wstring* text) {
+  uint32_t crc = 0;
+  if (!zip::FileCrc(path, &crc)) return false;
+  *text = utils::Format(L"%u", crc);
+  return true;
+}
+
+DWORD WINAPI DownloadThreadFunc(void* param) {
+  std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
+  htmlui::PageCallback callback(job->owner->app(), L"DownloadThreadFunc", job->callback_stream.Detach());
+  if (callback.connected()) RunDownloadJob(*job, callback);
+  return 0;
+}
+
+}  // namespace stubframework::workflow

@@ -1,0 +1,24 @@
+// The download worker: one file from the pre-check through the transfer, the
+// CRC check and the optional extraction to the page's final callback.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "workflow/download_job.h"
+
+namespace stubframework::workflow {
+
+// `param` is a DownloadJob created with new; the worker owns and frees it.
+// The page's function gets (kRunning, total, current) while the job runs and
+// (code, total, current) once at its end.
+DWORD WINAPI DownloadThreadFunc(void* param);
+
+// Whether the volume of `root` ("C:\" and the like) is read-only.
+bool IsVolumeReadOnly(const std::wstring& root, VolumeFlagsQuery query);
+
+// The CRC-32 of a file as unsigned decimal text; false when it cannot be computed.
+bool FileCrcText(const std::wstring& path, std::wstring* text);
+
+}  // namespace stubframework::workflow

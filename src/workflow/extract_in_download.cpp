@@ -1,0 +1,47 @@
+#include "workflow/extract_in_download.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "app/package_extract.h"
+#include "app/registry.h"
+#include "app/unique_handle.h"
+#include "workflow/download_properties.h"
+#include "workflow/progress_reporters.h"
+
+namespace stubframework::workflow {
+
+static_assert(int{zip::kPackageReady} == kNoError && int{zip::kPackageSetupNotFound} == kFileNotExist &&
+                  int{zip::kPackageDiskFull} == kDiskFull && int{zip::kPackageFailed} == kFailure,
+              "package results are error-handle codes");
+
+bool ShouldExtractInDownload(const std::wstring& url, const std::wstring& is_extract_in_download,
+                             const std::wstring& is_download_only) {
+  return ::lstrcmpiW(::PathFindExtensionW(url.c_str()), L".zip") == 0 && is_extract_in_download == kTrue &&
+         is_download_only != kTrue;
+}
+
+int ExtractInDownload(debug::AppLog* log, zip::ZipReporter* reporter, ReporterContext& context,
+                      const std::wstring& download_file, const std::wstring& record_key) {
+  context.SetResult(kRunning);
+  // A count left by an earlier extraction would show this one as done before
+  // it starts and end its reporter at once.
+  context.properties.SetInstallCurrent(0);
+  utils::UniqueHandle reporter_thread(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
+
+  std::wstring unzip_folder;
+  std::wstring setup_folder;
+  int code = zip::ExtractPackage(log, reporter, download_file, &unzip_folder, &setup_folder);
+  const std::wstring unzip_name = download_file + kUnzipFolderSuffix;
+  const std::wstring setup_name = download_file + kSetupFolderSuffix;
+  context.properties.SetProperty(unzip_name, unzip_folder);
+  context.properties.SetProperty(setup_name, setup_folder);
+  context.SetResult(code);  // the reporter stops
+  // An install after a restart finds the folders again through this record.
+  utils::RegistryWriteValue(record_key, unzip_name, unzip_folder, false);
+  utils::RegistryWriteValue(record_key, setup_name, setup_folder, false);
+  if (reporter_thread) ::WaitForSingleObject(reporter_thread.Get(), INFINITE);
+  return code;
+}
+
+}  // namespace stubframework::workflow

@@ -1,0 +1,29 @@
+// A downloaded ZIP package extracted at once, as the last part of its download.
+#pragma once
+
+#include <string>
+
+#include "workflow/progress_record.h"
+
+namespace stubframework::debug {
+class AppLog;
+}
+namespace stubframework::zip {
+class ZipReporter;
+}
+
+namespace stubframework::workflow {
+
+// Only a ".zip" URL (any letter case), and only when the page asks for
+// extraction during the download and not for the download alone.
+bool ShouldExtractInDownload(const std::wstring& url, const std::wstring& is_extract_in_download,
+                             const std::wstring& is_download_only);
+
+// Extracts `download_file` with the extraction progress published by a
+// reporter thread; stores the unzip and setup folders in the properties named
+// after the file and in the registry record under `record_key` (32-bit view).
+// Returns kNoError, kFileNotExist, kDiskFull or kFailure.
+int ExtractInDownload(debug::AppLog* log, zip::ZipReporter* reporter, ReporterContext& context,
+                      const std::wstring& download_file, const std::wstring& record_key);
+
+}  // namespace stubframework::workflow

@@ -1,0 +1,121 @@
+#include "workflow/transfer_download_error.h"
+
+#include <wininet.h>
+
+#include "app/app_log.h"
+#include "app/wide_format.h"
+#include "utils/download_file_verified.h"
+#include "utils/download_url_to_file.h"
+#include "utils/tokenize_url.h"
+
+namespace stubframework::workflow {
+
+namespace {
+
+struct ResultMapping {
+  HRESULT hr;
+  ErrorHandle code;
+};
+
+// Anything not listed is kUnknowError.
+constexpr ResultMapping kTransferResults[] = {
+    {S_OK, kNoError},
+    {S_FALSE, kFailure},
+    {static_cast<HRESULT>(0x800C0005), kFailure},  // INET_E_RESOURCE_NOT_FOUND
+    {static_cast<HRESULT>(0x800C0008), kFailure},  // INET_E_DOWNLOAD_FAILURE
+    {static_cast<HRESULT>(0x800C000B), kFailure},  // INET_E_CONNECTION_TIMEOUT
+    {static_cast<HRESULT>(0x80070070), kDiskFull},  // ERROR_DISK_FULL as an HRESULT
+    {static_cast<HRESULT>(0x800C0006), kFileNotExist},  // INET_E_OBJECT_NOT_FOUND
+    {E_ABORT, kAbort},
+};
+
+constexpr wchar_t kMetaSuffix[] = L".meta";
+
+int MapAndLog(const utils::DownloadHost& host, HRESULT hr) {
+  if (host.log != nullptr) host.log->Debug(L"TransferDownloadError HRESULT: %x", hr);
+  return MapTransferResult(hr);
+}
+
+void Tokenize(const TransferSettings& settings, std::wstring& url) {
+  if (settings.tokenize) {
+    settings.tokenize(url);
+  } else {
+    utils::TokenizeUrl(url);
+  }
+}
+
+// A stop request that comes while attempts keep failing before any progress
+// report would otherwise only be seen after the last attempt.
+bool StopRequested(const utils::DownloadHost& host) { return host.CancelRequested(); }
+
+int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
+                     const std::wstring& path, DWORD pause_ms) {
+  int code = kUnknowError;
+  for (int attempt = 1;; ++attempt) {
+    code = MapAndLog(host, utils::DownloadFileVerified(host, url, meta_url, path));
+    if (!IsRetryable(code) || attempt >= kMaxTransferAttempts) break;
+    if (StopRequested(host)) return kAbort;
+    ::Sleep(pause_ms);
+  }
+  return code;
+}
+
+int PlainTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& path,
+                  DWORD pause_ms) {
+  SYSTEMTIME now;
+  ::GetSystemTime(&now);
+  const std::wstring request_url = TimestampedUrl(url, now);
+  int code = kUnknowError;
+  int budget = kMaxTransferAttempts;
+  for (;;) {
+    core::DownloadCallback progress(&host);
+    code = MapAndLog(host, utils::DownloadUrlToFile(request_url, path, &progress));
+    if (!IsRetryable(code)) break;
+    budget = NextAttemptBudget(budget, progress.data_seen());
+    if (budget <= 0) break;
+    if (StopRequested(host)) return kAbort;
+    ::Sleep(pause_ms);
+  }
+  return code;
+}
+
+}  // namespace
+
+ErrorHandle MapTransferResult(HRESULT hr) {
+  for (const ResultMapping& row : kTransferResults) {
+    if (row.hr == hr) return row.code;
+  }
+  return kUnknowError;
+}
+
+bool IsRetryable(int code) { return code == kFailure || code == kUnknowError; }
+
+int NextAttemptBudget(int budget, bool made_progress) { return made_progress ? kMaxTransferAttempts : budget - 1; }
+
+std::wstring TimestampedUrl(const std::wstring& url, const SYSTEMTIME& utc) {
+  const wchar_t* separator = url.find(L'?') == std::wstring::npos ? L"?" : L"&";
+  return url + separator + L"timestamp=" +
+         utils::Format(L"%4d%02d%02d%02d%02d%02d%3d", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
+                       utc.wSecond, utc.wMilliseconds);
+}
+
+bool CanConnect(const std::wstring& url) {
+  return ::InternetCheckConnectionW(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE;
+}
+
+int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest& request,
+                          const TransferSettings& settings) {
+  std::wstring url = request.url;
+  std::wstring meta_url = url + kMetaSuffix;
+  if (request.is_secure) {
+    Tokenize(settings, url);
+    Tokenize(settings, meta_url);
+  }
+  int code = request.is_resume
+                 ? VerifiedTransfer(host, url, meta_url, request.download_file, settings.retry_pause_ms)
+                 : PlainTransfer(host, url, request.download_file, settings.retry_pause_ms);
+  if ((code == kFailure || code == kFileNotExist) && !CanConnect(url)) code = kNoNetwork;
+  return code;
+}
+
+}  // namespace stubframework::workflow
