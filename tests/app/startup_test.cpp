@@ -51,7 +51,8 @@ TEST_F(StartupTest, CleanPrefixExitsWithTheUnsetMarkerAndKeepsOnlyTheLogCopy) {
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].rfind(L"installer_log_", 0), 0u);
   std::string log = stubtest::ReadWholeFile(temp_ + L"Tessary_log\\" + kept[0]);
-  // Without a UI bundle the run ends in error, which writes the store to the log.
+  // Without a window (no document object under Wine) the run ends in error,
+  // which writes the store to the log.
   EXPECT_NE(log.find("DEBUG] Property osbits: "), std::string::npos) << log;
   EXPECT_NE(log.find("DEBUG] Property lang: "), std::string::npos) << log;
 
