@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "app/command_line.h"
 #include "app/launch.h"
 #include "app/product.h"
 #include "app/temp_folder.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "externalmethods/system_info.h"
 #include "htmlui/html_external.h"
+#include "htmlui/make_ui_host.h"
 
 namespace stubframework::core {
 
@@ -93,8 +95,15 @@ void Application::Run() {
   DeletePackageFolders();
 }
 
-void Application::ShowUi(const std::wstring&) {
-  // The host window is not part of this build yet.
+void Application::ShowUi(const std::wstring& start_page) {
+  // The MSHTML window, unless the command line names a browser host.
+  std::unique_ptr<htmlui::UiHost> host = htmlui::MakeUiHost(ProcessArguments(), external_.Get(), log_.get());
+  ui_host_ = host.get();
+  // A window that cannot be created (no document object, or the start page
+  // cannot be loaded) ends the run as a failed one, like a missing bundle.
+  bool shown = host != nullptr && host->Run(start_page);
+  ui_host_ = nullptr;
+  if (!shown) context_->SetStatus(kStatusError);
 }
 
 void Application::StoreFinalStatus() {
@@ -129,13 +138,20 @@ void Application::DeletePackageFolders() {
 }
 
 int RunStub() {
+  return RunStub([](Application* app) -> std::unique_ptr<ExternalMethods> {
+    return std::make_unique<myexternalmethods::MyExternalMethods>(app);
+  });
+}
+
+int RunStub(MethodTableFactory make_methods) {
+  HardenDllSearch();
   if (RunLaunchCheck(kProductName, MajorVersion(kProductVersion)) == LaunchOutcome::kFirstProcessDone) return 0;
   std::unique_ptr<Application> app = Application::Create();
   if (!app) return 0;
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
-  // Lives on this stack until the end; a self-update exit skips its destruction.
-  myexternalmethods::MyExternalMethods methods(app.get());
-  app->external()->AttachMethods(&methods);
+  // Lives until the end; a self-update exit skips its destruction.
+  std::unique_ptr<ExternalMethods> methods = make_methods(app.get());
+  app->external()->AttachMethods(methods.get());
   if (app->resources().extracted()) app->external()->SetProperty(L"resourceLocation", app->resources().folder());
   app->Run();
   int exit_code = app->context().SelfUpdateCode();

@@ -12,8 +12,12 @@
 #include "app/unique_handle.h"
 #include "telemetry/analytics.h"
 
+namespace stubframework {
+class ExternalMethods;
+}
 namespace stubframework::htmlui {
 class HtmlExternal;
+class UiHost;
 }
 
 namespace stubframework::core {
@@ -37,6 +41,8 @@ class Application {
   // The script bridge (window.external); the host hands its IDispatch to the document.
   htmlui::HtmlExternal* external() { return external_.Get(); }
   IDispatch* external_dispatch();
+  // The window and dialog side of the UI while it is shown; null otherwise.
+  htmlui::UiHost* ui_host() { return ui_host_; }
 
  private:
   explicit Application(utils::UniqueHandle mutex);
@@ -53,6 +59,7 @@ class Application {
   utils::UniqueHandle instance_mutex_;
   // One reference, released last.
   Microsoft::WRL::ComPtr<htmlui::HtmlExternal> external_;
+  htmlui::UiHost* ui_host_ = nullptr;
 };
 
 SystemFacts GatherSystemFacts();
@@ -63,6 +70,10 @@ bool ActivateRunningInstance();
 
 // The entry sequence; returns the process exit code.
 int RunStub();
+// The same sequence with the method table that `make_methods` builds (test
+// programs add test-only methods this way).
+using MethodTableFactory = std::unique_ptr<ExternalMethods> (*)(Application* app);
+int RunStub(MethodTableFactory make_methods);
 
 // Application log entry points for script methods and workers; they do
 // nothing without an application.

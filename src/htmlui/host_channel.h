@@ -1,0 +1,72 @@
+// The browser host's connection to the UI harness: framed JSON over one
+// loopback TCP connection. A frame is a 4-byte little-endian length and that
+// many bytes of UTF-8 JSON. A reader thread takes frames off the socket, so
+// that the UI thread can wait for a message together with its window messages
+// or, inside a call, for a message alone.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "app/unique_handle.h"
+#include "htmlui/ui_host_endpoint.h"
+
+namespace stubframework::htmlui {
+
+// Larger frames end the connection: no message of the protocol comes near it.
+inline constexpr uint32_t kMaxFrameBytes = 64u << 20;
+
+// The 4-byte length prefix and the text; false for text too long for a frame.
+bool EncodeFrame(const std::string& text, std::string* frame);
+// Splits complete frames off the front of `buffer` into `texts`; false when a
+// frame announces more than kMaxFrameBytes.
+bool DecodeFrames(std::string* buffer, std::deque<std::string>* texts);
+
+class HostChannel {
+ public:
+  HostChannel();
+  ~HostChannel();
+  HostChannel(const HostChannel&) = delete;
+  HostChannel& operator=(const HostChannel&) = delete;
+
+  // Connects to the endpoint (loopback by construction, checked again on the
+  // connected socket) and starts the reader. False with the reason in error().
+  bool Connect(const UiHostEndpoint& endpoint);
+  // Sends from the UI thread; false once the connection has failed.
+  bool Send(const nlohmann::json& message);
+  // The next message, waiting as long as it takes; false once the connection
+  // has ended and no message is left.
+  bool Receive(nlohmann::json* message);
+  enum class Wait { kMessage, kTimeout, kEnded };
+  // The same with a limit in milliseconds.
+  Wait ReceiveWithin(nlohmann::json* message, DWORD timeout_ms);
+  // Signalled while a message waits or after the connection has ended.
+  HANDLE ready() const { return ready_.Get(); }
+  // Ends the connection and the reader; later calls fail.
+  void Close();
+
+  const std::wstring& error() const { return error_; }
+
+ private:
+  void ReadLoop();
+  void EndReading();
+
+  SOCKET socket_ = INVALID_SOCKET;
+  bool wsa_started_ = false;
+  std::thread reader_;
+  std::mutex lock_;
+  std::deque<nlohmann::json> queue_;  // guarded by lock_
+  bool ended_ = false;                // guarded by lock_
+  utils::UniqueHandle ready_;         // manual reset
+  std::wstring error_;
+};
+
+}  // namespace stubframework::htmlui
