@@ -1,8 +1,9 @@
 #include "externalmethods/method_signature.h"
 
 #include "externalmethods/property_methods.h"
-#include "workflow/download_methods.h"
 #include "externalmethods/registry_methods.h"
+#include "externalmethods/window_methods.h"
+#include "workflow/download_methods.h"
 
 namespace stubframework {
 
@@ -37,7 +38,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"stopDownload", M, 0, {}, None, L"EMStopDownload", First, Owner::kBuilt, workflow::StopDownloadMethod, true,
      false},
     {L"install", M, 5, {T, T, T, I, F}, None, L"EMInstall", First, Owner::kInstallWorker, nullptr, true, false},
-    {L"closeWindow", M, 0, {}, None, L"ZSClose", Work, Owner::kWindowAndDialog, nullptr, true, false},
+    {L"closeWindow", M, 0, {}, None, L"ZSClose", Work, Owner::kBuilt, CloseWindowMethod, true, false},
     // The three window toggles log after acting: their bodies write the line.
     {L"minimizeWindow", M, 0, {}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
     {L"dragWindow", M, 0, {}, None, L"ZSDragWindow", Work, Owner::kWindowAndDialog, nullptr, true, false},
@@ -47,7 +48,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"selectFolder", G, 1, {T}, Text, L"EMSelectFolder", Work, Owner::kWindowAndDialog, nullptr, true, false},
     {L"startProgram", M, 2, {T, T}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
     {L"messageBox", M, 2, {T, T}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
-    {L"messageBoxExit", M, 2, {T, T}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
+    {L"messageBoxExit", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, MessageBoxExitMethod, true, false},
     {L"messageBoxCancel", M, 2, {T, T}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
     {L"messageBoxError", M, 2, {T, T}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
     {L"restartSystem", M, 2, {T, T}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
@@ -55,7 +56,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"deleteRegKey", M, 2, {T, B}, None, L"EMDeleteRegKey", Work, Owner::kBuilt, DeleteRegKeyMethod, true, false},
     {L"runAfterReboot", M, 1, {T}, None, L"EMRunAfterReboot", First, Owner::kResume, nullptr, true, false},
     {L"undoRunAfterReboot", M, 0, {}, None, L"EMUndoRunAfterReboot", First, Owner::kResume, nullptr, true, false},
-    {L"setWindowSize", M, 2, {I, I}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
+    {L"setWindowSize", M, 2, {I, I}, None, nullptr, NoTag, Owner::kBuilt, SetWindowSizeMethod, true, false},
     {L"setProperty", M, 2, {T, T}, None, L"EMSetProperty", First, Owner::kBuilt, SetPropertyMethod, true, false},
     {L"setLang", M, 1, {I}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"setInstallStatus", M, 1, {I}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},

@@ -1,0 +1,19 @@
+// Script methods that act on the UI's window through the host seam, whichever
+// host shows the pages.
+#pragma once
+
+#include <windows.h>
+
+namespace stubframework {
+
+class ExternalMethods;
+class ScriptCall;
+
+// closeWindow(): ends the run through the host's quit flag.
+HRESULT CloseWindowMethod(ExternalMethods& methods, ScriptCall& call);
+// setWindowSize(width, height): sizes the window by the placement rule.
+HRESULT SetWindowSizeMethod(ExternalMethods& methods, ScriptCall& call);
+// messageBoxExit(message, caption): asks Yes/No; Yes closes the window.
+HRESULT MessageBoxExitMethod(ExternalMethods& methods, ScriptCall& call);
+
+}  // namespace stubframework
