@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386 wine64
   nginx msitools wixl osslsigncode unzip
   aria2
+  chromium
 )
 
 missing=()
@@ -26,6 +27,20 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Node.js runs the browser UI host harness and its tests (Debian's when the
+# machine has none). playwright-core comes from package-lock.json and drives
+# Debian's Chromium; no browser is ever downloaded. Installed again only when
+# the lock file changed.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+if ! cmp -s package-lock.json node_modules/.setup-lock 2>/dev/null; then
+  echo "setup: installing the npm packages"
+  npm ci --no-audit --no-fund --loglevel=error
+  cp package-lock.json node_modules/.setup-lock
 fi
 
 # Services never start themselves here; the tests start nginx with a config of ours.

@@ -1,0 +1,138 @@
+'use strict';
+// The real pages of the test bundle against the real native side: the stub
+// extracted the bundle, Chromium runs its pages, and every use of
+// window.external goes through the bridge and the method table under Wine.
+
+const assert = require('node:assert/strict');
+const { after, before, test } = require('node:test');
+
+const { startTestRun, waitFor } = require('./support');
+
+let run;
+before(async () => {
+  run = await startTestRun();
+});
+after(async () => {
+  if (run) await run.close();
+});
+
+const inPage = (fn, arg) => run.page.evaluate(fn, arg);
+
+test('the first page script reaches window.external before anything else runs', async () => {
+  assert.equal(await inPage(() => document.getElementById('status').textContent), 'ran before the body');
+  assert.equal(await inPage(() => window.external.getProperty('firstScript')), 'ran before the body');
+});
+
+test('setProperty and getProperty keep text exactly, and unknown names read empty', async () => {
+  const values = ['plain', '', 'Grüße, 東京 😀', 'quotes " and \\ and \n new line'];
+  const back = await inPage((list) => {
+    list.forEach((value, i) => window.external.setProperty(`p${i}`, value));
+    return list.map((_, i) => window.external.getProperty(`p${i}`));
+  }, values);
+  assert.deepEqual(back, values);
+  assert.equal(await inPage(() => window.external.getProperty('neverSet')), '');
+  // The progress counters that attaching the table set are in the same store.
+  assert.equal(await inPage(() => window.external.getProperty('installTotal')), '1');
+});
+
+test('expando properties round-trip, can be deleted, and call the function they hold', async () => {
+  const result = await inPage(() => {
+    const ext = window.external;
+    ext.answer = 5;
+    ext.label = 'five';
+    ext.flag = true;
+    const read = [ext.answer, ext.label, ext.flag, typeof ext.answer, 'answer' in ext];
+    delete ext.answer;
+    const afterDelete = [ext.answer, 'answer' in ext];
+    ext.answer = 6;
+    const seen = [];
+    ext.onEvent = function (a, b) {
+      seen.push([a, b]);
+      return a * b;
+    };
+    const product = ext.onEvent(6, 7);
+    return { read, afterDelete, revived: ext.answer, seen, product };
+  });
+  assert.deepEqual(result.read, [5, 'five', true, 'number', true]);
+  assert.deepEqual(result.afterDelete, [undefined, false]);
+  assert.equal(result.revived, 6);
+  assert.deepEqual(result.seen, [[6, 7]]);
+  assert.equal(result.product, 42);
+});
+
+test('a wrong argument surfaces in script as an exception carrying the HRESULT', async () => {
+  const errors = await inPage(() => {
+    const codes = [];
+    const attempt = (call) => {
+      try {
+        call();
+        codes.push('no exception');
+      } catch (error) {
+        codes.push(error instanceof TypeError ? 'TypeError' : error.number >>> 0);
+      }
+    };
+    attempt(() => window.external.setProperty('a', 1)); // an integer where text belongs
+    attempt(() => window.external.setProperty('a')); // one argument short
+    attempt(() => window.external.setWindowSize(100.5, 200)); // a fraction is not an integer
+    attempt(() => window.external.noSuchMethod()); // not a member: script sees a missing method
+    return codes;
+  });
+  assert.deepEqual(errors, [0x80020005, 0x8002000e, 0x80020005, 'TypeError']);
+  // Nothing was stored by the refused call.
+  assert.equal(await inPage(() => window.external.getProperty('a')), '');
+});
+
+test('a worker calls back in order with (result, total, current), each call returning only after the page function has', async () => {
+  await inPage(() => {
+    window.ticks = [];
+    window.external.startTicker(5, function (result, total, current) {
+      // The worker marks a call as returned right after it returns: inside
+      // this call the previous one has returned and this one has not.
+      const returned = Number(window.external.getProperty('tickerReturned'));
+      const start = Date.now();
+      while (Date.now() - start < 30) {
+        // Long enough for a worker that did not wait to run ahead.
+      }
+      window.ticks.push([result, total, current, returned]);
+    });
+  });
+  const ticks = await waitFor(
+    () => inPage(() => (window.ticks.length === 6 ? window.ticks : null)),
+    'six callbacks',
+  );
+  assert.deepEqual(ticks, [
+    [10, 5, 1, 0],
+    [10, 5, 2, 1],
+    [10, 5, 3, 2],
+    [10, 5, 4, 3],
+    [10, 5, 5, 4],
+    [0, 5, 5, 5],
+  ]);
+});
+
+test('callbacks that come while the page is busy calling wait for the end of its task, and none is lost', async () => {
+  const seenInTask = await inPage(() => {
+    window.busyTicks = [];
+    window.external.startTicker(4, (result, total, current) => window.busyTicks.push([result, total, current]));
+    // The worker calls back meanwhile; as in the product's host, script runs
+    // to the end of its task before a callback can run.
+    for (let i = 0; i < 150; i += 1) window.external.setProperty('busy', String(i));
+    return window.busyTicks.length;
+  });
+  assert.equal(seenInTask, 0);
+  const ticks = await waitFor(
+    () => inPage(() => (window.busyTicks.length === 5 ? window.busyTicks : null)),
+    'five callbacks',
+  );
+  assert.deepEqual(ticks, [[10, 4, 1], [10, 4, 2], [10, 4, 3], [10, 4, 4], [0, 4, 4]]);
+  assert.equal(await inPage(() => window.external.getProperty('busy')), '149');
+});
+
+test('the second page reaches the same store through its own window.external', async () => {
+  await inPage(() => window.external.setProperty('fromFirstPage', 'carried over'));
+  await Promise.all([run.page.waitForURL(/Second\.html$/), run.page.click('#next')]);
+  await run.page.waitForLoadState('load');
+  assert.equal(await inPage(() => document.getElementById('status').textContent), 'carried over');
+  // Its stylesheet came from the extracted folder too.
+  assert.equal(await inPage(() => getComputedStyle(document.body).marginTop), '0px');
+});

@@ -1,0 +1,128 @@
+'use strict';
+// Who can reach window.external in the browser host: only requests that carry
+// this run's secret and name 127.0.0.1 as their host, only files inside the
+// extracted folder, only the stub that presents the secret, and only a
+// harness on the loopback network.
+
+const assert = require('node:assert/strict');
+const { spawn } = require('node:child_process');
+const http = require('node:http');
+const net = require('node:net');
+const path = require('node:path');
+const { after, before, test } = require('node:test');
+
+const { defaultWinePrefix } = require('../../tools/uihost/harness');
+const { startTestRun, testStub } = require('./support');
+
+let run;
+before(async () => {
+  run = await startTestRun();
+});
+after(async () => {
+  if (run) await run.close();
+});
+
+function request(rawPath, { method = 'GET', headers = {}, body } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request(
+      { host: '127.0.0.1', port: run.httpPort, path: rawPath, method, headers, setHost: !('Host' in headers) },
+      (res) => {
+        const chunks = [];
+        res.on('data', (chunk) => chunks.push(chunk));
+        res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString('utf8') }));
+      },
+    );
+    req.on('error', reject);
+    if (body !== undefined) req.write(body);
+    req.end();
+  });
+}
+
+const rpc = (message, headers = {}) =>
+  request(`/${run.secret}/__uihost__/rpc`, {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json', ...headers },
+    body: JSON.stringify(message),
+  });
+
+test('pages are served only under the secret and to the host name 127.0.0.1', async () => {
+  assert.equal((await request(`/${run.secret}/Load.html`)).status, 200);
+  assert.equal((await request('/Load.html')).status, 404);
+  const wrong = run.secret.replace(/^./, (c) => (c === '0' ? '1' : '0'));
+  assert.equal((await request(`/${wrong}/Load.html`)).status, 404);
+  assert.equal((await request(`/${run.secret}Load.html`)).status, 404);
+  // A page of another site that resolves its name to 127.0.0.1 sends its own Host.
+  for (const host of ['localhost', `localhost:${run.httpPort}`, 'attacker.example', `127.0.0.1:${run.httpPort + 1}`]) {
+    assert.equal((await request(`/${run.secret}/Load.html`, { headers: { Host: host } })).status, 421, host);
+  }
+});
+
+test('nothing outside the extracted folder is served', async () => {
+  for (const escape of [
+    '../Load.html',
+    '..%2F..%2F..%2F..%2F..%2F..%2Fsystem.reg',
+    '%2e%2e/%2e%2e/%2e%2e/%2e%2e/%2e%2e/%2e%2e/system.reg',
+    '..%5C..%5C..%5C..%5C..%5C..%5Csystem.reg',
+    'style/../../Tessary_log',
+    '%2Fetc%2Fpasswd',
+    'Z:%5Cetc%5Cpasswd',
+  ]) {
+    assert.equal((await request(`/${run.secret}/${escape}`)).status, 404, escape);
+  }
+  assert.equal((await request(`/${run.secret}/style/page.css`)).status, 200);
+});
+
+test('window.external answers only its own pages', async () => {
+  // A page of another origin cannot post JSON without the secret, and a
+  // simple cross-origin form post is refused for its type.
+  assert.equal((await request(`/${run.secret}/__uihost__/rpc`)).status, 405);
+  const call = { type: 'call', name: 'getProperty', args: [{ t: 's', v: 'firstScript' }] };
+  assert.equal((await rpc(call, { Origin: 'http://attacker.example' })).status, 403);
+  assert.equal((await rpc(call, { 'Content-Type': 'text/plain' })).status, 415);
+  assert.equal((await rpc({ type: 'shutdown' })).status, 400);
+  const anyPath = await request(`/${run.secret}/x/../__uihost__/rpc`, {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(call),
+  });
+  // Only the one path is the endpoint; anywhere else a POST is refused.
+  assert.equal(anyPath.status, 405);
+  // The same request, rightly addressed, is served: the checks above are what refused.
+  const served = await rpc(call, { Origin: run.origin });
+  assert.equal(served.status, 200);
+  assert.deepEqual(JSON.parse(served.body).value, { t: 's', v: 'ran before the body' });
+});
+
+test('once the stub has connected, no other process can take its place', async () => {
+  const outcome = await new Promise((resolve) => {
+    const socket = net.connect(run.stubPort, '127.0.0.1');
+    socket.on('connect', () => {
+      socket.on('close', () => resolve('closed'));
+      socket.write(Buffer.from([0, 0, 0, 0]));
+    });
+    socket.on('error', (error) => resolve(error.code));
+  });
+  assert.ok(['ECONNREFUSED', 'ECONNRESET', 'closed'].includes(outcome), outcome);
+  // The page still works.
+  assert.equal(await run.page.evaluate(() => window.external.getProperty('firstScript')), 'ran before the body');
+});
+
+test('a harness named by anything but a loopback address is refused', async () => {
+  // A listener on 127.0.0.1 that a stub resolving "localhost" would reach.
+  const connections = [];
+  const server = net.createServer((socket) => {
+    connections.push(socket);
+    socket.destroy();
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const { port } = server.address();
+  try {
+    const stub = spawn('bash', [path.join(__dirname, '..', '..', 'scripts', 'wine-run.sh'), defaultWinePrefix(),
+      testStub(), 'run=1', `uihost=localhost:${port}`], { stdio: 'ignore' });
+    const code = await new Promise((resolve) => stub.on('exit', resolve));
+    assert.notEqual(code, null);
+    assert.equal(connections.length, 0);
+  } finally {
+    server.close();
+  }
+});

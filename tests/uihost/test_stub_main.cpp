@@ -1,0 +1,15 @@
+// The stub as the product builds it, with the browser host tests' bundle and
+// their test-only methods.
+#include <windows.h>
+
+#include <memory>
+
+#include "app/application.h"
+#include "uihost/uihost_test_methods.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  return stubframework::core::RunStub([](stubframework::core::Application* app)
+                                          -> std::unique_ptr<stubframework::ExternalMethods> {
+    return std::make_unique<stubtest::UiHostTestMethods>(app);
+  });
+}

@@ -1,0 +1,65 @@
+#include "uihost/uihost_test_methods.h"
+
+#include <memory>
+#include <string>
+
+#include "app/application.h"
+#include "externalmethods/script_call.h"
+#include "htmlui/page_callback.h"
+
+namespace stubtest {
+
+namespace {
+
+using stubframework::ExternalMethods;
+
+constexpr LONG kRunning = 10;
+constexpr LONG kNoError = 0;
+
+struct TickerJob {
+  ExternalMethods* methods;
+  LONG count;
+  IStream* stream;
+};
+
+DWORD WINAPI TickerThread(void* parameter) {
+  std::unique_ptr<TickerJob> job(static_cast<TickerJob*>(parameter));
+  stubframework::htmlui::PageCallback callback(job->methods->app(), L"TickerThreadFunc", job->stream);
+  if (!callback.connected()) return 1;
+  for (LONG i = 1; i <= job->count; ++i) {
+    callback.Call(kRunning, job->count, i);
+    job->methods->properties().SetProperty(L"tickerReturned", std::to_wstring(i));
+  }
+  callback.Call(kNoError, job->count, job->count);
+  return 0;
+}
+
+}  // namespace
+
+UiHostTestMethods::UiHostTestMethods(stubframework::core::Application* app) : MyExternalMethods(app) {
+  Register(L"startTicker", static_cast<Handler>(&UiHostTestMethods::StartTicker));
+}
+
+HRESULT UiHostTestMethods::StartTicker(WORD flags, DISPPARAMS* params, VARIANT*) {
+  if (flags != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
+  // Last script argument first.
+  const VARTYPE expected[] = {VT_DISPATCH, VT_I4};
+  HRESULT hr = CheckParamTypes(params, expected, 2);
+  if (FAILED(hr)) return hr;
+  stubframework::ScriptCall call(flags, params, nullptr);
+  properties().SetProperty(L"tickerReturned", L"0");
+  stubframework::htmlui::CallbackStream stream;
+  hr = stream.Marshal(app(), L"EMStartTicker", call.Callback(1));
+  if (FAILED(hr)) return hr;
+  auto* job = new TickerJob{this, call.Int(0), stream.Detach()};
+  if (!stubframework::htmlui::StartWorkerThread(TickerThread, job)) {
+    // Nobody will unmarshal it: free the marshalled reference with the stream.
+    ::CoReleaseMarshalData(job->stream);
+    job->stream->Release();
+    delete job;
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+}  // namespace stubtest

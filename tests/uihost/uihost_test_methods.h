@@ -1,0 +1,20 @@
+// The product's method table plus methods that only the browser host tests
+// need, in the test build only.
+#pragma once
+
+#include "externalmethods/product/my_external_methods.h"
+
+namespace stubtest {
+
+class UiHostTestMethods : public myexternalmethods::MyExternalMethods {
+ public:
+  explicit UiHostTestMethods(stubframework::core::Application* app);
+
+  // startTicker(count, callback): a worker thread calls the page function
+  // with (10, count, i) for i = 1..count, then (0, count, count). After each
+  // call has returned it sets the property "tickerReturned" to i, so that the
+  // page can see that a call returned only after the page function had.
+  HRESULT StartTicker(WORD flags, DISPPARAMS* params, VARIANT* result);
+};
+
+}  // namespace stubtest
