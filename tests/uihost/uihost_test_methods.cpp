@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "externalmethods/script_call.h"
 #include "htmlui/page_callback.h"
+#include "htmlui/ui_host.h"
 
 namespace stubtest {
 
@@ -38,6 +39,7 @@ DWORD WINAPI TickerThread(void* parameter) {
 
 UiHostTestMethods::UiHostTestMethods(stubframework::core::Application* app) : MyExternalMethods(app) {
   Register(L"startTicker", static_cast<Handler>(&UiHostTestMethods::StartTicker));
+  Register(L"uiHostOperation", static_cast<Handler>(&UiHostTestMethods::UiHostOperation));
 }
 
 HRESULT UiHostTestMethods::StartTicker(WORD flags, DISPPARAMS* params, VARIANT*) {
@@ -60,6 +62,40 @@ HRESULT UiHostTestMethods::StartTicker(WORD flags, DISPPARAMS* params, VARIANT*)
     return E_FAIL;
   }
   return S_OK;
+}
+
+HRESULT UiHostTestMethods::UiHostOperation(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  if (flags != (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+  const VARTYPE expected[] = {VT_BSTR, VT_BSTR};
+  HRESULT hr = CheckParamTypes(params, expected, 2);
+  if (FAILED(hr)) return hr;
+  stubframework::ScriptCall call(flags, params, result);
+  const std::wstring name = call.Text(0);
+  const std::wstring text = call.Text(1);
+  stubframework::htmlui::UiHost* host = app()->ui_host();
+  if (host == nullptr) return E_UNEXPECTED;
+  std::wstring answer;
+  if (name == L"minimize") {
+    host->Minimize();
+  } else if (name == L"hide") {
+    host->Hide();
+  } else if (name == L"show") {
+    host->Show();
+  } else if (name == L"drag") {
+    host->Drag();
+  } else if (name == L"caption") {
+    host->SetCaption(text);
+    wchar_t caption[256] = {};
+    ::GetWindowTextW(host->window(), caption, ARRAYSIZE(caption));
+    answer = caption;
+  } else if (name == L"folder") {
+    answer = host->PickFolder(text);
+  } else if (name == L"okCancel") {
+    answer = std::to_wstring(host->ShowMessageBox(text, L"Question", MB_OKCANCEL));
+  } else {
+    return E_INVALIDARG;
+  }
+  return call.ReturnText(answer);
 }
 
 }  // namespace stubtest

@@ -15,6 +15,11 @@ class UiHostTestMethods : public myexternalmethods::MyExternalMethods {
   // call has returned it sets the property "tickerReturned" to i, so that the
   // page can see that a call returned only after the page function had.
   HRESULT StartTicker(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+  // uiHostOperation(name, text) -> text: one operation of the host seam that
+  // no script method uses yet ("minimize", "hide", "show", "drag", "caption",
+  // "folder", "okCancel"), so that the browser host's side of each is tested.
+  HRESULT UiHostOperation(WORD flags, DISPPARAMS* params, VARIANT* result);
 };
 
 }  // namespace stubtest

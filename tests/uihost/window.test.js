@@ -32,6 +32,36 @@ test('the default size, then setWindowSize, size the page view; the same size tw
   assert.deepEqual(resizes(run), [[400, 200], [600, 400]]);
 });
 
+test('the other window operations, boxes with other buttons, and the folder picker reach the page side', async (t) => {
+  const folders = ['C:\\Program Files\\Tessary', null];
+  const run = await startTestRun({ answers: [true, false], onFolder: async () => folders.shift() });
+  t.after(() => run.close());
+  const op = (name, text = '') =>
+    run.page.evaluate(([n, x]) => window.external.uiHostOperation(n, x), [name, text]);
+
+  for (const name of ['minimize', 'hide', 'show', 'drag']) assert.equal(await op(name), '');
+  assert.equal(await op('caption', 'Tessary – Setup ü'), 'Tessary – Setup ü');
+  const others = run.windowOps.filter((o) => o.op !== 'resize');
+  assert.deepEqual(others, [
+    { op: 'minimize' },
+    { op: 'hide' },
+    { op: 'show' },
+    { op: 'drag' },
+    { op: 'caption', text: 'Tessary – Setup ü' },
+  ]);
+
+  // IDOK when accepted, IDCANCEL when declined.
+  assert.equal(await op('okCancel', 'Go on?'), '1');
+  assert.equal(await op('okCancel', 'Go on?'), '2');
+  assert.deepEqual(run.boxes.map((b) => [b.text, b.caption, b.style]), [
+    ['Go on?', 'Question', 1],
+    ['Go on?', 'Question', 1],
+  ]);
+  // The chosen folder; cancelled, the initial text unchanged.
+  assert.equal(await op('folder', 'C:\\start'), 'C:\\Program Files\\Tessary');
+  assert.equal(await op('folder', 'C:\\start'), 'C:\\start');
+});
+
 test('messageBoxExit answered No keeps the window; answered Yes closes it and the stub ends', async (t) => {
   const run = await startTestRun({ answers: [false, true] });
   t.after(() => run.close());
