@@ -44,6 +44,58 @@ void Tokenize(const TransferSettings& settings, std::wstring& url) {
   }
 }
 
+// Passes every binding event on to the application's callback and keeps the
+// largest byte count reported. The callback's data-seen flag is also set by an
+// end-of-data event that carried no bytes; a server that always closes right
+// after its headers would then count as progress and be retried forever.
+class ReceivedBytes final : public IBindStatusCallback {
+ public:
+  explicit ReceivedBytes(IBindStatusCallback* inner) : inner_(inner) {}
+  virtual ~ReceivedBytes() = default;
+
+  bool any() const { return received_ > 0; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+      *out = static_cast<IBindStatusCallback*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  // Lives on the caller's stack, for exactly one download.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override {
+    return inner_->OnStartBinding(reserved, binding);
+  }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override { return inner_->GetPriority(priority); }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override { return inner_->OnLowResource(reserved); }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
+    if ((status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) && progress > received_) {
+      received_ = progress;
+    }
+    return inner_->OnProgress(progress, max, status, text);
+  }
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT hr, LPCWSTR error) override {
+    return inner_->OnStopBinding(hr, error);
+  }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
+    return inner_->GetBindInfo(flags, info);
+  }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override {
+    return inner_->OnDataAvailable(flags, size, format, medium);
+  }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override {
+    return inner_->OnObjectAvailable(riid, object);
+  }
+
+ private:
+  IBindStatusCallback* inner_;
+  ULONG received_ = 0;
+};
+
 // A stop request that comes while attempts keep failing before any progress
 // report would otherwise only be seen after the last attempt.
 bool StopRequested(const utils::DownloadHost& host) { return host.CancelRequested(); }
@@ -69,9 +121,10 @@ int PlainTransfer(const utils::DownloadHost& host, const std::wstring& url, cons
   int budget = kMaxTransferAttempts;
   for (;;) {
     core::DownloadCallback progress(&host);
-    code = MapAndLog(host, utils::DownloadUrlToFile(request_url, path, &progress));
+    ReceivedBytes received(&progress);
+    code = MapAndLog(host, utils::DownloadUrlToFile(request_url, path, &received));
     if (!IsRetryable(code)) break;
-    budget = NextAttemptBudget(budget, progress.data_seen());
+    budget = NextAttemptBudget(budget, progress.data_seen() && received.any());
     if (budget <= 0) break;
     if (StopRequested(host)) return kAbort;
     ::Sleep(pause_ms);

@@ -1,0 +1,179 @@
+// TransferDownloadError against the test servers, with a short retry pause:
+// retries, the attempt budget of plain downloads, tokenizing, and the
+// connection check after failures.
+#include "workflow/transfer_download_error.h"
+
+#include <winsock2.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "app/app_log.h"
+#include "app/critical_section.h"
+#include "app/property_bag.h"
+#include "app/wide_format.h"
+#include "downloader/download_test_util.h"
+#include "support/test_servers.h"
+#include "utils/tokenize_url.h"
+
+namespace stubframework::workflow {
+namespace {
+
+using testsupport::UniqueKey;
+
+constexpr DWORD kShortPauseMs = 10;
+
+// A port on 127.0.0.1 that nothing listens on.
+int DeadPort() {
+  WSADATA data;
+  ::WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(address);
+  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  ::closesocket(s);
+  return ntohs(address.sin_port);
+}
+
+class TransferTest : public testsupport::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    path_ = enginetest::TempFilePath(L"transfer");
+    host_.log = &log_;
+    host_.properties = &properties_;
+    host_.cancel_requested = [this] { return cancel_.load(); };
+    host_.size_query = [] { return false; };
+    settings_.retry_pause_ms = kShortPauseMs;
+  }
+  void TearDown() override {
+    ::DeleteFileW(path_.c_str());
+    ::CoUninitialize();
+  }
+
+  int Transfer(const std::wstring& url, bool resume, bool secure = false) {
+    return TransferDownloadError(host_, TransferRequest{url, path_, secure, resume}, settings_);
+  }
+  // How many attempts ended with `hr`, from the log.
+  int AttemptsLogged(HRESULT hr) {
+    std::string text;
+    for (char c : testsupport::ReadWholeFile(log_.path())) {
+      if (c != '\r') text.push_back(c);  // the log is written in text mode
+    }
+    std::string line = utils::ToAnsi(utils::Format(L"TransferDownloadError HRESULT: %x\n", hr));
+    int count = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+    return count;
+  }
+  std::string Publish(const std::string& data, bool with_meta) {
+    std::string name = UniqueKey() + ".bin";
+    EXPECT_TRUE(servers().PutFile(name, data));
+    if (with_meta) {
+      EXPECT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+    }
+    return name;
+  }
+
+  debug::AppLog log_;
+  core::PropertyBag bag_;
+  utils::CriticalSection lock_;
+  core::LockedProperties properties_{bag_, lock_};
+  std::atomic<bool> cancel_{false};
+  utils::DownloadHost host_;
+  TransferSettings settings_;
+  std::wstring path_;
+};
+
+TEST_F(TransferTest, PlainDownloadIsRetriedBeyondTenAttemptsWhileEachOneReceivesData) {
+  std::string key = UniqueKey();
+  // The first fourteen requests break off after 1000 bytes; the fifteenth is whole.
+  int code = Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=1000&times=14"), false);
+  EXPECT_EQ(code, kNoError);
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 15u);
+  for (const auto& request : asked) {
+    EXPECT_EQ(request.target, asked[0].target) << "one cache-busting URL for every attempt";
+  }
+  EXPECT_NE(asked[0].target.find("?size=5000&after=1000&times=14&timestamp="), std::string::npos)
+      << asked[0].target;
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), testsupport::PatternBytes(5000));
+  EXPECT_EQ(AttemptsLogged(S_FALSE), 14);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+}
+
+TEST_F(TransferTest, PlainDownloadStopsAfterTenAttemptsInARowWithoutData) {
+  std::string key = UniqueKey();
+  int code = Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=0&times=0"), false);
+  EXPECT_EQ(code, kFailure) << "the server is up: no NoNetwork";
+  EXPECT_EQ(servers().FaultRequests(key).size(), 10u);
+}
+
+TEST_F(TransferTest, VerifiedDownloadGivesUpAfterTenFailedAttempts) {
+  std::string name = Publish(testsupport::NoisyBytes(100000, 5), false);  // no meta file: every attempt fails
+  int code = Transfer(servers().NginxUrl("/" + name), true);
+  EXPECT_EQ(code, kFailure);
+  EXPECT_EQ(servers().NginxRequests(name + ".meta", 10).size(), 10u);
+  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 10);
+}
+
+TEST_F(TransferTest, VerifiedDownloadSucceedsWithoutRetry) {
+  std::string data = testsupport::NoisyBytes(1500000, 7);
+  std::string name = Publish(data, true);
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kNoError);
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+  EXPECT_EQ(properties_.GetDownloadCurrent(), 1500000);
+}
+
+TEST_F(TransferTest, FailuresAgainstADeadServerAreNoNetwork) {
+  std::wstring url = utils::Format(L"http://127.0.0.1:%d/x.bin", DeadPort());
+  EXPECT_EQ(Transfer(url, true), kNoNetwork);
+  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 10);
+  EXPECT_FALSE(CanConnect(url));
+  EXPECT_TRUE(CanConnect(servers().NginxUrl("/")));
+}
+
+TEST_F(TransferTest, SecureDownloadTokenizesTheFileAndItsMetaSeparately) {
+  std::string data = testsupport::NoisyBytes(300000, 9);
+  std::string name = Publish(data, true);
+  std::string key = UniqueKey();
+  std::wstring service = servers().FaultUrl("/token/" + key + "/v1/token");
+  settings_.tokenize = [service](std::wstring& url) { return utils::TokenizeUrlAt(service, url); };
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true, true), kNoError);
+  EXPECT_EQ(servers().FaultRequests(key).size(), 2u) << "one exchange per URL";
+  auto file = servers().NginxRequests(name + "?token=" + key, 1);
+  auto meta = servers().NginxRequests(name + ".meta?token=" + key, 1);
+  EXPECT_EQ(file.size(), 1u);
+  EXPECT_EQ(meta.size(), 1u);
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+}
+
+TEST_F(TransferTest, WithoutSecureNothingIsTokenized) {
+  std::string name = Publish(testsupport::NoisyBytes(1000, 3), true);
+  bool asked = false;
+  settings_.tokenize = [&asked](std::wstring&) { return asked = true; };
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true, false), kNoError);
+  EXPECT_FALSE(asked);
+}
+
+// A stop request between failing attempts ends the retries with Abort instead
+// of running out the attempts and reporting a failure the user did not see.
+TEST_F(TransferTest, AStopRequestEndsFailingRetriesWithAbort) {
+  std::string name = Publish(testsupport::NoisyBytes(1000, 4), false);
+  cancel_ = true;
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kAbort);
+  EXPECT_EQ(servers().NginxRequests(name + ".meta", 1).size(), 1u);
+  std::string key = UniqueKey();
+  EXPECT_EQ(Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=0&times=0"), false), kAbort);
+  EXPECT_LE(servers().FaultRequests(key).size(), 1u) << "no attempt after the stop";
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
