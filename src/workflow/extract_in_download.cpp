@@ -24,8 +24,9 @@ bool ShouldExtractInDownload(const std::wstring& url, const std::wstring& is_ext
 int ExtractInDownload(debug::AppLog* log, zip::ZipReporter* reporter, ReporterContext& context,
                       const std::wstring& download_file, const std::wstring& record_key) {
   context.SetResult(kRunning);
-  // A count left by an earlier extraction would show this one as done before
-  // it starts and end its reporter at once.
+  // The reporter may read the counters before the extraction's first report;
+  // a count left by an earlier extraction would show this one as done and end
+  // the reporter at once.
   context.properties.SetInstallCurrent(0);
   utils::UniqueHandle reporter_thread(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
 

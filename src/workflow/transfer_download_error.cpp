@@ -124,7 +124,7 @@ int PlainTransfer(const utils::DownloadHost& host, const std::wstring& url, cons
     ReceivedBytes received(&progress);
     code = MapAndLog(host, utils::DownloadUrlToFile(request_url, path, &received));
     if (!IsRetryable(code)) break;
-    budget = NextAttemptBudget(budget, progress.data_seen() && received.any());
+    budget = NextAttemptBudget(budget, received.any());
     if (budget <= 0) break;
     if (StopRequested(host)) return kAbort;
     ::Sleep(pause_ms);

@@ -493,5 +493,19 @@ TEST_F(DownloadMethodTest, AnExtractionFailureIsTheFinalResultAndTheRecordIsWrit
   utils::RegistryDeleteKey(RecordKey(), false);
 }
 
+TEST_F(DownloadMethodTest, AWorkerThatCannotReachThePageLogsAndEndsWithoutACall) {
+  std::string name = Publish(UniqueKey() + ".bin", NoisyBytes(1000, 19));
+  auto* job = new DownloadJob;  // no function marshalled into its stream
+  job->owner = methods_.get();
+  job->url = servers().NginxUrl("/" + name);
+  job->download_file = work_ + L"unreached.bin";
+  ASSERT_TRUE(htmlui::StartWorkerThread(DownloadThreadFunc, job));
+  const std::string line = "DownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: ";
+  for (int i = 0; i < 500 && LogText().find(line) == std::string::npos; ++i) ::Sleep(10);
+  EXPECT_NE(LogText().find(line), std::string::npos) << LogText();
+  ::Sleep(50);
+  EXPECT_TRUE(servers().NginxRequests(name, 0, 300).empty()) << "no transfer without a page to report to";
+}
+
 }  // namespace
 }  // namespace stubframework::workflow
