@@ -96,17 +96,14 @@ class ReceivedBytes final : public IBindStatusCallback {
   ULONG received_ = 0;
 };
 
-// A stop request that comes while attempts keep failing before any progress
-// report would otherwise only be seen after the last attempt.
-bool StopRequested(const utils::DownloadHost& host) { return host.CancelRequested(); }
-
 int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
                      const std::wstring& path, DWORD pause_ms) {
   int code = kUnknowError;
   for (int attempt = 1;; ++attempt) {
     code = MapAndLog(host, utils::DownloadFileVerified(host, url, meta_url, path));
     if (!IsRetryable(code) || attempt >= kMaxTransferAttempts) break;
-    if (StopRequested(host)) return kAbort;
+    // Attempts that fail before any progress report never see a stop request.
+    if (host.CancelRequested()) return kAbort;
     ::Sleep(pause_ms);
   }
   return code;
@@ -126,7 +123,7 @@ int PlainTransfer(const utils::DownloadHost& host, const std::wstring& url, cons
     if (!IsRetryable(code)) break;
     budget = NextAttemptBudget(budget, received.any());
     if (budget <= 0) break;
-    if (StopRequested(host)) return kAbort;
+    if (host.CancelRequested()) return kAbort;
     ::Sleep(pause_ms);
   }
   return code;
