@@ -1,0 +1,106 @@
+// The closing steps of a run, in process: this test program carries no UI
+// bundle, so the run shows no window and ends as a failed one.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/application.h"
+#include "app/product.h"
+#include "app/settings_store.h"
+#include "app/temp_folder.h"
+#include "app/wide_format.h"
+#include "stub_runner.h"
+
+namespace stubframework::core {
+namespace {
+
+class ApplicationRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    temp_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    ASSERT_FALSE(temp_.empty());
+    SetEnvironmentVariableW(L"TMP", temp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
+    app_ = Application::Create();
+    ASSERT_TRUE(app_);
+  }
+  void TearDown() override {
+    app_.reset();
+    SetEnvironmentVariableW(L"TMP", nullptr);
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+    utils::DeleteFolderRecursive(temp_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
+  }
+
+  std::wstring MakeFolderWithAFile(const wchar_t* name) {
+    std::wstring folder = temp_ + name;
+    EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    HANDLE f = CreateFileW((folder + L"\\setup.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(f);
+    return folder;
+  }
+
+  std::wstring temp_;
+  std::unique_ptr<Application> app_;
+};
+
+TEST_F(ApplicationRunTest, RunEndDeletesEveryPackageUnzipFolderAndNothingElse) {
+  std::wstring a = MakeFolderWithAFile(L"pkgA");
+  std::wstring b = MakeFolderWithAFile(L"pkgB");
+  std::wstring kept = MakeFolderWithAFile(L"kept");
+  PropertyBag& props = app_->context().properties();
+  props.Set(L"C:\\dl\\a.zip__ZIP_Unzip_Folder__", a);
+  props.Set(L"__ZIP_Unzip_Folder__b", b);
+  props.Set(L"C:\\dl\\a.zip__ZIP_EXE_Path__", kept);
+  props.Set(L"somethingElse", kept);
+  app_->Run();
+  EXPECT_FALSE(stubtest::PathExists(a));
+  EXPECT_FALSE(stubtest::PathExists(b));
+  EXPECT_TRUE(stubtest::PathExists(kept + L"\\setup.exe"));
+}
+
+TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForUpload) {
+  app_->context().properties().Set(L"downloadUrl", L"http://127.0.0.1/x.zip");
+  app_->Run();
+  EXPECT_EQ(app_->context().Status(), kStatusError);
+  std::wstring status;
+  ASSERT_TRUE(ReadSetting(app_->context().settings_key(), L"status", status));
+  EXPECT_EQ(status, L"2");
+  EXPECT_FALSE(app_->log()->is_open()) << "closed before the upload";
+  ASSERT_EQ(app_->analytics().upload_files().size(), 1u);
+  EXPECT_EQ(app_->analytics().upload_files()[0], app_->log()->path());
+
+  std::string log = stubtest::ReadWholeFile(app_->log()->path());
+  size_t lines = 0;
+  for (const auto& [name, value] : app_->context().properties().entries()) {
+    std::string line = "DEBUG] Property " + utils::ToAnsi(name) + ": " + utils::ToAnsi(value) + "\r\n\r\n";
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+    ++lines;
+  }
+  EXPECT_GE(lines, 3u);
+  EXPECT_NE(log.find("Property downloadUrl: http://127.0.0.1/x.zip"), std::string::npos);
+
+  // The kept copy is the log as closed.
+  std::wstring copy = temp_ + L"Tessary_log\\" + app_->log()->path().substr(app_->log()->folder().size());
+  EXPECT_EQ(stubtest::ReadWholeFile(copy), log);
+}
+
+TEST_F(ApplicationRunTest, DestructionRemovesTheLogFolderButNotItsCopy) {
+  app_->Run();
+  std::wstring folder = app_->log()->folder();
+  std::wstring copy = temp_ + L"Tessary_log\\" + app_->log()->path().substr(folder.size());
+  app_.reset();
+  EXPECT_FALSE(stubtest::PathExists(folder));
+  EXPECT_TRUE(stubtest::PathExists(copy));
+}
+
+TEST_F(ApplicationRunTest, LogEntryPointsDoNothingWithoutAnApplication) {
+  AppDebug(nullptr, L"ignored %d", 1);
+  AppError(nullptr, L"ignored %s", L"x");
+  AppDebug(app_.get(), L"written %d", 7);
+  app_->log()->Close();
+  EXPECT_NE(stubtest::ReadWholeFile(app_->log()->path()).find("DEBUG] written 7"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace stubframework::core
