@@ -119,6 +119,10 @@ class UiHostRun extends EventEmitter {
       executablePath: CHROMIUM,
       headless: this.options.headless,
       args: CHROMIUM_FLAGS,
+      // The harness ends the browser itself, after asking the stub to close.
+      handleSIGINT: false,
+      handleSIGTERM: false,
+      handleSIGHUP: false,
     });
     this.browser.on('disconnected', () => this.pageGone());
     const context = await this.browser.newContext({ serviceWorkers: 'block' });
@@ -439,11 +443,17 @@ class UiHostRun extends EventEmitter {
     return this.closed;
   }
 
-  // Ends everything: the browser, the servers and, if it still runs, the stub.
-  async close() {
+  // Ends everything: asks the stub to close as if its window were closed,
+  // closes the browser and the servers, and ends the stub if it has not
+  // ended by itself within `graceMs`.
+  async close(graceMs = 20000) {
+    this.sendToStub({ type: 'close' });
     await this.shutdown();
-    if (this.process && this.process.exitCode === null && this.process.signalCode === null) {
-      this.process.kill('SIGTERM');
+    const running = () => this.process && this.process.exitCode === null && this.process.signalCode === null;
+    if (running()) {
+      const timer = setTimeout(() => running() && this.process.kill('SIGTERM'), graceMs);
+      await this.exited;
+      clearTimeout(timer);
     }
     return this.exited;
   }
