@@ -86,13 +86,14 @@ test('a worker calls back in order with (result, total, current), each call retu
   await inPage(() => {
     window.ticks = [];
     window.external.startTicker(5, function (result, total, current) {
-      // The worker marks a call as returned right after it returns: inside
-      // this call the previous one has returned and this one has not.
-      const returned = Number(window.external.getProperty('tickerReturned'));
+      // The worker marks a call as returned right after it returns. Long
+      // enough for a worker that did not wait to have run ahead, this call
+      // must still see only the previous one marked.
       const start = Date.now();
       while (Date.now() - start < 30) {
-        // Long enough for a worker that did not wait to run ahead.
+        // busy
       }
+      const returned = Number(window.external.getProperty('tickerReturned'));
       window.ticks.push([result, total, current, returned]);
     });
   });
