@@ -28,7 +28,12 @@ async function startTestRun({ answers = [], onFolder } = {}) {
     onBox: async () => (queue.length ? queue.shift() : false),
     onFolder,
   });
-  await run.ready;
+  try {
+    await run.ready;
+  } catch (error) {
+    await run.close(5000);
+    throw new Error(`${error.message}\n${run.output}`);
+  }
   return run;
 }
 
