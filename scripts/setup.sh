@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build python3 curl openssl ca-certificates
   g++-mingw-w64-i686 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
   wine wine32:i386 wine64
-  nginx msitools wixl osslsigncode unzip
+  nginx msitools wixl osslsigncode unzip file
   aria2
   chromium
 )
@@ -35,6 +35,7 @@ fi
 # the lock file changed.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
   apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
 fi
 if ! cmp -s package-lock.json node_modules/.setup-lock 2>/dev/null; then
