@@ -81,10 +81,11 @@ TEST_F(DownloadIntegrityTest, ResumeSurvivesTheProcessBeingKilled) {
   std::wstring meta_url = servers().NginxUrl("/" + name + ".meta");
   std::mt19937 random(::GetTickCount());
 
-  // A paced server (about 50 MiB/s) so that a kill lands inside the transfer.
+  // A paced server (about 12 MiB/s: 64 MiB take over 5 s) so that three kills,
+  // each at most 1.2 s into a run, land inside the transfer.
   auto url_for_run = [&](int run, std::string* key) {
     *key = UniqueKey() + "-run" + std::to_string(run);
-    return servers().FaultUrl("/slow/" + *key + "?src=" + name + "&chunk=262144&ms=5");
+    return servers().FaultUrl("/slow/" + *key + "?src=" + name + "&chunk=131072&ms=10");
   };
 
   long long last_reported = 0;
