@@ -10,6 +10,7 @@
 
 #include "app/unique_handle.h"
 #include "downloader/buffer.h"
+#include "downloader/http_url.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
@@ -195,39 +196,28 @@ long HttpTask::CreateSession() {
 }
 
 long HttpTask::Connect() {
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUserNameLength = static_cast<DWORD>(-1);
-  parts.dwPasswordLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  if (!::InternetCrackUrlW(url_.c_str(), 0, 0, &parts)) {
-    DWORD error = ::GetLastError();
-    logger_->Log(L"HttpTask::Connect", L"InternetCrackUrlW failed: %u.", error);
-    return ResultFromWin32(error);
+  HttpUrl parsed;
+  DWORD error = 0;
+  switch (ParseHttpUrl(url_, &parsed, &error)) {
+    case UrlParse::kNotAUrl:
+      logger_->Log(L"HttpTask::Connect", L"InternetCrackUrlW failed: %u.", error);
+      return ResultFromWin32(error);
+    case UrlParse::kUnsupportedScheme:
+      return kResultInvalidUrl;
+    case UrlParse::kOk:
+      break;
   }
-  DWORD flags = 0;
-  if (parts.nScheme == INTERNET_SCHEME_HTTP) {
-    flags = kHttpFlags;
-  } else if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
-    flags = kHttpFlags | INTERNET_FLAG_SECURE;
-  } else {
-    return kResultInvalidUrl;
-  }
-  std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.lpszUserName ? parts.dwUserNameLength : 0);
-  std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"",
-                        parts.lpszPassword ? parts.dwPasswordLength : 0);
-  connection_.Reset(::InternetConnectW(session_.Get(), host.c_str(), parts.nPort,
-                                       user.empty() ? nullptr : user.c_str(),
-                                       password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+  DWORD flags = parsed.secure ? kHttpFlags | INTERNET_FLAG_SECURE : kHttpFlags;
+  connection_.Reset(::InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port,
+                                       parsed.user.empty() ? nullptr : parsed.user.c_str(),
+                                       parsed.password.empty() ? nullptr : parsed.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection_) {
     DWORD error = ::GetLastError();
     logger_->Log(L"HttpTask::Connect", L"InternetConnectW failed: %u.", error);
     return ResultFromWin32(error);
   }
   // The path runs to the end of the URL, so a query string is part of it.
-  const wchar_t* path = parts.dwUrlPathLength > 0 ? parts.lpszUrlPath : L"/";
+  const wchar_t* path = parsed.path.empty() ? L"/" : parsed.path.c_str();
   request_.Reset(::HttpOpenRequestW(connection_.Get(), nullptr, path, nullptr, nullptr, nullptr, flags,
                                     reinterpret_cast<DWORD_PTR>(this)));
   if (!request_) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/unique_handle.h"
+#include "downloader/http_url.h"
 
 namespace stubframework::utils {
 namespace {
@@ -29,36 +30,22 @@ std::string BrowserUserAgent() {
 
 bool PostBytes(const std::wstring& url, const std::string& body, std::string* response) {
   response->clear();
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUserNameLength = static_cast<DWORD>(-1);
-  parts.dwPasswordLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  if (!::InternetCrackUrlW(url.c_str(), 0, 0, &parts)) return false;
-  if (parts.dwHostNameLength == 0 || parts.dwUrlPathLength == 0) return false;
-  DWORD flags = 0;
-  if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
-    flags = INTERNET_FLAG_SECURE;
-  } else if (parts.nScheme != INTERNET_SCHEME_HTTP) {
-    return false;
-  }
-  std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.lpszUserName ? parts.dwUserNameLength : 0);
-  std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"",
-                        parts.lpszPassword ? parts.dwPasswordLength : 0);
-  std::wstring path(parts.lpszUrlPath);  // runs to the end: a query string stays
+  downloader::HttpUrl parsed;
+  DWORD error = 0;
+  if (downloader::ParseHttpUrl(url, &parsed, &error) != downloader::UrlParse::kOk) return false;
+  if (parsed.host.empty() || parsed.path.empty()) return false;
+  DWORD flags = parsed.secure ? INTERNET_FLAG_SECURE : 0;
 
   std::string agent = BrowserUserAgent();
   UniqueHInternet session(::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return false;
-  UniqueHInternet connection(::InternetConnectW(session.Get(), host.c_str(), parts.nPort,
-                                                user.empty() ? nullptr : user.c_str(),
-                                                password.empty() ? nullptr : password.c_str(),
+  UniqueHInternet connection(::InternetConnectW(session.Get(), parsed.host.c_str(), parsed.port,
+                                                parsed.user.empty() ? nullptr : parsed.user.c_str(),
+                                                parsed.password.empty() ? nullptr : parsed.password.c_str(),
                                                 INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
   UniqueHInternet request(
-      ::HttpOpenRequestW(connection.Get(), L"POST", path.c_str(), nullptr, nullptr, nullptr, flags, 0));
+      ::HttpOpenRequestW(connection.Get(), L"POST", parsed.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
   if (!request) return false;
   if (!::HttpSendRequestW(request.Get(), nullptr, 0, const_cast<char*>(body.data()),
                           static_cast<DWORD>(body.size()))) {
