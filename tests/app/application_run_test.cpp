@@ -16,20 +16,16 @@ namespace {
 class ApplicationRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    temp_ = stubtest::EnterTempFolder();
     ASSERT_FALSE(temp_.empty());
-    SetEnvironmentVariableW(L"TMP", temp_.c_str());
-    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
+    stubtest::ClearProductSettings();
     app_ = Application::Create();
     ASSERT_TRUE(app_);
   }
   void TearDown() override {
     app_.reset();
-    SetEnvironmentVariableW(L"TMP", nullptr);
-    SetEnvironmentVariableW(L"TEMP", nullptr);
-    utils::DeleteFolderRecursive(temp_);
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
+    stubtest::LeaveTempFolder(temp_);
+    stubtest::ClearProductSettings();
   }
 
   std::wstring MakeFolderWithAFile(const wchar_t* name) {

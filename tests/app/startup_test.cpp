@@ -25,19 +25,14 @@ const wchar_t kSettingsKey[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframew
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    temp_ = stubtest::EnterTempFolder();
     ASSERT_FALSE(temp_.empty());
-    SetEnvironmentVariableW(L"TMP", temp_.c_str());
-    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
-    ClearSettings();
+    stubtest::ClearProductSettings();
   }
   void TearDown() override {
-    SetEnvironmentVariableW(L"TMP", nullptr);
-    SetEnvironmentVariableW(L"TEMP", nullptr);
-    utils::DeleteFolderRecursive(temp_);
-    ClearSettings();
+    stubtest::LeaveTempFolder(temp_);
+    stubtest::ClearProductSettings();
   }
-  static void ClearSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary"); }
 
   std::wstring temp_;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/temp_folder.h"
+
 namespace stubtest {
 
 std::wstring StubPath() {
@@ -31,6 +33,22 @@ DWORD RunAndWait(const std::wstring& exe, const std::wstring& arguments) {
   CloseHandle(pi.hProcess);
   return code;
 }
+
+std::wstring EnterTempFolder() {
+  std::wstring folder = stubframework::utils::MakeUniqueFolder(stubframework::utils::TemporaryPath());
+  if (folder.empty()) return folder;
+  SetEnvironmentVariableW(L"TMP", folder.c_str());
+  SetEnvironmentVariableW(L"TEMP", folder.c_str());
+  return folder;
+}
+
+void LeaveTempFolder(const std::wstring& folder) {
+  SetEnvironmentVariableW(L"TMP", nullptr);
+  SetEnvironmentVariableW(L"TEMP", nullptr);
+  if (!folder.empty()) stubframework::utils::DeleteFolderRecursive(folder);
+}
+
+void ClearProductSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary"); }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   std::vector<std::wstring> names;

@@ -15,6 +15,13 @@ std::wstring StubPath();
 // pumping this thread's messages so that a window of ours can answer it.
 DWORD RunAndWait(const std::wstring& exe, const std::wstring& arguments);
 
+// A new folder under the temporary path, made the TMP and TEMP of this process
+// and of the programs it starts; empty on failure. LeaveTempFolder undoes it.
+std::wstring EnterTempFolder();
+void LeaveTempFolder(const std::wstring& folder);
+// Removes every setting the product keeps under its settings key.
+void ClearProductSettings();
+
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
 std::string ReadWholeFile(const std::wstring& path);
 bool PathExists(const std::wstring& path);
