@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/download_logger.h"
 #include "downloader/http_to_file_task.h"
 #include "downloader/object.h"

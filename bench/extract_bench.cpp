@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/archive_extract.h"
-#include "app/unique_handle.h"
+#include "archive/archive_extract.h"
+#include "base/unique_handle.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {

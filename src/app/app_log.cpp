@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/temp_folder.h"
-#include "app/wide_format.h"
+#include "base/temp_folder.h"
+#include "base/wide_format.h"
 
 namespace stubframework::debug {
 

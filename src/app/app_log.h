@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "app/critical_section.h"
+#include "base/critical_section.h"
 
 namespace stubframework::debug {
 

@@ -6,9 +6,9 @@
 #include "app/command_line.h"
 #include "app/launch.h"
 #include "app/product.h"
-#include "app/temp_folder.h"
+#include "base/temp_folder.h"
 #include "externalmethods/product/my_external_methods.h"
-#include "externalmethods/system_info.h"
+#include "sysinfo/system_info.h"
 #include "htmlui/html_external.h"
 #include "htmlui/make_ui_host.h"
 

@@ -9,7 +9,7 @@
 #include "app/app_log.h"
 #include "app/install_context.h"
 #include "app/resource_folder.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "telemetry/analytics.h"
 
 namespace stubframework {

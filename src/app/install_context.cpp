@@ -7,7 +7,7 @@
 #include "app/language.h"
 #include "app/product.h"
 #include "app/settings_store.h"
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 
 namespace stubframework::core {
 

@@ -5,9 +5,9 @@
 #include "app/install_context.h"
 #include "app/product.h"
 #include "app/settings_store.h"
-#include "app/temp_folder.h"
-#include "app/unique_handle.h"
-#include "app/wide_format.h"
+#include "base/temp_folder.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
 
 namespace stubframework::core {
 

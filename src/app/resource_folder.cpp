@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "app/app_log.h"
-#include "app/archive_extract.h"
-#include "app/temp_folder.h"
-#include "app/unique_handle.h"
+#include "archive/archive_extract.h"
+#include "base/temp_folder.h"
+#include "base/unique_handle.h"
 
 namespace stubframework::core {
 

@@ -1,6 +1,6 @@
 #include "app/settings_store.h"
 
-#include "app/registry.h"
+#include "base/registry.h"
 
 namespace stubframework::core {
 

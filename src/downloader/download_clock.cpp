@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "app/critical_section.h"
+#include "base/critical_section.h"
 
 namespace downloader {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
 #include "downloader/hash_task.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/buffer.h"
 #include "downloader/http_url.h"
 #include "downloader/object.h"

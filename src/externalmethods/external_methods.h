@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "app/critical_section.h"
-#include "app/property_bag.h"
+#include "base/critical_section.h"
+#include "base/property_bag.h"
 #include "externalmethods/method_signature.h"
 
 namespace stubframework::core {

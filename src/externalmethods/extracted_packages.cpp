@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/registry_path.h"
-#include "app/unique_handle.h"
+#include "base/registry_path.h"
+#include "base/unique_handle.h"
 #include "app/command_line.h"
 
 namespace stubframework {

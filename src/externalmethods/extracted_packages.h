@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/property_bag.h"
+#include "base/property_bag.h"
 
 namespace stubframework::core {
 class Application;

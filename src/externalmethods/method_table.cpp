@@ -3,7 +3,7 @@
 #include "externalmethods/property_methods.h"
 #include "externalmethods/registry_methods.h"
 #include "externalmethods/window_methods.h"
-#include "workflow/download_methods.h"
+#include "externalmethods/download_methods.h"
 
 namespace stubframework {
 

@@ -1,7 +1,7 @@
 #include "externalmethods/registry_methods.h"
 
 #include "app/application.h"
-#include "app/registry.h"
+#include "base/registry.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/script_call.h"
 

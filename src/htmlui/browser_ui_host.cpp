@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/app_log.h"
-#include "app/variant.h"
+#include "base/variant.h"
 #include "htmlui/external_caller.h"
 #include "htmlui/html_external.h"
 #include "htmlui/utf8_text.h"

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "app/bstr.h"
+#include "base/bstr.h"
 
 namespace stubframework::htmlui {
 

@@ -1,6 +1,6 @@
 #include "htmlui/external_caller.h"
 
-#include "app/bstr.h"
+#include "base/bstr.h"
 #include "htmlui/mshtml_external.h"
 
 namespace stubframework::htmlui {

@@ -2,7 +2,7 @@
 
 #include <ws2tcpip.h>
 
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 
 namespace stubframework::htmlui {
 

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "htmlui/ui_host_endpoint.h"
 
 namespace stubframework::htmlui {

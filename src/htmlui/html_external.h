@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/property_bag.h"
-#include "app/zip_reporter.h"
+#include "base/property_bag.h"
+#include "archive/zip_reporter.h"
 #include "externalmethods/external_methods.h"
 #include "htmlui/mshtml_external.h"
 

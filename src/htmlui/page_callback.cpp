@@ -3,7 +3,7 @@
 #include <oleauto.h>
 
 #include "app/application.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace stubframework::htmlui {
 

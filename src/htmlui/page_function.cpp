@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/variant.h"
+#include "base/variant.h"
 #include "htmlui/mshtml_external.h"
 #include "htmlui/script_values.h"
 #include "htmlui/utf8_text.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/variant.h"
+#include "base/variant.h"
 #include "htmlui/utf8_text.h"
 
 namespace stubframework::htmlui {

@@ -1,7 +1,7 @@
 #include "utils/download_file_verified.h"
 
-#include "app/property_bag.h"
-#include "app/unique_handle.h"
+#include "base/property_bag.h"
+#include "base/unique_handle.h"
 #include "downloader/download_logger.h"
 #include "downloader/download_simple_task.h"
 #include "downloader/object.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/download_logger.h"
 #include "downloader/http_to_mem_task.h"
 #include "downloader/object.h"

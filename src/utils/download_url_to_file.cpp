@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "app/property_bag.h"
-#include "app/unique_handle.h"
+#include "base/property_bag.h"
+#include "base/unique_handle.h"
 
 namespace stubframework {
 namespace core {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/http_url.h"
 
 namespace stubframework::utils {

@@ -1,6 +1,6 @@
 #include "utils/tokenize_url.h"
 
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 #include "utils/post_bytes.h"
 
 #ifndef STUB_TOKEN_SERVICE_HOST

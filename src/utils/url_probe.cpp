@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace stubframework::utils {
 

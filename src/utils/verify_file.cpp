@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/download_meta.h"
 #include "downloader/hash_task.h"
 #include "downloader/object.h"

@@ -3,7 +3,7 @@
 // size-query flags.
 #pragma once
 
-#include "app/property_bag.h"
+#include "base/property_bag.h"
 #include "utils/download_host.h"
 
 namespace stubframework {

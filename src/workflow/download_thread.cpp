@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/file_crc.h"
-#include "app/unique_handle.h"
-#include "app/wide_format.h"
+#include "archive/file_crc.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/extracted_packages.h"
 #include "htmlui/html_external.h"

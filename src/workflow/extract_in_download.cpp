@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "app/package_extract.h"
-#include "app/registry.h"
-#include "app/unique_handle.h"
+#include "archive/package_extract.h"
+#include "base/registry.h"
+#include "base/unique_handle.h"
 #include "workflow/download_properties.h"
 #include "workflow/progress_reporters.h"
 

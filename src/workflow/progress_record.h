@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "app/critical_section.h"
-#include "app/property_bag.h"
+#include "base/critical_section.h"
+#include "base/property_bag.h"
 #include "workflow/error_handle.h"
 
 namespace stubframework::workflow {

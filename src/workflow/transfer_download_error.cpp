@@ -3,7 +3,7 @@
 #include <wininet.h>
 
 #include "app/app_log.h"
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 #include "utils/download_file_verified.h"
 #include "utils/download_url_to_file.h"
 #include "utils/tokenize_url.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/temp_folder.h"
+#include "base/temp_folder.h"
 
 namespace stubframework::debug {
 namespace {

@@ -6,8 +6,8 @@
 #include "app/application.h"
 #include "app/product.h"
 #include "app/settings_store.h"
-#include "app/temp_folder.h"
-#include "app/wide_format.h"
+#include "base/temp_folder.h"
+#include "base/wide_format.h"
 #include "stub_runner.h"
 
 namespace stubframework::core {

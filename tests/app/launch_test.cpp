@@ -8,7 +8,7 @@
 
 #include "app/launch.h"
 #include "app/settings_store.h"
-#include "app/temp_folder.h"
+#include "base/temp_folder.h"
 #include "stub_runner.h"
 
 namespace stubframework::core {

@@ -1,11 +1,11 @@
-#include "app/property_bag.h"
+#include "base/property_bag.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 
 namespace stubframework::core {
 namespace {

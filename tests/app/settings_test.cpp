@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/registry_path.h"
+#include "base/registry_path.h"
 
 namespace stubframework::core {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "app/product.h"
 #include "app/settings_store.h"
-#include "app/temp_folder.h"
+#include "base/temp_folder.h"
 #include "stub_runner.h"
 
 namespace stubframework::core {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/zip_reader.h"
+#include "archive/zip_reader.h"
 #include "archive/archive_test_support.h"
 
 namespace stubframework::zip {

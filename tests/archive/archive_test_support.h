@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/archive_extract.h"
-#include "app/temp_folder.h"
-#include "app/unique_handle.h"
-#include "app/zip_reporter.h"
+#include "archive/archive_extract.h"
+#include "base/temp_folder.h"
+#include "base/unique_handle.h"
+#include "archive/zip_reporter.h"
 
 namespace stubframework::zip::testing {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/app_log.h"
-#include "app/package_extract.h"
-#include "app/zip_writer.h"
+#include "archive/package_extract.h"
+#include "archive/zip_writer.h"
 #include "archive/archive_test_support.h"
 
 namespace stubframework::zip {

@@ -1,7 +1,7 @@
 // Which entry names may be written below the destination, and where they land.
 #include <gtest/gtest.h>
 
-#include "app/entry_path.h"
+#include "archive/entry_path.h"
 
 namespace stubframework::zip {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "app/file_crc.h"
-#include "app/zip_reader.h"
+#include "archive/file_crc.h"
+#include "archive/zip_reader.h"
 #include "archive/archive_test_support.h"
 
 namespace stubframework::zip {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/zip_format.h"
-#include "app/zip_reader.h"
+#include "archive/zip_format.h"
+#include "archive/zip_reader.h"
 #include "archive/archive_test_support.h"
 
 namespace stubframework::zip {

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "app/zip_format.h"
-#include "app/zip_reader.h"
-#include "app/zip_writer.h"
+#include "archive/zip_format.h"
+#include "archive/zip_reader.h"
+#include "archive/zip_writer.h"
 #include "archive/archive_test_support.h"
 
 namespace stubframework::zip {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine_test_util.h"
 #include "support/test_servers.h"
 

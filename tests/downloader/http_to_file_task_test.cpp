@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/result_codes.h"
 #include "engine_test_util.h"
 #include "support/test_servers.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/http_task.h"
 #include "downloader/http_to_file_task.h"
 #include "downloader/http_to_mem_task.h"

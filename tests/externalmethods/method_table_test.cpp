@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bstr.h"
+#include "base/bstr.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/method_signature.h"
 #include "externalmethods/product/my_external_methods.h"

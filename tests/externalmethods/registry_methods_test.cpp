@@ -1,7 +1,7 @@
 // The registry script methods as a page calls them through the bridge.
 #include <gtest/gtest.h>
 
-#include "app/bstr.h"
+#include "base/bstr.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/html_external.h"

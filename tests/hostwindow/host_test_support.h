@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/property_bag.h"
+#include "base/property_bag.h"
 #include "htmlui/document_guids.h"
 #include "htmlui/html_external.h"
 

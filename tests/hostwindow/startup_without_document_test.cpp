@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "app/temp_folder.h"
+#include "base/temp_folder.h"
 #include "htmlui/document_guids.h"
 
 namespace stubframework {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/temp_folder.h"
-#include "app/variant.h"
-#include "app/wide_format.h"
+#include "base/temp_folder.h"
+#include "base/variant.h"
+#include "base/wide_format.h"
 #include "htmlui/mshtml_external.h"
 
 namespace stubframework::testing_support {

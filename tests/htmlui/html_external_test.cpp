@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/bstr.h"
+#include "base/bstr.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/html_external.h"

@@ -1,4 +1,4 @@
-#include "externalmethods/system_info.h"
+#include "sysinfo/system_info.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/variant.h"
+#include "base/variant.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/external_caller.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/variant.h"
+#include "base/variant.h"
 #include "htmlui/host_channel.h"
 #include "htmlui/page_function.h"
 #include "htmlui/script_values.h"

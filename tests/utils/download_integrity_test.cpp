@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "../downloader/download_test_util.h"
 #include "support/test_servers.h"
 #include "utils/download_file_verified.h"

@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "app/critical_section.h"
-#include "app/property_bag.h"
+#include "base/critical_section.h"
+#include "base/property_bag.h"
 #include "utils/download_host.h"
 
 namespace utilstest {

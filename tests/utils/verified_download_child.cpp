@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "downloader/download_logger.h"
 #include "downloader/download_simple_task.h"
 #include "downloader/object.h"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/registry.h"
-#include "app/temp_folder.h"
-#include "app/wide_format.h"
-#include "app/zip_writer.h"
+#include "base/registry.h"
+#include "base/temp_folder.h"
+#include "base/wide_format.h"
+#include "archive/zip_writer.h"
 #include "downloader/download_test_util.h"
 #include "externalmethods/extracted_packages.h"
 #include "externalmethods/product/my_external_methods.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "workflow/download_properties.h"
 #include "workflow/progress_record.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "app/app_log.h"
-#include "app/critical_section.h"
-#include "app/property_bag.h"
-#include "app/wide_format.h"
+#include "base/critical_section.h"
+#include "base/property_bag.h"
+#include "base/wide_format.h"
 #include "downloader/download_test_util.h"
 #include "support/test_servers.h"
 #include "utils/tokenize_url.h"

@@ -1,6 +1,6 @@
-#include "app/file_target.h"
+#include "archive/file_target.h"
 
-#include "app/zip_reporter.h"
+#include "archive/zip_reporter.h"
 
 namespace stubframework::zip {
 

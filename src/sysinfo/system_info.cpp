@@ -1,7 +1,7 @@
-#include "externalmethods/system_info.h"
+#include "sysinfo/system_info.h"
 
-#include "app/unique_handle.h"
-#include "app/wide_format.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
 
 namespace stubframework::sysinfo {
 

@@ -1,6 +1,6 @@
-#include "app/file_source.h"
+#include "archive/file_source.h"
 
-#include "app/zip_reporter.h"
+#include "archive/zip_reporter.h"
 
 namespace stubframework::zip {
 

@@ -1,12 +1,12 @@
-#include "app/registry.h"
+#include "base/registry.h"
 
 #include <windows.h>
 
 #include <cwctype>
 
-#include "app/registry_path.h"
-#include "app/unique_handle.h"
-#include "app/wide_format.h"
+#include "base/registry_path.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
 
 namespace stubframework::utils {
 

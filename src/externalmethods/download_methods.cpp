@@ -1,11 +1,11 @@
-#include "workflow/download_methods.h"
+#include "externalmethods/download_methods.h"
 
 #include <memory>
 #include <new>
 #include <string>
 
 #include "app/application.h"
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 #include "downloader/download_clock.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/script_call.h"

@@ -1,4 +1,4 @@
-#include "app/zip_writer.h"
+#include "archive/zip_writer.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/file_source.h"
-#include "app/unique_handle.h"
-#include "app/zip_format.h"
-#include "app/zip_reader.h"
+#include "archive/file_source.h"
+#include "base/unique_handle.h"
+#include "archive/zip_format.h"
+#include "archive/zip_reader.h"
 
 namespace stubframework::zip {
 

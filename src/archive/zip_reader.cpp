@@ -1,10 +1,10 @@
-#include "app/zip_reader.h"
+#include "archive/zip_reader.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 
-#include "app/zip_format.h"
+#include "archive/zip_format.h"
 
 namespace stubframework::zip {
 

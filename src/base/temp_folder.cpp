@@ -1,9 +1,9 @@
-#include "app/temp_folder.h"
+#include "base/temp_folder.h"
 
 #include <windows.h>
 
-#include "app/unique_handle.h"
-#include "app/wide_format.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
 
 namespace stubframework::utils {
 

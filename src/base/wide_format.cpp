@@ -1,4 +1,4 @@
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 
 #include <windows.h>
 

@@ -1,13 +1,13 @@
-#include "app/archive_extract.h"
+#include "archive/archive_extract.h"
 
 #include <shlobj.h>
 
-#include "app/entry_path.h"
-#include "app/file_source.h"
-#include "app/file_target.h"
-#include "app/unique_handle.h"
-#include "app/zip_reader.h"
-#include "app/zip_reporter.h"
+#include "archive/entry_path.h"
+#include "archive/file_source.h"
+#include "archive/file_target.h"
+#include "base/unique_handle.h"
+#include "archive/zip_reader.h"
+#include "archive/zip_reporter.h"
 
 namespace stubframework::zip {
 

@@ -1,13 +1,13 @@
-#include "app/package_extract.h"
+#include "archive/package_extract.h"
 
 #include <windows.h>
 
 #include "app/app_log.h"
-#include "app/archive_extract.h"
-#include "app/find_file.h"
-#include "app/temp_folder.h"
-#include "app/unique_handle.h"
-#include "app/zip_reporter.h"
+#include "archive/archive_extract.h"
+#include "archive/find_file.h"
+#include "base/temp_folder.h"
+#include "base/unique_handle.h"
+#include "archive/zip_reporter.h"
 
 namespace stubframework::zip {
 

@@ -1,4 +1,4 @@
-#include "app/registry_path.h"
+#include "base/registry_path.h"
 
 namespace stubframework::utils {
 

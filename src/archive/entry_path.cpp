@@ -1,4 +1,4 @@
-#include "app/entry_path.h"
+#include "archive/entry_path.h"
 
 #include <windows.h>
 #include <shlwapi.h>

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "app/critical_section.h"
+#include "base/critical_section.h"
 
 namespace stubframework::core {
 

@@ -1,12 +1,12 @@
-#include "app/file_crc.h"
+#include "archive/file_crc.h"
 
 #include <windows.h>
 #include <zlib.h>
 
 #include <vector>
 
-#include "app/unique_handle.h"
-#include "app/wide_format.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
 
 namespace stubframework::zip {
 

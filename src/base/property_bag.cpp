@@ -1,9 +1,9 @@
-#include "app/property_bag.h"
+#include "base/property_bag.h"
 
 #include <cwchar>
 #include <cstdlib>
 
-#include "app/wide_format.h"
+#include "base/wide_format.h"
 
 namespace stubframework::core {
 

@@ -1,8 +1,8 @@
-#include "app/find_file.h"
+#include "archive/find_file.h"
 
 #include <windows.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace stubframework::zip {
 
