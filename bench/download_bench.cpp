@@ -21,6 +21,8 @@
 #include "utils/download_file_verified.h"
 #include "utils/verify_file.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using downloader::int64;
@@ -49,11 +51,11 @@ class FileDone : public downloader::IHttpToFileCallback {
 // Asks nginx for the length first (a HEAD through the same engine would cost
 // a second connection; the file size is passed by the script instead).
 int RunFile(const wchar_t* url, const wchar_t* path, int64 size) {
-  stubframework::utils::UniqueHandle file(
+  stubframework::base::UniqueHandle file(
       ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 2;
   auto* done = downloader::details::Object<FileDone>::Create();
-  downloader::ILogger* logger = stubframework::debug::CreateDownloadLogger(nullptr);
+  downloader::ILogger* logger = stubframework::downloader::CreateDownloadLogger(nullptr);
   double start = Now();
   downloader::ITask* task = downloader::CreateHttpToFileTask(url, file.Get(), 0, size, done, logger);
   if (task == nullptr) return 3;
@@ -136,7 +138,7 @@ int RunVerified(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path
 }
 
 int RunHash(const wchar_t* path, const wchar_t* meta_path) {
-  stubframework::utils::UniqueHandle meta_file(
+  stubframework::base::UniqueHandle meta_file(
       ::CreateFileW(meta_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!meta_file) return 2;
   LARGE_INTEGER size;

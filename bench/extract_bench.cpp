@@ -17,9 +17,9 @@ int wmain(int argc, wchar_t** argv) {
   LARGE_INTEGER frequency, start, stop;
   ::QueryPerformanceFrequency(&frequency);
   ::QueryPerformanceCounter(&start);
-  stubframework::utils::UniqueHandle file(::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr,
+  stubframework::base::UniqueHandle file(::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool ok = file && stubframework::zip::ExtractArchive(file.Get(), argv[2], nullptr);
+  bool ok = file && stubframework::archive::ExtractArchive(file.Get(), argv[2], nullptr);
   ::QueryPerformanceCounter(&stop);
   if (!ok) {
     std::fprintf(stderr, "extraction failed\n");

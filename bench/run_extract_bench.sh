@@ -28,7 +28,7 @@ python3 scripts/pack_bundle.py --image "$BUILD/tests/archive/archive_fixture_ima
 wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wine cmd /c exit >/dev/null 2>&1 || true
-BENCH="$BUILD/tests/archive/extract_bench.exe"
+BENCH="$BUILD/bench/extract_bench.exe"
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 now() { date +%s.%N; }
 

@@ -5,14 +5,14 @@
 #include "base/temp_folder.h"
 #include "base/wide_format.h"
 
-namespace stubframework::debug {
+namespace stubframework::app {
 
 namespace {
 
 constexpr const char* kLevelWords[] = {"", "TRACE", "ERROR", "WARNING", "DEBUG"};
 
 std::wstring TimestampForFileName(const SYSTEMTIME& t) {
-  return utils::Format(L"%4d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  return base::Format(L"%4d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 }  // namespace
@@ -29,9 +29,9 @@ std::string LogLinePrefix(const SYSTEMTIME& t, int level) {
 }
 
 AppLog::AppLog() {
-  std::wstring temp = utils::TemporaryPath();
+  std::wstring temp = base::TemporaryPath();
   if (temp.empty()) return;
-  folder_ = utils::MakeUniqueFolder(temp);
+  folder_ = base::MakeUniqueFolder(temp);
   if (folder_.empty()) return;
   SYSTEMTIME now;
   ::GetSystemTime(&now);
@@ -42,48 +42,27 @@ AppLog::AppLog() {
 
 AppLog::~AppLog() {
   Close();
-  if (!folder_.empty()) utils::DeleteFolderRecursive(folder_);
+  if (!folder_.empty()) base::DeleteFolderRecursive(folder_);
 }
 
 void AppLog::Write(int level, const wchar_t* format, va_list args) {
   if (file_ == nullptr || level > max_level_) return;
   SYSTEMTIME now;
   ::GetSystemTime(&now);
-  std::string line = LogLinePrefix(now, level) + utils::ToAnsi(utils::FormatV(format, args)) + "\n";
+  std::string line = LogLinePrefix(now, level) + base::ToAnsi(base::FormatV(format, args)) + "\n";
   // Whole lines under the lock: concurrent writers never interleave.
-  utils::ScopedLock hold(lock_);
+  base::ScopedLock hold(lock_);
   if (file_ == nullptr) return;
   fwrite(line.data(), 1, line.size(), file_);
   fflush(file_);
 }
 
-void AppLog::Debug(const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(kLogDebug, format, args);
-  va_end(args);
-}
-
-void AppLog::Error(const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(kLogError, format, args);
-  va_end(args);
-}
-
-void AppLog::Trace(const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(kLogTrace, format, args);
-  va_end(args);
-}
-
 void AppLog::Close() {
-  utils::ScopedLock hold(lock_);
+  base::ScopedLock hold(lock_);
   if (file_ != nullptr) {
     fclose(file_);
     file_ = nullptr;
   }
 }
 
-}  // namespace stubframework::debug
+}  // namespace stubframework::app

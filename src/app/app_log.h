@@ -8,16 +8,15 @@
 #include <windows.h>
 
 #include "base/critical_section.h"
+#include "base/log.h"
 
-namespace stubframework::debug {
+namespace stubframework::app {
 
-enum LogLevel : int {
-  kLogNone = 0,
-  kLogTrace = 1,
-  kLogError = 2,
-  kLogWarning = 3,
-  kLogDebug = 4,
-};
+using base::kLogDebug;
+using base::kLogError;
+using base::kLogNone;
+using base::kLogTrace;
+using base::kLogWarning;
 
 // The word written into a line of the given level ("" outside 0..4).
 const char* LogLevelWord(int level);
@@ -25,19 +24,16 @@ const char* LogLevelWord(int level);
 // "[YYYYMMDD hh:mm:ss mmm WORD] " for the given UTC time.
 std::string LogLinePrefix(const SYSTEMTIME& utc, int level);
 
-class AppLog {
+class AppLog : public base::Log {
  public:
   // Creates the log's folder and opens its file. When either fails the log
   // drops every line and the program goes on.
   AppLog();
-  ~AppLog();
+  virtual ~AppLog();
   AppLog(const AppLog&) = delete;
   AppLog& operator=(const AppLog&) = delete;
 
-  void Write(int level, const wchar_t* format, va_list args);
-  void Debug(const wchar_t* format, ...);
-  void Error(const wchar_t* format, ...);
-  void Trace(const wchar_t* format, ...);
+  void Write(int level, const wchar_t* format, va_list args) override;
 
   // Closes the file; later lines are dropped.
   void Close();
@@ -52,7 +48,7 @@ class AppLog {
   int max_level_ = kLogDebug;
   FILE* file_ = nullptr;
   // Closing at the end of a run may meet a worker that still writes.
-  utils::CriticalSection lock_;
+  base::CriticalSection lock_;
 };
 
-}  // namespace stubframework::debug
+}  // namespace stubframework::app

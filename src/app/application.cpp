@@ -8,11 +8,12 @@
 #include "app/product.h"
 #include "base/temp_folder.h"
 #include "externalmethods/product/my_external_methods.h"
+#include "htmlui/host_window.h"
 #include "sysinfo/system_info.h"
 #include "htmlui/html_external.h"
 #include "htmlui/make_ui_host.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 namespace {
 
@@ -38,7 +39,7 @@ SystemFacts GatherSystemFacts() {
 }
 
 bool ActivateRunningInstance() {
-  HWND window = ::FindWindowW(kWindowClassName, nullptr);
+  HWND window = ::FindWindowW(htmlui::kWindowClassName, nullptr);
   if (window == nullptr) return false;
   ::SetForegroundWindow(window);
   if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
@@ -46,7 +47,7 @@ bool ActivateRunningInstance() {
 }
 
 std::unique_ptr<Application> Application::Create() {
-  utils::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+  base::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (!mutex) return nullptr;
   if (::GetLastError() == ERROR_ALREADY_EXISTS) {
     ActivateRunningInstance();
@@ -55,11 +56,11 @@ std::unique_ptr<Application> Application::Create() {
   return std::unique_ptr<Application>(new Application(std::move(mutex)));
 }
 
-Application::Application(utils::UniqueHandle mutex) : instance_mutex_(std::move(mutex)) {
-  log_ = std::make_unique<debug::AppLog>();
+Application::Application(base::UniqueHandle mutex) : instance_mutex_(std::move(mutex)) {
+  log_ = std::make_unique<app::AppLog>();
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
-  analytics_ = std::make_unique<Analytics>(context_.get());
+  analytics_ = std::make_unique<telemetry::Analytics>();
   // Created with one reference, which the ComPtr takes over (mingw's
   // ComPtr::Attach would add a second one).
   htmlui::HtmlExternal* bridge = new htmlui::HtmlExternal(context_->properties());
@@ -76,6 +77,16 @@ Application::~Application() {
   instance_mutex_.Reset();
   external_.Reset();
 }
+
+base::PropertyBag& Application::properties() { return context_->properties(); }
+
+const std::wstring& Application::settings_key() { return context_->settings_key(); }
+
+std::wstring Application::base_reg_key() {
+  return MakeSettingsKey(InstallContext::kSettingsBaseDefault(), context_->ProductId(), context_->ProductVersion());
+}
+
+int Application::resume_mode() { return GetResumeMode(); }
 
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
@@ -123,7 +134,7 @@ void Application::UploadFailedRunLog() {
 
 void Application::KeepLogCopy() {
   if (log_->path().empty()) return;
-  std::wstring folder = utils::TemporaryPath() + context_->ProductId() + L"_log";
+  std::wstring folder = base::TemporaryPath() + context_->ProductId() + L"_log";
   ::CreateDirectoryW(folder.c_str(), nullptr);
   std::wstring target = folder + L"\\" + FileNameOf(log_->path());
   ::CopyFileW(log_->path().c_str(), target.c_str(), FALSE);
@@ -131,15 +142,15 @@ void Application::KeepLogCopy() {
 
 void Application::DeletePackageFolders() {
   // A copy: deleting must not walk the live store.
-  PropertyBag::Map properties = context_->properties().entries();
+  base::PropertyBag::Map properties = context_->properties().entries();
   for (const auto& [name, value] : properties) {
-    if (name.find(kUnzipFolderMarker) != std::wstring::npos) utils::DeleteFolderRecursive(value);
+    if (name.find(kUnzipFolderMarker) != std::wstring::npos) base::DeleteFolderRecursive(value);
   }
 }
 
 int RunStub() {
-  return RunStub([](Application* app) -> std::unique_ptr<ExternalMethods> {
-    return std::make_unique<myexternalmethods::MyExternalMethods>(app);
+  return RunStub([](Application* app) -> std::unique_ptr<externalmethods::ExternalMethods> {
+    return std::make_unique<externalmethods::MyExternalMethods>(app);
   });
 }
 
@@ -150,7 +161,7 @@ int RunStub(MethodTableFactory make_methods) {
   if (!app) return 0;
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
   // Lives until the end; a self-update exit skips its destruction.
-  std::unique_ptr<ExternalMethods> methods = make_methods(app.get());
+  std::unique_ptr<externalmethods::ExternalMethods> methods = make_methods(app.get());
   app->external()->AttachMethods(methods.get());
   if (app->resources().extracted()) app->external()->SetProperty(L"resourceLocation", app->resources().folder());
   app->Run();
@@ -160,20 +171,4 @@ int RunStub(MethodTableFactory make_methods) {
   return exit_code;
 }
 
-void AppDebug(Application* app, const wchar_t* format, ...) {
-  if (app == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  app->log()->Write(debug::kLogDebug, format, args);
-  va_end(args);
-}
-
-void AppError(Application* app, const wchar_t* format, ...) {
-  if (app == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  app->log()->Write(debug::kLogError, format, args);
-  va_end(args);
-}
-
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -10,53 +10,56 @@
 #include "app/install_context.h"
 #include "app/resource_folder.h"
 #include "base/unique_handle.h"
+#include "externalmethods/method_host.h"
 #include "telemetry/analytics.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 class ExternalMethods;
 }
-namespace stubframework::htmlui {
-class HtmlExternal;
-class UiHost;
-}
 
-namespace stubframework::core {
+namespace stubframework::app {
 
-class Application {
+class Application : public externalmethods::MethodHost {
  public:
   // Takes the single-instance mutex; null when another instance runs (its
   // window is brought to the front) or a member cannot be built.
   static std::unique_ptr<Application> Create();
-  ~Application();
+  virtual ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
   // Shows the UI until the window closes, then runs the closing steps.
   void Run();
 
-  debug::AppLog* log() { return log_.get(); }
+  AppLog* log() override { return log_.get(); }
   InstallContext& context() { return *context_; }
   ResourceFolder& resources() { return *resources_; }
-  Analytics& analytics() { return *analytics_; }
+  telemetry::Analytics& analytics() { return *analytics_; }
   // The script bridge (window.external); the host hands its IDispatch to the document.
-  htmlui::HtmlExternal* external() { return external_.Get(); }
+  htmlui::HtmlExternal* external() override { return external_.Get(); }
   IDispatch* external_dispatch();
   // The window and dialog side of the UI while it is shown; null otherwise.
-  htmlui::UiHost* ui_host() { return ui_host_; }
+  htmlui::UiHost* ui_host() override { return ui_host_; }
+
+  // The rest of what script methods reach (externalmethods::MethodHost).
+  base::PropertyBag& properties() override;
+  const std::wstring& settings_key() override;
+  std::wstring base_reg_key() override;
+  int resume_mode() override;
 
  private:
-  explicit Application(utils::UniqueHandle mutex);
+  explicit Application(base::UniqueHandle mutex);
   void ShowUi(const std::wstring& start_page);
   void StoreFinalStatus();
   void UploadFailedRunLog();
   void KeepLogCopy();
   void DeletePackageFolders();
 
-  std::unique_ptr<debug::AppLog> log_;
+  std::unique_ptr<AppLog> log_;
   std::unique_ptr<InstallContext> context_;
   std::unique_ptr<ResourceFolder> resources_;
-  std::unique_ptr<Analytics> analytics_;
-  utils::UniqueHandle instance_mutex_;
+  std::unique_ptr<telemetry::Analytics> analytics_;
+  base::UniqueHandle instance_mutex_;
   // One reference, released last.
   Microsoft::WRL::ComPtr<htmlui::HtmlExternal> external_;
   htmlui::UiHost* ui_host_ = nullptr;
@@ -72,12 +75,7 @@ bool ActivateRunningInstance();
 int RunStub();
 // The same sequence with the method table that `make_methods` builds (test
 // programs add test-only methods this way).
-using MethodTableFactory = std::unique_ptr<ExternalMethods> (*)(Application* app);
+using MethodTableFactory = std::unique_ptr<externalmethods::ExternalMethods> (*)(Application* app);
 int RunStub(MethodTableFactory make_methods);
 
-// Application log entry points for script methods and workers; they do
-// nothing without an application.
-void AppDebug(Application* app, const wchar_t* format, ...);
-void AppError(Application* app, const wchar_t* format, ...);
-
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 namespace {
 
@@ -152,4 +152,4 @@ std::wstring CommandLineTail(const std::wstring& raw) {
   return raw.substr(end);
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

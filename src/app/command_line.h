@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::core {
+#include "workflow/resume_mode.h"
+
+namespace stubframework::app {
 
 using ArgumentVector = std::vector<std::wstring>;
 
@@ -15,8 +17,9 @@ ArgumentVector SplitCommandLine(const std::wstring& command_line);
 // This process's arguments, read fresh from GetCommandLineW.
 ArgumentVector ProcessArguments();
 
-// Resume modes.
-enum ResumeMode : int { kResumeNone = 0, kResumeDownloading = 1, kResumeInstalling = 2 };
+using workflow::kResumeDownloading;
+using workflow::kResumeInstalling;
+using workflow::kResumeNone;
 
 // The value of the first argument after the first that starts with name + "="
 // (case-sensitive); empty when absent.
@@ -63,4 +66,4 @@ LaunchOnExit FindLaunchOnExit(const std::wstring& text);
 // all): empty or beginning with a blank.
 std::wstring CommandLineTail(const std::wstring& raw_command_line);
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -9,7 +9,7 @@
 #include "app/settings_store.h"
 #include "base/wide_format.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 namespace {
 
@@ -63,11 +63,11 @@ InstallContext::InstallContext(const SystemFacts& facts, const std::wstring& pas
 }
 
 bool InstallContext::ReadSetting(const std::wstring& name, std::wstring& value) const {
-  return core::ReadSetting(settings_key_, name, value);
+  return app::ReadSetting(settings_key_, name, value);
 }
 
 bool InstallContext::WriteSetting(const std::wstring& name, const std::wstring& value, bool view64) const {
-  return core::WriteSetting(settings_key_, name, value, view64);
+  return app::WriteSetting(settings_key_, name, value, view64);
 }
 
 int InstallContext::LoadCachedInt(int& field, const wchar_t* name) {
@@ -80,7 +80,7 @@ int InstallContext::LoadCachedInt(int& field, const wchar_t* name) {
 
 void InstallContext::StoreInt(int& field, const wchar_t* name, int value) {
   field = value;
-  WriteSetting(name, utils::Format(L"%d", value));
+  WriteSetting(name, base::Format(L"%d", value));
 }
 
 int InstallContext::Status() { return LoadCachedInt(status_, L"status"); }
@@ -111,4 +111,4 @@ void InstallContext::SetInstallLanguage(int index) {
   WriteSetting(L"install_language", install_language_);
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

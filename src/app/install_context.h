@@ -5,7 +5,7 @@
 
 #include "base/property_bag.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 // What start-up learns about the machine before building the context.
 struct SystemFacts {
@@ -67,8 +67,8 @@ class InstallContext {
   void set_machine_id(const std::wstring& id) { machine_id_ = id; }
   const std::wstring& passthrough_args() const { return passthrough_args_; }
 
-  PropertyBag& properties() { return properties_; }
-  PropertyBag& external_properties() { return external_properties_; }
+  base::PropertyBag& properties() { return properties_; }
+  base::PropertyBag& external_properties() { return external_properties_; }
 
  private:
   int LoadCachedInt(int& field, const wchar_t* name);
@@ -91,9 +91,9 @@ class InstallContext {
   std::wstring default_browser_;
   std::wstring framework_version_;
   std::wstring machine_id_;
-  PropertyBag external_properties_;
-  PropertyBag properties_;
+  base::PropertyBag external_properties_;
+  base::PropertyBag properties_;
   std::wstring passthrough_args_;
 };
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 namespace {
 
@@ -190,4 +190,4 @@ int NarrowInstallLanguage(int index) {
   }
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

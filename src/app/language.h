@@ -1,7 +1,7 @@
 // The language table and the mapping from Windows language ids to its rows.
 #pragma once
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 struct LanguageRow {
   const wchar_t* code;  // the value of property "lang"; "jp" and "tw" rather than ISO
@@ -21,4 +21,4 @@ int LanguageIndexFromId(unsigned lang_id);
 // row becomes 1 (English).
 int NarrowInstallLanguage(int index);
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

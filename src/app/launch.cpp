@@ -9,7 +9,7 @@
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 namespace {
 
@@ -41,7 +41,7 @@ void LoadSystemLpk() {
   std::wstring self = ExecutablePath();
   std::wstring target;
   if (PathExists(self) && GetShortcutPath(args, target) && PathExists(target)) {
-    utils::UniqueHandle parent(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, wcstoul(parent_id.c_str(), nullptr, 10)));
+    base::UniqueHandle parent(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, wcstoul(parent_id.c_str(), nullptr, 10)));
     if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
     // Overwrite in one step rather than delete first: when the copy fails the
     // user keeps a working stub instead of none.
@@ -74,8 +74,8 @@ DWORD RunProcess(const LaunchSpec& launch, bool wait) {
                         launch.folder.c_str(), &startup, &info)) {
     return 0;
   }
-  utils::UniqueHandle process(info.hProcess);
-  utils::UniqueHandle thread(info.hThread);
+  base::UniqueHandle process(info.hProcess);
+  base::UniqueHandle thread(info.hThread);
   if (wait) ::WaitForSingleObject(process.Get(), INFINITE);
   DWORD code = 0;
   ::GetExitCodeProcess(process.Get(), &code);
@@ -100,7 +100,7 @@ std::wstring NewerStubCommandLine(const std::wstring& tail, const std::wstring& 
 }
 
 std::wstring FinishingCommandLine(const std::wstring& newer_stub_command_line, DWORD exit_code, DWORD parent_id) {
-  return newer_stub_command_line + utils::Format(L" newVersionExitCode=%lu parentProcessID=%lu", exit_code, parent_id);
+  return newer_stub_command_line + base::Format(L" newVersionExitCode=%lu parentProcessID=%lu", exit_code, parent_id);
 }
 
 bool IsPlainFileName(const std::wstring& name) {
@@ -119,8 +119,8 @@ LaunchOutcome RunLaunchCheck(const std::wstring& product, const std::wstring& ma
 
   if (IsWorkingCopy(args)) return LaunchOutcome::kContinue;
 
-  std::wstring temp = utils::TemporaryPath();
-  std::wstring folder = temp.empty() ? std::wstring() : utils::MakeUniqueFolder(temp);
+  std::wstring temp = base::TemporaryPath();
+  std::wstring folder = temp.empty() ? std::wstring() : base::MakeUniqueFolder(temp);
   if (folder.empty()) return LaunchOutcome::kFirstProcessDone;
   std::wstring name = FileNameOf(self);
   if (::CopyFileW(self.c_str(), (folder + name).c_str(), TRUE)) {
@@ -130,8 +130,8 @@ LaunchOutcome RunLaunchCheck(const std::wstring& product, const std::wstring& ma
       HandOverToNewerStub(folder, tail, self, product, major_version);
     }
   }
-  utils::DeleteFolderRecursive(folder);
+  base::DeleteFolderRecursive(folder);
   return LaunchOutcome::kFirstProcessDone;
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

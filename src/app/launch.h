@@ -8,7 +8,7 @@
 
 #include "app/command_line.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 struct LaunchSpec {
   std::wstring folder;        // with a trailing backslash
@@ -43,4 +43,4 @@ std::wstring FinishingCommandLine(const std::wstring& newer_stub_command_line, D
 // A setting that names a file inside a folder must be a plain file name.
 bool IsPlainFileName(const std::wstring& name);
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

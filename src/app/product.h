@@ -1,7 +1,7 @@
 // The product's compiled-in identity and the constants start-up relies on.
 #pragma once
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 inline constexpr wchar_t kProductName[] = L"Tessary";
 inline constexpr wchar_t kProductVersion[] = L"22.0.0.0";
@@ -10,7 +10,6 @@ inline constexpr wchar_t kChannel[] = L"test";
 
 inline constexpr wchar_t kSettingsBase[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework";
 inline constexpr wchar_t kInstanceMutexName[] = L"BrelvoStubFramework";
-inline constexpr wchar_t kWindowClassName[] = L"HTMLUI";
 inline constexpr wchar_t kStartPage[] = L"Load.html";
 
 // Integer settings equal to this have not been loaded yet; also the exit code
@@ -30,4 +29,4 @@ enum InstallStatus : int {
   kStatusStubFailed = 6,
 };
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -7,11 +7,11 @@
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 
-ResourceFolder::ResourceFolder(debug::AppLog* log) : log_(log) {
-  std::wstring temporary = utils::TemporaryPath();
-  folder_ = temporary.empty() ? std::wstring() : utils::MakeUniqueFolder(temporary);
+ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
+  std::wstring temporary = base::TemporaryPath();
+  folder_ = temporary.empty() ? std::wstring() : base::MakeUniqueFolder(temporary);
   if (folder_.empty()) {
     if (log_ != nullptr) log_->Error(L"create temporary folder failed!");
     return;
@@ -26,9 +26,9 @@ ResourceFolder::ResourceFolder(debug::AppLog* log) : log_(log) {
   }
 
   // The bundle is read in place from the running executable.
-  utils::UniqueHandle executable(::CreateFileW(module_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  base::UniqueHandle executable(::CreateFileW(module_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool ok = executable && zip::ExtractArchive(executable.Get(), folder_, nullptr);
+  bool ok = executable && archive::ExtractArchive(executable.Get(), folder_, nullptr);
   executable.Reset();
   if (!ok) {
     if (log_ != nullptr) log_->Error(L"Load Resource from pe failed.");
@@ -40,9 +40,9 @@ ResourceFolder::ResourceFolder(debug::AppLog* log) : log_(log) {
 }
 
 ResourceFolder::~ResourceFolder() {
-  if (!folder_.empty() && !utils::DeleteFolderRecursive(folder_) && log_ != nullptr) {
+  if (!folder_.empty() && !base::DeleteFolderRecursive(folder_) && log_ != nullptr) {
     log_->Error(L"Delete Temp folder failed!");
   }
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -3,15 +3,15 @@
 
 #include <string>
 
-namespace stubframework::debug {
+namespace stubframework::app {
 class AppLog;
 }
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 class ResourceFolder {
  public:
-  explicit ResourceFolder(debug::AppLog* log);
+  explicit ResourceFolder(app::AppLog* log);
   ~ResourceFolder();
   ResourceFolder(const ResourceFolder&) = delete;
   ResourceFolder& operator=(const ResourceFolder&) = delete;
@@ -23,7 +23,7 @@ class ResourceFolder {
  private:
   bool extracted_ = false;
   std::wstring folder_;
-  debug::AppLog* log_;
+  app::AppLog* log_;
 };
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

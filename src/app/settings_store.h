@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace stubframework::core {
+namespace stubframework::app {
 
 // Reads value `name` under `key_path`: the 64-bit view first, then the 32-bit
 // view when the key or the value is missing there. REG_DWORD becomes "%d" text;
@@ -15,4 +15,4 @@ bool ReadSetting(const std::wstring& key_path, const std::wstring& name, std::ws
 bool WriteSetting(const std::wstring& key_path, const std::wstring& name, const std::wstring& value,
                   bool view64 = false);
 
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -9,7 +9,7 @@
 #include "archive/zip_reader.h"
 #include "archive/zip_reporter.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 
@@ -36,7 +36,7 @@ bool ExtractOneEntry(const ZipReader& reader, size_t index, const std::wstring& 
   if (entry.IsDirectory()) return CreateFolderWithParents(target);
 
   CreateFolderWithParents(ParentOf(target));
-  utils::UniqueHandle file(
+  base::UniqueHandle file(
       ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   FileTarget sink(file.Get(), reporter);
@@ -69,4 +69,4 @@ bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* r
   return ok;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 class ZipReporter;
 
@@ -16,4 +16,4 @@ class ZipReporter;
 // (i, count) before entry i and (count, count) at the end, failed or not.
 bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter);
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 
@@ -70,4 +70,4 @@ bool EntryTargetPath(const std::wstring& destination, const std::string& stored_
   return true;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

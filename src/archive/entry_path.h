@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 // True when a name (already "\" separated) stays inside the folder it is
 // joined to: not empty, relative (no leading "\", no drive or stream colon),
@@ -17,4 +17,4 @@ bool IsContainedEntryName(const std::wstring& name);
 // the join fails, or the name is refused by IsContainedEntryName.
 bool EntryTargetPath(const std::wstring& destination, const std::string& stored_name, std::wstring* target);
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -8,14 +8,14 @@
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 constexpr DWORD kChunkSize = 1024 * 1024;
 }
 
 bool FileCrc(const std::wstring& path, uint32_t* crc) {
-  utils::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return false;
   std::vector<uint8_t> chunk(kChunkSize);
@@ -33,7 +33,7 @@ bool FileCrc(const std::wstring& path, uint32_t* crc) {
 std::wstring FileCrcText(const std::wstring& path) {
   uint32_t crc = 0;
   if (!FileCrc(path, &crc)) return L"0";
-  return utils::Format(L"%u", crc);
+  return base::Format(L"%u", crc);
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

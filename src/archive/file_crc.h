@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 // False when the file cannot be opened (it is opened sharing nothing) or read.
 bool FileCrc(const std::wstring& path, uint32_t* crc);
@@ -12,4 +12,4 @@ bool FileCrc(const std::wstring& path, uint32_t* crc);
 // The CRC as unsigned decimal text; "0" when it cannot be computed.
 std::wstring FileCrcText(const std::wstring& path);
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -2,7 +2,7 @@
 
 #include "archive/zip_reporter.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 bool FileSource::Size(uint64_t* size) const {
   LARGE_INTEGER value;
@@ -24,4 +24,4 @@ bool FileSource::ReadAt(uint64_t offset, void* buffer, size_t size) const {
   return false;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

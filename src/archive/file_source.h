@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 class ZipReporter;
 
@@ -24,4 +24,4 @@ class FileSource {
   ZipReporter* reporter_;
 };
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -2,7 +2,7 @@
 
 #include "archive/zip_reporter.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 bool FileTarget::Write(const void* data, size_t size) const {
   DWORD done = 0;
@@ -14,4 +14,4 @@ bool FileTarget::Write(const void* data, size_t size) const {
   return false;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

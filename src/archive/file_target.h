@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 class ZipReporter;
 
@@ -22,4 +22,4 @@ class FileTarget {
   ZipReporter* reporter_;
 };
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -4,7 +4,7 @@
 
 #include "base/unique_handle.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 
@@ -22,7 +22,7 @@ bool FindFile(const std::wstring& folder, const std::wstring& name, std::wstring
     return true;
   }
   WIN32_FIND_DATAW data;
-  utils::UniqueFindHandle find(::FindFirstFileW((base + L"\\*").c_str(), &data));
+  base::UniqueFindHandle find(::FindFirstFileW((base + L"\\*").c_str(), &data));
   if (!find) return false;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
@@ -35,4 +35,4 @@ bool FindFile(const std::wstring& folder, const std::wstring& name, std::wstring
   return false;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

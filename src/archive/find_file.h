@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 // True when folder or one of its subfolders holds a file or folder called
 // name; holder receives that folder (folder itself when it holds it
@@ -11,4 +11,4 @@ namespace stubframework::zip {
 // first hit wins.
 bool FindFile(const std::wstring& folder, const std::wstring& name, std::wstring* holder);
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

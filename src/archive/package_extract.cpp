@@ -2,14 +2,14 @@
 
 #include <windows.h>
 
-#include "app/app_log.h"
 #include "archive/archive_extract.h"
 #include "archive/find_file.h"
+#include "base/log.h"
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "archive/zip_reporter.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 
@@ -42,17 +42,17 @@ class ErrorRecorder : public ZipReporter {
 
 }  // namespace
 
-int ExtractPackage(debug::AppLog* log, ZipReporter* reporter, const std::wstring& package_path,
+int ExtractPackage(base::Log* log, ZipReporter* reporter, const std::wstring& package_path,
                    std::wstring* unzip_folder, std::wstring* setup_folder) {
   unzip_folder->clear();
   setup_folder->clear();
   if (!HasZipExtension(package_path)) return kPackageFailed;
 
-  *unzip_folder = utils::MakeUniqueFolder(utils::TemporaryPath());
+  *unzip_folder = base::MakeUniqueFolder(base::TemporaryPath());
   ErrorRecorder recorder(reporter);
   bool extracted = false;
   if (!unzip_folder->empty()) {
-    utils::UniqueHandle package(::CreateFileW(package_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    base::UniqueHandle package(::CreateFileW(package_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     extracted = package && ExtractArchive(package.Get(), *unzip_folder, &recorder);
   }
@@ -70,4 +70,4 @@ int ExtractPackage(debug::AppLog* log, ZipReporter* reporter, const std::wstring
   return kPackageReady;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

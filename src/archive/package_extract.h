@@ -4,11 +4,9 @@
 
 #include <string>
 
-namespace stubframework::debug {
-class AppLog;
-}
+#include "base/log.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 class ZipReporter;
 
@@ -24,7 +22,7 @@ enum PackageResult : int {
 // unique folder the package went into (with a trailing backslash), setup_folder
 // the folder inside it that holds "setup.exe"; both are cleared first. Progress
 // and errors go to reporter (may be null), log lines to log (may be null).
-int ExtractPackage(debug::AppLog* log, ZipReporter* reporter, const std::wstring& package_path,
+int ExtractPackage(base::Log* log, ZipReporter* reporter, const std::wstring& package_path,
                    std::wstring* unzip_folder, std::wstring* setup_folder);
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace stubframework::zip::format {
+namespace stubframework::archive::format {
 
 inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
 inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
@@ -66,4 +66,4 @@ inline void WriteLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-}  // namespace stubframework::zip::format
+}  // namespace stubframework::archive::format

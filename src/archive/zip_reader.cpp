@@ -6,7 +6,7 @@
 
 #include "archive/zip_format.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 
@@ -201,4 +201,4 @@ bool ZipReader::Inflate(const ZipEntry& entry, uint64_t data_position, const Wri
   return written == entry.size && crc == entry.crc;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 // Reads exactly size bytes at an absolute file offset; false on a short read.
 using ReadAtFunction = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
@@ -64,4 +64,4 @@ class ZipReader {
   std::vector<ZipEntry> entries_;
 };
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

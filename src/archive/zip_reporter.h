@@ -1,7 +1,7 @@
 // Receives the progress and the errors of an archive extraction.
 #pragma once
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 class ZipReporter {
  public:
@@ -15,4 +15,4 @@ class ZipReporter {
   ~ZipReporter() = default;
 };
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -12,7 +12,7 @@
 #include "archive/zip_format.h"
 #include "archive/zip_reader.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 namespace {
 
@@ -32,7 +32,7 @@ bool EntryName(const std::wstring& file_path, std::string* name) {
 }
 
 bool ReadWholeFile(const std::wstring& path, Bytes* content) {
-  utils::UniqueHandle file(
+  base::UniqueHandle file(
       ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   LARGE_INTEGER size;
@@ -211,7 +211,7 @@ bool AddFileToArchive(const std::wstring& archive_path, const std::wstring& file
   if (!ReadWholeFile(file_path, &content)) return false;
 
   bool created = false;
-  utils::UniqueHandle archive(::CreateFileW(archive_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  base::UniqueHandle archive(::CreateFileW(archive_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!archive) {
     if (::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
@@ -226,4 +226,4 @@ bool AddFileToArchive(const std::wstring& archive_path, const std::wstring& file
   return ok;
 }
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

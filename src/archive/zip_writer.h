@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 
 // Adds the file as an entry named by its bare file name (ANSI code page),
 // deflated at level 9, to the archive, which is created when it does not exist.
@@ -11,4 +11,4 @@ namespace stubframework::zip {
 // is put back as it was.
 bool AddFileToArchive(const std::wstring& archive_path, const std::wstring& file_path);
 
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 class UniqueBstr {
  public:
@@ -46,4 +46,4 @@ class UniqueBstr {
   BSTR value_ = nullptr;
 };
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

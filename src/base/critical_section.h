@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 class CriticalSection {
  public:
@@ -30,4 +30,4 @@ class ScopedLock {
   CriticalSection& section_;
 };
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -5,7 +5,7 @@
 
 #include "base/wide_format.h"
 
-namespace stubframework::core {
+namespace stubframework::base {
 
 const wchar_t kDownloadTotal[] = L"downloadTotal";
 const wchar_t kDownloadCurrent[] = L"downloadCurrent";
@@ -13,22 +13,22 @@ const wchar_t kInstallTotal[] = L"installTotal";
 const wchar_t kInstallCurrent[] = L"installCurrent";
 
 void LockedProperties::SetProperty(const std::wstring& name, const std::wstring& value) {
-  utils::ScopedLock hold(lock_);
+  base::ScopedLock hold(lock_);
   bag_.Set(name, value);
 }
 
 std::wstring LockedProperties::GetProperty(const std::wstring& name) {
-  utils::ScopedLock hold(lock_);
+  base::ScopedLock hold(lock_);
   return bag_.Get(name);
 }
 
 PropertyBag::Map LockedProperties::Snapshot() {
-  utils::ScopedLock hold(lock_);
+  base::ScopedLock hold(lock_);
   return bag_.entries();
 }
 
 void LockedProperties::SetNumber(const wchar_t* name, unsigned long value) {
-  SetProperty(name, utils::Format(L"%lu", value));
+  SetProperty(name, base::Format(L"%lu", value));
 }
 
 long LockedProperties::GetNumber(const wchar_t* name) {
@@ -36,4 +36,4 @@ long LockedProperties::GetNumber(const wchar_t* name) {
   return _wtol(GetProperty(name).c_str());
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::base

@@ -6,7 +6,7 @@
 
 #include "base/critical_section.h"
 
-namespace stubframework::core {
+namespace stubframework::base {
 
 // Ordered by plain ordinal comparison, so names are case-sensitive. Reading an
 // absent name inserts it empty. Not locked: only the main thread uses these
@@ -33,7 +33,7 @@ extern const wchar_t kInstallCurrent[];
 // is the method table's: every access from script or a worker takes it.
 class LockedProperties {
  public:
-  LockedProperties(PropertyBag& bag, utils::CriticalSection& lock) : bag_(bag), lock_(lock) {}
+  LockedProperties(PropertyBag& bag, base::CriticalSection& lock) : bag_(bag), lock_(lock) {}
 
   void SetProperty(const std::wstring& name, const std::wstring& value);
   // A copy taken under the lock; inserts the name empty when absent.
@@ -49,14 +49,14 @@ class LockedProperties {
   long GetInstallTotal() { return GetNumber(kInstallTotal); }
   long GetInstallCurrent() { return GetNumber(kInstallCurrent); }
 
-  utils::CriticalSection& lock() { return lock_; }
+  base::CriticalSection& lock() { return lock_; }
 
  private:
   void SetNumber(const wchar_t* name, unsigned long value);
   long GetNumber(const wchar_t* name);
 
   PropertyBag& bag_;
-  utils::CriticalSection& lock_;
+  base::CriticalSection& lock_;
 };
 
-}  // namespace stubframework::core
+}  // namespace stubframework::base

@@ -8,7 +8,7 @@
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 namespace {
 
@@ -142,4 +142,4 @@ bool RegistrySearchKey(bool view64, const std::wstring& key_path, const std::wst
   return state.found;
 }
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

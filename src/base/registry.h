@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 // Reads a value: the 64-bit view first, then the 32-bit view. REG_DWORD gives
 // signed decimal text; other data is text up to its first zero character.
@@ -32,4 +32,4 @@ std::vector<std::wstring> SplitSuffixes(const std::wstring& suffixes);
 // just before it, case-insensitively, and be shorter than the path.
 bool SuffixMatches(const std::wstring& relative_path, const std::wstring& suffix);
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -1,6 +1,6 @@
 #include "base/registry_path.h"
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 namespace {
 
@@ -38,4 +38,4 @@ RegistryPath ParseRegistryPath(const std::wstring& path) {
   return result;
 }
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 struct RegistryPath {
   HKEY root = nullptr;  // null when the root name is not recognised
@@ -17,4 +17,4 @@ struct RegistryPath {
 HKEY RegistryRootFromName(const std::wstring& name);
 RegistryPath ParseRegistryPath(const std::wstring& path);
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -5,7 +5,7 @@
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 std::wstring WithTrailingBackslash(std::wstring path) {
   if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
@@ -65,4 +65,4 @@ bool DeleteFolderRecursive(const std::wstring& folder) {
   return ::RemoveDirectoryW(folder.c_str()) != FALSE;
 }
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 // The user's temporary folder with a trailing backslash, in its long form;
 // empty on failure.
@@ -21,4 +21,4 @@ bool DeleteFolderRecursive(const std::wstring& folder);
 // Adds a trailing backslash when the path lacks one.
 std::wstring WithTrailingBackslash(std::wstring path);
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -7,7 +7,7 @@
 
 extern "C" __declspec(dllimport) BOOL WINAPI InternetCloseHandle(void* handle);
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 template <typename Traits>
 class UniqueResource {
@@ -84,4 +84,4 @@ using UniqueHKey = UniqueResource<RegistryKeyTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueHInternet = UniqueResource<InternetHandleTraits>;
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 class UniqueVariant {
  public:
@@ -64,4 +64,4 @@ class UniqueVariant {
   VARIANT value_;
 };
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 std::wstring FormatV(const wchar_t* format, va_list args) {
   // The runtime's own _vsnwprintf keeps the Windows conversions; the C99
@@ -56,4 +56,4 @@ std::wstring FromUtf8(const std::string& text) {
   return out;
 }
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

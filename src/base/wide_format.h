@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <string>
 
-namespace stubframework::utils {
+namespace stubframework::base {
 
 std::wstring FormatV(const wchar_t* format, va_list args);
 std::wstring Format(const wchar_t* format, ...);
@@ -16,4 +16,4 @@ std::string ToAnsi(const std::wstring& text);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
-}  // namespace stubframework::utils
+}  // namespace stubframework::base

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace downloader {
+namespace stubframework::downloader {
 
 Buffer::~Buffer() { free(data_); }
 
@@ -17,4 +17,4 @@ bool Buffer::SetSize(size_t n) {
   return true;
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -5,7 +5,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 class Buffer {
  public:
@@ -30,4 +30,4 @@ class Buffer {
   size_t size_ = 0;
 };
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -4,11 +4,11 @@
 
 #include "base/critical_section.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 namespace {
 
 struct DownloadClock {
-  stubframework::utils::CriticalSection lock;
+  stubframework::base::CriticalSection lock;
   int64 start = 0;
   int64 end = 0;
 };
@@ -22,21 +22,21 @@ DownloadClock& Clock() {
 
 int64 MarkDownloadStart() {
   int64 now = _time64(nullptr);
-  stubframework::utils::ScopedLock hold(Clock().lock);
+  stubframework::base::ScopedLock hold(Clock().lock);
   Clock().start = now;
   return now;
 }
 
 int64 MarkDownloadEnd() {
   int64 now = _time64(nullptr);
-  stubframework::utils::ScopedLock hold(Clock().lock);
+  stubframework::base::ScopedLock hold(Clock().lock);
   Clock().end = now;
   return now;
 }
 
 int64 DownloadTimeSeconds() {
-  stubframework::utils::ScopedLock hold(Clock().lock);
+  stubframework::base::ScopedLock hold(Clock().lock);
   return Clock().start != 0 && Clock().end != 0 ? Clock().end - Clock().start : 0;
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

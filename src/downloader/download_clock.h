@@ -4,7 +4,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 // Set the start (or end) time to now and return it.
 int64 MarkDownloadStart();
@@ -13,4 +13,4 @@ int64 MarkDownloadEnd();
 // end - start when both are set, else 0.
 int64 DownloadTimeSeconds();
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

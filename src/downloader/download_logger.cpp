@@ -3,10 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/app_log.h"
 #include "downloader/object.h"
 
-namespace stubframework::debug {
+namespace stubframework::downloader {
 
 std::wstring FormatDownloadLogMessage(const wchar_t* format, va_list args) {
   wchar_t message[kDownloadLogMessageSize];
@@ -20,10 +19,10 @@ std::wstring FormatDownloadLogMessage(const wchar_t* format, va_list args) {
 
 namespace {
 
-void WriteLine(AppLog* log, const wchar_t* format, ...) {
+void WriteLine(base::Log* log, const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  log->Write(kLogTrace, format, args);
+  log->Write(base::kLogTrace, format, args);
   va_end(args);
 }
 
@@ -38,8 +37,8 @@ void DownloadLogger::Log(const wchar_t* context, const wchar_t* format, ...) {
   WriteLine(log_, L"%s> %s", context, message.c_str());
 }
 
-downloader::ILogger* CreateDownloadLogger(AppLog* log) {
-  return downloader::details::Object<DownloadLogger>::Create(log);
+ILogger* CreateDownloadLogger(base::Log* log) {
+  return details::Object<DownloadLogger>::Create(log);
 }
 
-}  // namespace stubframework::debug
+}  // namespace stubframework::downloader

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace downloader {
+namespace stubframework::downloader {
 namespace {
 constexpr size_t kSizeField = 8;
 constexpr int64 kMaxBlocks = 0x4000000;  // 2^26
@@ -29,4 +29,4 @@ bool ParseDownloadMeta(const uint8* data, size_t length, DownloadMeta* meta) {
   return true;
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

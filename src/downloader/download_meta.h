@@ -9,7 +9,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 using Digest = std::array<uint8, kDigestSize>;
 
@@ -25,4 +25,4 @@ int64 BlockCount(int64 size);
 // count is below 2^26 and the length is exactly 8 + 20 * blocks.
 bool ParseDownloadMeta(const uint8* data, size_t length, DownloadMeta* meta);
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -14,10 +14,10 @@
 #include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 namespace {
 
-using stubframework::utils::UniqueHandle;
+using stubframework::base::UniqueHandle;
 
 class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimpleTask, long> {
  public:
@@ -377,4 +377,4 @@ ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& met
   return details::Object<DownloadSimpleTask>::Create(url, metaUrl, path, callback, logger);
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -7,9 +7,9 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
                                 IDownloadCallback* callback, ILogger* logger);
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -6,7 +6,7 @@
 
 #include "downloader/object.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 bool Sha1(const uint8* data, size_t size, uint8 digest[kDigestSize]) {
   HCRYPTPROV provider = 0;
@@ -110,4 +110,4 @@ ITask* CreateHashTask(HANDLE file, IHashCallback* callback) {
   return details::Object<HashTask>::Create(file, callback);
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -6,7 +6,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 // `file` is open for reading and positioned by the caller; not owned.
 ITask* CreateHashTask(HANDLE file, IHashCallback* callback);
@@ -15,4 +15,4 @@ ITask* CreateHashTask(HANDLE file, IHashCallback* callback);
 // provider fails.
 bool Sha1(const uint8* data, size_t size, uint8 digest[kDigestSize]);
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

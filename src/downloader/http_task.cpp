@@ -15,7 +15,7 @@
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 namespace details {
 
 bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total) {
@@ -44,7 +44,7 @@ std::string RangeHeader(int64 offset, int64 size) {
 
 namespace {
 
-using stubframework::utils::UniqueHInternet;
+using stubframework::base::UniqueHInternet;
 
 constexpr DWORD kConnectTimeoutMs = 60000;
 constexpr DWORD kSendTimeoutMs = 30000;
@@ -470,4 +470,4 @@ ITask* CreateHttpTask(const std::wstring& url, const HttpRange& range, IHttpCall
   return details::Object<HttpTask>::Create(url, range, callback, logger);
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

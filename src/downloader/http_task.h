@@ -7,7 +7,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 // Null when memory or an argument is missing. Takes a reference on the
 // callback and on the logger; the caller owns the one reference returned.
@@ -24,4 +24,4 @@ bool ParseContentRange(const std::string& text, int64* offset, int64* length, in
 std::string RangeHeader(int64 offset, int64 size);
 
 }  // namespace details
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -7,7 +7,7 @@
 #include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 namespace {
 
 class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, long> {
@@ -199,4 +199,4 @@ ITask* CreateHttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, 
   return details::Object<HttpToFileTask>::Create(url, file, offset, size, callback, logger);
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -9,10 +9,10 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 // The caller positions `file` where `offset` belongs; the file is not owned.
 ITask* CreateHttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size,
                             IHttpToFileCallback* callback, ILogger* logger);
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

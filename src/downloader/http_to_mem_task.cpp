@@ -10,7 +10,7 @@
 #include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 namespace {
 
 // Buffers this large are refused: the size must fit a 32-bit length.
@@ -209,4 +209,4 @@ ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResul
   return details::Object<HttpToMemTask>::Create(url, callback, logger);
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

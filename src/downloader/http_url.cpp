@@ -1,6 +1,6 @@
 #include "downloader/http_url.h"
 
-namespace downloader {
+namespace stubframework::downloader {
 
 namespace {
 
@@ -32,4 +32,4 @@ UrlParse ParseHttpUrl(const std::wstring& url, HttpUrl* parsed, DWORD* error) {
   return UrlParse::kOk;
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace downloader {
+namespace stubframework::downloader {
 
 struct HttpUrl {
   bool secure = false;
@@ -22,4 +22,4 @@ enum class UrlParse { kOk, kNotAUrl, kUnsupportedScheme };
 // kNotAUrl leaves the system error in `error`.
 UrlParse ParseHttpUrl(const std::wstring& url, HttpUrl* parsed, DWORD* error);
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

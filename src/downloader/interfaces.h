@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace downloader {
+namespace stubframework::downloader {
 
 using int64 = long long;
 using uint8 = unsigned char;
@@ -112,4 +112,4 @@ struct ILogger : IObject {
   ~ILogger() = default;
 };
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

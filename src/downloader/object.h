@@ -11,7 +11,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader::details {
+namespace stubframework::downloader::details {
 
 #ifdef STUB_DOWNLOADER_COUNT_OBJECTS
 // Test builds count live engine objects to prove that none leaks.
@@ -85,4 +85,4 @@ class ScopedReference {
   IObject* object_;
 };
 
-}  // namespace downloader::details
+}  // namespace stubframework::downloader::details

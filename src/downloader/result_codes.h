@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace downloader {
+namespace stubframework::downloader {
 
 inline constexpr long kResultOk = 0;
 inline constexpr long kResultAbort = static_cast<long>(0x80004004);        // E_ABORT
@@ -24,4 +24,4 @@ inline long ResultFromWin32(long error) {
   return static_cast<long>(0x80070000UL | (static_cast<unsigned long>(error) & 0xFFFFUL));
 }
 
-}  // namespace downloader
+}  // namespace stubframework::downloader

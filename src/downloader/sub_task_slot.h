@@ -8,7 +8,7 @@
 
 #include "downloader/interfaces.h"
 
-namespace downloader::details {
+namespace stubframework::downloader::details {
 
 class SubTaskSlot {
  public:
@@ -48,4 +48,4 @@ class SubTaskSlot {
   ITask* task_ = nullptr;
 };
 
-}  // namespace downloader::details
+}  // namespace stubframework::downloader::details

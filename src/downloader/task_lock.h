@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-namespace downloader::details {
+namespace stubframework::downloader::details {
 
 template <typename T, typename R>
 class TaskLock {
@@ -84,4 +84,4 @@ class TaskLock {
   long state = -1;
 };
 
-}  // namespace downloader::details
+}  // namespace stubframework::downloader::details

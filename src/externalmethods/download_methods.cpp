@@ -4,11 +4,11 @@
 #include <new>
 #include <string>
 
-#include "app/application.h"
 #include "base/wide_format.h"
 #include "downloader/download_clock.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/script_call.h"
+#include "externalmethods/worker_host_of.h"
 #include "htmlui/html_external.h"
 #include "htmlui/page_callback.h"
 #include "utils/download_url_to_file.h"
@@ -17,7 +17,7 @@
 #include "workflow/download_job.h"
 #include "workflow/download_thread.h"
 
-namespace stubframework::workflow {
+namespace stubframework::externalmethods {
 
 namespace {
 
@@ -29,10 +29,10 @@ VARIANT_BOOL ScriptBool(const ScriptCall& call, UINT index) { return call.Arg(in
 }  // namespace
 
 HRESULT DownloadMethod(ExternalMethods& methods, ScriptCall& call) {
-  core::Application* app = methods.app();
-  std::unique_ptr<DownloadJob> job(new (std::nothrow) DownloadJob);
+  base::Log* log = methods.log();
+  std::unique_ptr<workflow::DownloadJob> job(new (std::nothrow) workflow::DownloadJob);
   if (!job) return E_OUTOFMEMORY;
-  job->owner = &methods;
+  job->host = WorkerHostOf(methods);
   job->url = call.Text(0);
   job->download_file = call.Text(1);
   job->crc = call.Text(2);
@@ -40,16 +40,16 @@ HRESULT DownloadMethod(ExternalMethods& methods, ScriptCall& call) {
   const VARIANT_BOOL resume = ScriptBool(call, 4);
   job->is_secure = secure == VARIANT_TRUE;
   job->is_resume = resume == VARIANT_TRUE;
-  core::AppDebug(app, L"EMDownload params %d, %d, %s, %s, %s", resume, secure, job->crc.c_str(),
+  base::LogDebug(log, L"EMDownload params %d, %d, %s, %s, %s", resume, secure, job->crc.c_str(),
                  job->download_file.c_str(), job->url.c_str());
-  HRESULT hr = job->callback_stream.Marshal(app, L"EMDownload", call.Callback(5));
+  HRESULT hr = job->callback_stream.Marshal(log, L"EMDownload", call.Callback(5));
   if (FAILED(hr)) return hr;
-  if (!htmlui::StartWorkerThread(DownloadThreadFunc, job.get())) {
+  if (!htmlui::StartWorkerThread(workflow::DownloadThreadFunc, job.get())) {
     DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
   }
   job.release();  // the worker owns it now
-  core::AppDebug(app, L"EMDownload -- Finish");
+  base::LogDebug(log, L"EMDownload -- Finish");
   return S_OK;
 }
 
@@ -64,10 +64,10 @@ HRESULT InitDownloadSizeMethod(ExternalMethods& methods, ScriptCall& call) {
   if (ScriptBool(call, 2) == VARIANT_TRUE) utils::TokenizeUrl(url);
 
   htmlui::HtmlExternal* bridge = methods.bridge();
-  core::LockedProperties properties = methods.properties();
-  utils::DownloadHost host = BridgeDownloadHost(methods, &properties);
+  base::LockedProperties properties = methods.properties();
+  utils::DownloadHost host = workflow::BridgeDownloadHost(WorkerHostOf(methods), &properties);
   if (bridge != nullptr) bridge->SetSizeQuery(true);
-  core::DownloadCallback progress(&host);
+  utils::DownloadCallback progress(&host);
   // Ends as soon as the size is known; its result says nothing more.
   utils::DownloadUrlToFile(url, temp_file, &progress);
   if (bridge != nullptr) bridge->SetSizeQuery(false);
@@ -78,7 +78,7 @@ HRESULT InitDownloadSizeMethod(ExternalMethods& methods, ScriptCall& call) {
 HRESULT GetDownloadTimePropMethod(ExternalMethods&, ScriptCall& call) {
   // The difference of the two clock readings, as a signed 32-bit number.
   const int seconds = static_cast<int>(downloader::DownloadTimeSeconds());
-  return call.ReturnText(utils::Format(L"%d", seconds));
+  return call.ReturnText(base::Format(L"%d", seconds));
 }
 
-}  // namespace stubframework::workflow
+}  // namespace stubframework::externalmethods

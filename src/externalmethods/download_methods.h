@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 class ExternalMethods;
 class ScriptCall;
-
-namespace workflow {
 
 // download(url, downloadFile, crc, isSecure, isResume, callback): starts the
 // download worker and returns at once.
@@ -24,5 +22,4 @@ HRESULT InitDownloadSizeMethod(ExternalMethods& methods, ScriptCall& call);
 // before any.
 HRESULT GetDownloadTimePropMethod(ExternalMethods& methods, ScriptCall& call);
 
-}  // namespace workflow
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -1,16 +1,14 @@
 #include "externalmethods/external_methods.h"
 
-#include "app/application.h"
-#include "externalmethods/extracted_packages.h"
-#include "app/command_line.h"
+#include "workflow/extracted_packages.h"
 #include "externalmethods/script_call.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
-ExternalMethods::ExternalMethods(core::Application* app) : app_(app) {
-  if (app_ != nullptr) {
-    core::LockedProperties store = properties();
-    RestoreExtractedPackages(app_, app_->context().settings_key(), core::GetResumeMode(), store);
+ExternalMethods::ExternalMethods(MethodHost* host) : host_(host) {
+  if (host_ != nullptr) {
+    base::LockedProperties store = properties();
+    workflow::RestoreExtractedPackages(host_->log(), host_->settings_key(), host_->resume_mode(), store);
   }
   RegisterRows<0>(std::make_index_sequence<kBaseMethodCount>());
 }
@@ -25,12 +23,12 @@ bool ExternalMethods::Enumerate(Entry* entries, std::size_t capacity) const {
 HRESULT ExternalMethods::CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count) {
   UINT received = params == nullptr ? 0 : params->cArgs;
   if (count != received) {
-    core::AppDebug(app_, L"CheckParamTypes -- DISP_E_BADPARAMCOUNT");
+    base::LogDebug(log(), L"CheckParamTypes -- DISP_E_BADPARAMCOUNT");
     return DISP_E_BADPARAMCOUNT;
   }
   for (UINT i = 0; i < count; ++i) {
     if (params->rgvarg[i].vt != expected[i]) {
-      core::AppDebug(app_, L"CheckParamTypes -- DISP_E_TYPEMISMATCH position %d, received %d, expected %d", i,
+      base::LogDebug(log(), L"CheckParamTypes -- DISP_E_TYPEMISMATCH position %d, received %d, expected %d", i,
                      params->rgvarg[i].vt, expected[i]);
       return DISP_E_TYPEMISMATCH;
     }
@@ -38,14 +36,12 @@ HRESULT ExternalMethods::CheckParamTypes(const DISPPARAMS* params, const VARTYPE
   return S_OK;
 }
 
-htmlui::HtmlExternal* ExternalMethods::bridge() const { return app_ == nullptr ? nullptr : app_->external(); }
-
-core::LockedProperties ExternalMethods::properties() {
-  return core::LockedProperties(app_->context().properties(), lock_);
+base::LockedProperties ExternalMethods::properties() {
+  return base::LockedProperties(host_->properties(), lock_);
 }
 
 void ExternalMethods::LogTag(const MethodSignature& method, TagAt when) {
-  if (method.tag != nullptr && method.tag_at == when) core::AppDebug(app_, L"%s", method.tag);
+  if (method.tag != nullptr && method.tag_at == when) base::LogDebug(log(), L"%s", method.tag);
 }
 
 HRESULT ExternalMethods::Dispatch(const MethodSignature& method, WORD flags, DISPPARAMS* params, VARIANT* result) {
@@ -69,4 +65,4 @@ HRESULT ExternalMethods::Dispatch(const MethodSignature& method, WORD flags, DIS
   return method.body(*this, call);
 }
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -12,63 +12,56 @@
 #include <utility>
 
 #include "base/critical_section.h"
+#include "base/log.h"
 #include "base/property_bag.h"
+#include "externalmethods/method_host.h"
 #include "externalmethods/method_signature.h"
+#include "htmlui/script_methods.h"
 
-namespace stubframework::core {
-class Application;
-}
-namespace stubframework::htmlui {
-class HtmlExternal;
-}
+namespace stubframework::externalmethods {
 
-namespace stubframework {
-
-class ExternalMethods {
+class ExternalMethods : public htmlui::ScriptMethods {
  public:
-  // A script method's entry point: invocation flags, the argument block (last
-  // script argument first) and the result slot, which may be absent.
-  using Handler = HRESULT (ExternalMethods::*)(WORD flags, DISPPARAMS* params, VARIANT* result);
-
-  struct Entry {
-    const wchar_t* name;  // points into the table; valid while the table lives
-    Handler handler;
-  };
+  using Handler = htmlui::ScriptMethods::Handler;
+  using Entry = htmlui::ScriptMethods::Entry;
 
   // Restores the properties of packages extracted before a restart (resume
   // mode only), drops that record, then registers the framework's names.
-  explicit ExternalMethods(core::Application* app);
+  // `host` may be null (tests of the table alone).
+  explicit ExternalMethods(MethodHost* host);
   virtual ~ExternalMethods() = default;
   ExternalMethods(const ExternalMethods&) = delete;
   ExternalMethods& operator=(const ExternalMethods&) = delete;
 
   // The bridge calls this whenever its window changes; dialogs are owned by
   // it and window methods act on it.
-  virtual void SetHostWindow(HWND window) { host_window_ = window; }
+  void SetHostWindow(HWND window) override { host_window_ = window; }
   HWND host_window() const { return host_window_; }
 
   // A second registration of a name replaces the first.
   void Register(const std::wstring& name, Handler handler) { methods_[name] = handler; }
-  std::size_t Count() const { return methods_.size(); }
+  std::size_t Count() const override { return methods_.size(); }
   // Writes every (name, handler) pair in ascending code-unit order of the
   // names; false, writing nothing, when `capacity` is too small.
-  bool Enumerate(Entry* entries, std::size_t capacity) const;
+  bool Enumerate(Entry* entries, std::size_t capacity) const override;
 
   // Compares the type of each argument, from the last script argument up,
   // with `expected` (in the same order); logs and answers the first misfit.
   HRESULT CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count);
 
-  core::Application* app() const { return app_; }
-  htmlui::HtmlExternal* bridge() const;
+  MethodHost* host() const { return host_; }
+  base::Log* log() const { return host_ == nullptr ? nullptr : host_->log(); }
+  htmlui::HtmlExternal* bridge() const { return host_ == nullptr ? nullptr : host_->external(); }
   // The property store under this table's lock.
-  core::LockedProperties properties();
-  utils::CriticalSection& lock() { return lock_; }
+  base::LockedProperties properties();
+  base::CriticalSection& lock() override { return lock_; }
 
  protected:
   // Registers table rows kFirst .. kFirst + sizeof...(kOffsets) - 1.
   template <std::size_t kFirst, std::size_t... kOffsets>
   void RegisterRows(std::index_sequence<kOffsets...>) {
-    (Register(MethodRow(kFirst + kOffsets).name, &ExternalMethods::Handle<kFirst + kOffsets>), ...);
+    (Register(MethodRow(kFirst + kOffsets).name, static_cast<Handler>(&ExternalMethods::Handle<kFirst + kOffsets>)),
+     ...);
   }
 
  private:
@@ -80,10 +73,10 @@ class ExternalMethods {
   HRESULT Dispatch(const MethodSignature& method, WORD flags, DISPPARAMS* params, VARIANT* result);
   void LogTag(const MethodSignature& method, TagAt when);
 
-  core::Application* app_;
+  MethodHost* host_;
   HWND host_window_ = nullptr;
-  utils::CriticalSection lock_;
+  base::CriticalSection lock_;
   std::map<std::wstring, Handler> methods_;
 };
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -13,7 +13,7 @@
 
 #include <cstddef>
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 class ExternalMethods;
 class ScriptCall;
@@ -77,4 +77,4 @@ inline constexpr std::size_t kMethodCount = kBaseMethodCount + kProductMethodCou
 
 const MethodSignature& MethodRow(std::size_t row);
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -5,7 +5,7 @@
 #include "externalmethods/window_methods.h"
 #include "externalmethods/download_methods.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 namespace {
 
@@ -32,10 +32,10 @@ constexpr TagAt Work = TagAt::kBeforeWork;
 // name, call, arity, arguments, result, tag, tag placement, owner, body[, type check, runs without result]
 constexpr MethodSignature kRows[kMethodCount] = {
     // Framework names, in registration order.
-    {L"download", M, 6, {T, T, T, B, B, F}, None, L"EMDownload", First, Owner::kBuilt, workflow::DownloadMethod, true,
+    {L"download", M, 6, {T, T, T, B, B, F}, None, L"EMDownload", First, Owner::kBuilt, DownloadMethod, true,
      false},
     {L"isDestReadOnly", G, 1, {T}, Bool, L"EMisDestReadOnly", Work, Owner::kQueryAndFile, nullptr, true, false},
-    {L"stopDownload", M, 0, {}, None, L"EMStopDownload", First, Owner::kBuilt, workflow::StopDownloadMethod, true,
+    {L"stopDownload", M, 0, {}, None, L"EMStopDownload", First, Owner::kBuilt, StopDownloadMethod, true,
      false},
     {L"install", M, 5, {T, T, T, I, F}, None, L"EMInstall", First, Owner::kInstallWorker, nullptr, true, false},
     {L"closeWindow", M, 0, {}, None, L"ZSClose", Work, Owner::kBuilt, CloseWindowMethod, true, false},
@@ -69,7 +69,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"selfUpdate", M, 2, {T, F}, None, nullptr, NoTag, Owner::kSelfUpdate, nullptr, true, false},
     {L"createDirectory", G, 1, {T}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"initDownloadSize", M, 3, {T, T, B}, None, L"EMInitDownloadSize", First, Owner::kBuilt,
-     workflow::InitDownloadSizeMethod, true, false},
+     InitDownloadSizeMethod, true, false},
     {L"trackUserActivity", M, 1, {T}, None, L"EMTrackUserActivity", Work, Owner::kAnalytics, nullptr, true, false},
     {L"openPage", G, 1, {T}, Bool, L"EMOpenPage", Work, Owner::kWindowAndDialog, nullptr, true, false},
     // Reads its argument as text without checking its type.
@@ -119,7 +119,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"isInEmbargoedCountry", M, 0, {}, Bool, nullptr, NoTag, Owner::kAnalytics, nullptr, true, false},
     {L"isInternetConnected", M, 0, {}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"getDownloadTimeProp", M, 0, {}, Text, L"EMGetDownloadTimeProp", First, Owner::kBuilt,
-     workflow::GetDownloadTimePropMethod, true, false},
+     GetDownloadTimePropMethod, true, false},
     {L"manageDesktopShortcut", M, 2, {T, B}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
 
     // Product names, registered after the framework's.
@@ -143,4 +143,4 @@ constexpr MethodSignature kRows[kMethodCount] = {
 
 const MethodSignature& MethodRow(std::size_t row) { return kRows[row]; }
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -1,16 +1,16 @@
+#include "base/log.h"
 #include "externalmethods/property_methods.h"
 
-#include "app/application.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/script_call.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 HRESULT SetPropertyMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring name = call.Text(0);
   std::wstring value = call.Text(1);
   methods.properties().SetProperty(name, value);
-  core::AppDebug(methods.app(), L"EMSetProperty %s, %s", value.c_str(), name.c_str());
+  base::LogDebug(methods.log(), L"EMSetProperty %s, %s", value.c_str(), name.c_str());
   return S_OK;
 }
 
@@ -22,4 +22,4 @@ HRESULT GetResourceLocationMethod(ExternalMethods& methods, ScriptCall& call) {
   return call.ReturnText(methods.properties().GetProperty(L"resourceLocation"));
 }
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 class ExternalMethods;
 class ScriptCall;
@@ -15,4 +15,4 @@ HRESULT GetPropertyMethod(ExternalMethods& methods, ScriptCall& call);
 // getResourceLocation(): the folder of the extracted UI bundle.
 HRESULT GetResourceLocationMethod(ExternalMethods& methods, ScriptCall& call);
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

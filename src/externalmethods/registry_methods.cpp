@@ -1,11 +1,11 @@
+#include "base/log.h"
 #include "externalmethods/registry_methods.h"
 
-#include "app/application.h"
 #include "base/registry.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/script_call.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 namespace {
 
@@ -18,8 +18,8 @@ HRESULT GetDataFromRegMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring key = call.Text(0);
   std::wstring name = call.Text(1);
   std::wstring value;
-  utils::RegistryReadValue(key, name, value);
-  core::AppDebug(methods.app(), L"EMGetDataFromReg args %s %s, Result %s", name.c_str(), key.c_str(), value.c_str());
+  base::RegistryReadValue(key, name, value);
+  base::LogDebug(methods.log(), L"EMGetDataFromReg args %s %s, Result %s", name.c_str(), key.c_str(), value.c_str());
   return call.ReturnText(value);
 }
 
@@ -28,8 +28,8 @@ HRESULT SetDataToRegMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring name = call.Text(1);
   std::wstring data = call.Text(2);
   bool view64 = call.Bool(3);
-  utils::RegistryWriteValue(key, name, data, view64);
-  core::AppDebug(methods.app(), L"EMSetDataToReg %d, %s, %s, %s", ScriptBool(view64), data.c_str(), name.c_str(),
+  base::RegistryWriteValue(key, name, data, view64);
+  base::LogDebug(methods.log(), L"EMSetDataToReg %d, %s, %s, %s", ScriptBool(view64), data.c_str(), name.c_str(),
                  key.c_str());
   return S_OK;
 }
@@ -37,8 +37,8 @@ HRESULT SetDataToRegMethod(ExternalMethods& methods, ScriptCall& call) {
 HRESULT DeleteRegKeyMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring key = call.Text(0);
   bool view64 = call.Bool(1);
-  utils::RegistryDeleteKey(key, view64);
-  core::AppDebug(methods.app(), L"EMDeleteRegKey %d, %s", ScriptBool(view64), key.c_str());
+  base::RegistryDeleteKey(key, view64);
+  base::LogDebug(methods.log(), L"EMDeleteRegKey %d, %s", ScriptBool(view64), key.c_str());
   return S_OK;
 }
 
@@ -47,20 +47,18 @@ HRESULT SearchRegKeyMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring key = call.Text(1);
   std::wstring suffixes = call.Text(2);
   std::wstring name = call.Text(3);
-  bool found = utils::RegistrySearchKey(view64, key, suffixes, name);
-  core::AppDebug(methods.app(), L"EMSearchRegKey %d %s %s %s", view64 ? 1 : 0, key.c_str(), suffixes.c_str(),
+  bool found = base::RegistrySearchKey(view64, key, suffixes, name);
+  base::LogDebug(methods.log(), L"EMSearchRegKey %d %s %s %s", view64 ? 1 : 0, key.c_str(), suffixes.c_str(),
                  name.c_str());
   call.ReturnBool(found);
   return S_OK;
 }
 
 HRESULT GetBaseRegKeyMethod(ExternalMethods& methods, ScriptCall& call) {
-  core::InstallContext& context = methods.app()->context();
-  std::wstring base =
-      core::MakeSettingsKey(core::InstallContext::kSettingsBaseDefault(), context.ProductId(), context.ProductVersion());
+  std::wstring base = methods.host() == nullptr ? std::wstring() : methods.host()->base_reg_key();
   HRESULT hr = call.ReturnText(base);
-  core::AppDebug(methods.app(), L"EMGetBaseRegKey %s", base.c_str());
+  base::LogDebug(methods.log(), L"EMGetBaseRegKey %s", base.c_str());
   return hr;
 }
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 class ExternalMethods;
 class ScriptCall;
@@ -14,4 +14,4 @@ HRESULT DeleteRegKeyMethod(ExternalMethods& methods, ScriptCall& call);
 HRESULT SearchRegKeyMethod(ExternalMethods& methods, ScriptCall& call);
 HRESULT GetBaseRegKeyMethod(ExternalMethods& methods, ScriptCall& call);
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -1,6 +1,6 @@
 #include "externalmethods/script_call.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 std::wstring ScriptCall::Text(UINT index) const {
   const VARIANT& arg = Arg(index);
@@ -56,4 +56,4 @@ void ScriptCall::ReturnUnsigned(ULONG value) {
   result_->ulVal = value;
 }
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 class ScriptCall {
  public:
@@ -41,4 +41,4 @@ class ScriptCall {
   VARIANT* result_;
 };
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 
 class ExternalMethods;
 class ScriptCall;
@@ -16,4 +16,4 @@ HRESULT SetWindowSizeMethod(ExternalMethods& methods, ScriptCall& call);
 // messageBoxExit(message, caption): asks Yes/No; Yes closes the window.
 HRESULT MessageBoxExitMethod(ExternalMethods& methods, ScriptCall& call);
 
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -1,8 +1,8 @@
+#include "base/log.h"
 #include "htmlui/browser_ui_host.h"
 
 #include <vector>
 
-#include "app/app_log.h"
 #include "base/variant.h"
 #include "htmlui/external_caller.h"
 #include "htmlui/html_external.h"
@@ -55,7 +55,7 @@ ATOM RegisterStandInClass(WNDPROC procedure) {
 }  // namespace
 
 BrowserUiHost::BrowserUiHost(HtmlExternal* bridge, const UiHostEndpoint& endpoint, std::string token,
-                             debug::AppLog* log)
+                             base::Log* log)
     : bridge_(bridge),
       endpoint_(endpoint),
       token_(std::move(token)),
@@ -200,7 +200,7 @@ void BrowserUiHost::Serve(const json& request) {
   std::wstring name = TextField(request, "name");
   json reply = {{"type", "result"}};
   HRESULT hr = S_OK;
-  utils::UniqueVariant result;
+  base::UniqueVariant result;
   if (type == "get") {
     ExternalCaller::Kind kind = ExternalCaller::Kind::kMissing;
     hr = caller_->Get(name, &kind, result.Get());
@@ -208,7 +208,7 @@ void BrowserUiHost::Serve(const json& request) {
                     : kind == ExternalCaller::Kind::kValue ? "value"
                                                            : "missing";
   } else if (type == "put") {
-    utils::UniqueVariant value;
+    base::UniqueVariant value;
     hr = values_.ToVariant(request.contains("value") ? request["value"] : json(), value.Get());
     if (SUCCEEDED(hr)) hr = caller_->Put(name, value.Get());
   } else if (type == "call") {

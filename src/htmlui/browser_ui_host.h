@@ -26,15 +26,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/log.h"
 #include "htmlui/host_channel.h"
 #include "htmlui/page_function.h"
 #include "htmlui/script_values.h"
 #include "htmlui/ui_host.h"
 #include "htmlui/ui_host_endpoint.h"
-
-namespace stubframework::debug {
-class AppLog;
-}
 
 namespace stubframework::htmlui {
 
@@ -49,7 +46,7 @@ class BrowserUiHost : public UiHost, private PageFunctionSink {
  public:
   // `token` is the harness's secret for this run; the bridge and the log must
   // outlive the host.
-  BrowserUiHost(HtmlExternal* bridge, const UiHostEndpoint& endpoint, std::string token, debug::AppLog* log);
+  BrowserUiHost(HtmlExternal* bridge, const UiHostEndpoint& endpoint, std::string token, base::Log* log);
   ~BrowserUiHost() override;
   BrowserUiHost(const BrowserUiHost&) = delete;
   BrowserUiHost& operator=(const BrowserUiHost&) = delete;
@@ -93,7 +90,7 @@ class BrowserUiHost : public UiHost, private PageFunctionSink {
   HtmlExternal* bridge_;
   UiHostEndpoint endpoint_;
   std::string token_;
-  debug::AppLog* log_;
+  base::Log* log_;
   HostChannel channel_;
   std::shared_ptr<PageLink> link_;
   ScriptValues values_;

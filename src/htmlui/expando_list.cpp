@@ -34,7 +34,7 @@ bool ExpandoList::Grow() {
 
 int ExpandoList::Append(const wchar_t* name) {
   if (count_ == capacity_ && !Grow()) return -1;
-  utils::UniqueBstr copy(name);
+  base::UniqueBstr copy(name);
   if (!copy) return -1;
   Entry& entry = entries_[count_];
   entry.name = std::move(copy);

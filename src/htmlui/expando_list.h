@@ -39,7 +39,7 @@ class ExpandoList {
 
  private:
   struct Entry {
-    utils::UniqueBstr name;
+    base::UniqueBstr name;
     VARIANT value;
   };
   bool Grow();

@@ -22,7 +22,7 @@ HRESULT ExternalCaller::FindMember(const std::wstring& name, DWORD extra_flags, 
   *id = DISPID_UNKNOWN;
   if (!dispatch_) return E_POINTER;
   if (dispatch_ex_) {
-    utils::UniqueBstr bstr(name);
+    base::UniqueBstr bstr(name);
     if (!bstr) return E_OUTOFMEMORY;
     return dispatch_ex_->GetDispID(bstr.Get(), fdexNameCaseSensitive | extra_flags, id);
   }
@@ -90,7 +90,7 @@ HRESULT ExternalCaller::Call(const std::wstring& name, std::vector<VARIANT>* arg
 
 HRESULT ExternalCaller::Delete(const std::wstring& name) {
   if (!dispatch_ex_) return S_FALSE;
-  utils::UniqueBstr bstr(name);
+  base::UniqueBstr bstr(name);
   if (!bstr) return E_OUTOFMEMORY;
   return dispatch_ex_->DeleteMemberByName(bstr.Get(), fdexNameCaseSensitive);
 }

@@ -46,7 +46,7 @@ bool HostChannel::Connect(const UiHostEndpoint& endpoint) {
   WSADATA data;
   int started = ::WSAStartup(MAKEWORD(2, 2), &data);
   if (started != 0) {
-    error_ = utils::Format(L"WSAStartup failed with %d", started);
+    error_ = base::Format(L"WSAStartup failed with %d", started);
     return false;
   }
   wsa_started_ = true;
@@ -60,11 +60,11 @@ bool HostChannel::Connect(const UiHostEndpoint& endpoint) {
   }
   socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (socket_ == INVALID_SOCKET) {
-    error_ = utils::Format(L"socket failed with %d", ::WSAGetLastError());
+    error_ = base::Format(L"socket failed with %d", ::WSAGetLastError());
     return false;
   }
   if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    error_ = utils::Format(L"connect to port %d failed with %d", endpoint.port, ::WSAGetLastError());
+    error_ = base::Format(L"connect to port %d failed with %d", endpoint.port, ::WSAGetLastError());
     return false;
   }
   // Small frames go out at once: every call of the page waits for its answer.
@@ -88,7 +88,7 @@ bool HostChannel::Send(const nlohmann::json& message) {
   while (sent < frame.size()) {
     int n = ::send(socket_, frame.data() + sent, static_cast<int>(frame.size() - sent), 0);
     if (n <= 0) {
-      error_ = utils::Format(L"send failed with %d", ::WSAGetLastError());
+      error_ = base::Format(L"send failed with %d", ::WSAGetLastError());
       return false;
     }
     sent += static_cast<size_t>(n);

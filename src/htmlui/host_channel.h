@@ -65,7 +65,7 @@ class HostChannel {
   std::mutex lock_;
   std::deque<nlohmann::json> queue_;  // guarded by lock_
   bool ended_ = false;                // guarded by lock_
-  utils::UniqueHandle ready_;         // manual reset
+  base::UniqueHandle ready_;         // manual reset
   std::wstring error_;
 };
 

@@ -1,6 +1,5 @@
 #include "htmlui/host_window.h"
 
-#include "app/product.h"
 #include "htmlui/html_external.h"
 #include "htmlui/mshtml_client.h"
 
@@ -49,7 +48,7 @@ bool RegisterHostWindowClass() {
   wc.cbWndExtra = sizeof(HostWindowData*);
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = core::kWindowClassName;
+  wc.lpszClassName = kWindowClassName;
   ClassAtom() = ::RegisterClassExW(&wc);
   return ClassAtom() != 0;
 }
@@ -129,7 +128,7 @@ void RunHostMessageLoop(HWND window, const bool* quit) {
 bool RequestClose(HWND window) {
   wchar_t class_name[64] = {};
   if (window == nullptr || ::GetClassNameW(window, class_name, ARRAYSIZE(class_name)) == 0) return false;
-  if (::lstrcmpiW(class_name, core::kWindowClassName) != 0) return false;
+  if (::lstrcmpiW(class_name, kWindowClassName) != 0) return false;
   HostWindowData* data = GetHostWindowData(window);
   if (data == nullptr || data->quit == nullptr || *data->quit) return false;
   *data->quit = true;

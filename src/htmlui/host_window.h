@@ -12,6 +12,9 @@ namespace stubframework::htmlui {
 class HtmlExternal;
 class MSHTMLClient;
 
+// A second instance finds the running one by this class.
+inline constexpr wchar_t kWindowClassName[] = L"HTMLUI";
+
 // Passed through CreateWindowExW.
 struct HostWindowParams {
   const wchar_t* start_page = nullptr;

@@ -4,11 +4,11 @@
 
 namespace stubframework::htmlui {
 
-HtmlExternal::HtmlExternal(core::PropertyBag& properties) : bag_(properties) {}
+HtmlExternal::HtmlExternal(base::PropertyBag& properties) : bag_(properties) {}
 
-bool HtmlExternal::AttachMethods(ExternalMethods* methods) {
+bool HtmlExternal::AttachMethods(ScriptMethods* methods) {
   if (methods == nullptr) return false;
-  std::vector<ExternalMethods::Entry> entries(methods->Count());
+  std::vector<ScriptMethods::Entry> entries(methods->Count());
   if (!methods->Enumerate(entries.data(), entries.size())) return false;
   names_.clear();
   for (const auto& entry : entries) names_.emplace_back(entry.name);

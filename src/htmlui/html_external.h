@@ -13,8 +13,8 @@
 
 #include "base/property_bag.h"
 #include "archive/zip_reporter.h"
-#include "externalmethods/external_methods.h"
 #include "htmlui/mshtml_external.h"
+#include "htmlui/script_methods.h"
 
 namespace stubframework::htmlui {
 
@@ -22,17 +22,17 @@ namespace stubframework::htmlui {
 inline constexpr int kDefaultWidth = 400;
 inline constexpr int kDefaultHeight = 200;
 
-class HtmlExternal : public MSHTMLExternal, public zip::ZipReporter {
+class HtmlExternal : public MSHTMLExternal, public archive::ZipReporter {
  public:
   // Created with one reference; `properties` must outlive the object.
-  explicit HtmlExternal(core::PropertyBag& properties);
+  explicit HtmlExternal(base::PropertyBag& properties);
 
   // Takes the table's names in its order (ascending names) and sets the four
   // progress counters. The table is not owned and must outlive every call.
-  bool AttachMethods(ExternalMethods* methods);
-  ExternalMethods* methods() const { return methods_; }
+  bool AttachMethods(ScriptMethods* methods);
+  ScriptMethods* methods() const { return methods_; }
   // The (name, handler) pairs, in identifier order.
-  const std::vector<ExternalMethods::Entry>& DispatchTable() const { return entries_; }
+  const std::vector<ScriptMethods::Entry>& DispatchTable() const { return entries_; }
 
   // Host window; a change is passed on to the method table.
   void SetWindow(HWND window);
@@ -76,10 +76,10 @@ class HtmlExternal : public MSHTMLExternal, public zip::ZipReporter {
   HRESULT CallMethod(int index, WORD flags, DISPPARAMS* params, VARIANT* result) override;
 
  private:
-  core::PropertyBag& bag_;
-  std::optional<core::LockedProperties> properties_;
-  ExternalMethods* methods_ = nullptr;
-  std::vector<ExternalMethods::Entry> entries_;
+  base::PropertyBag& bag_;
+  std::optional<base::LockedProperties> properties_;
+  ScriptMethods* methods_ = nullptr;
+  std::vector<ScriptMethods::Entry> entries_;
   std::vector<std::wstring> names_;  // own copies of the entries' names
   int width_ = 0;
   int height_ = 0;

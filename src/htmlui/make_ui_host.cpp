@@ -1,8 +1,8 @@
+#include "base/log.h"
 #include "htmlui/make_ui_host.h"
 
 #include <windows.h>
 
-#include "app/app_log.h"
 #include "htmlui/browser_ui_host.h"
 #include "htmlui/mshtml_ui_host.h"
 #include "htmlui/ui_host_endpoint.h"
@@ -21,7 +21,7 @@ std::string TokenFromEnvironment() {
 
 }  // namespace
 
-std::unique_ptr<UiHost> MakeUiHost(const std::vector<std::wstring>& args, HtmlExternal* bridge, debug::AppLog* log) {
+std::unique_ptr<UiHost> MakeUiHost(const std::vector<std::wstring>& args, HtmlExternal* bridge, base::Log* log) {
   UiHostEndpoint endpoint;
   switch (ChooseUiHost(args, &endpoint)) {
     case UiHostChoice::kMshtml:

@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "htmlui/ui_host.h"
-
-namespace stubframework::debug {
-class AppLog;
-}
 
 namespace stubframework::htmlui {
 
@@ -19,6 +16,6 @@ class HtmlExternal;
 // `args` as CommandLineToArgvW gives them, program name first. Null when
 // "uihost=" names anything but a loopback address and port (logged): the run
 // then shows no UI.
-std::unique_ptr<UiHost> MakeUiHost(const std::vector<std::wstring>& args, HtmlExternal* bridge, debug::AppLog* log);
+std::unique_ptr<UiHost> MakeUiHost(const std::vector<std::wstring>& args, HtmlExternal* bridge, base::Log* log);
 
 }  // namespace stubframework::htmlui

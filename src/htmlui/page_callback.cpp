@@ -2,7 +2,6 @@
 
 #include <oleauto.h>
 
-#include "app/application.h"
 #include "base/unique_handle.h"
 
 namespace stubframework::htmlui {
@@ -14,11 +13,11 @@ CallbackStream::~CallbackStream() {
   stream_->Release();
 }
 
-HRESULT CallbackStream::Marshal(core::Application* app, const wchar_t* method_log_name, IDispatch* callback) {
+HRESULT CallbackStream::Marshal(base::Log* log, const wchar_t* method_log_name, IDispatch* callback) {
   HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, callback, &stream_);
   if (FAILED(hr)) {
     stream_ = nullptr;
-    core::AppDebug(app, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", method_log_name, hr);
+    base::LogDebug(log, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", method_log_name, hr);
   }
   return hr;
 }
@@ -29,12 +28,12 @@ IStream* CallbackStream::Detach() {
   return stream;
 }
 
-PageCallback::PageCallback(core::Application* app, const wchar_t* worker_name, IStream* stream) {
+PageCallback::PageCallback(base::Log* log, const wchar_t* worker_name, IStream* stream) {
   joined_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   HRESULT hr = ::CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&function_));
   if (FAILED(hr)) {
     function_ = nullptr;
-    core::AppError(app, L"%s CoGetInterfaceAndReleaseStream  failed with: %x", worker_name, hr);
+    base::LogError(log, L"%s CoGetInterfaceAndReleaseStream  failed with: %x", worker_name, hr);
   }
 }
 
@@ -65,7 +64,7 @@ HRESULT PageCallback::Invoke(const LONG* args, UINT count) {
 }
 
 bool StartWorkerThread(LPTHREAD_START_ROUTINE worker, void* job) {
-  utils::UniqueHandle thread(::CreateThread(nullptr, 0, worker, job, 0, nullptr));
+  base::UniqueHandle thread(::CreateThread(nullptr, 0, worker, job, 0, nullptr));
   return thread.IsValid();
 }
 

@@ -9,9 +9,7 @@
 
 #include <cstdint>
 
-namespace stubframework::core {
-class Application;
-}
+#include "base/log.h"
 
 namespace stubframework::htmlui {
 
@@ -26,7 +24,7 @@ class CallbackStream {
 
   // On the UI thread. On failure logs "<method_log_name>: CoMarshalInterThreadInterfaceInStream
   // failed with %x" and returns the failure, which the handler hands to script.
-  HRESULT Marshal(core::Application* app, const wchar_t* method_log_name, IDispatch* callback);
+  HRESULT Marshal(base::Log* log, const wchar_t* method_log_name, IDispatch* callback);
   // Hands the stream to the worker, which owns it from then on.
   IStream* Detach();
 
@@ -41,7 +39,7 @@ class PageCallback {
   // consumed). On failure logs "<worker_name> CoGetInterfaceAndReleaseStream
   // failed with: %x" (two blanks before "failed"); the worker must then end
   // without calling.
-  PageCallback(core::Application* app, const wchar_t* worker_name, IStream* stream);
+  PageCallback(base::Log* log, const wchar_t* worker_name, IStream* stream);
   // Releases the function, then leaves the apartment.
   ~PageCallback();
   PageCallback(const PageCallback&) = delete;

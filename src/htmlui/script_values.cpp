@@ -74,7 +74,7 @@ HRESULT ScriptValues::ToVariant(const json& value, VARIANT* out) const {
 }
 
 json ScriptValues::FromVariant(const VARIANT& original) const {
-  utils::UniqueVariant direct;
+  base::UniqueVariant direct;
   if (FAILED(::VariantCopyInd(direct.Get(), const_cast<VARIANT*>(&original)))) return Typed("undefined");
   const VARIANT& v = *direct.Get();
   switch (v.vt) {
@@ -108,7 +108,7 @@ json ScriptValues::FromVariant(const VARIANT& original) const {
       return Typed("object");
     }
     default: {
-      utils::UniqueVariant text;
+      base::UniqueVariant text;
       if (SUCCEEDED(::VariantChangeType(text.Get(), const_cast<VARIANT*>(&v), 0, VT_BSTR)) && text.Get()->bstrVal != nullptr) {
         BSTR b = text.Get()->bstrVal;
         return Typed("s", ToUtf8(std::wstring(b, ::SysStringLen(b))));

@@ -2,4 +2,4 @@
 
 #include "app/application.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return stubframework::core::RunStub(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return stubframework::app::RunStub(); }

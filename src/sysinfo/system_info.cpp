@@ -12,7 +12,7 @@ constexpr DWORD kBrowserBufferBytes = 520;
 
 // Whether the key opened; `value` changes only when its default value was read.
 bool ReadDefaultValue(HKEY root, const wchar_t* subkey, std::wstring& value) {
-  utils::UniqueHKey key;
+  base::UniqueHKey key;
   if (::RegOpenKeyExW(root, subkey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
   wchar_t buffer[kBrowserBufferBytes / sizeof(wchar_t) + 1] = {};
   DWORD size = kBrowserBufferBytes;
@@ -78,18 +78,18 @@ std::wstring DefaultBrowser() {
   return value;
 }
 
-std::wstring CountryIdText() { return utils::Format(L"%d", static_cast<int>(::GetUserGeoID(GEOCLASS_NATION))); }
+std::wstring CountryIdText() { return base::Format(L"%d", static_cast<int>(::GetUserGeoID(GEOCLASS_NATION))); }
 
 std::wstring Timestamp() {
   SYSTEMTIME t;
   ::GetSystemTime(&t);
-  return utils::Format(L"%4d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  return base::Format(L"%4d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 std::wstring TimestampWithMilliseconds() {
   SYSTEMTIME t;
   ::GetSystemTime(&t);
-  return utils::Format(L"%4d%02d%02d%02d%02d%02d%3d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+  return base::Format(L"%4d%02d%02d%02d%02d%02d%3d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
                        t.wMilliseconds);
 }
 

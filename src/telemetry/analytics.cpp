@@ -1,10 +1,10 @@
 #include "telemetry/analytics.h"
 
-namespace stubframework {
+namespace stubframework::telemetry {
 
 // The telemetry service client is not part of this build yet: reports are not sent.
 void Analytics::SendStartReport() {}
 void Analytics::SendClosingReport() {}
 void Analytics::UploadLogs() {}
 
-}  // namespace stubframework
+}  // namespace stubframework::telemetry

@@ -4,15 +4,11 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::core {
-class InstallContext;
-}
-
-namespace stubframework {
+namespace stubframework::telemetry {
 
 class Analytics {
  public:
-  explicit Analytics(core::InstallContext* context) : context_(context) {}
+  Analytics() = default;
 
   void SendStartReport();
   void SendClosingReport();
@@ -23,8 +19,7 @@ class Analytics {
   const std::vector<std::wstring>& upload_files() const { return upload_files_; }
 
  private:
-  core::InstallContext* context_;
   std::vector<std::wstring> upload_files_;
 };
 
-}  // namespace stubframework
+}  // namespace stubframework::telemetry

@@ -7,7 +7,7 @@
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 
-namespace stubframework {
+namespace stubframework::utils {
 namespace {
 
 constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);  // INET_E_DOWNLOAD_FAILURE
@@ -45,14 +45,13 @@ class DownloadCallback : public downloader::IDownloadCallback {
 
  private:
   const utils::DownloadHost* host_;
-  utils::UniqueHandle event_;
+  base::UniqueHandle event_;
   downloader::ITask* task_ = nullptr;
   HRESULT result_ = kDownloadFailure;
 };
 
 }  // namespace
 
-namespace utils {
 
 HRESULT MapVerifiedDownloadResult(long result) {
   if (result == downloader::kResultOk || result == downloader::kResultAbort ||
@@ -65,7 +64,7 @@ HRESULT MapVerifiedDownloadResult(long result) {
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
                              const std::wstring& path) {
   if (url.empty() || metaUrl.empty() || path.empty()) return E_OUTOFMEMORY;
-  downloader::ILogger* logger = debug::CreateDownloadLogger(host.log);
+  downloader::ILogger* logger = downloader::CreateDownloadLogger(host.log);
   if (logger == nullptr) return E_OUTOFMEMORY;
   auto* callback = downloader::details::Object<DownloadCallback>::Create(&host);
   if (callback == nullptr) {
@@ -88,5 +87,4 @@ HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, 
   return result;
 }
 
-}  // namespace utils
-}  // namespace stubframework
+}  // namespace stubframework::utils

@@ -6,19 +6,17 @@
 
 #include <functional>
 
-namespace stubframework {
-namespace debug {
-class AppLog;
-}
-namespace core {
+#include "base/log.h"
+
+namespace stubframework::base {
 class LockedProperties;
 }
 
-namespace utils {
+namespace stubframework::utils {
 
 struct DownloadHost {
-  debug::AppLog* log = nullptr;                     // engine lines go here at trace level
-  core::LockedProperties* properties = nullptr;     // "downloadTotal" / "downloadCurrent"
+  base::Log* log = nullptr;                     // engine lines go here at trace level
+  base::LockedProperties* properties = nullptr;     // "downloadTotal" / "downloadCurrent"
   std::function<bool()> cancel_requested;           // the bridge's cancel flag (stopDownload)
   std::function<bool()> size_query;                 // the bridge's size-query flag (initDownloadSize)
 
@@ -26,5 +24,4 @@ struct DownloadHost {
   bool SizeQuery() const { return size_query && size_query(); }
 };
 
-}  // namespace utils
-}  // namespace stubframework
+}  // namespace stubframework::utils

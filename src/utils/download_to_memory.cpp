@@ -32,13 +32,13 @@ class HttpToMemCallback : public downloader::ITaskCallback<downloader::HttpToMem
  private:
   bool success_ = false;
   downloader::Buffer* buffer_;
-  UniqueHandle event_;
+  base::UniqueHandle event_;
 };
 
 }  // namespace
 
 bool DownloadToMemory(const std::wstring& url, downloader::Buffer& buffer) {
-  downloader::ILogger* logger = debug::CreateDownloadLogger(nullptr);
+  downloader::ILogger* logger = downloader::CreateDownloadLogger(nullptr);
   if (logger == nullptr) return false;
   auto* callback = downloader::details::Object<HttpToMemCallback>::Create(&buffer);
   downloader::ITask* task = callback != nullptr ? downloader::CreateHttpToMemTask(url, callback, logger) : nullptr;

@@ -7,8 +7,7 @@
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
 
-namespace stubframework {
-namespace core {
+namespace stubframework::utils {
 namespace {
 
 // Forwards binding events to an inner callback and writes the pulled data to
@@ -180,9 +179,6 @@ HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG max, ULONG status, LP
   return host_->CancelRequested() ? E_ABORT : S_OK;
 }
 
-}  // namespace core
-
-namespace utils {
 namespace {
 // URLMon normally lets go of the holder right after OnStopBinding; this bounds
 // the wait so that a reference it never returns cannot hang the worker.
@@ -190,13 +186,13 @@ constexpr DWORD kReleaseWaitMs = 10000;
 }  // namespace
 
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner) {
-  UniqueHandle file(
+  base::UniqueHandle file(
       ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return HRESULT_FROM_WIN32(::GetLastError());
-  auto* holder = new (std::nothrow) core::BSCHolder(file.Get(), inner);
+  auto* holder = new (std::nothrow) utils::BSCHolder(file.Get(), inner);
   if (holder == nullptr) return E_OUTOFMEMORY;
   HRESULT hr = ::URLOpenPullStreamW(nullptr, url.c_str(), 0, holder);
-  if (hr == E_NOTIMPL) hr = core::BindPullStream(url, holder);
+  if (hr == E_NOTIMPL) hr = utils::BindPullStream(url, holder);
   if (FAILED(hr)) {
     holder->Release();
     return hr;
@@ -218,5 +214,4 @@ HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBi
   return result;
 }
 
-}  // namespace utils
-}  // namespace stubframework
+}  // namespace stubframework::utils

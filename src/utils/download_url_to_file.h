@@ -9,8 +9,7 @@
 
 #include "utils/download_host.h"
 
-namespace stubframework {
-namespace core {
+namespace stubframework::utils {
 
 // The application's bind-status callback: publishes the size and the bytes
 // received, stops a size query as soon as the size is known, and stops the
@@ -41,9 +40,6 @@ class DownloadCallback : public IBindStatusCallback {
   bool data_seen_ = false;
 };
 
-}  // namespace core
-
-namespace utils {
 
 // Downloads `url` into `path` (created anew), forwarding binding events to
 // `inner` (may be null). Pumps this thread's messages until the binding ends.
@@ -51,5 +47,4 @@ namespace utils {
 // or the write error; on failure the file is left cut at what was written.
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner);
 
-}  // namespace utils
-}  // namespace stubframework
+}  // namespace stubframework::utils

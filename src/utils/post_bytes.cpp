@@ -37,14 +37,14 @@ bool PostBytes(const std::wstring& url, const std::string& body, std::string* re
   DWORD flags = parsed.secure ? INTERNET_FLAG_SECURE : 0;
 
   std::string agent = BrowserUserAgent();
-  UniqueHInternet session(::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  base::UniqueHInternet session(::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return false;
-  UniqueHInternet connection(::InternetConnectW(session.Get(), parsed.host.c_str(), parsed.port,
+  base::UniqueHInternet connection(::InternetConnectW(session.Get(), parsed.host.c_str(), parsed.port,
                                                 parsed.user.empty() ? nullptr : parsed.user.c_str(),
                                                 parsed.password.empty() ? nullptr : parsed.password.c_str(),
                                                 INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
-  UniqueHInternet request(
+  base::UniqueHInternet request(
       ::HttpOpenRequestW(connection.Get(), L"POST", parsed.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
   if (!request) return false;
   if (!::HttpSendRequestW(request.Get(), nullptr, 0, const_cast<char*>(body.data()),

@@ -32,8 +32,8 @@ std::wstring ExtractTokenizedUrl(const std::wstring& answer) {
 bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url) {
   if (url.empty() || endpoint.empty()) return false;
   std::string answer;
-  if (!PostBytes(endpoint, ToUtf8(url), &answer)) return false;
-  std::wstring tokenized = ExtractTokenizedUrl(FromUtf8(answer));
+  if (!PostBytes(endpoint, base::ToUtf8(url), &answer)) return false;
+  std::wstring tokenized = ExtractTokenizedUrl(base::FromUtf8(answer));
   if (tokenized.empty()) return false;
   url = tokenized;
   return true;

@@ -8,9 +8,9 @@
 namespace stubframework::utils {
 
 bool IsUrlValid(const std::wstring& url) {
-  UniqueHInternet session(::InternetOpenW(L"ValidURL", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  base::UniqueHInternet session(::InternetOpenW(L"ValidURL", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return false;
-  UniqueHInternet request(::InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0,
+  base::UniqueHInternet request(::InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0,
                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
   if (!request) return false;
   DWORD status = 0;

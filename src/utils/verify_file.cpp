@@ -46,7 +46,7 @@ class HashCallback : public downloader::IHashCallback {
   const downloader::DownloadMeta* meta_;
   size_t matched_ = 0;
   downloader::ITask* task_ = nullptr;
-  UniqueHandle event_;
+  base::UniqueHandle event_;
   downloader::HashResult result_ = downloader::Cancelled;
 };
 
@@ -55,7 +55,7 @@ class HashCallback : public downloader::IHashCallback {
 bool VerifyFileWithMeta(const std::wstring& path, const downloader::Buffer& meta) {
   downloader::DownloadMeta parsed;
   if (!downloader::ParseDownloadMeta(meta.data(), meta.size(), &parsed)) return false;
-  UniqueHandle file(
+  base::UniqueHandle file(
       ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   auto* callback = downloader::details::Object<HashCallback>::Create(&parsed);

@@ -5,14 +5,11 @@
 
 #include "base/property_bag.h"
 #include "utils/download_host.h"
-
-namespace stubframework {
-class ExternalMethods;
-}
+#include "workflow/worker_host.h"
 
 namespace stubframework::workflow {
 
 // `properties` must outlive the host.
-utils::DownloadHost BridgeDownloadHost(ExternalMethods& methods, core::LockedProperties* properties);
+utils::DownloadHost BridgeDownloadHost(const WorkerHost& worker, base::LockedProperties* properties);
 
 }  // namespace stubframework::workflow

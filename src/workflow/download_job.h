@@ -7,10 +7,7 @@
 
 #include "htmlui/page_callback.h"
 #include "workflow/transfer_download_error.h"
-
-namespace stubframework {
-class ExternalMethods;
-}
+#include "workflow/worker_host.h"
 
 namespace stubframework::workflow {
 
@@ -21,7 +18,7 @@ bool QueryVolumeFlags(const std::wstring& root, DWORD* flags);
 
 // Created by the script method, owned and freed by the worker.
 struct DownloadJob {
-  ExternalMethods* owner = nullptr;  // the application, its log and the property store
+  WorkerHost host;
   bool is_resume = false;
   bool is_secure = false;
   std::wstring crc;  // expected CRC-32 as unsigned decimal text, or empty

@@ -1,3 +1,5 @@
+#include "base/log.h"
+#include "workflow/extracted_packages.h"
 #include "workflow/download_thread.h"
 
 #include <shlwapi.h>
@@ -7,12 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/application.h"
 #include "archive/file_crc.h"
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
-#include "externalmethods/external_methods.h"
-#include "externalmethods/extracted_packages.h"
 #include "htmlui/html_external.h"
 #include "workflow/bridge_download_host.h"
 #include "workflow/download_properties.h"
@@ -41,9 +40,9 @@ std::wstring RootOf(const std::wstring& path) {
 // kNoError when a valid copy is on disk already, kMd5Error when a copy
 // without resume has another CRC (it is downloaded again all the same), else
 // kRunning.
-int PreCheck(core::Application* app, const DownloadJob& job) {
+int PreCheck(base::Log* log, const DownloadJob& job) {
   if (!FileExists(job.download_file)) return kRunning;
-  core::AppDebug(app, L"File %s exists", job.url.c_str());
+  base::LogDebug(log, L"File %s exists", job.url.c_str());
   if (job.crc.empty()) return kRunning;
   std::wstring crc;
   bool computed = FileCrcText(job.download_file, &crc);
@@ -51,23 +50,23 @@ int PreCheck(core::Application* app, const DownloadJob& job) {
   if (equal) return kNoError;
   if (job.is_resume) return kRunning;
   if (computed) {
-    core::AppDebug(app, L"File %s crc dismatch", job.download_file.c_str());
+    base::LogDebug(log, L"File %s crc dismatch", job.download_file.c_str());
   } else {
-    core::AppDebug(app, L"File %s get crc failed", job.download_file.c_str());
+    base::LogDebug(log, L"File %s get crc failed", job.download_file.c_str());
   }
   return kMd5Error;
 }
 
 // A transfer that succeeded holds every byte even when its last progress
 // report fell short; the reporter waits for the count to reach the total.
-void CompleteTransferCount(core::LockedProperties& properties) {
+void CompleteTransferCount(base::LockedProperties& properties) {
   if (properties.GetDownloadCurrent() < properties.GetDownloadTotal()) {
-    properties.SetProperty(core::kDownloadCurrent, properties.GetProperty(core::kDownloadTotal));
+    properties.SetProperty(base::kDownloadCurrent, properties.GetProperty(base::kDownloadTotal));
   }
 }
 
-int Transfer(core::Application* app, DownloadJob& job, ReporterContext& context, const utils::DownloadHost& host) {
-  utils::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
+int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const utils::DownloadHost& host) {
+  base::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
   TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume};
   int result = TransferDownloadError(host, request, job.transfer);
   if (result == kNoError) {
@@ -81,10 +80,10 @@ int Transfer(core::Application* app, DownloadJob& job, ReporterContext& context,
     if (!job.crc.empty()) {
       std::wstring crc;
       if (!FileCrcText(job.download_file, &crc)) {
-        core::AppDebug(app, L"Downloaded File %s get crc failed", job.download_file.c_str());
+        base::LogDebug(log, L"Downloaded File %s get crc failed", job.download_file.c_str());
         result = kMd5Error;
       } else if (crc != job.crc) {
-        core::AppDebug(app, L"Downloaded File %s crc dismatch", job.download_file.c_str());
+        base::LogDebug(log, L"Downloaded File %s crc dismatch", job.download_file.c_str());
         result = kMd5Error;
       }
     }
@@ -92,20 +91,19 @@ int Transfer(core::Application* app, DownloadJob& job, ReporterContext& context,
     context.SetResult(kAbort);
   } else {
     context.SetResult(result);
-    core::AppDebug(app, L"Download fail, download path : %s, download result : %x", job.download_file.c_str(),
+    base::LogDebug(log, L"Download fail, download path : %s, download result : %x", job.download_file.c_str(),
                    result);
   }
   if (reporter) ::WaitForSingleObject(reporter.Get(), INFINITE);
-  core::AppDebug(app, L"Download %s finished to %s", job.url.c_str(), job.download_file.c_str());
+  base::LogDebug(log, L"Download %s finished to %s", job.url.c_str(), job.download_file.c_str());
   return result;
 }
 
 void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
-  ExternalMethods& methods = *job.owner;
-  core::Application* app = methods.app();
-  htmlui::HtmlExternal* bridge = methods.bridge();
-  core::LockedProperties properties = methods.properties();
-  utils::DownloadHost host = BridgeDownloadHost(methods, &properties);
+  base::Log* log = job.host.log;
+  htmlui::HtmlExternal* bridge = job.host.bridge;
+  base::LockedProperties properties = job.host.properties();
+  utils::DownloadHost host = BridgeDownloadHost(job.host, &properties);
 
   int result = kRunning;
   const std::wstring root = RootOf(job.download_file);
@@ -114,33 +112,32 @@ void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
       job.url);
   if (bridge != nullptr) bridge->SetCancel(false);
 
-  result = PreCheck(app, job);
+  result = PreCheck(log, job);
   const bool extract = ShouldExtractInDownload(job.url, properties.GetProperty(kIsExtractInDownload),
                                                properties.GetProperty(kIsDownloadOnly));
   if (extract) properties.SetProperty(kExtractInDownloadProgress, kTrue);
 
   if (result != kNoError) {
     if (IsVolumeReadOnly(root, job.volume_flags)) {
-      core::AppDebug(app, L"Download volume is read only %s", root.c_str());
+      base::LogDebug(log, L"Download volume is read only %s", root.c_str());
       result = kVolumeReadOnly;
     } else {
-      result = Transfer(app, job, context, host);
+      result = Transfer(log, job, context, host);
     }
   }
 
   if (extract) {
     if (result == kNoError) {
-      std::wstring record_key = app != nullptr ? ExtractFoldersKey(app->context().settings_key()) : std::wstring();
-      result = ExtractInDownload(app != nullptr ? app->log() : nullptr, bridge, context, job.download_file,
-                                 record_key);
+      std::wstring record_key = job.host.settings_key.empty() ? std::wstring() : ExtractFoldersKey(job.host.settings_key);
+      result = ExtractInDownload(log, bridge, context, job.download_file, record_key);
     }
-    properties.SetProperty(core::kDownloadCurrent, properties.GetProperty(core::kDownloadTotal));
+    properties.SetProperty(base::kDownloadCurrent, properties.GetProperty(base::kDownloadTotal));
     properties.SetProperty(kExtractInDownloadProgress, kFalse);
   }
 
   ProgressRecord last;
   {
-    utils::ScopedLock hold(context.lock);
+    base::ScopedLock hold(context.lock);
     context.record.result = result;
     last = context.record;
   }
@@ -162,14 +159,14 @@ bool IsVolumeReadOnly(const std::wstring& root, VolumeFlagsQuery query) {
 
 bool FileCrcText(const std::wstring& path, std::wstring* text) {
   uint32_t crc = 0;
-  if (!zip::FileCrc(path, &crc)) return false;
-  *text = utils::Format(L"%u", crc);
+  if (!archive::FileCrc(path, &crc)) return false;
+  *text = base::Format(L"%u", crc);
   return true;
 }
 
 DWORD WINAPI DownloadThreadFunc(void* param) {
   std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(param));
-  htmlui::PageCallback callback(job->owner->app(), L"DownloadThreadFunc", job->callback_stream.Detach());
+  htmlui::PageCallback callback(job->host.log, L"DownloadThreadFunc", job->callback_stream.Detach());
   if (callback.connected()) RunDownloadJob(*job, callback);
   return 0;
 }

@@ -3,12 +3,10 @@
 
 #include <string>
 
+#include "base/log.h"
 #include "workflow/progress_record.h"
 
-namespace stubframework::debug {
-class AppLog;
-}
-namespace stubframework::zip {
+namespace stubframework::archive {
 class ZipReporter;
 }
 
@@ -23,7 +21,7 @@ bool ShouldExtractInDownload(const std::wstring& url, const std::wstring& is_ext
 // reporter thread; stores the unzip and setup folders in the properties named
 // after the file and in the registry record under `record_key` (32-bit view).
 // Returns kNoError, kFileNotExist, kDiskFull or kFailure.
-int ExtractInDownload(debug::AppLog* log, zip::ZipReporter* reporter, ReporterContext& context,
+int ExtractInDownload(base::Log* log, archive::ZipReporter* reporter, ReporterContext& context,
                       const std::wstring& download_file, const std::wstring& record_key);
 
 }  // namespace stubframework::workflow

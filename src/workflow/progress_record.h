@@ -26,22 +26,22 @@ using PagePublisher = std::function<void(int result, uint64_t total, uint64_t cu
 // Shared by a worker and one reporter thread at a time. Every read and write
 // of `record` is made under `lock`.
 struct ReporterContext {
-  ReporterContext(core::LockedProperties properties, PagePublisher publish, std::wstring url)
+  ReporterContext(base::LockedProperties properties, PagePublisher publish, std::wstring url)
       : properties(properties), publish(std::move(publish)), url(std::move(url)) {}
 
   int Result() {
-    utils::ScopedLock hold(lock);
+    base::ScopedLock hold(lock);
     return record.result;
   }
   void SetResult(int result) {
-    utils::ScopedLock hold(lock);
+    base::ScopedLock hold(lock);
     record.result = result;
   }
 
-  core::LockedProperties properties;  // the store under the method table's lock
+  base::LockedProperties properties;  // the store under the method table's lock
   PagePublisher publish;
   std::wstring url;
-  utils::CriticalSection lock;
+  base::CriticalSection lock;
   ProgressRecord record;
 };
 

@@ -11,7 +11,7 @@ constexpr DWORD kPollMs = 2;
 constexpr double kTransferShare = 0.95;
 constexpr double kExtractionShare = 0.05;
 
-bool ExtractInDownloadRuns(core::LockedProperties& properties) {
+bool ExtractInDownloadRuns(base::LockedProperties& properties) {
   return properties.GetProperty(kExtractInDownloadProgress) == kTrue;
 }
 
@@ -42,9 +42,9 @@ long ExtractionDownloadCurrent(long done, long all, long download_total) {
 
 DWORD WINAPI DownloadProgressThreadFunc(void* param) {
   auto* context = static_cast<ReporterContext*>(param);
-  core::LockedProperties& properties = context->properties;
+  base::LockedProperties& properties = context->properties;
   const bool extract_follows = ExtractInDownloadRuns(properties);
-  utils::ScopedLock hold(context->lock);
+  base::ScopedLock hold(context->lock);
   ProgressRecord& record = context->record;
   while (record.result == kRunning) {
     long current = properties.GetDownloadCurrent();
@@ -65,10 +65,10 @@ DWORD WINAPI DownloadProgressThreadFunc(void* param) {
 
 DWORD WINAPI InstallProgressThreadFunc(void* param) {
   auto* context = static_cast<ReporterContext*>(param);
-  core::LockedProperties& properties = context->properties;
+  base::LockedProperties& properties = context->properties;
   const bool extracting = ExtractInDownloadRuns(properties);
   const long download_total = properties.GetDownloadTotal();
-  utils::ScopedLock hold(context->lock);
+  base::ScopedLock hold(context->lock);
   ProgressRecord& record = context->record;
   while (record.result == kRunning) {
     long done = properties.GetInstallCurrent();

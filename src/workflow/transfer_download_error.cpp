@@ -1,8 +1,8 @@
+#include "base/log.h"
 #include "workflow/transfer_download_error.h"
 
 #include <wininet.h>
 
-#include "app/app_log.h"
 #include "base/wide_format.h"
 #include "utils/download_file_verified.h"
 #include "utils/download_url_to_file.h"
@@ -117,7 +117,7 @@ int PlainTransfer(const utils::DownloadHost& host, const std::wstring& url, cons
   int code = kUnknowError;
   int budget = kMaxTransferAttempts;
   for (;;) {
-    core::DownloadCallback progress(&host);
+    utils::DownloadCallback progress(&host);
     ReceivedBytes received(&progress);
     code = MapAndLog(host, utils::DownloadUrlToFile(request_url, path, &received));
     if (!IsRetryable(code)) break;
@@ -145,7 +145,7 @@ int NextAttemptBudget(int budget, bool made_progress) { return made_progress ? k
 std::wstring TimestampedUrl(const std::wstring& url, const SYSTEMTIME& utc) {
   const wchar_t* separator = url.find(L'?') == std::wstring::npos ? L"?" : L"&";
   return url + separator + L"timestamp=" +
-         utils::Format(L"%4d%02d%02d%02d%02d%02d%3d", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
+         base::Format(L"%4d%02d%02d%02d%02d%02d%3d", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
                        utc.wSecond, utc.wMilliseconds);
 }
 

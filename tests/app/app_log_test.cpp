@@ -11,7 +11,7 @@
 
 #include "base/temp_folder.h"
 
-namespace stubframework::debug {
+namespace stubframework::app {
 namespace {
 
 std::string ReadBinary(const std::wstring& path) {
@@ -30,13 +30,13 @@ class AppLogTest : public ::testing::Test {
     wchar_t saved[MAX_PATH] = {};
     GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
     saved_tmp_ = saved;
-    root_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    root_ = base::MakeUniqueFolder(base::TemporaryPath());
     ASSERT_FALSE(root_.empty());
     SetEnvironmentVariableW(L"TMP", root_.c_str());
   }
   void TearDown() override {
     SetEnvironmentVariableW(L"TMP", saved_tmp_.empty() ? nullptr : saved_tmp_.c_str());
-    utils::DeleteFolderRecursive(root_);
+    base::DeleteFolderRecursive(root_);
   }
 
   std::wstring saved_tmp_;
@@ -124,18 +124,18 @@ TEST_F(AppLogTest, UnusableTemporaryFolderMakesASilentSink) {
 }
 
 TEST_F(AppLogTest, UniqueFoldersCountUpFromTheTickCount) {
-  std::wstring a = utils::MakeUniqueFolder(root_);
-  std::wstring b = utils::MakeUniqueFolder(root_);
+  std::wstring a = base::MakeUniqueFolder(root_);
+  std::wstring b = base::MakeUniqueFolder(root_);
   ASSERT_FALSE(a.empty());
   ASSERT_FALSE(b.empty());
   EXPECT_NE(a, b);
   EXPECT_EQ(a.back(), L'\\');
   EXPECT_TRUE(std::regex_match(std::string(a.begin() + root_.size(), a.end()), std::regex(R"([0-9a-f]+\\)")));
-  EXPECT_TRUE(utils::MakeUniqueFolder(root_ + L"missing\\").empty());
+  EXPECT_TRUE(base::MakeUniqueFolder(root_ + L"missing\\").empty());
 }
 
 TEST_F(AppLogTest, RecursiveDeleteRemovesNestedContentsAndReadOnlyFiles) {
-  std::wstring top = utils::MakeUniqueFolder(root_);
+  std::wstring top = base::MakeUniqueFolder(root_);
   ASSERT_TRUE(CreateDirectoryW((top + L"a").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW((top + L"a\\b").c_str(), nullptr));
   for (const wchar_t* name : {L"f.txt", L"a\\g.txt", L"a\\b\\h.txt"}) {
@@ -144,10 +144,10 @@ TEST_F(AppLogTest, RecursiveDeleteRemovesNestedContentsAndReadOnlyFiles) {
     CloseHandle(f);
   }
   SetFileAttributesW((top + L"a\\g.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(utils::DeleteFolderRecursive(top));
+  EXPECT_TRUE(base::DeleteFolderRecursive(top));
   EXPECT_FALSE(Exists(top));
-  EXPECT_FALSE(utils::DeleteFolderRecursive(top)) << "a missing folder is not removed";
+  EXPECT_FALSE(base::DeleteFolderRecursive(top)) << "a missing folder is not removed";
 }
 
 }  // namespace
-}  // namespace stubframework::debug
+}  // namespace stubframework::app

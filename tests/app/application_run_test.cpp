@@ -10,7 +10,7 @@
 #include "base/wide_format.h"
 #include "stub_runner.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 class ApplicationRunTest : public ::testing::Test {
@@ -44,7 +44,7 @@ TEST_F(ApplicationRunTest, RunEndDeletesEveryPackageUnzipFolderAndNothingElse) {
   std::wstring a = MakeFolderWithAFile(L"pkgA");
   std::wstring b = MakeFolderWithAFile(L"pkgB");
   std::wstring kept = MakeFolderWithAFile(L"kept");
-  PropertyBag& props = app_->context().properties();
+  base::PropertyBag& props = app_->context().properties();
   props.Set(L"C:\\dl\\a.zip__ZIP_Unzip_Folder__", a);
   props.Set(L"__ZIP_Unzip_Folder__b", b);
   props.Set(L"C:\\dl\\a.zip__ZIP_EXE_Path__", kept);
@@ -69,7 +69,7 @@ TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForU
   std::string log = stubtest::ReadWholeFile(app_->log()->path());
   size_t lines = 0;
   for (const auto& [name, value] : app_->context().properties().entries()) {
-    std::string line = "DEBUG] Property " + utils::ToAnsi(name) + ": " + utils::ToAnsi(value) + "\r\n\r\n";
+    std::string line = "DEBUG] Property " + base::ToAnsi(name) + ": " + base::ToAnsi(value) + "\r\n\r\n";
     EXPECT_NE(log.find(line), std::string::npos) << line;
     ++lines;
   }
@@ -90,13 +90,13 @@ TEST_F(ApplicationRunTest, DestructionRemovesTheLogFolderButNotItsCopy) {
   EXPECT_TRUE(stubtest::PathExists(copy));
 }
 
-TEST_F(ApplicationRunTest, LogEntryPointsDoNothingWithoutAnApplication) {
-  AppDebug(nullptr, L"ignored %d", 1);
-  AppError(nullptr, L"ignored %s", L"x");
-  AppDebug(app_.get(), L"written %d", 7);
+TEST_F(ApplicationRunTest, LogEntryPointsDoNothingWithoutALog) {
+  base::LogDebug(nullptr, L"ignored %d", 1);
+  base::LogError(nullptr, L"ignored %s", L"x");
+  base::LogDebug(app_->log(), L"written %d", 7);
   app_->log()->Close();
   EXPECT_NE(stubtest::ReadWholeFile(app_->log()->path()).find("DEBUG] written 7"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -4,7 +4,7 @@
 
 #include "app/launch.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 TEST(CommandLineTest, WorkingCopyArgumentIsFoundAfterTheFirstWithoutRegardToCase) {
@@ -124,4 +124,4 @@ TEST(LaunchCommandLinesTest, StoredStubNameMustBeAPlainFileName) {
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

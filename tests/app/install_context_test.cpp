@@ -6,7 +6,7 @@
 #include "app/language.h"
 #include "app/settings_store.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 const wchar_t kTestBase[] = L"HKEY_CURRENT_USER\\SOFTWARE\\BrelvoStubTest\\stubframework";
@@ -145,4 +145,4 @@ TEST(FinalStatusTest, EveryRowOfTheEndOfRunRule) {
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

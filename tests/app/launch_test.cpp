@@ -11,7 +11,7 @@
 #include "base/temp_folder.h"
 #include "stub_runner.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 using stubtest::ListFolder;
@@ -24,7 +24,7 @@ using stubtest::RunAndWait;
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    root_ = base::MakeUniqueFolder(base::TemporaryPath());
     ASSERT_FALSE(root_.empty());
     temp_ = root_ + L"temp\\";
     ASSERT_TRUE(CreateDirectoryW(temp_.c_str(), nullptr));
@@ -37,7 +37,7 @@ class LaunchTest : public ::testing::Test {
   void TearDown() override {
     SetEnvironmentVariableW(L"TMP", nullptr);
     SetEnvironmentVariableW(L"TEMP", nullptr);
-    utils::DeleteFolderRecursive(root_);
+    base::DeleteFolderRecursive(root_);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
   }
 
@@ -187,4 +187,4 @@ TEST(RunProcessTest, MissingProgramGivesZero) {
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -7,19 +7,19 @@
 
 #include "base/wide_format.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 class LockedPropertiesTest : public ::testing::Test {
  protected:
-  PropertyBag bag_;
-  utils::CriticalSection lock_;
-  LockedProperties props_{bag_, lock_};
+  base::PropertyBag bag_;
+  base::CriticalSection lock_;
+  base::LockedProperties props_{bag_, lock_};
 };
 
 TEST_F(LockedPropertiesTest, AbsentNameReadsEmptyAndThenAppearsInTheStore) {
   EXPECT_EQ(props_.GetProperty(L"neverSet"), L"");
-  PropertyBag::Map dump = props_.Snapshot();
+  base::PropertyBag::Map dump = props_.Snapshot();
   ASSERT_EQ(dump.count(L"neverSet"), 1u);
   EXPECT_EQ(dump[L"neverSet"], L"");
 }
@@ -29,7 +29,7 @@ TEST_F(LockedPropertiesTest, NamesAreCaseSensitiveAndOrderedOrdinally) {
   props_.SetProperty(L"country", L"fr");
   EXPECT_EQ(props_.GetProperty(L"Country"), L"DE");
   EXPECT_EQ(props_.GetProperty(L"country"), L"fr");
-  PropertyBag::Map dump = props_.Snapshot();
+  base::PropertyBag::Map dump = props_.Snapshot();
   ASSERT_EQ(dump.size(), 2u);
   EXPECT_EQ(dump.begin()->first, L"Country");  // 'C' < 'c'
 }
@@ -65,18 +65,18 @@ TEST_F(LockedPropertiesTest, ConcurrentWritersLoseNothing) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
       for (int i = 0; i < kPerThread; ++i) {
-        props_.SetProperty(utils::Format(L"t%d_%d", t, i), utils::Format(L"%d", i));
-        props_.GetProperty(utils::Format(L"shared%d", i % 7));
+        props_.SetProperty(base::Format(L"t%d_%d", t, i), base::Format(L"%d", i));
+        props_.GetProperty(base::Format(L"shared%d", i % 7));
       }
     });
   }
   for (auto& th : threads) th.join();
-  PropertyBag::Map dump = props_.Snapshot();
+  base::PropertyBag::Map dump = props_.Snapshot();
   EXPECT_EQ(dump.size(), static_cast<size_t>(kThreads * kPerThread + 7));
   for (int t = 0; t < kThreads; ++t) {
-    EXPECT_EQ(dump[utils::Format(L"t%d_%d", t, kPerThread - 1)], utils::Format(L"%d", kPerThread - 1));
+    EXPECT_EQ(dump[base::Format(L"t%d_%d", t, kPerThread - 1)], base::Format(L"%d", kPerThread - 1));
   }
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -42,8 +42,8 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, LongAndShortRootNamesAddressTheSameKey) {
   PutText(KEY_WOW64_64KEY, L"\\X", L"v", L"same");
   std::wstring a, b;
-  ASSERT_TRUE(RegistryReadValue(L"hklm\\SOFTWARE\\BrelvoRegistryTest\\X", L"v", a));
-  ASSERT_TRUE(RegistryReadValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\BrelvoRegistryTest\\X", L"v", b));
+  ASSERT_TRUE(base::RegistryReadValue(L"hklm\\SOFTWARE\\BrelvoRegistryTest\\X", L"v", a));
+  ASSERT_TRUE(base::RegistryReadValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\BrelvoRegistryTest\\X", L"v", b));
   EXPECT_EQ(a, L"same");
   EXPECT_EQ(b, L"same");
 }
@@ -54,30 +54,30 @@ TEST_F(RegistryTest, DwordReadsSignedAndMultiStringGivesItsFirstString) {
   const wchar_t multi[] = L"first\0second\0";
   Put(KEY_WOW64_64KEY, L"", L"multi", REG_MULTI_SZ, multi, sizeof(multi));
   std::wstring value;
-  ASSERT_TRUE(RegistryReadValue(base_, L"dw", value));
+  ASSERT_TRUE(base::RegistryReadValue(base_, L"dw", value));
   EXPECT_EQ(value, L"-1");
-  ASSERT_TRUE(RegistryReadValue(base_, L"multi", value));
+  ASSERT_TRUE(base::RegistryReadValue(base_, L"multi", value));
   EXPECT_EQ(value, L"first");
 }
 
 TEST_F(RegistryTest, ValueOnlyInThe32BitViewIsFound) {
   PutText(KEY_WOW64_32KEY, L"", L"only32", L"yes");
   std::wstring value;
-  ASSERT_TRUE(RegistryReadValue(base_, L"only32", value));
+  ASSERT_TRUE(base::RegistryReadValue(base_, L"only32", value));
   EXPECT_EQ(value, L"yes");
 }
 
 TEST_F(RegistryTest, ValueLongerThanTheBufferIsNotRead) {
   PutText(KEY_WOW64_64KEY, L"", L"long", std::wstring(300, L'x'));
   std::wstring value = L"keep";
-  EXPECT_FALSE(RegistryReadValue(base_, L"long", value));
+  EXPECT_FALSE(base::RegistryReadValue(base_, L"long", value));
   EXPECT_EQ(value, L"keep");
-  EXPECT_TRUE(RegistryReadValue(base_, L"long", value, 1024));
+  EXPECT_TRUE(base::RegistryReadValue(base_, L"long", value, 1024));
   EXPECT_EQ(value.size(), 300u);
 }
 
 TEST_F(RegistryTest, WriteCreatesMissingLevelsInTheChosenViewOnly) {
-  ASSERT_TRUE(RegistryWriteValue(base_ + L"\\a\\b\\c", L"skipAcceptedEula", L"true", true));
+  ASSERT_TRUE(base::RegistryWriteValue(base_ + L"\\a\\b\\c", L"skipAcceptedEula", L"true", true));
   HKEY key;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\BrelvoRegistryTest\\a\\b\\c", 0,
                           KEY_READ | KEY_WOW64_64KEY, &key),
@@ -96,55 +96,55 @@ TEST_F(RegistryTest, WriteCreatesMissingLevelsInTheChosenViewOnly) {
 
 TEST_F(RegistryTest, DeleteLeavesAKeyWithSubkeysInPlace) {
   PutText(KEY_WOW64_32KEY, L"\\parent\\child", L"v", L"1");
-  EXPECT_FALSE(RegistryDeleteKey(base_ + L"\\parent", false));
-  EXPECT_TRUE(RegistryDeleteKey(base_ + L"\\parent\\child", false));
-  EXPECT_TRUE(RegistryDeleteKey(base_ + L"\\parent", false));
-  EXPECT_FALSE(RegistryDeleteKey(base_ + L"\\parent", false));
-  EXPECT_FALSE(RegistryDeleteKey(L"HKXX\\SOFTWARE", false));
+  EXPECT_FALSE(base::RegistryDeleteKey(base_ + L"\\parent", false));
+  EXPECT_TRUE(base::RegistryDeleteKey(base_ + L"\\parent\\child", false));
+  EXPECT_TRUE(base::RegistryDeleteKey(base_ + L"\\parent", false));
+  EXPECT_FALSE(base::RegistryDeleteKey(base_ + L"\\parent", false));
+  EXPECT_FALSE(base::RegistryDeleteKey(L"HKXX\\SOFTWARE", false));
 }
 
 TEST_F(RegistryTest, SearchMatchesSuffixesBelowTheKeyCaseInsensitively) {
   const std::wstring vendor = base_ + L"\\Vendor";
   PutText(KEY_WOW64_32KEY, L"\\Vendor\\Product\\13", L"InstallDir", L"C:\\P");
-  EXPECT_TRUE(RegistrySearchKey(false, vendor, L"Product\\12;Product\\13", L"InstallDir"));
-  EXPECT_FALSE(RegistrySearchKey(true, vendor, L"Product\\12;Product\\13", L"InstallDir")) << "other view";
-  EXPECT_FALSE(RegistrySearchKey(false, vendor, L"Product\\14", L"InstallDir"));
+  EXPECT_TRUE(base::RegistrySearchKey(false, vendor, L"Product\\12;Product\\13", L"InstallDir"));
+  EXPECT_FALSE(base::RegistrySearchKey(true, vendor, L"Product\\12;Product\\13", L"InstallDir")) << "other view";
+  EXPECT_FALSE(base::RegistrySearchKey(false, vendor, L"Product\\14", L"InstallDir"));
 }
 
 TEST_F(RegistryTest, SearchFindsADeeperPathWithADifferentCase) {
   PutText(KEY_WOW64_32KEY, L"\\Vendor\\Other\\product\\13", L"InstallDir", L"C:\\P");
-  EXPECT_TRUE(RegistrySearchKey(false, base_ + L"\\Vendor", L"Product\\12;Product\\13", L"InstallDir"));
+  EXPECT_TRUE(base::RegistrySearchKey(false, base_ + L"\\Vendor", L"Product\\12;Product\\13", L"InstallDir"));
 }
 
 TEST_F(RegistryTest, SearchNeverMatchesTheTopKeyAndStopsBelowAHolder) {
   PutText(KEY_WOW64_32KEY, L"\\Vendor", L"InstallDir", L"top");
   PutText(KEY_WOW64_32KEY, L"\\Vendor\\Product\\13", L"InstallDir", L"below");
-  EXPECT_FALSE(RegistrySearchKey(false, base_ + L"\\Vendor", L"Product\\13", L"InstallDir"));
+  EXPECT_FALSE(base::RegistrySearchKey(false, base_ + L"\\Vendor", L"Product\\13", L"InstallDir"));
   // A holder whose own path does not match hides what lies below it.
   PutText(KEY_WOW64_32KEY, L"\\V2\\Product", L"InstallDir", L"mid");
   PutText(KEY_WOW64_32KEY, L"\\V2\\Product\\13", L"InstallDir", L"deep");
-  EXPECT_FALSE(RegistrySearchKey(false, base_ + L"\\V2", L"Product\\13", L"InstallDir"));
+  EXPECT_FALSE(base::RegistrySearchKey(false, base_ + L"\\V2", L"Product\\13", L"InstallDir"));
 }
 
 TEST_F(RegistryTest, SearchWithNoSuffixesIsFalse) {
   PutText(KEY_WOW64_32KEY, L"\\Vendor\\Product\\13", L"InstallDir", L"x");
-  EXPECT_FALSE(RegistrySearchKey(false, base_ + L"\\Vendor", L"", L"InstallDir"));
-  EXPECT_FALSE(RegistrySearchKey(false, base_ + L"\\Vendor", L";;;", L"InstallDir"));
-  EXPECT_FALSE(RegistrySearchKey(false, L"HKNOPE\\Vendor", L"13", L"InstallDir"));
+  EXPECT_FALSE(base::RegistrySearchKey(false, base_ + L"\\Vendor", L"", L"InstallDir"));
+  EXPECT_FALSE(base::RegistrySearchKey(false, base_ + L"\\Vendor", L";;;", L"InstallDir"));
+  EXPECT_FALSE(base::RegistrySearchKey(false, L"HKNOPE\\Vendor", L"13", L"InstallDir"));
 }
 
 TEST(SuffixTest, SplittingDropsEmptyPieces) {
-  EXPECT_EQ(SplitSuffixes(L"a;;b;"), (std::vector<std::wstring>{L"a", L"b"}));
-  EXPECT_TRUE(SplitSuffixes(L";").empty());
-  EXPECT_TRUE(SplitSuffixes(L"").empty());
+  EXPECT_EQ(base::SplitSuffixes(L"a;;b;"), (std::vector<std::wstring>{L"a", L"b"}));
+  EXPECT_TRUE(base::SplitSuffixes(L";").empty());
+  EXPECT_TRUE(base::SplitSuffixes(L"").empty());
 }
 
 TEST(SuffixTest, SuffixMustBeShorterThanThePath) {
-  EXPECT_TRUE(SuffixMatches(L"Other\\product\\13\\", L"Product\\13"));
-  EXPECT_FALSE(SuffixMatches(L"13\\", L"13\\"));
-  EXPECT_FALSE(SuffixMatches(L"13\\", L"x13"));
-  EXPECT_TRUE(SuffixMatches(L"x13\\", L"13"));
-  EXPECT_FALSE(SuffixMatches(L"", L"a"));
+  EXPECT_TRUE(base::SuffixMatches(L"Other\\product\\13\\", L"Product\\13"));
+  EXPECT_FALSE(base::SuffixMatches(L"13\\", L"13\\"));
+  EXPECT_FALSE(base::SuffixMatches(L"13\\", L"x13"));
+  EXPECT_TRUE(base::SuffixMatches(L"x13\\", L"13"));
+  EXPECT_FALSE(base::SuffixMatches(L"", L"a"));
 }
 
 }  // namespace

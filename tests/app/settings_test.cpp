@@ -5,7 +5,7 @@
 
 #include "base/registry_path.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 // A machine-wide key: HKLM\SOFTWARE is split into 32- and 64-bit views under
@@ -112,22 +112,22 @@ TEST(RegistryPathTest, EveryRootNameParsesWithoutRegardToCase) {
       {L"HKEY_DTN_DATA", HKEY_DYN_DATA},           {L"hkdd", HKEY_DYN_DATA},
   };
   for (const Case& c : cases) {
-    utils::RegistryPath path = utils::ParseRegistryPath(std::wstring(c.name) + L"\\SOFTWARE\\A\\B");
+    base::RegistryPath path = base::ParseRegistryPath(std::wstring(c.name) + L"\\SOFTWARE\\A\\B");
     EXPECT_EQ(path.root, c.root) << c.name;
     EXPECT_EQ(path.subkey, L"SOFTWARE\\A\\B") << c.name;
   }
 }
 
 TEST(RegistryPathTest, UnknownOrPartialRootNamesGiveNoRoot) {
-  EXPECT_EQ(utils::ParseRegistryPath(L"HKEY_LOCAL\\SOFTWARE").root, nullptr);
-  EXPECT_EQ(utils::ParseRegistryPath(L"HKLMX\\SOFTWARE").root, nullptr);
-  EXPECT_EQ(utils::ParseRegistryPath(L"SOFTWARE\\HKLM").root, nullptr);
-  EXPECT_EQ(utils::ParseRegistryPath(L"").root, nullptr);
+  EXPECT_EQ(base::ParseRegistryPath(L"HKEY_LOCAL\\SOFTWARE").root, nullptr);
+  EXPECT_EQ(base::ParseRegistryPath(L"HKLMX\\SOFTWARE").root, nullptr);
+  EXPECT_EQ(base::ParseRegistryPath(L"SOFTWARE\\HKLM").root, nullptr);
+  EXPECT_EQ(base::ParseRegistryPath(L"").root, nullptr);
   // Without a backslash the whole text is the root name and the subkey.
-  utils::RegistryPath bare = utils::ParseRegistryPath(L"HKCU");
+  base::RegistryPath bare = base::ParseRegistryPath(L"HKCU");
   EXPECT_EQ(bare.root, HKEY_CURRENT_USER);
   EXPECT_EQ(bare.subkey, L"HKCU");
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

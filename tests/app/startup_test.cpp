@@ -8,9 +8,10 @@
 #include "app/product.h"
 #include "app/settings_store.h"
 #include "base/temp_folder.h"
+#include "htmlui/host_window.h"
 #include "stub_runner.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 using stubtest::ListFolder;
@@ -84,9 +85,9 @@ TEST_F(StartupTest, SecondInstanceRestoresTheRunningWindowAndExitsWithZero) {
   WNDCLASSW wc = {};
   wc.lpfnWndProc = PlainWindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = kWindowClassName;
+  wc.lpszClassName = htmlui::kWindowClassName;
   ASSERT_NE(RegisterClassW(&wc), 0);
-  HWND window = CreateWindowExW(0, kWindowClassName, L"running instance", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+  HWND window = CreateWindowExW(0, htmlui::kWindowClassName, L"running instance", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
                                 nullptr, nullptr, wc.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
   ShowWindow(window, SW_MINIMIZE);
@@ -97,14 +98,14 @@ TEST_F(StartupTest, SecondInstanceRestoresTheRunningWindowAndExitsWithZero) {
   EXPECT_TRUE(ListFolder(temp_).empty()) << "a second instance builds nothing, not even a log";
 
   DestroyWindow(window);
-  UnregisterClassW(kWindowClassName, wc.hInstance);
+  UnregisterClassW(htmlui::kWindowClassName, wc.hInstance);
   CloseHandle(mutex);
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
 using stubtest::StubPath;
@@ -145,4 +146,4 @@ TEST(ExecutableTest, CarriesTheManifestAndASevenSizeIcon) {
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -35,7 +35,7 @@ DWORD RunAndWait(const std::wstring& exe, const std::wstring& arguments) {
 }
 
 std::wstring EnterTempFolder() {
-  std::wstring folder = stubframework::utils::MakeUniqueFolder(stubframework::utils::TemporaryPath());
+  std::wstring folder = stubframework::base::MakeUniqueFolder(stubframework::base::TemporaryPath());
   if (folder.empty()) return folder;
   SetEnvironmentVariableW(L"TMP", folder.c_str());
   SetEnvironmentVariableW(L"TEMP", folder.c_str());
@@ -45,7 +45,7 @@ std::wstring EnterTempFolder() {
 void LeaveTempFolder(const std::wstring& folder) {
   SetEnvironmentVariableW(L"TMP", nullptr);
   SetEnvironmentVariableW(L"TEMP", nullptr);
-  if (!folder.empty()) stubframework::utils::DeleteFolderRecursive(folder);
+  if (!folder.empty()) stubframework::base::DeleteFolderRecursive(folder);
 }
 
 void ClearProductSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary"); }

@@ -9,7 +9,7 @@
 #include "archive/zip_reader.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 using namespace testing;
@@ -143,7 +143,7 @@ TEST(ArchiveExtractTest, EntryNamesThatEscapeTheDestinationAreRefused) {
 TEST(ArchiveExtractTest, ReadFailureReportsTheSystemError) {
   ScratchFolder scratch;
   // A handle without read access: every read fails with ERROR_ACCESS_DENIED.
-  utils::UniqueHandle file(::CreateFileW(Fixture(L"tree.zip").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+  base::UniqueHandle file(::CreateFileW(Fixture(L"tree.zip").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                                          nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(file);
   RecordingReporter reporter;
@@ -152,4 +152,4 @@ TEST(ArchiveExtractTest, ReadFailureReportsTheSystemError) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

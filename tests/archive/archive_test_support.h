@@ -13,14 +13,14 @@
 #include "base/unique_handle.h"
 #include "archive/zip_reporter.h"
 
-namespace stubframework::zip::testing {
+namespace stubframework::archive::testing {
 
 inline std::wstring Fixture(const std::wstring& name) { return std::wstring(STUB_ARCHIVE_FIXTURES) + L"\\" + name; }
 
 inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline std::string ReadBytes(const std::wstring& path) {
-  utils::UniqueHandle file(
+  base::UniqueHandle file(
       ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   std::string bytes;
   if (!file) return bytes;
@@ -31,7 +31,7 @@ inline std::string ReadBytes(const std::wstring& path) {
 }
 
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  utils::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD done = 0;
   return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
          done == bytes.size();
@@ -41,10 +41,10 @@ inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
 // everything in it at the end of the test.
 class ScratchFolder {
  public:
-  explicit ScratchFolder(const std::wstring& base = utils::TemporaryPath())
-      : path_(utils::MakeUniqueFolder(utils::WithTrailingBackslash(base))) {}
+  explicit ScratchFolder(const std::wstring& base = base::TemporaryPath())
+      : path_(base::MakeUniqueFolder(base::WithTrailingBackslash(base))) {}
   ~ScratchFolder() {
-    if (!path_.empty()) utils::DeleteFolderRecursive(path_);
+    if (!path_.empty()) base::DeleteFolderRecursive(path_);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -64,7 +64,7 @@ class RecordingReporter : public ZipReporter {
 };
 
 inline bool ExtractFile(const std::wstring& archive, const std::wstring& destination, ZipReporter* reporter) {
-  utils::UniqueHandle file(::CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  base::UniqueHandle file(::CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && ExtractArchive(file.Get(), destination, reporter);
 }
@@ -78,4 +78,4 @@ inline const std::vector<std::wstring>& TreeFiles() {
   return files;
 }
 
-}  // namespace stubframework::zip::testing
+}  // namespace stubframework::archive::testing

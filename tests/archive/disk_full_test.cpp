@@ -7,7 +7,7 @@
 #include "archive/zip_writer.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 using namespace testing;
@@ -40,7 +40,7 @@ TEST_F(DiskFullTest, PackageOnAFullDiskGivesDiskFull) {
   wchar_t saved[MAX_PATH] = {};
   DWORD saved_length = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
   ::SetEnvironmentVariableW(L"TMP", volume_->path().c_str());
-  debug::AppLog log;
+  app::AppLog log;
   std::wstring unzip_folder, setup_folder;
   int result = ExtractPackage(&log, nullptr, Fixture(L"large.zip"), &unzip_folder, &setup_folder);
   ::SetEnvironmentVariableW(L"TMP", saved_length ? saved : nullptr);
@@ -58,4 +58,4 @@ TEST_F(DiskFullTest, NewArchiveIsRemovedWhenAddingFails) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

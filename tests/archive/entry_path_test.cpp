@@ -3,7 +3,7 @@
 
 #include "archive/entry_path.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 TEST(EntryPathTest, OrdinaryRelativeNamesAreContained) {
@@ -49,4 +49,4 @@ TEST(EntryPathTest, NamesThatMakeTooLongAPathFail) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -7,7 +7,7 @@
 #include "archive/zip_reader.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 using namespace testing;
@@ -43,7 +43,7 @@ TEST(FileCrcTest, ChunksOfAMebibyteFoldIntoTheWholeFileChecksum) {
 TEST(FileCrcTest, FileOpenedElsewhereCannotBeChecked) {
   ScratchFolder scratch;
   std::wstring path = scratch.path() + L"busy.bin";
-  utils::UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  base::UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                            CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(writer);
   uint32_t crc = 0;
@@ -53,4 +53,4 @@ TEST(FileCrcTest, FileOpenedElsewhereCannotBeChecked) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -7,7 +7,7 @@
 #include "archive/package_extract.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 using namespace testing;
@@ -15,14 +15,14 @@ using namespace testing;
 class PackageExtractTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (!unzip_folder_.empty()) utils::DeleteFolderRecursive(unzip_folder_);
+    if (!unzip_folder_.empty()) base::DeleteFolderRecursive(unzip_folder_);
   }
   int Extract(const std::wstring& package) {
     return ExtractPackage(&log_, &reporter_, package, &unzip_folder_, &setup_folder_);
   }
   std::string LogText() { return ReadBytes(log_.path()); }
 
-  debug::AppLog log_;
+  app::AppLog log_;
   RecordingReporter reporter_;
   std::wstring unzip_folder_ = L"stale";
   std::wstring setup_folder_ = L"stale";
@@ -30,7 +30,7 @@ class PackageExtractTest : public ::testing::Test {
 
 TEST_F(PackageExtractTest, CapitalZipExtensionIsAcceptedAndSetupInASubfolderIsFound) {
   ASSERT_EQ(Extract(Fixture(L"nested_setup.ZIP")), kPackageReady);
-  EXPECT_EQ(unzip_folder_.rfind(utils::TemporaryPath(), 0), 0u) << "a folder in the temporary folder";
+  EXPECT_EQ(unzip_folder_.rfind(base::TemporaryPath(), 0), 0u) << "a folder in the temporary folder";
   EXPECT_EQ(unzip_folder_.back(), L'\\');
   EXPECT_EQ(setup_folder_, unzip_folder_ + L"tools\\bin");
   EXPECT_TRUE(Exists(setup_folder_ + L"\\setup.exe"));
@@ -67,7 +67,7 @@ TEST_F(PackageExtractTest, CorruptOrMissingPackageFailsAndLogsBothPaths) {
     std::string expected = "Unzip failed, package_path: " + std::string(package.begin(), package.end()) +
                            ", unzip to: " + std::string(unzip_folder_.begin(), unzip_folder_.end());
     EXPECT_NE(LogText().find(expected), std::string::npos) << LogText();
-    utils::DeleteFolderRecursive(unzip_folder_);
+    base::DeleteFolderRecursive(unzip_folder_);
   }
 }
 
@@ -87,4 +87,4 @@ TEST(FindFileTest, DirectHitWinsOverDeeperOnes) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

@@ -5,13 +5,13 @@
 #include "app/resource_folder.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
-using namespace zip::testing;
+using namespace archive::testing;
 
 TEST(ResourceFolderWithoutBundleTest, NothingIsExtractedTheFailureIsLoggedAndTheFolderRemoved) {
-  debug::AppLog log;
+  app::AppLog log;
   std::wstring folder;
   {
     ResourceFolder resources(&log);
@@ -28,4 +28,4 @@ TEST(ResourceFolderWithoutBundleTest, NothingIsExtractedTheFailureIsLoggedAndThe
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

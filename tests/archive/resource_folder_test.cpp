@@ -6,19 +6,19 @@
 #include "app/resource_folder.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::core {
+namespace stubframework::app {
 namespace {
 
-using namespace zip::testing;
+using namespace archive::testing;
 
 TEST(ResourceFolderTest, BundleOfTheRunningExecutableIsExtractedAndRemovedAgain) {
-  debug::AppLog log;
+  app::AppLog log;
   std::wstring folder;
   {
     ResourceFolder resources(&log);
     ASSERT_TRUE(resources.extracted());
     folder = resources.folder();
-    EXPECT_EQ(folder.rfind(utils::TemporaryPath(), 0), 0u);
+    EXPECT_EQ(folder.rfind(base::TemporaryPath(), 0), 0u);
     EXPECT_EQ(folder.back(), L'\\');
     for (const std::wstring& name : TreeFiles()) {
       EXPECT_TRUE(ReadBytes(folder + name) == ReadBytes(Fixture(L"tree\\" + name))) << name;
@@ -37,9 +37,9 @@ TEST(ResourceFolderTest, BundleOfTheRunningExecutableIsExtractedAndRemovedAgain)
 }
 
 TEST(ResourceFolderTest, FolderThatCannotBeDeletedIsLogged) {
-  debug::AppLog log;
+  app::AppLog log;
   std::wstring folder;
-  utils::UniqueHandle held;
+  base::UniqueHandle held;
   {
     ResourceFolder resources(&log);
     ASSERT_TRUE(resources.extracted());
@@ -51,8 +51,8 @@ TEST(ResourceFolderTest, FolderThatCannotBeDeletedIsLogged) {
   }
   EXPECT_NE(ReadBytes(log.path()).find("Delete Temp folder failed!"), std::string::npos);
   held.Reset();
-  utils::DeleteFolderRecursive(folder);
+  base::DeleteFolderRecursive(folder);
 }
 
 }  // namespace
-}  // namespace stubframework::core
+}  // namespace stubframework::app

@@ -10,7 +10,7 @@
 #include "archive/zip_reader.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 using testing::Fixture;
@@ -173,4 +173,4 @@ TEST(ZipReaderTest, WriteRefusalStopsTheEntry) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

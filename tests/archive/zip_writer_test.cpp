@@ -11,7 +11,7 @@
 #include "archive/zip_writer.h"
 #include "archive/archive_test_support.h"
 
-namespace stubframework::zip {
+namespace stubframework::archive {
 namespace {
 
 using namespace testing;
@@ -100,4 +100,4 @@ TEST(ZipWriterTest, EmptyFileBecomesAnEmptyEntry) {
 }
 
 }  // namespace
-}  // namespace stubframework::zip
+}  // namespace stubframework::archive

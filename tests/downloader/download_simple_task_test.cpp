@@ -9,6 +9,8 @@
 #include "download_test_util.h"
 #include "support/test_servers.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using downloader::int64;

@@ -14,6 +14,8 @@
 #include "downloader/hash_task.h"
 #include "engine_test_util.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace enginetest {
 
 // The meta file of `data`: size, then one SHA-1 per 1 MiB block.

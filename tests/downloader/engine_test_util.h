@@ -15,6 +15,8 @@
 #include "downloader/interfaces.h"
 #include "downloader/object.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace enginetest {
 
 using downloader::details::Object;
@@ -25,7 +27,7 @@ class RecordingLogger : public downloader::ILogger {
   void Log(const wchar_t* context, const wchar_t* format, ...) override {
     va_list args;
     va_start(args, format);
-    std::wstring message = stubframework::debug::FormatDownloadLogMessage(format, args);
+    std::wstring message = stubframework::downloader::FormatDownloadLogMessage(format, args);
     va_end(args);
     std::lock_guard<std::mutex> hold(mutex_);
     lines_.push_back(std::wstring(context) + L"> " + message);

@@ -13,12 +13,14 @@
 #include "engine_test_util.h"
 #include "support/test_servers.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using downloader::HashResult;
 using downloader::kDigestSize;
 using enginetest::Make;
-using stubframework::utils::UniqueHandle;
+using stubframework::base::UniqueHandle;
 
 constexpr size_t kMiB = 1048576;
 

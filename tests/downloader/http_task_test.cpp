@@ -8,6 +8,8 @@
 #include "engine_test_util.h"
 #include "support/test_servers.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using downloader::HttpHeader;

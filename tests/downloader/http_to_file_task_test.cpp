@@ -9,6 +9,8 @@
 #include "engine_test_util.h"
 #include "support/test_servers.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using downloader::int64;
@@ -16,7 +18,7 @@ using enginetest::FileRecorder;
 using enginetest::Make;
 using enginetest::RecordingLogger;
 using enginetest::Ref;
-using stubframework::utils::UniqueHandle;
+using stubframework::base::UniqueHandle;
 using testsupport::PatternBytes;
 using testsupport::UniqueKey;
 

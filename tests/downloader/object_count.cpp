@@ -4,7 +4,9 @@
 
 #include "downloader/object.h"
 
-namespace downloader::details {
+namespace downloader = stubframework::downloader;
+
+namespace stubframework::downloader::details {
 namespace {
 // Interlocked: the count is test instrumentation, touched from every thread.
 volatile LONG g_live = 0;
@@ -14,4 +16,4 @@ void CountObject(int delta) { ::InterlockedExchangeAdd(&g_live, delta); }
 
 long LiveObjects() { return ::InterlockedCompareExchange(&g_live, 0, 0); }
 
-}  // namespace downloader::details
+}  // namespace stubframework::downloader::details

@@ -1,8 +1,8 @@
 // Live engine objects in a counting test build.
 #pragma once
 
-namespace downloader::details {
+namespace stubframework::downloader::details {
 
 long LiveObjects();
 
-}  // namespace downloader::details
+}  // namespace stubframework::downloader::details

@@ -22,6 +22,8 @@
 #include "object_count.h"
 #include "support/test_servers.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using downloader::details::LiveObjects;
@@ -124,7 +126,7 @@ TEST_F(TaskCancelTest, CancelledFileTransferReportsTheCancelCodeNotTheSubTasks) 
     auto logger = Make<RecordingLogger>();
     auto recorder = Make<FileRecorder>();
     std::wstring path = enginetest::TempFilePath(L"cancel");
-    stubframework::utils::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    stubframework::base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.IsValid());
     downloader::ITask* task = downloader::CreateHttpToFileTask(
@@ -203,7 +205,7 @@ void Cycle(const testsupport::TestServers& servers, std::mt19937& random, int* f
   Ref<enginetest::Object<MemRecorder>> mem;
   Ref<enginetest::Object<FileRecorder>> file_recorder;
   std::wstring path;
-  stubframework::utils::UniqueHandle file;
+  stubframework::base::UniqueHandle file;
   if (kind == 0) {
     http = Make<HttpRecorder>();
     completion = http.get();

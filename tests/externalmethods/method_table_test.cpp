@@ -14,7 +14,7 @@
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/html_external.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 namespace {
 
 using testing_support::AppFixture;
@@ -136,7 +136,7 @@ class MethodTableTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
-    methods_ = std::make_unique<myexternalmethods::MyExternalMethods>(app_.get());
+    methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
   }
   void TearDown() override {
@@ -160,7 +160,7 @@ class MethodTableTest : public AppFixture {
     return Call(name, flags, args.params(), result);
   }
 
-  std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
 };
 
 TEST_F(MethodTableTest, RegistersExactlyTheExpectedNamesInTheirListOrder) {
@@ -189,7 +189,7 @@ TEST_F(MethodTableTest, EverySignatureMatchesTheIndependentList) {
 TEST_F(MethodTableTest, EveryCheckedMethodRefusesWrongKindCountNamedArgumentsAndTypes) {
   for (const Expected& want : kExpected) {
     if (want.kind == 'u') continue;
-    SCOPED_TRACE(::testing::Message() << "method " << utils::ToAnsi(want.name));
+    SCOPED_TRACE(::testing::Message() << "method " << base::ToAnsi(want.name));
     WORD right = want.kind == 'm' ? 1 : 3;
     WORD wrong_kinds[] = {static_cast<WORD>(right == 1 ? 3 : 1), DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT, 0};
     for (WORD flags : wrong_kinds) {
@@ -229,8 +229,8 @@ TEST_F(MethodTableTest, EveryCheckedMethodRefusesWrongKindCountNamedArgumentsAnd
 TEST_F(MethodTableTest, UncheckedMethodsTakeAnyFlagsAndArguments) {
   for (const Expected& want : kExpected) {
     if (want.kind != 'u') continue;
-    SCOPED_TRACE(::testing::Message() << "method " << utils::ToAnsi(want.name));
-    utils::UniqueVariant result;
+    SCOPED_TRACE(::testing::Message() << "method " << base::ToAnsi(want.name));
+    base::UniqueVariant result;
     HRESULT hr = Call(want.name, DISPATCH_PROPERTYGET, ScriptArgs().Double(1.5), result.Receive());
     EXPECT_NE(hr, DISP_E_MEMBERNOTFOUND);
     EXPECT_NE(hr, DISP_E_BADPARAMCOUNT);
@@ -245,16 +245,16 @@ TEST_F(MethodTableTest, MethodsStillOwedAnswerNotImplementedAfterPassingTheCheck
   for (size_t row = 0; row < kMethodCount; ++row) {
     const MethodSignature& method = MethodRow(row);
     if (method.body != nullptr) {
-      EXPECT_EQ(method.owner, Owner::kBuilt) << utils::ToAnsi(method.name);
+      EXPECT_EQ(method.owner, Owner::kBuilt) << base::ToAnsi(method.name);
       continue;
     }
-    EXPECT_NE(method.owner, Owner::kBuilt) << utils::ToAnsi(method.name);
+    EXPECT_NE(method.owner, Owner::kBuilt) << base::ToAnsi(method.name);
     ++owed;
     ScriptArgs args;
     for (int i = 0; i < method.arity; ++i) args.Of(method.args[i]);
     WORD flags = method.call == CallKind::kUnchecked ? DISPATCH_METHOD : static_cast<WORD>(method.call);
-    utils::UniqueVariant result;
-    EXPECT_EQ(Call(method.name, flags, args, result.Receive()), E_NOTIMPL) << utils::ToAnsi(method.name);
+    base::UniqueVariant result;
+    EXPECT_EQ(Call(method.name, flags, args, result.Receive()), E_NOTIMPL) << base::ToAnsi(method.name);
   }
   EXPECT_GT(owed, 0);
 }
@@ -312,7 +312,7 @@ TEST_F(MethodTableTest, NoCoercionOfFractionsShortIntegersNullOrTextByReference)
   EXPECT_EQ(Call(L"setWindowSize", DISPATCH_METHOD, ScriptArgs().Double(100.5).Int(200)), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Call(L"setLang", DISPATCH_METHOD, ScriptArgs().OfType(VT_I2)), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD, ScriptArgs().Text(L"a").OfType(VT_NULL)), DISP_E_TYPEMISMATCH);
-  utils::UniqueBstr text(L"value");
+  base::UniqueBstr text(L"value");
   BSTR raw = text.Get();
   EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD, ScriptArgs().Text(L"a").TextByRef(&raw)), DISP_E_TYPEMISMATCH);
   EXPECT_TRUE(LogHasLine("CheckParamTypes -- DISP_E_TYPEMISMATCH position 0, received 16392, expected 8"));
@@ -320,7 +320,7 @@ TEST_F(MethodTableTest, NoCoercionOfFractionsShortIntegersNullOrTextByReference)
 
 TEST_F(MethodTableTest, InvocationKindIsComparedExactly) {
   EXPECT_EQ(Call(L"closeWindow", DISPATCH_METHOD | DISPATCH_PROPERTYGET, ScriptArgs()), DISP_E_MEMBERNOTFOUND);
-  utils::UniqueVariant result;
+  base::UniqueVariant result;
   EXPECT_EQ(Call(L"getProperty", DISPATCH_METHOD, ScriptArgs().Text(L"a"), result.Receive()), DISP_E_MEMBERNOTFOUND);
 }
 
@@ -354,7 +354,7 @@ TEST_F(MethodTableTest, SetPropertyStoresAndLogsValueThenName) {
 
 TEST_F(MethodTableTest, GetPropertyReturnsACallerOwnedTextAndEmptyForUnknownNames) {
   app_->external()->SetProperty(L"Country", L"DE");
-  utils::UniqueVariant result;
+  base::UniqueVariant result;
   ASSERT_EQ(Call(L"getProperty", DISPATCH_METHOD | DISPATCH_PROPERTYGET, ScriptArgs().Text(L"Country"),
                  result.Receive()),
             S_OK);
@@ -384,7 +384,7 @@ TEST_F(MethodTableTest, TagsAreLoggedWhereEachMethodLogsThem) {
   // Logged once the checks pass.
   EXPECT_EQ(Call(L"getCrc", DISPATCH_METHOD, ScriptArgs().Text(L"f")), DISP_E_MEMBERNOTFOUND);
   EXPECT_FALSE(LogHasLine("EMGetCRC"));
-  utils::UniqueVariant result;
+  base::UniqueVariant result;
   EXPECT_EQ(Call(L"getCrc", 3, ScriptArgs().Text(L"f"), result.Receive()), E_NOTIMPL);
   EXPECT_TRUE(LogHasLine("EMGetCRC"));
   // Logged after the checks but before the result slot is looked at.
@@ -394,11 +394,11 @@ TEST_F(MethodTableTest, TagsAreLoggedWhereEachMethodLogsThem) {
 
 TEST_F(MethodTableTest, ResourceLocationReadsWhatStartUpStored) {
   app_->external()->SetProperty(L"resourceLocation", L"C:\\temp\\1A2B\\");
-  utils::UniqueVariant result;
+  base::UniqueVariant result;
   ASSERT_EQ(Call(L"getResourceLocation", DISPATCH_METHOD, ScriptArgs(), result.Receive()), S_OK);
   ASSERT_EQ(result.Type(), VT_BSTR);
   EXPECT_STREQ(result.Get()->bstrVal, L"C:\\temp\\1A2B\\");
 }
 
 }  // namespace
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

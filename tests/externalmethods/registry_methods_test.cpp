@@ -6,7 +6,7 @@
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/html_external.h"
 
-namespace stubframework {
+namespace stubframework::externalmethods {
 namespace {
 
 using testing_support::AppFixture;
@@ -29,7 +29,7 @@ class RegistryMethodsTest : public AppFixture {
   void SetUp() override {
     DeleteTestKeys();
     AppFixture::SetUp();
-    methods_ = std::make_unique<myexternalmethods::MyExternalMethods>(app_.get());
+    methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     app_->external()->AttachMethods(methods_.get());
   }
   void TearDown() override {
@@ -46,14 +46,14 @@ class RegistryMethodsTest : public AppFixture {
   }
 
   std::wstring GetData(const std::wstring& key, const wchar_t* name) {
-    utils::UniqueVariant result;
+    base::UniqueVariant result;
     EXPECT_EQ(Call(L"getDataFromReg", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                    std::move(ScriptArgs().Text(key.c_str()).Text(name)), result.Receive()),
               S_OK);
     return result.Get()->vt == VT_BSTR ? std::wstring(result.Get()->bstrVal) : L"<not text>";
   }
 
-  std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
 };
 
 TEST_F(RegistryMethodsTest, SetThenGetThroughShortAndLongRootNames) {
@@ -62,11 +62,11 @@ TEST_F(RegistryMethodsTest, SetThenGetThroughShortAndLongRootNames) {
                  std::move(ScriptArgs().Text(key.c_str()).Text(L"skipAcceptedEula").Text(L"true").Bool(true))),
             S_OK);
   EXPECT_TRUE(LogHasLine("EMSetDataToReg"));
-  EXPECT_TRUE(LogHasLine("EMSetDataToReg -1, true, skipAcceptedEula, " + utils::ToAnsi(key)));
+  EXPECT_TRUE(LogHasLine("EMSetDataToReg -1, true, skipAcceptedEula, " + base::ToAnsi(key)));
   EXPECT_EQ(GetData(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\BrelvoRegistryMethodsTest\\Levels\\Below", L"skipAcceptedEula"),
             L"true");
   EXPECT_TRUE(LogHasLine("EMGetDataFromReg args skipAcceptedEula " +
-                         utils::ToAnsi(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\BrelvoRegistryMethodsTest\\Levels\\Below") +
+                         base::ToAnsi(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\BrelvoRegistryMethodsTest\\Levels\\Below") +
                          ", Result true"));
 }
 
@@ -89,7 +89,7 @@ TEST_F(RegistryMethodsTest, DeleteRefusesAKeyWithSubkeysAndLogsTheFlag) {
        std::move(ScriptArgs().Text((parent + L"\\Child").c_str()).Text(L"v").Text(L"1").Bool(false)));
   ASSERT_EQ(Call(L"deleteRegKey", DISPATCH_METHOD, std::move(ScriptArgs().Text(parent.c_str()).Bool(false))), S_OK);
   EXPECT_EQ(GetData(parent + L"\\Child", L"v"), L"1");
-  EXPECT_TRUE(LogHasLine("EMDeleteRegKey 0, " + utils::ToAnsi(parent)));
+  EXPECT_TRUE(LogHasLine("EMDeleteRegKey 0, " + base::ToAnsi(parent)));
   Call(L"deleteRegKey", DISPATCH_METHOD, std::move(ScriptArgs().Text((parent + L"\\Child").c_str()).Bool(false)));
   EXPECT_EQ(GetData(parent + L"\\Child", L"v"), L"");
 }
@@ -99,7 +99,7 @@ TEST_F(RegistryMethodsTest, SearchAnswersWithTheSuffixRuleAndLogsItsArguments) {
   Call(L"setDataToReg", DISPATCH_METHOD,
        std::move(ScriptArgs().Text((vendor + L"\\Other\\product\\13").c_str()).Text(L"InstallDir").Text(L"C:\\P")
                      .Bool(false)));
-  utils::UniqueVariant found;
+  base::UniqueVariant found;
   ASSERT_EQ(Call(L"searchRegKey", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                  std::move(ScriptArgs().Bool(false).Text(vendor.c_str()).Text(L"Product\\12;Product\\13")
                                .Text(L"InstallDir")),
@@ -107,9 +107,9 @@ TEST_F(RegistryMethodsTest, SearchAnswersWithTheSuffixRuleAndLogsItsArguments) {
             S_OK);
   ASSERT_EQ(found.Get()->vt, VT_BOOL);
   EXPECT_EQ(found.Get()->boolVal, VARIANT_TRUE);
-  EXPECT_TRUE(LogHasLine("EMSearchRegKey 0 " + utils::ToAnsi(vendor) + " Product\\12;Product\\13 InstallDir"));
+  EXPECT_TRUE(LogHasLine("EMSearchRegKey 0 " + base::ToAnsi(vendor) + " Product\\12;Product\\13 InstallDir"));
 
-  utils::UniqueVariant missing;
+  base::UniqueVariant missing;
   Call(L"searchRegKey", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
        std::move(ScriptArgs().Bool(false).Text(vendor.c_str()).Text(L";;").Text(L"InstallDir")), missing.Receive());
   ASSERT_EQ(missing.Get()->vt, VT_BOOL);
@@ -117,7 +117,7 @@ TEST_F(RegistryMethodsTest, SearchAnswersWithTheSuffixRuleAndLogsItsArguments) {
 }
 
 TEST_F(RegistryMethodsTest, BaseKeyEndsInProductAndMajorVersion) {
-  utils::UniqueVariant result;
+  base::UniqueVariant result;
   ASSERT_EQ(Call(L"getBaseRegKey", DISPATCH_METHOD, ScriptArgs(), result.Receive()), S_OK);
   ASSERT_EQ(result.Get()->vt, VT_BSTR);
   EXPECT_STREQ(result.Get()->bstrVal, L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22");
@@ -126,4 +126,4 @@ TEST_F(RegistryMethodsTest, BaseKeyEndsInProductAndMajorVersion) {
 }
 
 }  // namespace
-}  // namespace stubframework
+}  // namespace stubframework::externalmethods

@@ -21,7 +21,7 @@ class BridgeHolder {
   IDispatch* dispatch() const { return static_cast<IDispatchEx*>(bridge_); }
 
  private:
-  core::PropertyBag bag_;
+  base::PropertyBag bag_;
   HtmlExternal* bridge_;
 };
 

@@ -2,7 +2,6 @@
 // the HTML document object is missing.
 #include <gtest/gtest.h>
 
-#include "app/product.h"
 #include "hostwindow/host_test_support.h"
 #include "htmlui/host_window.h"
 
@@ -15,7 +14,7 @@ TEST(HostWindowClassTest, RegisteredOnceWithTheDescribedShape) {
   ASSERT_TRUE(RegisterHostWindowClass());
   ASSERT_TRUE(RegisterHostWindowClass()) << "a second registration reuses the atom";
   WNDCLASSEXW wc = {sizeof(wc)};
-  ASSERT_TRUE(::GetClassInfoExW(::GetModuleHandleW(nullptr), core::kWindowClassName, &wc));
+  ASSERT_TRUE(::GetClassInfoExW(::GetModuleHandleW(nullptr), htmlui::kWindowClassName, &wc));
   EXPECT_EQ(wc.style, 0u);
   EXPECT_EQ(wc.lpfnWndProc, HostWindowProc);
   EXPECT_EQ(wc.cbClsExtra, 0);
@@ -31,11 +30,11 @@ TEST(HostWindowClassTest, CreationWithoutParametersOrStartPageFails) {
   Apartment apartment;
   BridgeHolder bridge;
   ASSERT_TRUE(RegisterHostWindowClass());
-  HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, core::kWindowClassName, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
+  HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, htmlui::kWindowClassName, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
                                   nullptr, ::GetModuleHandleW(nullptr), nullptr);
   EXPECT_EQ(window, nullptr);
   EXPECT_FALSE(CreateAndRunHostWindow(L"", bridge.get()));
-  EXPECT_EQ(::FindWindowW(core::kWindowClassName, nullptr), nullptr);
+  EXPECT_EQ(::FindWindowW(htmlui::kWindowClassName, nullptr), nullptr);
   EXPECT_EQ(bridge.get()->window(), nullptr);
 }
 
@@ -47,7 +46,7 @@ TEST(HostWindowClassTest, WithoutTheDocumentObjectCreationFailsCleanly) {
   BridgeHolder bridge;
   ULONG references = RefCount(bridge.dispatch());
   EXPECT_FALSE(CreateAndRunHostWindow(L"C:\\bundle\\Load.html", bridge.get()));
-  EXPECT_EQ(::FindWindowW(core::kWindowClassName, nullptr), nullptr) << "no window is left behind";
+  EXPECT_EQ(::FindWindowW(htmlui::kWindowClassName, nullptr), nullptr) << "no window is left behind";
   EXPECT_EQ(bridge.get()->window(), nullptr) << "the bridge was given the window and then 0";
   EXPECT_EQ(RefCount(bridge.dispatch()), references) << "the site released what it held";
 }

@@ -4,7 +4,6 @@
 // other message to the host window procedure.
 #include <gtest/gtest.h>
 
-#include "app/product.h"
 #include "hostwindow/host_test_support.h"
 #include "htmlui/host_window.h"
 #include "htmlui/mshtml_client.h"
@@ -31,12 +30,12 @@ class HostWindowProcTest : public ::testing::Test {
     wc.lpfnWndProc = DocumentlessProc;
     wc.cbWndExtra = sizeof(void*);
     wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = core::kWindowClassName;
+    wc.lpszClassName = htmlui::kWindowClassName;
     ASSERT_NE(::RegisterClassExW(&wc), 0);
   }
   void SetUp() override {
     params_ = {L"C:\\bundle\\Load.html", bridge_.get(), &quit_};
-    window_ = ::CreateWindowExW(WS_EX_APPWINDOW, core::kWindowClassName, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 0, 0,
+    window_ = ::CreateWindowExW(WS_EX_APPWINDOW, htmlui::kWindowClassName, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 0, 0,
                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), &params_);
     ASSERT_NE(window_, nullptr);
   }
@@ -98,7 +97,7 @@ TEST_F(HostWindowProcTest, AltF4GoesThroughTheQuitFlagToo) {
 
 TEST_F(HostWindowProcTest, WindowWithoutAQuitFlagClosesTheUsualWay) {
   HostWindowParams no_flag{L"C:\\bundle\\Load.html", nullptr, nullptr};
-  HWND plain = ::CreateWindowExW(0, core::kWindowClassName, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+  HWND plain = ::CreateWindowExW(0, htmlui::kWindowClassName, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                  ::GetModuleHandleW(nullptr), &no_flag);
   ASSERT_NE(plain, nullptr);
   ::SendMessageW(plain, WM_CLOSE, 0, 0);

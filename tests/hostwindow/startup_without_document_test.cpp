@@ -45,7 +45,7 @@ DWORD RunStub(const std::wstring& arguments) {
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((utils::WithTrailingBackslash(folder) + L"*").c_str(), &data);
+  HANDLE find = ::FindFirstFileW((base::WithTrailingBackslash(folder) + L"*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
     std::wstring name = data.cFileName;
@@ -75,7 +75,7 @@ TEST(StartupWithoutDocumentTest, BundleIsExtractedTheWindowFailsAndTheRunEndsAsF
   ::CoUninitialize();
   if (SUCCEEDED(hr)) GTEST_SKIP() << "the HTML document object exists here: the window would open";
 
-  std::wstring temp = utils::MakeUniqueFolder(utils::TemporaryPath());
+  std::wstring temp = base::MakeUniqueFolder(base::TemporaryPath());
   ASSERT_FALSE(temp.empty());
   ::SetEnvironmentVariableW(L"TMP", temp.c_str());
   ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
@@ -85,7 +85,7 @@ TEST(StartupWithoutDocumentTest, BundleIsExtractedTheWindowFailsAndTheRunEndsAsF
   EXPECT_EQ(RunStub(L"run=1"), 2147483647u);
 
   std::wstring status;
-  EXPECT_TRUE(core::ReadSetting(kSettingsKey, L"status", status));
+  EXPECT_TRUE(app::ReadSetting(kSettingsKey, L"status", status));
   EXPECT_EQ(status, L"2");
   // The extraction folder went with the application; only the kept log stays.
   EXPECT_EQ(ListFolder(temp), std::vector<std::wstring>{L"Tessary_log"});
@@ -98,7 +98,7 @@ TEST(StartupWithoutDocumentTest, BundleIsExtractedTheWindowFailsAndTheRunEndsAsF
 
   ::SetEnvironmentVariableW(L"TMP", nullptr);
   ::SetEnvironmentVariableW(L"TEMP", nullptr);
-  utils::DeleteFolderRecursive(temp);
+  base::DeleteFolderRecursive(temp);
   ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
 }
 

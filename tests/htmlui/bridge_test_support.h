@@ -26,18 +26,18 @@ namespace stubframework::testing_support {
 class AppFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = utils::MakeUniqueFolder(utils::TemporaryPath());
+    temp_ = base::MakeUniqueFolder(base::TemporaryPath());
     ASSERT_FALSE(temp_.empty());
     ::SetEnvironmentVariableW(L"TMP", temp_.c_str());
     ::SetEnvironmentVariableW(L"TEMP", temp_.c_str());
-    app_ = core::Application::Create();
+    app_ = app::Application::Create();
     ASSERT_TRUE(app_) << "the application could not be built";
   }
   void TearDown() override {
     app_.reset();
     ::SetEnvironmentVariableW(L"TMP", nullptr);
     ::SetEnvironmentVariableW(L"TEMP", nullptr);
-    utils::DeleteFolderRecursive(temp_);
+    base::DeleteFolderRecursive(temp_);
   }
 
   std::string LogText() const {
@@ -59,7 +59,7 @@ class AppFixture : public ::testing::Test {
   bool LogHasLine(const std::string& line) const { return LogText().find("] " + line + "\n") != std::string::npos; }
 
   std::wstring temp_;
-  std::unique_ptr<core::Application> app_;
+  std::unique_ptr<app::Application> app_;
 };
 
 // Arguments given in script order; params() lays them out last first, as a
@@ -126,7 +126,7 @@ class ScriptArgs {
   }
 
  private:
-  std::deque<utils::UniqueVariant> values_;
+  std::deque<base::UniqueVariant> values_;
   std::vector<VARIANT> laid_out_;  // shallow copies; the owners stay in values_
   DISPPARAMS params_ = {};
 };

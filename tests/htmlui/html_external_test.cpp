@@ -18,8 +18,8 @@ namespace {
 using testing_support::AppFixture;
 using testing_support::RecordingFunction;
 using testing_support::ScriptArgs;
-using utils::UniqueBstr;
-using utils::UniqueVariant;
+using base::UniqueBstr;
+using base::UniqueVariant;
 
 constexpr int kMethods = 85;
 
@@ -27,7 +27,7 @@ class HtmlExternalTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
-    methods_ = std::make_unique<myexternalmethods::MyExternalMethods>(app_.get());
+    methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
     bridge_ = static_cast<IDispatchEx*>(app_->external());
   }
@@ -52,7 +52,7 @@ class HtmlExternalTest : public AppFixture {
     return bridge_->InvokeEx(id, 0, DISPATCH_PROPERTYGET, none.params(), result, nullptr, nullptr);
   }
 
-  std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
   IDispatchEx* bridge_ = nullptr;
 };
 
@@ -281,7 +281,7 @@ TEST_F(HtmlExternalTest, ExpandoArrayGrowsInStepsOf32AndKeepsIdentifiers) {
 }
 
 TEST_F(HtmlExternalTest, ExtractionProgressFeedsTheInstallCounters) {
-  zip::ZipReporter* reporter = app_->external();
+  archive::ZipReporter* reporter = app_->external();
   reporter->Progress(57, 94);
   EXPECT_EQ(app_->external()->GetProperty(L"installCurrent"), L"5");
   EXPECT_EQ(app_->external()->GetProperty(L"installTotal"), L"94");

@@ -16,7 +16,7 @@ using testing_support::AppFixture;
 using testing_support::RecordingFunction;
 
 struct Job {
-  core::Application* app;
+  base::Log* log;
   IStream* stream;
   DWORD thread_id = 0;
   HANDLE done;
@@ -29,7 +29,7 @@ DWORD WINAPI ProgressWorker(void* param) {
   auto* job = static_cast<Job*>(param);
   job->thread_id = GetCurrentThreadId();
   {
-    PageCallback callback(job->app, L"TestThreadFunc", job->stream);
+    PageCallback callback(job->log, L"TestThreadFunc", job->stream);
     job->connected = callback.connected();
     if (callback.connected()) {
       job->results.push_back(callback.Call(10, 3000, 1000));
@@ -46,7 +46,7 @@ DWORD WINAPI ProgressWorker(void* param) {
 DWORD WINAPI ResultOnlyWorker(void* param) {
   auto* job = static_cast<Job*>(param);
   {
-    PageCallback callback(job->app, L"UninstallThreadFunc", job->stream);
+    PageCallback callback(job->log, L"UninstallThreadFunc", job->stream);
     job->connected = callback.connected();
     if (callback.connected()) job->results.push_back(callback.Call(7));
   }
@@ -83,8 +83,8 @@ class PageCallbackTest : public AppFixture {
 TEST_F(PageCallbackTest, WorkerCallsArriveOnTheMainThreadInOrderWithResultTotalCurrent) {
   RecordingFunction function;
   CallbackStream stream;
-  ASSERT_EQ(stream.Marshal(app_.get(), L"EMDownload", &function), S_OK);
-  Job job{app_.get(), stream.Detach()};
+  ASSERT_EQ(stream.Marshal(app_->log(), L"EMDownload", &function), S_OK);
+  Job job{app_->log(), stream.Detach()};
   RunAndPump(ProgressWorker, job);
 
   ASSERT_TRUE(job.connected);
@@ -105,8 +105,8 @@ TEST_F(PageCallbackTest, WorkerCallsArriveOnTheMainThreadInOrderWithResultTotalC
 TEST_F(PageCallbackTest, AOneArgumentWorkerPassesOnlyTheResult) {
   RecordingFunction function;
   CallbackStream stream;
-  ASSERT_EQ(stream.Marshal(app_.get(), L"EMRemoveProgram", &function), S_OK);
-  Job job{app_.get(), stream.Detach()};
+  ASSERT_EQ(stream.Marshal(app_->log(), L"EMRemoveProgram", &function), S_OK);
+  Job job{app_->log(), stream.Detach()};
   RunAndPump(ResultOnlyWorker, job);
   ASSERT_EQ(function.calls.size(), 1u);
   EXPECT_EQ(function.calls[0].args, std::vector<LONG>{7});
@@ -121,7 +121,7 @@ TEST_F(PageCallbackTest, AFailedUnmarshalLogsTheWorkersLineAndMakesNoCall) {
   LARGE_INTEGER zero = {};
   garbage->Seek(zero, STREAM_SEEK_SET, nullptr);
 
-  Job job{app_.get(), garbage};
+  Job job{app_->log(), garbage};
   RunAndPump(ProgressWorker, job);
   EXPECT_FALSE(job.connected);
   EXPECT_TRUE(job.results.empty());
@@ -132,7 +132,7 @@ TEST_F(PageCallbackTest, AFailedUnmarshalLogsTheWorkersLineAndMakesNoCall) {
 
 TEST_F(PageCallbackTest, AFailedMarshalLogsTheMethodsLineAndReturnsTheFailure) {
   CallbackStream stream;
-  HRESULT hr = stream.Marshal(app_.get(), L"ZSUpdateSelf", nullptr);
+  HRESULT hr = stream.Marshal(app_->log(), L"ZSUpdateSelf", nullptr);
   ASSERT_TRUE(FAILED(hr));
   EXPECT_EQ(stream.Detach(), nullptr);
   char expected[128];
@@ -145,7 +145,7 @@ TEST_F(PageCallbackTest, AStreamNoWorkerTookReleasesTheFunction) {
   RecordingFunction function;
   {
     CallbackStream stream;
-    ASSERT_EQ(stream.Marshal(app_.get(), L"EMInstall", &function), S_OK);
+    ASSERT_EQ(stream.Marshal(app_->log(), L"EMInstall", &function), S_OK);
     EXPECT_GT(function.refs(), 1) << "the marshalled data holds the function";
   }
   EXPECT_EQ(function.refs(), 1);

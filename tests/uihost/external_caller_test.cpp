@@ -18,7 +18,7 @@ namespace {
 
 using testing_support::AppFixture;
 using testing_support::RecordingFunction;
-using utils::UniqueVariant;
+using base::UniqueVariant;
 
 // Script-order arguments that clear themselves.
 class Args {
@@ -50,7 +50,7 @@ class ExternalCallerTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
-    methods_ = std::make_unique<myexternalmethods::MyExternalMethods>(app_.get());
+    methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
     caller_ = std::make_unique<ExternalCaller>(app_->external_dispatch());
   }
@@ -66,7 +66,7 @@ class ExternalCallerTest : public AppFixture {
     return count;
   }
 
-  std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
   std::unique_ptr<ExternalCaller> caller_;
 };
 

@@ -8,8 +8,8 @@
 #include "uihost/uihost_test_methods.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  return stubframework::core::RunStub([](stubframework::core::Application* app)
-                                          -> std::unique_ptr<stubframework::ExternalMethods> {
+  return stubframework::app::RunStub([](stubframework::app::Application* app)
+                                          -> std::unique_ptr<stubframework::externalmethods::ExternalMethods> {
     return std::make_unique<stubtest::UiHostTestMethods>(app);
   });
 }

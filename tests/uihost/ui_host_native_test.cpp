@@ -19,7 +19,7 @@ namespace stubframework::htmlui {
 namespace {
 
 using nlohmann::json;
-using utils::UniqueVariant;
+using base::UniqueVariant;
 
 TEST(UiHostEndpointTest, AcceptsOnlyLoopbackAddressesWithAPort) {
   UiHostEndpoint endpoint;

@@ -12,7 +12,7 @@ namespace stubtest {
 
 namespace {
 
-using stubframework::ExternalMethods;
+using stubframework::externalmethods::ExternalMethods;
 
 constexpr LONG kRunning = 10;
 constexpr LONG kNoError = 0;
@@ -25,7 +25,7 @@ struct TickerJob {
 
 DWORD WINAPI TickerThread(void* parameter) {
   std::unique_ptr<TickerJob> job(static_cast<TickerJob*>(parameter));
-  stubframework::htmlui::PageCallback callback(job->methods->app(), L"TickerThreadFunc", job->stream);
+  stubframework::htmlui::PageCallback callback(job->methods->log(), L"TickerThreadFunc", job->stream);
   if (!callback.connected()) return 1;
   for (LONG i = 1; i <= job->count; ++i) {
     callback.Call(kRunning, job->count, i);
@@ -37,7 +37,7 @@ DWORD WINAPI TickerThread(void* parameter) {
 
 }  // namespace
 
-UiHostTestMethods::UiHostTestMethods(stubframework::core::Application* app) : MyExternalMethods(app) {
+UiHostTestMethods::UiHostTestMethods(stubframework::externalmethods::MethodHost* host) : MyExternalMethods(host) {
   Register(L"startTicker", static_cast<Handler>(&UiHostTestMethods::StartTicker));
   Register(L"uiHostOperation", static_cast<Handler>(&UiHostTestMethods::UiHostOperation));
 }
@@ -48,10 +48,10 @@ HRESULT UiHostTestMethods::StartTicker(WORD flags, DISPPARAMS* params, VARIANT*)
   const VARTYPE expected[] = {VT_DISPATCH, VT_I4};
   HRESULT hr = CheckParamTypes(params, expected, 2);
   if (FAILED(hr)) return hr;
-  stubframework::ScriptCall call(flags, params, nullptr);
+  stubframework::externalmethods::ScriptCall call(flags, params, nullptr);
   properties().SetProperty(L"tickerReturned", L"0");
   stubframework::htmlui::CallbackStream stream;
-  hr = stream.Marshal(app(), L"EMStartTicker", call.Callback(1));
+  hr = stream.Marshal(log(), L"EMStartTicker", call.Callback(1));
   if (FAILED(hr)) return hr;
   auto* job = new TickerJob{this, call.Int(0), stream.Detach()};
   if (!stubframework::htmlui::StartWorkerThread(TickerThread, job)) {
@@ -69,10 +69,10 @@ HRESULT UiHostTestMethods::UiHostOperation(WORD flags, DISPPARAMS* params, VARIA
   const VARTYPE expected[] = {VT_BSTR, VT_BSTR};
   HRESULT hr = CheckParamTypes(params, expected, 2);
   if (FAILED(hr)) return hr;
-  stubframework::ScriptCall call(flags, params, result);
+  stubframework::externalmethods::ScriptCall call(flags, params, result);
   const std::wstring name = call.Text(0);
   const std::wstring text = call.Text(1);
-  stubframework::htmlui::UiHost* host = app()->ui_host();
+  stubframework::htmlui::UiHost* host = this->host()->ui_host();
   if (host == nullptr) return E_UNEXPECTED;
   std::wstring answer;
   if (name == L"minimize") {

@@ -6,9 +6,9 @@
 
 namespace stubtest {
 
-class UiHostTestMethods : public myexternalmethods::MyExternalMethods {
+class UiHostTestMethods : public stubframework::externalmethods::MyExternalMethods {
  public:
-  explicit UiHostTestMethods(stubframework::core::Application* app);
+  explicit UiHostTestMethods(stubframework::externalmethods::MethodHost* host);
 
   // startTicker(count, callback): a worker thread calls the page function
   // with (10, count, i) for i = 1..count, then (0, count, count). After each

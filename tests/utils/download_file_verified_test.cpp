@@ -12,6 +12,8 @@
 #include "support/test_servers.h"
 #include "utils_test_util.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using stubframework::utils::DownloadFileVerified;

@@ -15,7 +15,7 @@
 
 namespace {
 
-using stubframework::utils::UniqueHandle;
+using stubframework::base::UniqueHandle;
 using testsupport::NoisyBytes;
 using testsupport::UniqueKey;
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-using stubframework::core::DownloadCallback;
+using stubframework::utils::DownloadCallback;
 using stubframework::utils::DownloadUrlToFile;
 using testsupport::UniqueKey;
 

@@ -18,15 +18,15 @@ class TestHost {
     host_.size_query = [this] { return size_query.load(); };
   }
   const stubframework::utils::DownloadHost& host() const { return host_; }
-  stubframework::core::LockedProperties& properties() { return properties_; }
+  stubframework::base::LockedProperties& properties() { return properties_; }
 
   std::atomic<bool> cancel{false};
   std::atomic<bool> size_query{false};
 
  private:
-  stubframework::core::PropertyBag bag_;
-  stubframework::utils::CriticalSection lock_;
-  stubframework::core::LockedProperties properties_;
+  stubframework::base::PropertyBag bag_;
+  stubframework::base::CriticalSection lock_;
+  stubframework::base::LockedProperties properties_;
   stubframework::utils::DownloadHost host_;
 };
 

@@ -16,6 +16,8 @@
 #include "downloader/object.h"
 #include "utils/download_file_verified.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 class ChildCallback : public downloader::IDownloadCallback {
@@ -47,11 +49,11 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "usage: verified_download_child URL META_URL PATH SIDECAR\n");
     return 2;
   }
-  stubframework::utils::UniqueHandle sidecar(
+  stubframework::base::UniqueHandle sidecar(
       ::CreateFileW(argv[4], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!sidecar) return 3;
   auto* callback = downloader::details::Object<ChildCallback>::Create(sidecar.Get());
-  downloader::ILogger* logger = stubframework::debug::CreateDownloadLogger(nullptr);
+  downloader::ILogger* logger = stubframework::downloader::CreateDownloadLogger(nullptr);
   downloader::ITask* task = downloader::CreateDownloadSimpleTask(argv[1], argv[2], argv[3], callback, logger);
   if (task == nullptr) return 4;
   task->Start();

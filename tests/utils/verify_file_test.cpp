@@ -9,6 +9,8 @@
 #include "support/test_servers.h"
 #include "utils/download_to_memory.h"
 
+namespace downloader = stubframework::downloader;
+
 namespace {
 
 using stubframework::utils::DownloadToMemory;

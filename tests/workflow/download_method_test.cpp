@@ -16,8 +16,9 @@
 #include "base/wide_format.h"
 #include "archive/zip_writer.h"
 #include "downloader/download_test_util.h"
-#include "externalmethods/extracted_packages.h"
+#include "workflow/extracted_packages.h"
 #include "externalmethods/product/my_external_methods.h"
+#include "externalmethods/worker_host_of.h"
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/html_external.h"
 #include "htmlui/page_callback.h"
@@ -38,7 +39,7 @@ using Calls = std::vector<std::vector<LONG>>;
 
 std::wstring CrcText(const std::string& bytes) {
   uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
-  return utils::Format(L"%u", static_cast<unsigned>(crc));
+  return base::Format(L"%u", static_cast<unsigned>(crc));
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -53,9 +54,9 @@ class DownloadMethodTest : public AppFixture {
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;
-    methods_ = std::make_unique<myexternalmethods::MyExternalMethods>(app_.get());
+    methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
-    work_ = utils::MakeUniqueFolder(utils::WithTrailingBackslash(temp_));
+    work_ = base::MakeUniqueFolder(base::WithTrailingBackslash(temp_));
     ASSERT_FALSE(work_.empty());
   }
   void TearDown() override {
@@ -139,12 +140,12 @@ class DownloadMethodTest : public AppFixture {
 
   // A package of `entries` noisy files and a "setup.exe" in the middle.
   std::string MakePackage(int entries) {
-    std::wstring source = utils::MakeUniqueFolder(work_);
+    std::wstring source = base::MakeUniqueFolder(work_);
     std::wstring zip = work_ + L"made.zip";
     for (int i = 0; i < entries; ++i) {
-      std::wstring name = i == entries / 2 ? L"setup.exe" : utils::Format(L"part%03d.dat", i);
+      std::wstring name = i == entries / 2 ? L"setup.exe" : base::Format(L"part%03d.dat", i);
       EXPECT_TRUE(enginetest::WriteWholeFile(source + name, NoisyBytes(20000, 100 + i)));
-      EXPECT_TRUE(zip::AddFileToArchive(zip, source + name));
+      EXPECT_TRUE(archive::AddFileToArchive(zip, source + name));
     }
     std::string bytes = testsupport::ReadWholeFile(zip);
     ::DeleteFileW(zip.c_str());
@@ -157,15 +158,15 @@ class DownloadMethodTest : public AppFixture {
   // seams a test has changed.
   Calls RunJob(std::unique_ptr<DownloadJob> job) {
     RecordingFunction function;
-    job->owner = methods_.get();
-    EXPECT_EQ(job->callback_stream.Marshal(app_.get(), L"EMDownload", &function), S_OK);
+    job->host = externalmethods::WorkerHostOf(*methods_);
+    EXPECT_EQ(job->callback_stream.Marshal(app_->log(), L"EMDownload", &function), S_OK);
     EXPECT_TRUE(htmlui::StartWorkerThread(DownloadThreadFunc, job.get()));
     job.release();
     return PumpUntilDone(function, 1, {});
   }
 
   const testsupport::TestServers* servers_ = nullptr;
-  std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
   std::wstring work_;
 };
 
@@ -196,14 +197,14 @@ TEST_F(DownloadMethodTest, PlainDownloadReportsRunningProgressThenTheFinalCode) 
   for (size_t i = prefix.size(); i < prefix.size() + 14; ++i) EXPECT_TRUE(isdigit(seen[0].target[i])) << seen[0].target;
 
   std::string expected_params =
-      "EMDownload params 0, 0, " + utils::ToAnsi(CrcText(data) + L", " + file + L", " + url);
+      "EMDownload params 0, 0, " + base::ToAnsi(CrcText(data) + L", " + file + L", " + url);
   EXPECT_TRUE(LogHasLine(expected_params)) << LogText();
   EXPECT_TRUE(LogHasLine("EMDownload -- Finish"));
-  EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"Download " + url + L" finished to " + file)));
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"Download " + url + L" finished to " + file)));
 }
 
 TEST_F(DownloadMethodTest, VerifiedDownloadReportsProgressAndTheDownloadTime) {
-  utils::UniqueVariant time;
+  base::UniqueVariant time;
   ScriptArgs none;
   ASSERT_EQ(Call(L"getDownloadTimeProp", DISPATCH_METHOD, none, time.Receive()), S_OK);
   ASSERT_EQ(time.Type(), VT_BSTR);
@@ -217,13 +218,13 @@ TEST_F(DownloadMethodTest, VerifiedDownloadReportsProgressAndTheDownloadTime) {
   const LONG size = static_cast<LONG>(data.size());
   EXPECT_EQ(calls.back(), (std::vector<LONG>{kNoError, size, size}));
   EXPECT_EQ(testsupport::ReadWholeFile(file), data);
-  EXPECT_TRUE(LogHasLine("EMDownload params -1, 0, " + utils::ToAnsi(CrcText(data) + L", " + file) + ", " +
-                         utils::ToAnsi(servers().NginxUrl("/" + name))));
+  EXPECT_TRUE(LogHasLine("EMDownload params -1, 0, " + base::ToAnsi(CrcText(data) + L", " + file) + ", " +
+                         base::ToAnsi(servers().NginxUrl("/" + name))));
 
   ASSERT_EQ(Call(L"getDownloadTimeProp", DISPATCH_METHOD, none, time.Receive()), S_OK);
   std::wstring seconds(time.Get()->bstrVal);
   ASSERT_FALSE(seconds.empty());
-  for (wchar_t c : seconds) EXPECT_TRUE(iswdigit(c)) << utils::ToAnsi(seconds);
+  for (wchar_t c : seconds) EXPECT_TRUE(iswdigit(c)) << base::ToAnsi(seconds);
 }
 
 TEST_F(DownloadMethodTest, AnExistingFileWithTheExpectedCrcIsNotFetchedAgain) {
@@ -236,7 +237,7 @@ TEST_F(DownloadMethodTest, AnExistingFileWithTheExpectedCrcIsNotFetchedAgain) {
     Calls calls = Download(servers().NginxUrl("/" + name), file, CrcText(data), false, resume);
     EXPECT_EQ(calls, (Calls{{kNoError, 0, 0}})) << "only the final call";
     EXPECT_TRUE(servers().NginxRequests(name, 0, 300).empty()) << "nothing was asked of the server";
-    EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"File " + servers().NginxUrl("/" + name) + L" exists")));
+    EXPECT_TRUE(LogHasLine(base::ToAnsi(L"File " + servers().NginxUrl("/" + name) + L" exists")));
   }
 }
 
@@ -254,7 +255,7 @@ TEST_F(DownloadMethodTest, AnExistingFileIsFetchedAgainWithAnEmptyOrAnotherCrc) 
   ExpectProgressThenFinal(Download(servers().NginxUrl("/" + name), file, CrcText(data), false, false), kNoError);
   EXPECT_EQ(testsupport::ReadWholeFile(file), data);
   EXPECT_EQ(servers().NginxRequests(name, 2).size(), 2u);
-  EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"File " + file + L" crc dismatch")));
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"File " + file + L" crc dismatch")));
 }
 
 TEST_F(DownloadMethodTest, ACrcMismatchAfterTheTransferIsMd5ErrorAndTheFileStays) {
@@ -263,7 +264,7 @@ TEST_F(DownloadMethodTest, ACrcMismatchAfterTheTransferIsMd5ErrorAndTheFileStays
   std::wstring file = work_ + L"mismatch.bin";
   ExpectProgressThenFinal(Download(servers().NginxUrl("/" + name), file, L"12345", false, false), kMd5Error);
   EXPECT_EQ(testsupport::ReadWholeFile(file), data);
-  EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"Downloaded File " + file + L" crc dismatch")));
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"Downloaded File " + file + L" crc dismatch")));
 }
 
 TEST_F(DownloadMethodTest, AZipUrlIsExtractedDuringTheDownload) {
@@ -299,16 +300,16 @@ TEST_F(DownloadMethodTest, AZipUrlIsExtractedDuringTheDownload) {
   std::wstring setup = Prop(file + L"__ZIP_EXE_Path__");
   ASSERT_FALSE(unzip.empty());
   EXPECT_EQ(setup.compare(0, unzip.size(), unzip), 0) << "the setup folder lies in the unzip folder";
-  EXPECT_TRUE(Exists(utils::WithTrailingBackslash(setup) + L"setup.exe"));
-  EXPECT_TRUE(Exists(utils::WithTrailingBackslash(unzip) + L"part000.dat"));
+  EXPECT_TRUE(Exists(base::WithTrailingBackslash(setup) + L"setup.exe"));
+  EXPECT_TRUE(Exists(base::WithTrailingBackslash(unzip) + L"part000.dat"));
   EXPECT_EQ(Prop(L"__Extract_ZIP_In_Download_Progress__"), L"false");
 
   std::wstring value;
-  ASSERT_TRUE(utils::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value, 2048));
+  ASSERT_TRUE(base::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value, 2048));
   EXPECT_EQ(value, unzip);
-  ASSERT_TRUE(utils::RegistryReadValue(RecordKey(), file + L"__ZIP_EXE_Path__", value, 2048));
+  ASSERT_TRUE(base::RegistryReadValue(RecordKey(), file + L"__ZIP_EXE_Path__", value, 2048));
   EXPECT_EQ(value, setup);
-  utils::RegistryDeleteKey(RecordKey(), false);
+  base::RegistryDeleteKey(RecordKey(), false);
 }
 
 TEST_F(DownloadMethodTest, AnExistingPackageWithTheExpectedCrcIsOnlyExtracted) {
@@ -325,7 +326,7 @@ TEST_F(DownloadMethodTest, AnExistingPackageWithTheExpectedCrcIsOnlyExtracted) {
   }
   EXPECT_TRUE(servers().NginxRequests(name, 0, 300).empty());
   EXPECT_FALSE(Prop(file + L"__ZIP_Unzip_Folder__").empty());
-  utils::RegistryDeleteKey(RecordKey(), false);
+  base::RegistryDeleteKey(RecordKey(), false);
 }
 
 TEST_F(DownloadMethodTest, WithDownloadOnlyAZipIsNotExtracted) {
@@ -341,7 +342,7 @@ TEST_F(DownloadMethodTest, WithDownloadOnlyAZipIsNotExtracted) {
   EXPECT_EQ(Prop(file + L"__ZIP_Unzip_Folder__"), L"");
   EXPECT_NE(Prop(L"__Extract_ZIP_In_Download_Progress__"), L"true");
   std::wstring value;
-  EXPECT_FALSE(utils::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value));
+  EXPECT_FALSE(base::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value));
 }
 
 TEST_F(DownloadMethodTest, StopDownloadEndsTheTransferWithAbort) {
@@ -374,7 +375,7 @@ TEST_F(DownloadMethodTest, TenFailedVerifiedAttemptsAreFailureAfterRealPauses) {
   ExpectProgressThenFinal(calls, kFailure);
   EXPECT_EQ(servers().NginxRequests(name + ".meta", 10).size(), 10u);
   EXPECT_GE(seconds.count(), 9000) << "nine pauses of a second between ten attempts";
-  EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"Download fail, download path : " + work_ + L"failed.bin") +
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"Download fail, download path : " + work_ + L"failed.bin") +
                          ", download result : 4"));
 }
 
@@ -451,7 +452,7 @@ TEST_F(DownloadMethodTest, AReadOnlyVolumeIsReportedWithoutATransfer) {
   Calls calls = RunJob(std::move(job));
   EXPECT_EQ(calls, (Calls{{kVolumeReadOnly, 0, 0}}));
   EXPECT_TRUE(servers().NginxRequests(name, 0, 300).empty());
-  EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"Download volume is read only " + work_.substr(0, 3))));
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"Download volume is read only " + work_.substr(0, 3))));
 }
 
 // With a short retry pause: ten failed attempts against a server that is gone.
@@ -463,16 +464,16 @@ TEST_F(DownloadMethodTest, FailuresAgainstADeadServerAreNoNetwork) {
   job->transfer.retry_pause_ms = 10;
   Calls calls = RunJob(std::move(job));
   ExpectProgressThenFinal(calls, kNoNetwork);
-  EXPECT_TRUE(LogHasLine(utils::ToAnsi(L"Download fail, download path : " + work_ + L"gone.bin") +
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"Download fail, download path : " + work_ + L"gone.bin") +
                          ", download result : 8"));
 }
 
 TEST_F(DownloadMethodTest, AnExtractionFailureIsTheFinalResultAndTheRecordIsWrittenAnyway) {
   std::string package = MakePackage(1);  // its only entry is "setup.exe"
-  std::wstring source = utils::MakeUniqueFolder(work_);
+  std::wstring source = base::MakeUniqueFolder(work_);
   ASSERT_TRUE(enginetest::WriteWholeFile(source + L"readme.txt", "no installer here"));
   std::wstring zip = work_ + L"nosetup.zip";
-  ASSERT_TRUE(zip::AddFileToArchive(zip, source + L"readme.txt"));
+  ASSERT_TRUE(archive::AddFileToArchive(zip, source + L"readme.txt"));
   std::string without_setup = testsupport::ReadWholeFile(zip);
   std::string name = Publish(UniqueKey() + ".zip", without_setup);
   std::wstring file = work_ + L"nosetup-download.zip";
@@ -482,7 +483,7 @@ TEST_F(DownloadMethodTest, AnExtractionFailureIsTheFinalResultAndTheRecordIsWrit
   EXPECT_FALSE(unzip.empty());
   EXPECT_EQ(Prop(file + L"__ZIP_EXE_Path__"), L"");
   std::wstring value;
-  ASSERT_TRUE(utils::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value, 2048));
+  ASSERT_TRUE(base::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value, 2048));
   EXPECT_EQ(value, unzip);
   EXPECT_EQ(Prop(L"__Extract_ZIP_In_Download_Progress__"), L"false");
 
@@ -490,13 +491,13 @@ TEST_F(DownloadMethodTest, AnExtractionFailureIsTheFinalResultAndTheRecordIsWrit
   std::string junk = Publish(UniqueKey() + ".zip", "not a zip archive");
   ExpectProgressThenFinal(Download(servers().NginxUrl("/" + junk), work_ + L"junk.zip", L"", false, false),
                           kFailure);
-  utils::RegistryDeleteKey(RecordKey(), false);
+  base::RegistryDeleteKey(RecordKey(), false);
 }
 
 TEST_F(DownloadMethodTest, AWorkerThatCannotReachThePageLogsAndEndsWithoutACall) {
   std::string name = Publish(UniqueKey() + ".bin", NoisyBytes(1000, 19));
   auto* job = new DownloadJob;  // no function marshalled into its stream
-  job->owner = methods_.get();
+  job->host = externalmethods::WorkerHostOf(*methods_);
   job->url = servers().NginxUrl("/" + name);
   job->download_file = work_ + L"unreached.bin";
   ASSERT_TRUE(htmlui::StartWorkerThread(DownloadThreadFunc, job));

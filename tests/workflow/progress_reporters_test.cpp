@@ -35,14 +35,14 @@ TEST(ReporterArithmetic, ExtractionFillsTheLastFivePercent) {
 class ReporterTest : public ::testing::Test {
  protected:
   ReporterTest()
-      : context_(core::LockedProperties(bag_, lock_),
+      : context_(base::LockedProperties(bag_, lock_),
                  [this](int result, uint64_t total, uint64_t current) {
                    std::lock_guard<std::mutex> hold(mutex_);
                    calls_.push_back({static_cast<uint64_t>(result), total, current});
                  },
                  L"http://h/x") {}
 
-  core::LockedProperties& properties() { return context_.properties; }
+  base::LockedProperties& properties() { return context_.properties; }
   void Start(LPTHREAD_START_ROUTINE reporter) {
     thread_.Reset(::CreateThread(nullptr, 0, reporter, &context_, 0, nullptr));
     ASSERT_TRUE(thread_);
@@ -58,10 +58,10 @@ class ReporterTest : public ::testing::Test {
     return calls_;
   }
 
-  core::PropertyBag bag_;
-  utils::CriticalSection lock_;
+  base::PropertyBag bag_;
+  base::CriticalSection lock_;
   ReporterContext context_;
-  utils::UniqueHandle thread_;
+  base::UniqueHandle thread_;
   std::mutex mutex_;
   std::vector<std::array<uint64_t, 3>> calls_;
 };

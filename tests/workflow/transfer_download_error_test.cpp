@@ -67,7 +67,7 @@ class TransferTest : public testsupport::ServerTest {
     for (char c : testsupport::ReadWholeFile(log_.path())) {
       if (c != '\r') text.push_back(c);  // the log is written in text mode
     }
-    std::string line = utils::ToAnsi(utils::Format(L"TransferDownloadError HRESULT: %x\n", hr));
+    std::string line = base::ToAnsi(base::Format(L"TransferDownloadError HRESULT: %x\n", hr));
     int count = 0;
     for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
     return count;
@@ -81,10 +81,10 @@ class TransferTest : public testsupport::ServerTest {
     return name;
   }
 
-  debug::AppLog log_;
-  core::PropertyBag bag_;
-  utils::CriticalSection lock_;
-  core::LockedProperties properties_{bag_, lock_};
+  app::AppLog log_;
+  base::PropertyBag bag_;
+  base::CriticalSection lock_;
+  base::LockedProperties properties_{bag_, lock_};
   std::atomic<bool> cancel_{false};
   utils::DownloadHost host_;
   TransferSettings settings_;
@@ -133,7 +133,7 @@ TEST_F(TransferTest, VerifiedDownloadSucceedsWithoutRetry) {
 }
 
 TEST_F(TransferTest, FailuresAgainstADeadServerAreNoNetwork) {
-  std::wstring url = utils::Format(L"http://127.0.0.1:%d/x.bin", DeadPort());
+  std::wstring url = base::Format(L"http://127.0.0.1:%d/x.bin", DeadPort());
   EXPECT_EQ(Transfer(url, true), kNoNetwork);
   EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 10);
   EXPECT_FALSE(CanConnect(url));

@@ -1,9 +1,9 @@
 #include "externalmethods/product/my_external_methods.h"
 
-namespace myexternalmethods {
+namespace stubframework::externalmethods {
 
-MyExternalMethods::MyExternalMethods(stubframework::core::Application* app) : ExternalMethods(app) {
-  RegisterRows<stubframework::kBaseMethodCount>(std::make_index_sequence<stubframework::kProductMethodCount>());
+MyExternalMethods::MyExternalMethods(MethodHost* host) : ExternalMethods(host) {
+  RegisterRows<kBaseMethodCount>(std::make_index_sequence<kProductMethodCount>());
 }
 
-}  // namespace myexternalmethods
+}  // namespace stubframework::externalmethods

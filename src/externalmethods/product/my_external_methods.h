@@ -3,11 +3,11 @@
 
 #include "externalmethods/external_methods.h"
 
-namespace myexternalmethods {
+namespace stubframework::externalmethods {
 
-class MyExternalMethods : public stubframework::ExternalMethods {
+class MyExternalMethods : public ExternalMethods {
  public:
-  explicit MyExternalMethods(stubframework::core::Application* app);
+  explicit MyExternalMethods(MethodHost* host);
 };
 
-}  // namespace myexternalmethods
+}  // namespace stubframework::externalmethods

@@ -6,17 +6,17 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "externalmethods/extracted_packages.h"
+#include "workflow/extracted_packages.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "app/command_line.h"
 #include "htmlui/bridge_test_support.h"
 
-namespace stubframework {
+namespace stubframework::workflow {
 namespace {
 
 using testing_support::AppFixture;
 
-TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(core::GetResumeMode(), core::kResumeNone); }
+TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(app::GetResumeMode(), app::kResumeNone); }
 
 class ExtractedPackagesTest : public AppFixture {
  protected:
@@ -30,8 +30,8 @@ class ExtractedPackagesTest : public AppFixture {
   }
 
   void WriteRecord() {
-    ASSERT_TRUE(core::WriteSetting(record_, L"pkg.zip__ZIP_Unzip_Folder__", L"C:\\t\\1F\\"));
-    ASSERT_TRUE(core::WriteSetting(record_, L"pkg.zip__ZIP_EXE_Path__", L"C:\\t\\1F\\setup"));
+    ASSERT_TRUE(app::WriteSetting(record_, L"pkg.zip__ZIP_Unzip_Folder__", L"C:\\t\\1F\\"));
+    ASSERT_TRUE(app::WriteSetting(record_, L"pkg.zip__ZIP_EXE_Path__", L"C:\\t\\1F\\setup"));
   }
   bool RecordExists() {
     HKEY key = nullptr;
@@ -46,7 +46,7 @@ class ExtractedPackagesTest : public AppFixture {
   }
 
   std::wstring record_;
-  utils::CriticalSection lock_;
+  base::CriticalSection lock_;
 };
 
 TEST_F(ExtractedPackagesTest, RecordLivesUnderTheSettingsKey) {
@@ -55,8 +55,8 @@ TEST_F(ExtractedPackagesTest, RecordLivesUnderTheSettingsKey) {
 
 TEST_F(ExtractedPackagesTest, ResumeRestoresEveryValueLogsThemAndDeletesTheRecord) {
   WriteRecord();
-  core::LockedProperties properties(app_->context().properties(), lock_);
-  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), core::kResumeInstalling, properties);
+  base::LockedProperties properties(app_->context().properties(), lock_);
+  RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
 
   EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), L"C:\\t\\1F\\");
   EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_EXE_Path__"), L"C:\\t\\1F\\setup");
@@ -70,7 +70,7 @@ TEST_F(ExtractedPackagesTest, ANormalStartDeletesTheRecordWithoutRestoring) {
   WriteRecord();
   ASSERT_TRUE(RecordExists());
   // The method table does this while it is built.
-  myexternalmethods::MyExternalMethods methods(app_.get());
+  externalmethods::MyExternalMethods methods(app_.get());
   EXPECT_FALSE(RecordExists());
   EXPECT_EQ(app_->context().properties().entries().count(L"pkg.zip__ZIP_Unzip_Folder__"), 0u);
   EXPECT_FALSE(LogHasLine("Reset properties for Resume Mode"));
@@ -78,12 +78,12 @@ TEST_F(ExtractedPackagesTest, ANormalStartDeletesTheRecordWithoutRestoring) {
 
 TEST_F(ExtractedPackagesTest, ResumeWithoutARecordRestoresNothing) {
   DeleteRecord();
-  core::LockedProperties properties(app_->context().properties(), lock_);
+  base::LockedProperties properties(app_->context().properties(), lock_);
   size_t before = app_->context().properties().entries().size();
-  RestoreExtractedPackages(app_.get(), app_->context().settings_key(), core::kResumeDownloading, properties);
+  RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeDownloading, properties);
   EXPECT_EQ(app_->context().properties().entries().size(), before);
   EXPECT_FALSE(RecordExists());
 }
 
 }  // namespace
-}  // namespace stubframework
+}  // namespace stubframework::workflow

@@ -1,21 +1,20 @@
-#include "externalmethods/extracted_packages.h"
+#include "workflow/extracted_packages.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "app/application.h"
 #include "base/registry_path.h"
 #include "base/unique_handle.h"
-#include "app/command_line.h"
+#include "workflow/resume_mode.h"
 
-namespace stubframework {
+namespace stubframework::workflow {
 
 namespace {
 
 // Copies every text value of the record into the store.
-void RestoreValues(core::Application* app, const utils::RegistryPath& path, core::LockedProperties& properties) {
-  utils::UniqueHKey key;
+void RestoreValues(base::Log* log, const base::RegistryPath& path, base::LockedProperties& properties) {
+  base::UniqueHKey key;
   if (::RegOpenKeyExW(path.root, path.subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
       ERROR_SUCCESS) {
     return;
@@ -26,7 +25,7 @@ void RestoreValues(core::Application* app, const utils::RegistryPath& path, core
                          &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
     return;
   }
-  core::AppDebug(app, L"Reset properties for Resume Mode");
+  base::LogDebug(log, L"Reset properties for Resume Mode");
   std::vector<wchar_t> name(max_name + 1);
   // Room for a terminator the stored data may lack.
   std::vector<wchar_t> data(max_data / sizeof(wchar_t) + 1);
@@ -40,13 +39,13 @@ void RestoreValues(core::Application* app, const utils::RegistryPath& path, core
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
     std::wstring value_name(name.data(), name_length);
     std::wstring value(data.data(), wcsnlen(data.data(), data_bytes / sizeof(wchar_t)));
-    core::AppDebug(app, L"%s:%s", value_name.c_str(), value.c_str());
+    base::LogDebug(log, L"%s:%s", value_name.c_str(), value.c_str());
     properties.SetProperty(value_name, value);
   }
 }
 
 // RegDeleteKeyExW is looked up at run time; without it nothing is deleted.
-void DeleteKey32(const utils::RegistryPath& path) {
+void DeleteKey32(const base::RegistryPath& path) {
   using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
   HMODULE advapi = ::LoadLibraryW(L"Advapi32.dll");
   if (advapi == nullptr) return;
@@ -60,12 +59,12 @@ void DeleteKey32(const utils::RegistryPath& path) {
 
 std::wstring ExtractFoldersKey(const std::wstring& base_key) { return base_key + L"\\ResumeRecord\\ExtractFolders"; }
 
-void RestoreExtractedPackages(core::Application* app, const std::wstring& base_key, int resume_mode,
-                              core::LockedProperties& properties) {
-  utils::RegistryPath path = utils::ParseRegistryPath(ExtractFoldersKey(base_key));
+void RestoreExtractedPackages(base::Log* log, const std::wstring& base_key, int resume_mode,
+                              base::LockedProperties& properties) {
+  base::RegistryPath path = base::ParseRegistryPath(ExtractFoldersKey(base_key));
   if (path.root == nullptr) return;
-  if (resume_mode != core::kResumeNone) RestoreValues(app, path, properties);
+  if (resume_mode != kResumeNone) RestoreValues(log, path, properties);
   DeleteKey32(path);
 }
 
-}  // namespace stubframework
+}  // namespace stubframework::workflow

@@ -4,20 +4,17 @@
 
 #include <string>
 
+#include "base/log.h"
 #include "base/property_bag.h"
 
-namespace stubframework::core {
-class Application;
-}
-
-namespace stubframework {
+namespace stubframework::workflow {
 
 // "<base key>\ResumeRecord\ExtractFolders".
 std::wstring ExtractFoldersKey(const std::wstring& base_key);
 
 // At start: in resume mode copies every value of the record into the property
 // store (logging each); in every mode then deletes the record (32-bit view).
-void RestoreExtractedPackages(core::Application* app, const std::wstring& base_key, int resume_mode,
-                              core::LockedProperties& properties);
+void RestoreExtractedPackages(base::Log* log, const std::wstring& base_key, int resume_mode,
+                              base::LockedProperties& properties);
 
-}  // namespace stubframework
+}  // namespace stubframework::workflow

@@ -1,0 +1,35 @@
+// Where a component writes its log lines. The run log implements it; code
+// below the application takes a `Log*`, which may be null (nothing is written).
+#pragma once
+
+#include <cstdarg>
+
+namespace stubframework::base {
+
+enum LogLevel : int {
+  kLogNone = 0,
+  kLogTrace = 1,
+  kLogError = 2,
+  kLogWarning = 3,
+  kLogDebug = 4,
+};
+
+class Log {
+ public:
+  // One line of `level`, formatted with the runtime's wide printf rules.
+  virtual void Write(int level, const wchar_t* format, va_list args) = 0;
+
+  void Debug(const wchar_t* format, ...);
+  void Error(const wchar_t* format, ...);
+  void Trace(const wchar_t* format, ...);
+
+ protected:
+  ~Log() = default;
+};
+
+// The same entry points for a log that may be absent.
+void LogDebug(Log* log, const wchar_t* format, ...);
+void LogError(Log* log, const wchar_t* format, ...);
+void LogTrace(Log* log, const wchar_t* format, ...);
+
+}  // namespace stubframework::base

@@ -1,0 +1,26 @@
+// What a worker thread reaches of the application: its log, the bridge (stop
+// and size-query flags, extraction progress), the property store under the
+// method table's lock, and the settings key. The script method that starts
+// the worker fills it.
+#pragma once
+
+#include <string>
+
+#include "base/critical_section.h"
+#include "base/log.h"
+#include "base/property_bag.h"
+#include "htmlui/html_external.h"
+
+namespace stubframework::workflow {
+
+struct WorkerHost {
+  base::Log* log = nullptr;
+  htmlui::HtmlExternal* bridge = nullptr;
+  base::PropertyBag* store = nullptr;     // with `lock`, must outlive the worker
+  base::CriticalSection* lock = nullptr;
+  std::wstring settings_key;
+
+  base::LockedProperties properties() const { return base::LockedProperties(*store, *lock); }
+};
+
+}  // namespace stubframework::workflow
