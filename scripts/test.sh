@@ -9,6 +9,8 @@ if [ -n "${STUB_BUILD_DIR:-}" ]; then
   export STUB_WINEPREFIX="${STUB_WINEPREFIX:-$STUB_BUILD_DIR/wineprefix}"
 fi
 bash scripts/setup.sh
+# Every include and link of src/ goes down the floors (README, Layout).
+python3 scripts/check_layers.py
 if [ -n "${STUB_BUILD_DIR:-}" ]; then
   cmake -S . -B "$STUB_BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
     -DCMAKE_BUILD_TYPE=Debug -DSTUB_BUILD_TESTS=ON -DSTUB_WINEPREFIX="$STUB_WINEPREFIX" >/dev/null
