@@ -85,6 +85,48 @@ TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport
   EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
 }
 
+// While the meta comes there is no progress report to carry the stop; the
+// wait itself looks at the flag.
+TEST_F(DownloadFileVerifiedTest, AStopIsSeenWhileNoProgressReportComes) {
+  std::string data = NoisyBytes(3 * kMiB, 41);
+  std::string name = Publish(data);
+  std::chrono::steady_clock::time_point stopped_at;
+  std::thread stopper([&] {
+    ::Sleep(300);
+    stopped_at = std::chrono::steady_clock::now();
+    host_.cancel = true;
+  });
+  // The 68-byte meta trickles in 2 bytes every 300 ms: about 10 s.
+  HRESULT hr = DownloadFileVerified(
+      host_.host(), servers().NginxUrl("/" + name),
+      servers().FaultUrl("/slow/" + UniqueKey() + "?src=" + name + ".meta&chunk=2&ms=300"), dest_);
+  stopper.join();
+  long after_stop = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - stopped_at)
+                                          .count());
+  EXPECT_EQ(hr, E_ABORT);
+  EXPECT_LT(after_stop, 3000) << "seen by the wait, not at the meta's end";
+  printf("stop during the meta ended the download after %ld ms\n", after_stop);
+}
+
+// A server that ends every response right after its headers: the download
+// fails after one request instead of asking again without pause or end.
+TEST_F(DownloadFileVerifiedTest, AServerThatSendsOnlyHeadersFailsAfterOneRequest) {
+  std::string data = NoisyBytes(kMiB, 43);
+  std::string name = Publish(data);
+  for (bool meta_fails : {true, false}) {
+    SCOPED_TRACE(meta_fails ? "meta" : "file");
+    std::string key = UniqueKey();
+    std::wstring headers_only = servers().FaultUrl("/drop/" + key + "?after=0&times=0&src=" + name);
+    HRESULT hr = meta_fails ? DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
+                                                   headers_only + L".meta", dest_)
+                            : DownloadFileVerified(host_.host(), headers_only, servers().NginxUrl("/" + name + ".meta"),
+                                                   dest_);
+    EXPECT_EQ(hr, static_cast<HRESULT>(0x800C0008));
+    EXPECT_EQ(servers().FaultRequests(key).size(), 1u);
+  }
+}
+
 TEST_F(DownloadFileVerifiedTest, FailuresBecomeDownloadFailure) {
   std::string name = UniqueKey() + ".bin";  // neither file nor meta exists
   HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
