@@ -109,24 +109,6 @@ TEST_F(DownloadFileVerifiedTest, AStopIsSeenWhileNoProgressReportComes) {
   printf("stop during the meta ended the download after %ld ms\n", after_stop);
 }
 
-// A server that ends every response right after its headers: the download
-// fails after one request instead of asking again without pause or end.
-TEST_F(DownloadFileVerifiedTest, AServerThatSendsOnlyHeadersFailsAfterOneRequest) {
-  std::string data = NoisyBytes(kMiB, 43);
-  std::string name = Publish(data);
-  for (bool meta_fails : {true, false}) {
-    SCOPED_TRACE(meta_fails ? "meta" : "file");
-    std::string key = UniqueKey();
-    std::wstring headers_only = servers().FaultUrl("/drop/" + key + "?after=0&times=0&src=" + name);
-    HRESULT hr = meta_fails ? DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
-                                                   headers_only + L".meta", dest_)
-                            : DownloadFileVerified(host_.host(), headers_only, servers().NginxUrl("/" + name + ".meta"),
-                                                   dest_);
-    EXPECT_EQ(hr, static_cast<HRESULT>(0x800C0008));
-    EXPECT_EQ(servers().FaultRequests(key).size(), 1u);
-  }
-}
-
 TEST_F(DownloadFileVerifiedTest, FailuresBecomeDownloadFailure) {
   std::string name = UniqueKey() + ".bin";  // neither file nor meta exists
   HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),

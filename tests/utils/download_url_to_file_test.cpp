@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "../downloader/download_test_util.h"
 #include "support/test_servers.h"
@@ -134,31 +132,7 @@ TEST_F(DownloadUrlToFileTest, ABodyWithoutALengthIsTakenWhenACrcCheckFollows) {
   }
 }
 
-// A server that never answers, or stalls after its headers, sends no event
-// that could carry the stop: it is polled.
-TEST_F(DownloadUrlToFileTest, AStopEndsADownloadThatHearsNothing) {
-  for (const char* fault : {"/silent/", "/stall/"}) {
-    SCOPED_TRACE(fault);
-    std::string url = fault + UniqueKey() + "?size=100000&after=0&ms=8000";
-    utilstest::TestHost host;
-    UrlDownloadOptions options;
-    options.stop = [&host] { return host.cancel.load(); };
-    Clock::time_point stopped_at;
-    std::thread stopper([&] {
-      ::Sleep(400);
-      stopped_at = Clock::now();
-      host.cancel = true;
-    });
-    HRESULT hr = DownloadUrlToFile(servers().FaultUrl(url), path_, nullptr, options);
-    stopper.join();
-    long after_stop = MsSince(stopped_at);
-    EXPECT_EQ(hr, E_ABORT) << std::hex << hr;
-    // About kStopPollMs; loose, for a loaded machine (the server waits 8 s).
-    EXPECT_LT(after_stop, 3000);
-    printf("%s: ended %ld ms after the stop\n", fault, after_stop);
-  }
-}
-
+// A server that never answers sends no event that would end the wait.
 TEST_F(DownloadUrlToFileTest, NothingHeardForTheIdleTimeoutEndsTheDownload) {
   UrlDownloadOptions options;
   options.idle_timeout_ms = 700;
