@@ -19,6 +19,24 @@ namespace {
 
 using stubframework::base::UniqueHandle;
 
+// Download cycles in a row that prove no new block before the task gives up:
+// the meta and the file on the server disagree (a damaged meta, or a file
+// replaced after its meta was read), and fetching again will not help.
+constexpr int kMaxFruitlessCycles = 3;
+
+// The folder part of a path ("C:\dir\" of "C:\dir\file"); empty without one.
+std::wstring FolderOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// Bytes the destination already holds; 0 when it does not exist.
+int64 ExistingSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<int64>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimpleTask, long> {
  public:
   // Nested callbacks: a plain pointer to the owner, which holds a reference on
@@ -85,6 +103,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   bool StartMeta();
   void OnMetaComplete(const HttpToMemResult& meta);
   bool PrepareStart();
+  bool FitsFreeSpace();
   bool StartHash();
   void OnHash(const uint8 digest[kDigestSize]);
   void OnHashComplete(HashResult hashResult);
@@ -105,6 +124,9 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   DownloadMeta meta_;
   UniqueHandle file_;
   size_t verified_ = 0;
+  size_t cycle_start_ = 0;   // verified_ when the current download cycle began
+  bool in_cycle_ = false;    // a download preceded the running hash pass
+  int fruitless_cycles_ = 0;
   int64 progress_ = 0;
   int64 total_ = 0;
   ILogger* logger_;
@@ -140,7 +162,12 @@ bool DownloadSimpleTask::StartMeta() {
     Finish(kResultOutOfMemory);
     return false;
   }
-  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_);
+  // A meta longer than the size it announces needs is refused before the
+  // length the server claims for it is allocated.
+  BodyHeadCheck head;
+  head.size = kMetaSizeField;
+  head.accept = MetaLengthFitsHead;
+  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head);
   callback->Release();
   if (task == nullptr) {
     logger_->Log(kContext, L"Create HttpToMemTask failed.");
@@ -183,8 +210,27 @@ void DownloadSimpleTask::OnMetaComplete(const HttpToMemResult& meta) {
   End();
 }
 
+// The file is sized up front; a size the volume cannot hold is refused with
+// the disk-full result before anything is created or extended (a file system
+// with sparse files would otherwise accept any size).
+bool DownloadSimpleTask::FitsFreeSpace() {
+  int64 needed = total_ - ExistingSize(path_);
+  if (needed <= 0) return true;
+  std::wstring folder = FolderOf(path_);
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExW(folder.empty() ? nullptr : folder.c_str(), &available, nullptr, nullptr)) {
+    return true;  // unknown: sizing the file reports a real shortage itself
+  }
+  if (static_cast<unsigned long long>(needed) <= available.QuadPart) return true;
+  logger_->Log(L"DownloadSimpleTask::PrepareStart", L"Not enough disk space %lld/%llu.", needed,
+               available.QuadPart);
+  Finish(kResultDiskFull);
+  return false;
+}
+
 bool DownloadSimpleTask::PrepareStart() {
   const wchar_t* kContext = L"DownloadSimpleTask::PrepareStart";
+  if (!FitsFreeSpace()) return false;
   file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
@@ -276,6 +322,14 @@ void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
   }
   if (verified_ < BlockTotal()) {
     logger_->Log(kContext, L"Hash mismatch.");
+    if (in_cycle_) fruitless_cycles_ = verified_ > cycle_start_ ? 0 : fruitless_cycles_ + 1;
+    if (fruitless_cycles_ >= kMaxFruitlessCycles) {
+      logger_->Log(kContext, L"Block %Iu failed after %d downloads in a row.", verified_, fruitless_cycles_);
+      Finish(kResultFail);
+      current_.Reset();
+      End();
+      return;
+    }
     current_.Reset();
     if (StartDownload()) {
       Leave();
@@ -302,6 +356,8 @@ bool DownloadSimpleTask::StartDownload() {
     return false;
   }
   progress_ = offset;
+  cycle_start_ = verified_;
+  in_cycle_ = true;
   ReportProgress();
   DownloadFileCallback* callback = details::Object<DownloadFileCallback>::Create(this);
   if (callback == nullptr) {

@@ -14,6 +14,7 @@
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
+#include "downloader/timeouts.h"
 
 namespace stubframework::downloader {
 namespace details {
@@ -46,9 +47,6 @@ namespace {
 
 using stubframework::base::UniqueHInternet;
 
-constexpr DWORD kConnectTimeoutMs = 60000;
-constexpr DWORD kSendTimeoutMs = 30000;
-constexpr DWORD kReceiveTimeoutMs = 30000;
 constexpr DWORD kInitialAgentSize = 256;
 constexpr DWORD kHttpFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;

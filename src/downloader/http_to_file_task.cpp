@@ -61,6 +61,7 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   details::SubTaskSlot transfer_;
   std::string etag_;
   bool accepted_ = false;  // the current response's header passed the checks
+  int64 written_by_request_ = 0;  // bytes the current response put in the file
   ILogger* logger_;
 };
 
@@ -97,6 +98,7 @@ bool HttpToFileTask::StartHttp() {
   range.size = size_;
   range.etag = etag_;
   accepted_ = false;
+  written_by_request_ = 0;
   ITask* transfer = CreateHttpTask(url_, range, callback, logger_);
   callback->Release();
   if (transfer == nullptr) {
@@ -162,6 +164,7 @@ void HttpToFileTask::OnData(const Buffer& chunk) {
   callback_->OnData(offset_, written);
   offset_ += written;
   size_ -= written;
+  written_by_request_ += written;
 }
 
 void HttpToFileTask::OnComplete(long hr) {
@@ -169,12 +172,19 @@ void HttpToFileTask::OnComplete(long hr) {
   if (Enter()) {
     if (hr >= 0 && size_ != 0) {
       logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", size_);
-      ReleaseTransfer();
-      if (StartHttp()) {
-        Leave();
-        return;
+      if (written_by_request_ == 0) {
+        // A server that ends every response before its body would otherwise
+        // be asked again without pause and without end.
+        logger_->Log(L"HttpToFileTask::OnComplete", L"No data in the response.");
+        hr = kResultShortRead;
+      } else {
+        ReleaseTransfer();
+        if (StartHttp()) {
+          Leave();
+          return;
+        }
+        hr = kResultOutOfMemory;
       }
-      hr = kResultOutOfMemory;
     }
     Finish(hr);
   }

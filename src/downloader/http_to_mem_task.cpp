@@ -1,7 +1,9 @@
 #include "downloader/http_to_mem_task.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "downloader/buffer.h"
 #include "downloader/http_task.h"
@@ -31,8 +33,9 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
     HttpToMemTask* owner_;
   };
 
-  HttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger)
-      : url_(url), callback_(callback), logger_(logger) {
+  HttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
+                const BodyHeadCheck& check)
+      : url_(url), callback_(callback), check_(check), head_(check.accept ? check.size : 0), logger_(logger) {
     httpCallback_ = details::Object<HttpToMemHttpCallback>::Create(this);
     if (httpCallback_ == nullptr) throw std::bad_alloc();
     callback_->AddRef();
@@ -57,6 +60,7 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
   void OnHttpStatusOK(int64 length, const std::string& etag);
   void OnHttpStatusPartialContent(int64 offset, int64 length, int64 total);
   void OnData(const Buffer& chunk);
+  size_t TakeHead(const Buffer& chunk);
   void OnComplete(long hr);
   void DeliverEnd();
   void ReleaseTransfer() { transfer_.Reset(); }
@@ -67,8 +71,13 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
   details::SubTaskSlot transfer_;
   std::string etag_;
   int64 received_ = 0;
-  Buffer buffer_;
+  int64 expected_ = 0;  // the length the last 200 announced
+  Buffer buffer_;       // expected_ bytes once allocated
   bool sized_ = false;  // a 200 has fixed the expected size
+  BodyHeadCheck check_;
+  std::vector<uint8> head_;  // the body's first bytes until check_ accepted them
+  bool head_pending_ = false;
+  int64 received_by_request_ = 0;  // body bytes the current response delivered
   ILogger* logger_;
 };
 
@@ -97,10 +106,11 @@ bool HttpToMemTask::StartHttp() {
   HttpRange range;
   if (sized_) {
     range.offset = received_;
-    range.size = static_cast<int64>(buffer_.size()) - received_;
+    range.size = expected_ - received_;
     range.etag = etag_;
   }
   result = kResultOk;
+  received_by_request_ = 0;
   ITask* transfer = CreateHttpTask(url_, range, httpCallback_, logger_);
   if (transfer == nullptr) {
     logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
@@ -134,8 +144,11 @@ void HttpToMemTask::OnHttpStatusOK(int64 length, const std::string& etag) {
     Finish(kResultOutOfMemory);
     return;
   }
-  if (!sized_ || static_cast<size_t>(length) != buffer_.size()) {
-    if (!buffer_.SetSize(static_cast<size_t>(length))) {
+  // A body that must first show its head is allocated once the head has been
+  // accepted (OnData); a buffer of the right size from an earlier 200 is kept.
+  head_pending_ = check_.accept && length > static_cast<int64>(check_.size);
+  if (static_cast<size_t>(length) != buffer_.size() || (!sized_ && !head_pending_)) {
+    if (!buffer_.SetSize(head_pending_ ? 0 : static_cast<size_t>(length))) {
       sized_ = false;
       logger_->Log(kContext, L"Buffer::SetSize(%lld) failed.", length);
       Finish(kResultOutOfMemory);
@@ -143,16 +156,16 @@ void HttpToMemTask::OnHttpStatusOK(int64 length, const std::string& etag) {
     }
   }
   sized_ = true;
+  expected_ = length;
   etag_ = etag;
   received_ = 0;  // a 200 always restarts the body from its first byte
 }
 
 void HttpToMemTask::OnHttpStatusPartialContent(int64 offset, int64 length, int64 total) {
-  int64 expected = static_cast<int64>(buffer_.size());
-  if (sized_ && total == expected && offset == received_ && offset + length == total) return;
+  if (sized_ && total == expected_ && offset == received_ && offset + length == total) return;
   logger_->Log(L"HttpToMemTask::OnHttpStatusPartialContent",
                L"Unexpected content range (OFFSET:%lld SIZE:%lld TOTAL:%lld)/(POS:%lld SIZE:%Iu).", offset, length,
-               total, received_, buffer_.size());
+               total, received_, static_cast<size_t>(sized_ ? expected_ : 0));
   Finish(kResultBadFormat);
 }
 
@@ -160,28 +173,62 @@ void HttpToMemTask::OnData(const Buffer& chunk) {
   // Nothing is stored once the task is finishing (a refused header, a
   // failure or a cancel).
   if (!sized_ || IsFinishing()) return;
-  if (received_ + static_cast<int64>(chunk.size()) > static_cast<int64>(buffer_.size())) {
+  if (received_ + static_cast<int64>(chunk.size()) > expected_) {
     logger_->Log(L"HttpToMemTask::OnData", L"Data large than expected %lld/%Iu.",
-                 received_ + static_cast<int64>(chunk.size()), buffer_.size());
+                 received_ + static_cast<int64>(chunk.size()), static_cast<size_t>(expected_));
     Finish(kResultBadFormat);
     return;
   }
-  memcpy(buffer_.data() + received_, chunk.data(), chunk.size());
-  received_ += static_cast<int64>(chunk.size());
+  received_by_request_ += static_cast<int64>(chunk.size());
+  size_t taken = head_pending_ ? TakeHead(chunk) : 0;
+  if (head_pending_ || IsFinishing()) return;
+  memcpy(buffer_.data() + received_, chunk.data() + taken, chunk.size() - taken);
+  received_ += static_cast<int64>(chunk.size() - taken);
+}
+
+// Collects the head; once it is complete and accepted, allocates the body and
+// puts the head at its start. Returns how many bytes of the chunk it used.
+size_t HttpToMemTask::TakeHead(const Buffer& chunk) {
+  const wchar_t* kContext = L"HttpToMemTask::OnData";
+  size_t taken = std::min(chunk.size(), check_.size - static_cast<size_t>(received_));
+  memcpy(head_.data() + received_, chunk.data(), taken);
+  received_ += static_cast<int64>(taken);
+  if (received_ < static_cast<int64>(check_.size)) return taken;
+  if (!check_.accept(head_.data(), expected_)) {
+    logger_->Log(kContext, L"Unexpected content length %lld.", expected_);
+    Finish(kResultBadFormat);
+    return taken;
+  }
+  if (buffer_.size() != static_cast<size_t>(expected_) && !buffer_.SetSize(static_cast<size_t>(expected_))) {
+    logger_->Log(kContext, L"Buffer::SetSize(%lld) failed.", expected_);
+    Finish(kResultOutOfMemory);
+    return taken;
+  }
+  memcpy(buffer_.data(), head_.data(), check_.size);
+  head_pending_ = false;
+  return taken;
 }
 
 void HttpToMemTask::OnComplete(long hr) {
   details::ScopedReference hold(this);
   bool admitted = Enter();
   if (admitted) {
-    if (hr >= 0 && received_ != static_cast<int64>(buffer_.size())) {
-      logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", received_, buffer_.size());
-      ReleaseTransfer();
-      if (StartHttp()) {
-        Leave();
-        return;
+    if (hr >= 0 && received_ != (sized_ ? expected_ : 0)) {
+      logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", received_,
+                   static_cast<size_t>(expected_));
+      if (received_by_request_ == 0) {
+        // A server that ends every response before its body would otherwise
+        // be asked again without pause and without end.
+        logger_->Log(L"HttpToMemTask::OnComplete", L"No data in the response.");
+        hr = kResultShortRead;
+      } else {
+        ReleaseTransfer();
+        if (StartHttp()) {
+          Leave();
+          return;
+        }
+        hr = kResultOutOfMemory;
       }
-      hr = kResultOutOfMemory;
     }
     Finish(hr);
   }
@@ -195,6 +242,8 @@ void HttpToMemTask::DeliverEnd() {
   callback_ = nullptr;
   HttpToMemResult end;
   end.result = result;
+  // Only allocated bytes are handed out: a body still waiting for its head
+  // check has none.
   end.data = buffer_.data();
   end.size = buffer_.size();
   callback->OnComplete(std::move(end));
@@ -205,8 +254,13 @@ void HttpToMemTask::DeliverEnd() {
 }  // namespace
 
 ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger) {
+  return CreateHttpToMemTask(url, callback, logger, BodyHeadCheck());
+}
+
+ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
+                           const BodyHeadCheck& check) {
   if (callback == nullptr || logger == nullptr) return nullptr;
-  return details::Object<HttpToMemTask>::Create(url, callback, logger);
+  return details::Object<HttpToMemTask>::Create(url, callback, logger, check);
 }
 
 }  // namespace stubframework::downloader

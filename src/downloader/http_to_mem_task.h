@@ -3,12 +3,26 @@
 // by the entity tag it saw.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "downloader/interfaces.h"
 
 namespace stubframework::downloader {
 
+// A body whose first bytes say how long it may be (a meta file starts with
+// the size of the file it describes). Before a body longer than `size` bytes
+// is allocated, its first `size` bytes are collected and `accept(head,
+// length)` decides whether the length the server announced may be; a refused
+// length ends the task with 0x80072EFB.
+struct BodyHeadCheck {
+  size_t size = 0;
+  std::function<bool(const uint8* head, int64 length)> accept;
+};
+
 ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger);
+ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
+                           const BodyHeadCheck& check);
 
 }  // namespace stubframework::downloader

@@ -27,7 +27,17 @@ class DownloadCallback : public downloader::IDownloadCallback {
     task->AddRef();
     task_ = task;
   }
-  void Wait() { ::WaitForSingleObject(event_.Get(), INFINITE); }
+  // Waits for the end; a stop request cancels the task even when no
+  // progress report comes to notice it.
+  void Wait(const utils::DownloadHost& host) {
+    bool cancelled = false;
+    while (::WaitForSingleObject(event_.Get(), kStopPollMs) == WAIT_TIMEOUT) {
+      if (!cancelled && host.CancelRequested()) {
+        task_->Cancel();
+        cancelled = true;
+      }
+    }
+  }
   HRESULT result() const { return result_; }
 
   void OnComplete(long hr) override {
@@ -79,7 +89,7 @@ HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, 
   }
   callback->SetTask(task);
   task->Start();
-  callback->Wait();
+  callback->Wait(host);
   HRESULT result = callback->result();
   task->Release();
   callback->Release();

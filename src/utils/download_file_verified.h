@@ -11,7 +11,7 @@ namespace stubframework::utils {
 
 // Runs a DownloadSimpleTask to its end. Progress goes to the host's
 // "downloadTotal"/"downloadCurrent"; the host's cancel flag stops the download
-// at the next progress report. Returns S_OK, E_ABORT, 0x80070070 (disk full)
+// at the next progress report, or within kStopPollMs when none comes. Returns S_OK, E_ABORT, 0x80070070 (disk full)
 // or 0x800C0008 (any other failure) once the task ran, E_OUTOFMEMORY when it
 // could not be created or a string is missing.
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,

@@ -4,6 +4,8 @@
 // member may be left empty.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 
 #include "base/log.h"
@@ -13,6 +15,10 @@ class LockedProperties;
 }
 
 namespace stubframework::utils {
+
+// How often a blocking download looks at the stop flag while it waits:
+// progress reports may never come (a stalled or silent server).
+inline constexpr DWORD kStopPollMs = 100;
 
 struct DownloadHost {
   base::Log* log = nullptr;                     // engine lines go here at trace level

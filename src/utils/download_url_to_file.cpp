@@ -6,15 +6,19 @@
 
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
+#include "utils/moniker_response.h"
 
 namespace stubframework::utils {
 namespace {
 
 // Forwards binding events to an inner callback and writes the pulled data to
-// the file. Counts its references (URLMon holds some on other threads' behalf).
+// the file once the response has been judged to be the file. Counts its
+// references (URLMon holds some on other threads' behalf). Every call comes
+// on the thread that pumps the binding's messages.
 class BSCHolder final : public IBindStatusCallback {
  public:
-  BSCHolder(HANDLE file, IBindStatusCallback* inner) : file_(file), inner_(inner) {
+  BSCHolder(HANDLE file, IBindStatusCallback* inner, const std::wstring& url, bool unchecked)
+      : file_(file), inner_(inner), url_(url), unchecked_(unchecked), last_event_(::GetTickCount()) {
     if (inner_ != nullptr) inner_->AddRef();
   }
 
@@ -22,6 +26,28 @@ class BSCHolder final : public IBindStatusCallback {
   LONG references() const { return ::InterlockedCompareExchange(const_cast<LONG*>(&count_), 0, 0); }
   // The binding made by hand asks for the flags URLOpenPullStreamW adds itself.
   void set_manual_binding() { manual_binding_ = true; }
+  // Whether the result was decided here rather than by the binding's end.
+  bool ended_here() const { return ended_here_; }
+  DWORD IdleMs() const { return ::GetTickCount() - last_event_; }
+
+  // Ends the download with `hr` (the first decision wins) and aborts the binding.
+  void End(HRESULT hr) {
+    if (!decided_) {
+      decided_ = true;
+      ended_here_ = true;
+      result_ = hr;
+    }
+    AbortBinding();
+  }
+
+  // The caller's file and inner callback go away; later binding events find
+  // nothing to write to or forward to.
+  void Detach() {
+    AbortBinding();
+    file_ = nullptr;
+    if (inner_ != nullptr) inner_->Release();
+    inner_ = nullptr;
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -46,7 +72,8 @@ class BSCHolder final : public IBindStatusCallback {
   // Without an inner callback these answer S_OK: an error from
   // OnStartBinding would end the binding before it began.
   HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override {
-    binding_ = binding;  // kept to abort the binding on a stop request
+    Touch();
+    binding_ = binding;  // kept to ask for the response and to abort
     return inner_ != nullptr ? inner_->OnStartBinding(reserved, binding) : S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override {
@@ -68,55 +95,65 @@ class BSCHolder final : public IBindStatusCallback {
   }
 
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
-    if (status == BINDSTATUS_BEGINDOWNLOADDATA && max > 0) {
-      // Size the file once, up front; the writes then never extend it.
-      LARGE_INTEGER at;
-      at.QuadPart = max;
-      if (::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) ::SetEndOfFile(file_);
-      at.QuadPart = 0;
-      ::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN);
-    }
-    HRESULT hr = inner_ != nullptr ? inner_->OnProgress(progress, max, status, text) : S_OK;
+    Touch();
+    if (status == BINDSTATUS_BEGINDOWNLOADDATA) JudgeOrEnd();
+    // Nothing of a refused, stopped or abandoned download reaches the
+    // application: an error page's size is not the download's.
+    if (decided_ || inner_ == nullptr) return S_OK;
+    HRESULT hr = inner_->OnProgress(progress, max, status, text);
     // Wine's URLMon ignores an E_ABORT answer here; aborting the binding
     // ends it on every platform.
-    if (hr == E_ABORT) AbortBinding();
+    if (hr == E_ABORT) End(E_ABORT);
     return hr;
   }
 
   HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT hr, LPCWSTR error) override {
-    LARGE_INTEGER zero = {};
-    LARGE_INTEGER position = {};
-    ::SetFilePointerEx(file_, zero, &position, FILE_CURRENT);
-    if (hr != S_OK) {
-      ::SetEndOfFile(file_);
-    } else {
-      LARGE_INTEGER size = {};
-      ::GetFileSizeEx(file_, &size);
-      if (position.QuadPart != size.QuadPart) {
+    Touch();
+    if (file_ == nullptr) {
+      binding_.Reset();
+      return S_OK;  // detached
+    }
+    if (hr == S_OK && !decided_) {
+      HRESULT verdict = Judge();  // a body so short that no data event came
+      if (FAILED(verdict)) {
+        hr = verdict;
+      } else if (announced_ >= 0 && written_ != announced_) {
         hr = S_FALSE;  // fewer bytes came than were announced
-        ::SetEndOfFile(file_);
       }
     }
-    if (!write_failed_) result_ = hr;
+    if (!decided_) result_ = hr;
+    decided_ = true;
+    if (result_ != S_OK) {
+      // Cut the file where the writes ended: it may have been sized up front.
+      LARGE_INTEGER zero = {};
+      LARGE_INTEGER position = {};
+      if (::SetFilePointerEx(file_, zero, &position, FILE_CURRENT)) ::SetEndOfFile(file_);
+    }
     binding_.Reset();
-    return inner_ != nullptr ? inner_->OnStopBinding(hr, error) : S_OK;
+    return inner_ != nullptr ? inner_->OnStopBinding(result_, error) : S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override {
+    Touch();
     if (medium == nullptr || medium->tymed != TYMED_ISTREAM || medium->pstm == nullptr) return S_OK;
+    JudgeOrEnd();
+    if (decided_ || file_ == nullptr) return S_OK;
     char piece[8192];
     for (;;) {
       ULONG read = 0;
       HRESULT hr = medium->pstm->Read(piece, sizeof(piece), &read);
       if (read > 0) {
+        if (announced_ >= 0 && written_ + static_cast<int64_t>(read) > announced_) {
+          End(INET_E_DOWNLOAD_FAILURE);  // more than the response announced
+          return E_ABORT;
+        }
         DWORD written = 0;
         if (!::WriteFile(file_, piece, read, &written, nullptr) || written != read) {
           DWORD error = ::GetLastError();
-          write_failed_ = true;
-          result_ = HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL);
-          AbortBinding();
+          End(HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL));
           return E_ABORT;
         }
+        written_ += read;
       }
       if (hr == S_FALSE || hr == E_PENDING) return S_OK;
       if (hr != S_OK) return hr;
@@ -129,17 +166,54 @@ class BSCHolder final : public IBindStatusCallback {
  private:
   virtual ~BSCHolder() = default;
 
+  void Touch() { last_event_ = ::GetTickCount(); }
+
+  // Once, before the first byte is written: is this response the file? S_OK,
+  // or the result that refuses it.
+  HRESULT Judge() {
+    if (judged_) return S_OK;
+    judged_ = true;
+    MonikerResponse response = ReadMonikerResponse(binding_.Get());
+    HRESULT verdict = JudgeMonikerResponse(response, url_, unchecked_);
+    if (FAILED(verdict)) return verdict;
+    announced_ = response.length;
+    if (announced_ > 0) {
+      // Size the file once, up front; the writes then never extend it.
+      LARGE_INTEGER at;
+      at.QuadPart = announced_;
+      if (::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) ::SetEndOfFile(file_);
+      at.QuadPart = 0;
+      ::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN);
+    }
+    return S_OK;
+  }
+
+  void JudgeOrEnd() {
+    if (decided_ || file_ == nullptr) return;
+    HRESULT verdict = Judge();
+    if (FAILED(verdict)) End(verdict);
+  }
+
   void AbortBinding() {
-    if (binding_) binding_->Abort();
+    // Abort may end the binding at once, and OnStopBinding drops binding_.
+    Microsoft::WRL::ComPtr<IBinding> binding = binding_;
+    if (binding) binding->Abort();
   }
 
   Microsoft::WRL::ComPtr<IBinding> binding_;
   LONG count_ = 1;
   HRESULT result_ = E_PENDING;
-  bool write_failed_ = false;
+  bool decided_ = false;     // result_ is final
+  bool ended_here_ = false;  // decided by End(), not by the binding's end
+  bool judged_ = false;
   bool manual_binding_ = false;
+  int64_t announced_ = -1;   // Content-Length of an accepted response
+  int64_t written_ = 0;
   HANDLE file_;
   IBindStatusCallback* inner_;
+  std::wstring url_;
+  bool unchecked_;
+  DWORD last_event_;
 };
 
 // What URLOpenPullStreamW does, made by hand: Wine does not implement it.
@@ -180,36 +254,68 @@ HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG max, ULONG status, LP
 }
 
 namespace {
+
 // URLMon normally lets go of the holder right after OnStopBinding; this bounds
 // the wait so that a reference it never returns cannot hang the worker.
 constexpr DWORD kReleaseWaitMs = 10000;
-}  // namespace
+// After a stop or a timeout the binding was aborted; its end is not waited
+// for longer than this.
+constexpr DWORD kAbortGraceMs = 500;
 
-HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner) {
-  base::UniqueHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return HRESULT_FROM_WIN32(::GetLastError());
-  auto* holder = new (std::nothrow) utils::BSCHolder(file.Get(), inner);
-  if (holder == nullptr) return E_OUTOFMEMORY;
-  HRESULT hr = ::URLOpenPullStreamW(nullptr, url.c_str(), 0, holder);
-  if (hr == E_NOTIMPL) hr = utils::BindPullStream(url, holder);
-  if (FAILED(hr)) {
-    holder->Release();
-    return hr;
-  }
+// Dispatches what is queued; false on WM_QUIT, which is posted again for the
+// thread's own loop.
+bool PumpMessages() {
   MSG message;
-  while (holder->result() == E_PENDING) {
-    BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
-    if (got == -1) continue;
-    if (got == 0) {
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
       ::PostQuitMessage(static_cast<int>(message.wParam));
-      break;
+      return false;
     }
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
-  for (DWORD waited = 0; holder->references() > 1 && waited < kReleaseWaitMs; ++waited) ::Sleep(1);
+  return true;
+}
+
+}  // namespace
+
+HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
+                          const UrlDownloadOptions& options) {
+  base::UniqueHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return HRESULT_FROM_WIN32(::GetLastError());
+  auto* holder = new (std::nothrow) utils::BSCHolder(file.Get(), inner, url, options.unchecked_content);
+  if (holder == nullptr) return E_OUTOFMEMORY;
+  HRESULT hr = ::URLOpenPullStreamW(nullptr, url.c_str(), 0, holder);
+  if (hr == E_NOTIMPL) hr = utils::BindPullStream(url, holder);
+  if (FAILED(hr)) {
+    holder->Detach();
+    holder->Release();
+    return hr;
+  }
+  // Waits with a time limit rather than in GetMessageW: a server that never
+  // answers sends no message, and a stop must still be seen.
+  while (holder->result() == E_PENDING) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kStopPollMs, QS_ALLINPUT);
+    if (!PumpMessages()) {
+      holder->End(E_ABORT);
+      break;
+    }
+    if (holder->result() != E_PENDING) break;
+    if (options.stop && options.stop()) {
+      holder->End(E_ABORT);
+    } else if (holder->IdleMs() >= options.idle_timeout_ms) {
+      holder->End(INET_E_CONNECTION_TIMEOUT);
+    }
+  }
+  const DWORD limit = holder->ended_here() ? kAbortGraceMs : kReleaseWaitMs;
+  const DWORD begun = ::GetTickCount();
+  while (holder->references() > 1 && ::GetTickCount() - begun < limit) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    if (!PumpMessages()) break;
+  }
   HRESULT result = holder->result();
+  holder->Detach();
   holder->Release();
   return result;
 }

@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <functional>
 #include <string>
 
+#include "downloader/timeouts.h"
 #include "utils/download_host.h"
 
 namespace stubframework::utils {
@@ -41,10 +43,24 @@ class DownloadCallback : public IBindStatusCallback {
 };
 
 
+struct UrlDownloadOptions {
+  // Asked every kStopPollMs while the binding runs; true ends it with E_ABORT.
+  std::function<bool()> stop;
+  // A binding that reports nothing for this long ends with
+  // INET_E_CONNECTION_TIMEOUT (a server that never answers, or stalls).
+  DWORD idle_timeout_ms = downloader::kReceiveTimeoutMs;
+  // Nothing checks the bytes afterwards: refuse what cannot be proven whole
+  // or is plainly not the file (see JudgeMonikerResponse).
+  bool unchecked_content = false;
+};
+
 // Downloads `url` into `path` (created anew), forwarding binding events to
 // `inner` (may be null). Pumps this thread's messages until the binding ends.
-// Returns the binding's result, S_FALSE when fewer bytes came than announced,
+// Returns the binding's result, the refusal of a response that is not the
+// file (JudgeMonikerResponse: nothing of it is written), S_FALSE when fewer
+// bytes came than announced, E_ABORT on a stop, INET_E_CONNECTION_TIMEOUT,
 // or the write error; on failure the file is left cut at what was written.
-HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner);
+HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
+                          const UrlDownloadOptions& options = UrlDownloadOptions());
 
 }  // namespace stubframework::utils

@@ -67,7 +67,7 @@ void CompleteTransferCount(base::LockedProperties& properties) {
 
 int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const utils::DownloadHost& host) {
   base::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
-  TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume};
+  TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume, !job.crc.empty()};
   int result = TransferDownloadError(host, request, job.transfer);
   if (result == kNoError) {
     ::DeleteUrlCacheEntryW(job.url.c_str());
@@ -77,16 +77,7 @@ int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const u
     } else {
       context.SetResult(kNoError);
     }
-    if (!job.crc.empty()) {
-      std::wstring crc;
-      if (!FileCrcText(job.download_file, &crc)) {
-        base::LogDebug(log, L"Downloaded File %s get crc failed", job.download_file.c_str());
-        result = kMd5Error;
-      } else if (crc != job.crc) {
-        base::LogDebug(log, L"Downloaded File %s crc dismatch", job.download_file.c_str());
-        result = kMd5Error;
-      }
-    }
+    if (!job.crc.empty()) result = CheckDownloadedCrc(log, job.download_file, job.crc);
   } else if (result == kAbort) {
     context.SetResult(kAbort);
   } else {
@@ -162,6 +153,19 @@ bool FileCrcText(const std::wstring& path, std::wstring* text) {
   if (!archive::FileCrc(path, &crc)) return false;
   *text = base::Format(L"%u", crc);
   return true;
+}
+
+int CheckDownloadedCrc(base::Log* log, const std::wstring& path, const std::wstring& crc) {
+  std::wstring computed;
+  if (!FileCrcText(path, &computed)) {
+    base::LogDebug(log, L"Downloaded File %s get crc failed", path.c_str());
+    return kMd5Error;
+  }
+  if (computed != crc) {
+    base::LogDebug(log, L"Downloaded File %s crc dismatch", path.c_str());
+    return kMd5Error;
+  }
+  return kNoError;
 }
 
 DWORD WINAPI DownloadThreadFunc(void* param) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/log.h"
 #include "workflow/download_job.h"
 
 namespace stubframework::workflow {
@@ -20,5 +21,9 @@ bool IsVolumeReadOnly(const std::wstring& root, VolumeFlagsQuery query);
 
 // The CRC-32 of a file as unsigned decimal text; false when it cannot be computed.
 bool FileCrcText(const std::wstring& path, std::wstring* text);
+
+// The check after a transfer: kNoError when the file's CRC text is `crc`,
+// else kMd5Error with its log line.
+int CheckDownloadedCrc(base::Log* log, const std::wstring& path, const std::wstring& crc);
 
 }  // namespace stubframework::workflow

@@ -3,6 +3,8 @@
 
 #include <wininet.h>
 
+#include <algorithm>
+
 #include "base/wide_format.h"
 #include "utils/download_file_verified.h"
 #include "utils/download_url_to_file.h"
@@ -96,35 +98,48 @@ class ReceivedBytes final : public IBindStatusCallback {
   ULONG received_ = 0;
 };
 
+// The pause between attempts; false when a stop request came before or
+// during it (attempts that fail before any progress report never see one).
+bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
+  const DWORD begun = ::GetTickCount();
+  for (;;) {
+    if (host.CancelRequested()) return false;
+    DWORD elapsed = ::GetTickCount() - begun;
+    if (elapsed >= pause_ms) return true;
+    ::Sleep(std::min<DWORD>(pause_ms - elapsed, utils::kStopPollMs));
+  }
+}
+
 int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
                      const std::wstring& path, DWORD pause_ms) {
   int code = kUnknowError;
   for (int attempt = 1;; ++attempt) {
     code = MapAndLog(host, utils::DownloadFileVerified(host, url, meta_url, path));
     if (!IsRetryable(code) || attempt >= kMaxTransferAttempts) break;
-    // Attempts that fail before any progress report never see a stop request.
-    if (host.CancelRequested()) return kAbort;
-    ::Sleep(pause_ms);
+    if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
   }
   return code;
 }
 
-int PlainTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& path,
-                  DWORD pause_ms) {
+int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& request, const std::wstring& url,
+                  const TransferSettings& settings) {
   SYSTEMTIME now;
   ::GetSystemTime(&now);
   const std::wstring request_url = TimestampedUrl(url, now);
+  utils::UrlDownloadOptions options;
+  options.stop = [&host] { return host.CancelRequested(); };
+  options.idle_timeout_ms = settings.receive_timeout_ms;
+  options.unchecked_content = !request.crc_follows;
   int code = kUnknowError;
   int budget = kMaxTransferAttempts;
   for (;;) {
     utils::DownloadCallback progress(&host);
     ReceivedBytes received(&progress);
-    code = MapAndLog(host, utils::DownloadUrlToFile(request_url, path, &received));
+    code = MapAndLog(host, utils::DownloadUrlToFile(request_url, request.download_file, &received, options));
     if (!IsRetryable(code)) break;
     budget = NextAttemptBudget(budget, received.any());
     if (budget <= 0) break;
-    if (host.CancelRequested()) return kAbort;
-    ::Sleep(pause_ms);
+    if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }
   return code;
 }
@@ -163,7 +178,7 @@ int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest
   }
   int code = request.is_resume
                  ? VerifiedTransfer(host, url, meta_url, request.download_file, settings.retry_pause_ms)
-                 : PlainTransfer(host, url, request.download_file, settings.retry_pause_ms);
+                 : PlainTransfer(host, request, url, settings);
   if ((code == kFailure || code == kFileNotExist) && !CanConnect(url)) code = kNoNetwork;
   return code;
 }

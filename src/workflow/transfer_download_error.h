@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "downloader/timeouts.h"
 #include "utils/download_host.h"
 #include "workflow/error_handle.h"
 
@@ -21,18 +22,23 @@ struct TransferRequest {
   std::wstring download_file;
   bool is_secure = false;
   bool is_resume = false;
+  // A CRC check of the file follows a plain download; without one, the plain
+  // download refuses bodies it cannot prove whole.
+  bool crc_follows = false;
 };
 
 // What the product always uses; tests shorten the pause and point the
 // tokenizer at a local service.
 struct TransferSettings {
   DWORD retry_pause_ms = kRetryPauseMs;
+  DWORD receive_timeout_ms = downloader::kReceiveTimeoutMs;  // a plain download that hears nothing this long fails
   std::function<bool(std::wstring& url)> tokenize;  // empty: utils::TokenizeUrl
 };
 
 // Runs the transfer, logging each attempt's HRESULT, and returns its code.
 // Attempts that end in kFailure or kUnknowError are retried; kFailure and
-// kFileNotExist become kNoNetwork when a forced connection check fails.
+// kFileNotExist become kNoNetwork when a forced connection check fails. A stop
+// request ends it with kAbort within about kStopPollMs, also between attempts.
 int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest& request,
                           const TransferSettings& settings = TransferSettings());
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "downloader/download_clock.h"
+#include "downloader/download_meta.h"
 #include "downloader/result_codes.h"
 #include "download_test_util.h"
 #include "support/test_servers.h"
@@ -149,25 +150,80 @@ TEST_F(DownloadSimpleTaskTest, MissingMetaEndsWithTheTransferCode) {
   EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);
 }
 
-TEST_F(DownloadSimpleTaskTest, PersistentlyCorruptBlockLoopsUntilCancelled) {
-  std::string data = NoisyBytes(10 * kMiB, 17);
-  std::string name = Publish(data, MakeMeta(data));
-  std::string key = UniqueKey();
-  std::wstring url =
-      servers().FaultUrl("/corrupt/" + key + "?src=" + name + "&at=" + std::to_string(5 * kMiB + 4321));
-  auto* logger = logger_.get();
-  recorder_->cancel_when_ = [logger](int64, int64) {
-    return logger->CountContaining(L"Hash mismatch found for block 5.") >= 3;
+// Cycles that prove a new block go on without limit; three in a row that
+// prove none (the same first bad block after a whole new fetch of it) end
+// the task with the hash failure.
+TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask) {
+  const std::string block2 = std::to_string(2 * kMiB + 5);
+  const std::string block3 = std::to_string(kMiB + 5);  // from block 2, where the fetch starts
+  struct Case {
+    const char* what;
+    std::string seq;  // per request: offset of the flipped byte from the first byte served
+    long expected;
+    std::vector<std::string> ranges;
   };
-  Run(url, servers().NginxUrl("/" + name + ".meta"));
+  const std::string all = "bytes=0-4194303", from2 = "bytes=2097152-4194303", from3 = "bytes=3145728-4194303";
+  const Case cases[] = {
+      {"block 2 never right", block2 + ",5,5,5,5,5", downloader::kResultFail, {all, from2, from2, from2}},
+      {"two fruitless, progress, two fruitless, then right", block2 + ",5,5," + block3 + ",5,5,-",
+       downloader::kResultOk, {all, from2, from2, from2, from3, from3, from3}},
+      // The last flip would land past the end: that fetch is clean.
+      {"one block more every time", std::to_string(kMiB + 5) + "," + std::to_string(kMiB + 5) + "," +
+           std::to_string(kMiB + 5) + "," + std::to_string(kMiB + 5),
+       downloader::kResultOk, {all, "bytes=1048576-4194303", from2, from3}},
+  };
+  std::string data = NoisyBytes(4 * kMiB, 17);
+  std::string name = Publish(data, MakeMeta(data));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::DeleteFileW(dest_.c_str());
+    recorder_ = Make<DownloadRecorder>();
+    logger_ = Make<RecordingLogger>();
+    std::string key = UniqueKey();
+    Run(servers().FaultUrl("/flipseq/" + key + "?src=" + name + "&seq=" + c.seq),
+        servers().NginxUrl("/" + name + ".meta"));
+    EXPECT_EQ(recorder_->result(), c.expected) << logger_->Dump();
+    std::vector<std::string> ranges;
+    for (const auto& r : servers().FaultRequests(key)) ranges.push_back(r.range);
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+    if (c.expected == downloader::kResultFail) {
+      EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Block 2 failed after 3 downloads in a row."))
+          << logger_->Dump();
+    } else {
+      EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+    }
+  }
+}
 
-  EXPECT_EQ(recorder_->result(), downloader::kResultAbort);
-  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::Cancel> Cancel."));
-  auto asked = servers().FaultRequests(key);
-  ASSERT_GE(asked.size(), 3u);
-  EXPECT_EQ(asked[0].range, "bytes=0-10485759");  // the empty destination fails at block 0
-  for (size_t i = 1; i < asked.size(); ++i) EXPECT_EQ(asked[i].range, "bytes=5242880-10485759") << i;
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), 10 * kMiB);
+// The meta's size must fit the target volume: a file system with sparse files
+// would otherwise give the destination any size at once.
+TEST_F(DownloadSimpleTaskTest, AMetaAnnouncingMoreThanTheVolumeHoldsIsDiskFull) {
+  std::wstring folder = dest_.substr(0, dest_.find_last_of(L'\\') + 1);
+  ULARGE_INTEGER available;
+  ASSERT_TRUE(::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr));
+  // A valid meta (zero digests) for a file 4 GiB larger than the free space.
+  const int64 size = static_cast<int64>(available.QuadPart) + 4096 * kMiB;
+  std::string meta(static_cast<size_t>(downloader::MetaLength(size)), '\0');
+  for (int i = 0; i < 8; ++i) meta[i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+  std::string name = Publish("small", meta);
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), downloader::kResultDiskFull) << std::hex << recorder_->result();
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1) << "nothing was created";
+  EXPECT_EQ(logger_->CountContaining(L"DownloadSimpleTask::PrepareStart> Not enough disk space "), 1u)
+      << logger_->Dump();
+  EXPECT_EQ(logger_->CountContaining(L"HttpToFileTask::Start"), 0u);
+}
+
+// A meta is refused as soon as its head shows that the server announced
+// more bytes than the size in it needs, before those bytes are allocated.
+TEST_F(DownloadSimpleTaskTest, AMetaLongerThanItsSizeNeedsIsRefusedFromItsHead) {
+  std::string data = NoisyBytes(kMiB, 23);
+  std::string name = Publish(data, MakeMeta(data) + std::string(1000, 'x'));
+  Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
+  EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat) << std::hex << recorder_->result();
+  EXPECT_TRUE(logger_->Has(L"HttpToMemTask::OnData> Unexpected content length 1028.")) << logger_->Dump();
+  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);
 }
 
 TEST_F(DownloadSimpleTaskTest, CancelDuringTransferLeavesTheDestinationAtFullSize) {

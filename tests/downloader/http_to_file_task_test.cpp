@@ -129,6 +129,30 @@ TEST_F(HttpToFileTaskTest, DroppedTransferResumesWithExactlyTheMissingBytes) {
   EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnComplete> Data not complete 400 needed.")) << logger_->Dump();
 }
 
+// Restarting is for a response that brought bytes: one that ends at its
+// headers every time would otherwise be asked again without end.
+TEST_F(HttpToFileTaskTest, AResponseThatEndsAtItsHeadersIsNotAskedAgain) {
+  std::string key = UniqueKey();
+  Run(servers().FaultUrl("/drop/" + key + "?size=1000&after=0&times=0"), 0, 1000);
+  EXPECT_EQ(recorder_->result(), downloader::kResultShortRead) << std::hex << recorder_->result();
+  EXPECT_EQ(servers().FaultRequests(key).size(), 1u);
+  EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnComplete> No data in the response.")) << logger_->Dump();
+  EXPECT_EQ(Written().size(), 0u);
+}
+
+// A resume that brought bytes may be followed by one that brings none: the
+// chain then ends there.
+TEST_F(HttpToFileTaskTest, AResumeThatBringsNothingEndsTheChain) {
+  std::string key = UniqueKey();
+  // The first response breaks off after 600 bytes, the resume at its headers.
+  Run(servers().FaultUrl("/drop/" + key + "?size=1000&after=600,0&times=0"), 0, 1000);
+  EXPECT_EQ(recorder_->result(), downloader::kResultShortRead) << std::hex << recorder_->result();
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1].range, "bytes=600-999");
+  EXPECT_EQ(Written(), PatternBytes(600));
+}
+
 TEST_F(HttpToFileTaskTest, WholeResponseToAResumeIsRefusedUnlessAtOffsetZero) {
   std::string key = UniqueKey();
   Run(servers().FaultUrl("/drop/" + key + "?size=1000&after=600&norange=1"), 0, 1000);

@@ -21,8 +21,8 @@ using testsupport::UniqueKey;
 
 class HttpToMemTaskTest : public testsupport::ServerTest {
  protected:
-  void Run(const std::wstring& url) {
-    downloader::ITask* task = downloader::CreateHttpToMemTask(url, recorder_.get(), logger_.get());
+  void Run(const std::wstring& url, const downloader::BodyHeadCheck& check = downloader::BodyHeadCheck()) {
+    downloader::ITask* task = downloader::CreateHttpToMemTask(url, recorder_.get(), logger_.get(), check);
     ASSERT_NE(task, nullptr);
     task->Start();
     EXPECT_TRUE(recorder_->Wait()) << "no OnComplete";
@@ -112,6 +112,82 @@ TEST_F(HttpToMemTaskTest, WrongRangeOnResumeFails) {
   EXPECT_TRUE(logger_->Has(
       L"HttpToMemTask::OnHttpStatusPartialContent> Unexpected content range (OFFSET:0 SIZE:100 TOTAL:1000)/(POS:0 SIZE:0)."))
       << logger_->Dump();
+}
+
+// Restarting is for a response that brought bytes: one that ends at its
+// headers every time would otherwise be asked again without end.
+TEST_F(HttpToMemTaskTest, AResponseThatEndsAtItsHeadersIsNotAskedAgain) {
+  for (const char* after : {"0", "600,0"}) {
+    SCOPED_TRACE(after);
+    recorder_ = Make<MemRecorder>();
+    std::string key = UniqueKey();
+    Run(servers().FaultUrl("/drop/" + key + "?size=1000&times=0&after=" + after));
+    EXPECT_EQ(recorder_->result(), downloader::kResultShortRead) << std::hex << recorder_->result();
+    EXPECT_EQ(servers().FaultRequests(key).size(), after[0] == '0' ? 1u : 2u);
+    EXPECT_TRUE(logger_->Has(L"HttpToMemTask::OnComplete> No data in the response.")) << logger_->Dump();
+  }
+}
+
+// A body whose head says how long it may be is allocated only after its head
+// accepted the length the server announced.
+TEST_F(HttpToMemTaskTest, TheHeadDecidesWhetherTheAnnouncedLengthIsAllocated) {
+  struct Case {
+    const char* what;
+    std::string fault;
+    bool accept;
+    long expected;
+    size_t requests;
+  };
+  const Case cases[] = {
+      {"accepted", "ok|?size=30000", true, 0, 1},
+      {"accepted across a resume inside the head", "drop|?size=30000&after=5", true, 0, 2},
+      {"accepted across a resume after the head", "drop|?size=30000&after=9000", true, 0, 2},
+      {"refused", "ok|?size=30000", false, downloader::kResultBadFormat, 1},
+      {"refused after a resume inside the head", "drop|?size=30000&after=5", false, downloader::kResultBadFormat, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    recorder_ = Make<MemRecorder>();
+    logger_ = Make<RecordingLogger>();
+    std::string fault = c.fault;
+    std::string key = UniqueKey();
+    std::string url = "/" + fault.replace(fault.find('|'), 1, "/" + key);
+    std::string head;
+    downloader::int64 length = -1;
+    downloader::BodyHeadCheck check;
+    check.size = 8;
+    check.accept = [&](const downloader::uint8* bytes, downloader::int64 announced) {
+      head.assign(reinterpret_cast<const char*>(bytes), 8);
+      length = announced;
+      return c.accept;
+    };
+    Run(servers().FaultUrl(url), check);
+    EXPECT_EQ(recorder_->result(), c.expected) << logger_->Dump();
+    EXPECT_EQ(head, PatternBytes(8));
+    EXPECT_EQ(length, 30000);
+    EXPECT_EQ(servers().FaultRequests(key).size(), c.requests);
+    if (c.accept) {
+      EXPECT_EQ(recorder_->bytes(), PatternBytes(30000));
+    } else {
+      EXPECT_TRUE(recorder_->data_null()) << "nothing was allocated for the refused body";
+      EXPECT_EQ(recorder_->size(), 0u);
+      EXPECT_TRUE(logger_->Has(L"HttpToMemTask::OnData> Unexpected content length 30000.")) << logger_->Dump();
+    }
+  }
+}
+
+TEST_F(HttpToMemTaskTest, ABodyNoLongerThanItsHeadIsNotChecked) {
+  bool asked = false;
+  downloader::BodyHeadCheck check;
+  check.size = 8;
+  check.accept = [&asked](const downloader::uint8*, downloader::int64) {
+    asked = true;
+    return false;
+  };
+  Run(servers().FaultUrl("/ok/" + UniqueKey() + "?size=8"), check);
+  EXPECT_EQ(recorder_->result(), 0);
+  EXPECT_EQ(recorder_->bytes(), PatternBytes(8));
+  EXPECT_FALSE(asked);
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ with 200 and the whole body), `extra=N` (a 206 carries N bytes more than its
 Content-Range announces).
   ok          plain resource with ETag `etag=` (default "\"fixed-SIZE\"")
   drop        close the connection after `after=N` body bytes, for the first
-              `times=K` requests of the key (default 1; 0 = always)
+              `times=K` requests of the key (default 1; 0 = always); a list
+              `after=N0,N1,...` gives request n its own count (the last repeats)
   full        ignore Range: always 200 with the whole body
   badrange    206 with `Content-Range: CR` (param `cr=`) and the requested bytes
   more        as ok with extra=100 unless given
@@ -29,6 +30,20 @@ Content-Range announces).
   randflip    with probability `p=` flip one random served byte (noted in record)
   token       POST: answer {"tokenizedUrl":"<body>?token=KEY"}; `mode=none`
               answers without the member
+  chunked     200 with a chunked body in pieces of `chunk=C` bytes; `cut=N`
+              closes after N body bytes, before the terminating chunk
+  nolength    also takes `cut=N`: close after N of the body's bytes
+  portal      200 with `Content-Type: text/html` and a login page (a captive
+              portal's answer), whatever was asked
+  unasked206  206 with the first `part=N` bytes (default half) and a matching
+              Content-Range, also when no Range was asked
+  silent      read the request, answer nothing for `ms=M`, then close
+  flipseq     request n of the key flips the byte at offset seq[n] from the
+              first byte it serves (`seq=` comma list, `-` for none); requests
+              past the list are clean
+  swap        serves `src`; while `times=K` (default 1) requests of this key
+              and src have not been made, a src ending in ".meta" is served
+              from `old=NAME` instead (a file replaced after its meta was read)
 
 Record: one line per request, appended before answering, tab-separated:
 METHOD TARGET RANGE IF-RANGE NOTE.
@@ -232,8 +247,9 @@ class Handler(BaseHTTPRequestHandler):
     def b_drop(self, params, key, n, range_header, if_range, note):
         times = int(params.get('times', '1'))
         if times == 0 or n < times:
+            after = params.get('after', '0').split(',')
             self.serve(params, range_header, if_range, note + ['drop'],
-                       drop_after=int(params.get('after', '0')))
+                       drop_after=int(after[min(n, len(after) - 1)]))
         else:
             self.serve(params, range_header, if_range, note)
 
@@ -254,12 +270,66 @@ class Handler(BaseHTTPRequestHandler):
 
     def b_nolength(self, params, key, n, range_header, if_range, note):
         body = Body(self.server.docroot, params)
-        self.rec(note + ['200'])
+        cut = int(params.get('cut', str(body.size)))
+        self.rec(note + ['200'] + (['cut@%d' % cut] if cut < body.size else []))
         self.send_response(200)
         self.send_header('Connection', 'close')
         self.end_headers()
-        self.wfile.write(body.read(0, body.size))
+        self.wfile.write(body.read(0, min(cut, body.size)))
         self.close_now()
+
+    def b_chunked(self, params, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        chunk = max(1, int(params.get('chunk', '4096')))
+        cut = int(params.get('cut', str(body.size)))
+        self.rec(note + ['200'] + (['cut@%d' % cut] if cut < body.size else []))
+        self.send_response(200)
+        self.send_header('Transfer-Encoding', 'chunked')
+        self.end_headers()
+        data = body.read(0, min(cut, body.size))
+        for i in range(0, len(data), chunk):
+            piece = data[i:i + chunk]
+            self.wfile.write(b'%x\r\n' % len(piece) + piece + b'\r\n')
+        if cut < body.size:
+            self.close_now()
+            return
+        self.wfile.write(b'0\r\n\r\n')
+
+    def b_portal(self, params, key, n, range_header, if_range, note):
+        self.rec(note + ['200'])
+        page = (b'<!DOCTYPE html><html><head><title>Sign in</title></head>'
+                b'<body><form action="/login">Accept the terms to continue</form></body></html>')
+        self.simple(200, page, [('Content-Type', 'text/html; charset=utf-8')])
+
+    def b_unasked206(self, params, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        part = min(int(params.get('part', str(body.size // 2))), body.size)
+        self.rec(note + ['206'])
+        self.headers_for(206, 0, part, body, '"part"', length=part)
+        self.wfile.write(body.read(0, part))
+
+    def b_silent(self, params, key, n, range_header, if_range, note):
+        self.rec(note + ['silent'])
+        time.sleep(int(params.get('ms', '1000')) / 1000.0)
+        self.close_now()
+
+    def b_flipseq(self, params, key, n, range_header, if_range, note):
+        seq = params.get('seq', '').split(',')
+        offset = seq[n].strip() if n < len(seq) else '-'
+
+        def flip(data, start, note):
+            if offset not in ('', '-') and int(offset) < len(data):
+                data[int(offset)] ^= 0xFF
+                note.append('flipped@%d' % (start + int(offset)))
+        self.serve(params, range_header, if_range, note, mutate=flip)
+
+    def b_swap(self, params, key, n, range_header, if_range, note):
+        src = params.get('src', '')
+        seen = self.server.count(key + '|' + src)
+        if src.endswith('.meta') and seen < int(params.get('times', '1')):
+            params = dict(params, src=params['old'])
+            note = note + ['old']
+        self.serve(params, range_header, if_range, note)
 
     def b_etagchange(self, params, key, n, range_header, if_range, note):
         self.serve(params, range_header, if_range, note, etag='"v%d"' % n)

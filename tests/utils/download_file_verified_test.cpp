@@ -85,6 +85,30 @@ TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport
   EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
 }
 
+// While the meta comes there is no progress report to carry the stop; the
+// wait itself looks at the flag.
+TEST_F(DownloadFileVerifiedTest, AStopIsSeenWhileNoProgressReportComes) {
+  std::string data = NoisyBytes(3 * kMiB, 41);
+  std::string name = Publish(data);
+  std::chrono::steady_clock::time_point stopped_at;
+  std::thread stopper([&] {
+    ::Sleep(300);
+    stopped_at = std::chrono::steady_clock::now();
+    host_.cancel = true;
+  });
+  // The 68-byte meta trickles in 2 bytes every 300 ms: about 10 s.
+  HRESULT hr = DownloadFileVerified(
+      host_.host(), servers().NginxUrl("/" + name),
+      servers().FaultUrl("/slow/" + UniqueKey() + "?src=" + name + ".meta&chunk=2&ms=300"), dest_);
+  stopper.join();
+  long after_stop = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - stopped_at)
+                                          .count());
+  EXPECT_EQ(hr, E_ABORT);
+  EXPECT_LT(after_stop, 3000) << "seen by the wait, not at the meta's end";
+  printf("stop during the meta ended the download after %ld ms\n", after_stop);
+}
+
 TEST_F(DownloadFileVerifiedTest, FailuresBecomeDownloadFailure) {
   std::string name = UniqueKey() + ".bin";  // neither file nor meta exists
   HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),

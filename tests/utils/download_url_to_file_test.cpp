@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "../downloader/download_test_util.h"
 #include "support/test_servers.h"
 #include "utils_test_util.h"
@@ -12,7 +14,13 @@ namespace {
 
 using stubframework::utils::DownloadCallback;
 using stubframework::utils::DownloadUrlToFile;
+using stubframework::utils::UrlDownloadOptions;
 using testsupport::UniqueKey;
+using Clock = std::chrono::steady_clock;
+
+long MsSince(Clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
 
 // URLMon delivers its callbacks through this thread's message queue.
 class DownloadUrlToFileTest : public testsupport::ServerTest {
@@ -68,6 +76,72 @@ TEST_F(DownloadUrlToFileTest, StopFlagAbortsTheDownload) {
 TEST_F(DownloadUrlToFileTest, UnwritableDestinationFailsWithTheWin32Error) {
   HRESULT hr = DownloadUrlToFile(servers().FaultUrl("/ok/" + UniqueKey()), L"Z:\\no\\such\\folder\\x.bin", nullptr);
   EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+}
+
+// Responses that are not the whole file never end as S_OK, and nothing of a
+// refused one reaches the file or the application's counters.
+TEST_F(DownloadUrlToFileTest, ResponsesThatAreNotTheFileAreRefused) {
+  struct Case {
+    const char* what;
+    std::string fault;  // behaviour and parameters; the key goes between
+    bool unchecked;     // no CRC check follows
+    HRESULT expected;
+    bool publishes;     // a response that was accepted publishes its size
+  };
+  const Case cases[] = {
+      {"404", "status|?code=404", false, INET_E_OBJECT_NOT_FOUND, false},
+      {"500", "status|?code=500", false, INET_E_DOWNLOAD_FAILURE, false},
+      {"302 without a target", "status|?code=302", false, INET_E_DOWNLOAD_FAILURE, false},
+      {"206 that was not asked for", "unasked206|?size=20000", false, INET_E_DOWNLOAD_FAILURE, false},
+      {"closed after the headers", "drop|?size=20000&after=0&times=0", true, S_FALSE, true},
+      {"cut mid-body", "drop|?size=20000&after=7000&times=0", true, S_FALSE, true},
+      {"chunked, cut", "chunked|?size=20000&chunk=3000&cut=10000", true, INET_E_DOWNLOAD_FAILURE, false},
+      {"close-delimited, cut", "nolength|?size=20000&cut=10000", true, INET_E_DOWNLOAD_FAILURE, false},
+      {"a portal's page", "portal|", true, INET_E_DOWNLOAD_FAILURE, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    utilstest::TestHost host;
+    host.properties().SetDownloadTotal(1);
+    DownloadCallback callback(&host.host());
+    std::string fault = c.fault;
+    std::string url = "/" + fault.replace(fault.find('|'), 1, "/" + UniqueKey());
+    UrlDownloadOptions options;
+    options.unchecked_content = c.unchecked;
+    HRESULT hr = DownloadUrlToFile(servers().FaultUrl(url), path_, &callback, options);
+    EXPECT_EQ(hr, c.expected) << std::hex << hr;
+    std::string written = testsupport::ReadWholeFile(path_);
+    if (c.publishes) {
+      EXPECT_EQ(host.properties().GetDownloadTotal(), 20000);
+      EXPECT_EQ(written, testsupport::PatternBytes(written.size())) << "what came, cut where it ended";
+    } else {
+      EXPECT_EQ(written.size(), 0u) << "nothing of a refused response is written";
+      EXPECT_EQ(host.properties().GetDownloadTotal(), 1) << "an error page's size is not published";
+      EXPECT_FALSE(callback.data_seen());
+    }
+  }
+}
+
+// With a CRC check to follow, a body without a length is taken as it comes.
+TEST_F(DownloadUrlToFileTest, ABodyWithoutALengthIsTakenWhenACrcCheckFollows) {
+  for (const char* fault : {"/chunked/", "/nolength/"}) {
+    SCOPED_TRACE(fault);
+    std::string url = fault + UniqueKey() + "?size=50000&chunk=3000";
+    EXPECT_EQ(DownloadUrlToFile(servers().FaultUrl(url), path_, nullptr), S_OK);
+    EXPECT_EQ(testsupport::ReadWholeFile(path_), testsupport::PatternBytes(50000));
+  }
+}
+
+// A server that never answers sends no event that would end the wait.
+TEST_F(DownloadUrlToFileTest, NothingHeardForTheIdleTimeoutEndsTheDownload) {
+  UrlDownloadOptions options;
+  options.idle_timeout_ms = 700;
+  auto started = Clock::now();
+  HRESULT hr = DownloadUrlToFile(servers().FaultUrl("/silent/" + UniqueKey() + "?ms=8000"), path_, nullptr, options);
+  long took = MsSince(started);
+  EXPECT_EQ(hr, INET_E_CONNECTION_TIMEOUT) << std::hex << hr;
+  EXPECT_GE(took, 700);
+  EXPECT_LT(took, 6000) << "ended by the timeout, not by the server closing after 8 s";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "app/app_log.h"
 #include "base/critical_section.h"
@@ -173,6 +174,47 @@ TEST_F(TransferTest, AStopRequestEndsFailingRetriesWithAbort) {
   std::string key = UniqueKey();
   EXPECT_EQ(Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=0&times=0"), false), kAbort);
   EXPECT_LE(servers().FaultRequests(key).size(), 1u) << "no attempt after the stop";
+}
+
+// The file changed on the server after its meta was read: the attempt that
+// holds the old meta gives up after three fruitless downloads, and the next
+// one reads the new meta and proves the file already on disk.
+TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
+  std::string old_data = testsupport::NoisyBytes(4 * 1048576, 61);
+  std::string data = old_data;
+  data[2 * 1048576 + 77] ^= 0x33;  // the new release differs in block 2
+  std::string old_name = Publish(old_data, true);
+  std::string name = Publish(data, true);
+  std::string key = UniqueKey();
+  // The meta URL is this one with ".meta" appended, so its src is name.meta.
+  int code = Transfer(servers().FaultUrl("/swap/" + key + "?old=" + old_name + ".meta&src=" + name), true);
+  EXPECT_EQ(code, kNoError);
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 1);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+  std::vector<std::string> asked;
+  for (const auto& r : servers().FaultRequests(key)) {
+    bool meta = r.target.size() > 5 && r.target.compare(r.target.size() - 5, 5, ".meta") == 0;
+    asked.push_back(meta ? "meta " + r.note : r.range);
+  }
+  const std::string from2 = "bytes=2097152-4194303";
+  EXPECT_EQ(asked, (std::vector<std::string>{"meta old 200", "bytes=0-4194303", from2, from2, from2, "meta 200"}))
+      << "the second attempt resumes from the disk and needs nothing more";
+}
+
+TEST_F(TransferTest, AMetaAnnouncingMoreThanTheDiskHoldsIsDiskFullWithoutRetry) {
+  std::wstring folder = path_.substr(0, path_.find_last_of(L'\\') + 1);
+  ULARGE_INTEGER available;
+  ASSERT_TRUE(::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr));
+  const long long size = static_cast<long long>(available.QuadPart) + (4LL << 30);
+  std::string meta(static_cast<size_t>(8 + 20 * ((size + 1048575) / 1048576)), '\0');
+  for (int i = 0; i < 8; ++i) meta[i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+  std::string name = UniqueKey() + ".bin";
+  ASSERT_TRUE(servers().PutFile(name, "small"));
+  ASSERT_TRUE(servers().PutFile(name + ".meta", meta));
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kDiskFull);
+  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x80070070)), 1);
+  EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES) << "no file of that size was made";
 }
 
 }  // namespace
