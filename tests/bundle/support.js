@@ -89,6 +89,13 @@ async function openPage(browser, origin, start, options = {}) {
       route.fulfill({ response, body: `${await response.text()}\n${options.init}\n` });
     });
   }
+  // Code appended to a script of the bundle (a test's view into a page).
+  for (const [glob, code] of options.append || []) {
+    await page.route(glob, async (route) => {
+      const response = await route.fetch();
+      route.fulfill({ response, body: `${await response.text()}\n${code}\n` });
+    });
+  }
   const stopped = [];
   if (options.stopAt) {
     await page.route(options.stopAt, (route) => {
@@ -97,7 +104,7 @@ async function openPage(browser, origin, start, options = {}) {
         stopped.push(target);
         return route.fulfill({ status: 204 });
       }
-      return route.continue();
+      return route.fallback();
     });
   }
   // A page that navigates while it loads (the start page does) never reports
