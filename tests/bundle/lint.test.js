@@ -61,6 +61,38 @@ test('the lint reads scripts inside pages too', async () => {
   assert.ok(result.errorCount > 0);
 });
 
+// The host calls a method with arguments as a property read only when the
+// script uses its value: a method the table marks method-get must have its
+// value used, and a plain method with arguments must stand as a statement.
+test('every native call has the shape the method table asks for', () => {
+  const { nativeMethods } = require('./support');
+  const methods = nativeMethods();
+  const wrong = [];
+  let seen = 0;
+  for (const file of bundleFiles(BUNDLE, /\.(html|js)$/)) {
+    const lines = fs.readFileSync(file, 'utf8').split('\n');
+    lines.forEach((line, index) => {
+      for (const match of line.matchAll(/appExternal\.(\w+)\(/g)) {
+        const method = methods[match[1]];
+        const where = `${path.relative(REPO, file)}:${index + 1}`;
+        seen++;
+        if (!method) {
+          wrong.push(`${where}: ${match[1]} is no native method`);
+          continue;
+        }
+        const before = line.slice(0, match.index);
+        // A statement starts its line, follows ; { or else, or is the body of
+        // an if whose condition has closed.
+        const statement = /^\s*$|[;{]\s*$|\belse\s*$/.test(before) || /^\s*(\}\s*)?(else\s+)?if\s*\(.*\)\s*$/.test(before);
+        if (method.kind === 'G' && statement) wrong.push(`${where}: the value of ${match[1]} must be used`);
+        if (method.kind === 'M' && method.types.length > 0 && !statement) wrong.push(`${where}: ${match[1]} must be called as a statement`);
+      }
+    });
+  }
+  assert.deepEqual(wrong, []);
+  assert.ok(seen > 60, `only ${seen} calls found: the scan is broken`);
+});
+
 function languageTable() {
   const sandbox = {};
   vm.runInNewContext(fs.readFileSync(path.join(BUNDLE, 'config', 'lang.js'), 'utf8'), sandbox);

@@ -82,7 +82,10 @@ var Downloading = {
       return;
     }
     var job = Downloading.jobs[Downloading.index];
-    if (!appExternal.isFileExists(job.folder)) appExternal.createDirectory(job.folder);
+    if (!appExternal.isFileExists(job.folder) && !appExternal.createDirectory(job.folder)) {
+      Downloading.fail(Config_ErrorHandle.Failure);
+      return;
+    }
     var crc = Feature_IsCrcCheck ? job.crc : "";
     appExternal.download(job.url, job.path, crc, Feature_IsSecureDownload === true, Downloading.isResumable(job), Downloading.onResult);
   },
