@@ -1,0 +1,3 @@
+// "OSLang": the system's language when the setup offers it, else English.
+// "English": always English.
+var Feature_DefaultLanguageOrder = "OSLang";

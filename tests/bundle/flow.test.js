@@ -1,0 +1,307 @@
+'use strict';
+// Whole runs of the shipped pages against the fake native side: the demo
+// flow from the start page to Finish, a failed download, a cancelled one, a
+// resumed install and an installer that asks for a restart. Every page is
+// also drawn at 96 and 144 DPI (device scale 1 and 1.5) into
+// STUB_BUNDLE_SCREENSHOTS for people to look at.
+
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { test, before, after } = require('node:test');
+
+const { startServer, launchBrowser, openPage, waitFor } = require('./support');
+
+const SHOTS = process.env.STUB_BUNDLE_SCREENSHOTS || path.join(__dirname, '..', '..', 'build', 'bundle-screenshots');
+
+let server;
+let browser;
+before(async () => {
+  server = await startServer();
+  browser = await launchBrowser();
+});
+after(async () => {
+  await browser.close();
+  await server.close();
+});
+
+const title = (run) => run.page.title().catch(() => '');
+const onPage = (run, name) => waitFor(async () => (await title(run)) === name, `the ${name} page`);
+
+// Plays one call of the oldest running worker of the fake native side.
+function drive(run, result, total, current) {
+  return run.page.evaluate(
+    ([r, t, c]) => {
+      const worker = window.__fakeWorkers.find((w) => !w.done);
+      if (!worker) return false;
+      if (r !== 10) worker.done = true;
+      worker.callback(r, t, c);
+      return true;
+    },
+    [result, total, current],
+  );
+}
+
+const workerStarted = (run, name) =>
+  waitFor(() => run.page.evaluate((n) => (window.__fakeWorkers || []).some((w) => w.name === n && !w.done), name).catch(() => false), `a ${name} worker`);
+
+async function shoot(run, name, scale) {
+  const folder = path.join(SHOTS, scale === 1 ? '96dpi' : '144dpi');
+  fs.mkdirSync(folder, { recursive: true });
+  // Let fades and bars settle.
+  await new Promise((resolve) => setTimeout(resolve, 400));
+  const file = path.join(folder, `${name}.png`);
+  await run.page.screenshot({ path: file });
+  return file;
+}
+
+const MB = 1048576;
+const INSTALLED = { 'hkey_local_machine\\software\\brelvo\\tessary\\22.0|installpath': 'C:\\Program Files\\Brelvo\\Tessary 22' };
+
+test('the shipped flow: Load, Initialization, MinSys, Downloading, Installing, Finish', async () => {
+  const run = await openPage(browser, server.origin, 'Load.html', {
+    native: { workers: { download: 'hold', install: 'hold' }, registry: {}, osLang: 3 },
+  });
+  try {
+    await onPage(run, 'Downloading');
+    await workerStarted(run, 'download');
+    await drive(run, 10, 96 * MB, 40 * MB);
+    await drive(run, 10, 96 * MB, 61 * MB);
+    assert.match(await run.page.textContent('#progress'), /63 % abgeschlossen|63%/);
+    await drive(run, 0, 96 * MB, 96 * MB);
+
+    await onPage(run, 'Installing');
+    await workerStarted(run, 'install');
+    await drive(run, 10, 1000, 420);
+    // The installer "installs" the product: its folder appears in the
+    // registry and its program on disk.
+    await run.page.evaluate((registry) => {
+      const state = JSON.parse(sessionStorage.getItem('__fakeExternal'));
+      Object.assign(state.native.registry, registry);
+      state.native.files.push('C:\\Program Files\\Brelvo\\Tessary 22\\Tessary.exe');
+      sessionStorage.setItem('__fakeExternal', JSON.stringify(state));
+    }, INSTALLED);
+    await drive(run, 0, 1000, 1000);
+
+    await onPage(run, 'Finish');
+    const state = await run.state();
+    assert.deepEqual(state.documents, [
+      'Load.html',
+      'pages/Initialization/page.html',
+      'pages/MinSys/page.html',
+      'pages/Downloading/page.html',
+      'pages/Installing/page.html',
+      'pages/Finish/page.html',
+    ]);
+    // German: the system's language, offered by the setup.
+    assert.equal(state.native.props.lang, 'de');
+    const [download] = state.started.filter((s) => s.worker === 'download');
+    assert.deepEqual(download, {
+      worker: 'download',
+      url: 'https://download.brelvo.example/tessary/22.0/de/Tessary-22.0-x64.msi',
+      file: 'C:\\Users\\me\\AppData\\Local\\Temp\\Tessary\\Tessary-22.0-x64.msi',
+      crc: '',
+      secure: true,
+      resume: true,
+    });
+    const [install] = state.started.filter((s) => s.worker === 'install');
+    assert.deepEqual(install, { worker: 'install', shortcut: 'Tessary Setup.lnk', file: download.file, param: '/qn REBOOT=ReallySuppress', seconds: 180 });
+    assert.ok(state.native.files.includes('C:\\Users\\me\\AppData\\Local\\Temp\\Tessary'));
+    assert.equal(state.status, 1);
+    assert.ok(state.calls.some((c) => c.name === 'startRegApps'));
+    assert.ok(state.calls.some((c) => c.name === 'GetGAPostURL' && /dp=%2FFinish/.test(c.args[0])));
+
+    await run.page.click('#btn-finish');
+    const end = await run.state();
+    assert.equal(end.closed, 1);
+    assert.deepEqual(
+      end.calls.filter((c) => c.name === 'startProgram' || c.name === 'openPage').map((c) => [c.name, c.args[0]]),
+      [
+        ['startProgram', 'C:\\Program Files\\Brelvo\\Tessary 22\\Tessary.exe'],
+        ['openPage', 'https://www.brelvo.example/tessary/thank-you?lang=de'],
+      ],
+    );
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
+test('a failed download shows the error page with its text and report code', async () => {
+  const run = await openPage(browser, server.origin, 'Load.html', {
+    native: { workers: { download: [[10, 100, 10], [8, 100, 10]] } },
+  });
+  try {
+    await onPage(run, 'Error');
+    await waitFor(async () => (await run.page.textContent('#error-message')) !== '', 'the message');
+    assert.equal(await run.page.textContent('#error-message'), 'No Internet connection. Connect to the Internet and try again.');
+    assert.equal(await run.page.textContent('#error-code'), 'Error code: 30107');
+    const state = await run.state();
+    assert.equal(state.native.props.IM_ErrorCode, '30107');
+    assert.equal(state.status, 2);
+    assert.deepEqual(state.calls.filter((c) => c.name === 'manageDesktopShortcut').map((c) => c.args), [['Tessary Setup.lnk', true]]);
+    assert.equal(state.started.filter((s) => s.worker === 'install').length, 0);
+    await run.page.click('#btn-close-page');
+    assert.equal((await run.state()).closed, 1);
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
+test('cancelling a download asks first, stops the transfer and ends the run as cancelled', async () => {
+  const run = await openPage(browser, server.origin, 'Load.html', {
+    native: { workers: { download: 'hold' }, boxAnswers: [false, true] },
+  });
+  try {
+    await onPage(run, 'Downloading');
+    await workerStarted(run, 'download');
+    await run.page.click('#btn-cancel');
+    let state = await run.state();
+    assert.equal(state.calls.filter((c) => c.name === 'stopDownload').length, 0);
+    assert.equal(state.native.props.CancelYes, '');
+    await run.page.click('#btn-close');
+    await waitFor(async () => (await run.state()).closed === 1, 'the window to close');
+    state = await run.state();
+    assert.equal(state.calls.filter((c) => c.name === 'stopDownload').length, 1);
+    assert.equal(state.status, 3);
+    assert.equal(state.boxes.length, 2);
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
+const RECORD = 'hkey_current_user\\software\\brelvo\\stubframework\\tessary\\22\\resumerecord';
+
+test('RESUME=INSTALLING continues at the install from the resume record and clears it at the end', async () => {
+  const registry = {
+    [`${RECORD}|_os_`]: '32',
+    [`${RECORD}|_isiso_`]: 'false',
+    [`${RECORD}|_lang_`]: '2',
+    [`${RECORD}|_directory_`]: 'D:\\Kept\\Tessary',
+    [`${RECORD}|_isdownloadonly_`]: 'false',
+    [`${RECORD}|__extract_in_download__`]: 'true',
+    [`${RECORD}|_downloadurl_`]: 'https://download.brelvo.example/tessary/22.0/fr/Tessary-22.0-x86.msi',
+    [`${RECORD}|_components_`]: 'Tessary32;',
+  };
+  const run = await openPage(browser, server.origin, 'Load.html', { native: { resumeMode: 2, registry } });
+  try {
+    await onPage(run, 'Finish');
+    const state = await run.state();
+    assert.deepEqual(state.documents, ['Load.html', 'pages/Installing/page.html', 'pages/Finish/page.html']);
+    assert.equal(state.started.filter((s) => s.worker === 'download').length, 0);
+    assert.deepEqual(
+      state.started.filter((s) => s.worker === 'install').map((s) => s.file),
+      ['D:\\Kept\\Tessary\\Tessary-22.0-x86.msi'],
+    );
+    assert.equal(state.native.props.lang, 'fr');
+    assert.deepEqual(Object.keys(state.native.registry).filter((k) => k.startsWith(RECORD)), []);
+    assert.equal(state.status, 1);
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
+test('an installer that asks for a restart ends at the Restart page; Restart now restarts', async () => {
+  const run = await openPage(browser, server.origin, 'Load.html', { native: { workers: { install: [[10, 10, 5], [11, 10, 10]] } } });
+  try {
+    await onPage(run, 'Restart');
+    await run.page.click('#btn-now');
+    const state = await run.state();
+    assert.equal(state.status, 1);
+    assert.equal(state.runOnce, null);
+    const names = state.calls.map((c) => c.name);
+    assert.ok(names.indexOf('removeRebootKey') < names.indexOf('restartSystemNoMsg'));
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
+// Each page in a state worth looking at: [name, start, native, options, then]
+const PAGES = [
+  ['01-Load', 'Load.html', { resumeMode: 3 }, {}],
+  ['02-Initialization', 'pages/Initialization/page.html', {}, { stopAt: '**/pages/**' }],
+  ['03-MinSys', 'pages/MinSys/page.html', { props: { minSysFailed: 'LOWRES|LOWMEM|WIN8' } }, {}],
+  ['04-Welcome', 'pages/Welcome/page.html', {}, {}],
+  ['05-Agreement', 'pages/Agreement/page.html', {}, { init: 'Config_ShowAgreement = true;' }],
+  [
+    '06-Prerequisite',
+    'pages/Prerequisite/page.html',
+    {},
+    {
+      init:
+        'Config_PrerequisteComponents = [{ group: 1, type: ComponentType.Prerequiste | ComponentType.Selectable, name: "TessarySamples", files: [] }];',
+    },
+  ],
+  ['07-PreInstall', 'pages/PreInstall/page.html', { props: { isDownload64: 'true' } }, {}],
+  ['08-Download', 'pages/Download/page.html', { props: { downloadPath: 'C:\\Users\\me\\Downloads\\Tessary', downloadUrl: 'https://d.example/Tessary-22.0-x64.msi' }, sizes: { 'https://d.example/Tessary-22.0-x64.msi': '100663296' } }, {}],
+  [
+    '09-Downloading',
+    'pages/Downloading/page.html',
+    { workers: { download: 'hold' }, props: { downloadPath: 'C:\\Down', downloadUrl: 'https://d.example/Tessary-22.0-x64.msi' } },
+    { stopAt: '**/pages/**' },
+    async (run) => {
+      await workerStarted(run, 'download');
+      await drive(run, 10, 96 * MB, 41 * MB);
+    },
+  ],
+  ['10-Install', 'pages/Install/page.html', {}, {}],
+  [
+    '11-Installing',
+    'pages/Installing/page.html',
+    { workers: { install: 'hold' }, props: { downloadPath: 'C:\\Down', downloadUrl: 'https://d.example/Tessary-22.0-x64.msi' } },
+    { stopAt: '**/pages/**' },
+    async (run) => {
+      await workerStarted(run, 'install');
+      await drive(run, 10, 1000, 580);
+    },
+  ],
+  ['12-Finish', 'pages/Finish/page.html', { registry: INSTALLED }, {}],
+  [
+    '13-Error',
+    'pages/Error/page.html',
+    { props: { errorResult: '8', errorMessage: 'No Internet connection. Connect to the Internet and try again.', IM_ErrorCode: '30107' } },
+    {},
+  ],
+  ['14-Restart', 'pages/Restart/page.html', {}, {}],
+  [
+    '15-SelfUpdate',
+    'pages/SelfUpdate/page.html',
+    { needSelfUpdate: true, workers: { selfUpdate: 'hold' } },
+    {},
+    async (run) => {
+      await workerStarted(run, 'selfUpdate');
+      await drive(run, 10, 4 * MB, 3 * MB);
+    },
+  ],
+];
+
+for (const scale of [1, 1.5]) {
+  test(`every page draws complete at device scale ${scale}`, async () => {
+    const written = [];
+    for (const [name, start, native, options, then] of PAGES) {
+      const run = await openPage(browser, server.origin, start, { native, deviceScaleFactor: scale, ...options });
+      try {
+        if (then) await then(run);
+        written.push(await shoot(run, name, scale));
+        const look = await run.page.evaluate(() => ({
+          hdpi: document.documentElement.className.indexOf('hdpi') >= 0,
+          empty: $('[data-text]').filter(function () {
+            return $(this).closest('.hidden').length === 0 && $.trim($(this).text()) === '';
+          }).length,
+          broken: $('img').filter(function () {
+            return !this.complete || this.naturalWidth === 0;
+          }).length,
+        }));
+        assert.deepEqual(look, { hdpi: scale > 1.25, empty: 0, broken: 0 }, name);
+        assert.deepEqual(run.errors, [], name);
+      } finally {
+        await run.close();
+      }
+    }
+    for (const file of written) assert.ok(fs.statSync(file).size > 2000, file);
+  });
+}
