@@ -110,11 +110,12 @@ void Application::ShowUi(const std::wstring& start_page) {
   // The MSHTML window, unless the command line names a browser host.
   std::unique_ptr<htmlui::UiHost> host = htmlui::MakeUiHost(ProcessArguments(), external_.Get(), log_.get());
   ui_host_ = host.get();
-  // A window that cannot be created (no document object, or the start page
-  // cannot be loaded) ends the run as a failed one, like a missing bundle.
   bool shown = host != nullptr && host->Run(start_page);
   ui_host_ = nullptr;
-  if (!shown) context_->SetStatus(kStatusError);
+  // A window that cannot be created (no document object, or the start page
+  // cannot be loaded) leaves the status as it is: a machine without the HTML
+  // engine is an unmet environment, not a failed bundle.
+  if (!shown) base::LogError(log_.get(), L"No window could be shown; status stays %d", context_->Status());
 }
 
 void Application::StoreFinalStatus() {
