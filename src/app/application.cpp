@@ -12,6 +12,7 @@
 #include "sysinfo/system_info.h"
 #include "htmlui/html_external.h"
 #include "htmlui/make_ui_host.h"
+#include "workflow/package_folders.h"
 
 namespace stubframework::app {
 
@@ -144,8 +145,11 @@ void Application::KeepLogCopy() {
 void Application::DeletePackageFolders() {
   // A copy: deleting must not walk the live store.
   base::PropertyBag::Map properties = context_->properties().entries();
+  // The page and the user can write these values: each folder goes only when
+  // it lies below the temporary folder or a folder a download wrote into.
+  const workflow::FolderRules rules = workflow::SystemFolderRules(download_folders_.Folders());
   for (const auto& [name, value] : properties) {
-    if (name.find(kUnzipFolderMarker) != std::wstring::npos) base::DeleteFolderRecursive(value);
+    if (name.find(kUnzipFolderMarker) != std::wstring::npos) workflow::DeletePackageFolder(log_.get(), value, rules);
   }
 }
 

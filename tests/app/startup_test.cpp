@@ -58,6 +58,27 @@ TEST_F(StartupTest, CleanPrefixExitsWithTheUnsetMarkerAndKeepsOnlyTheLogCopy) {
   EXPECT_TRUE(ReadSetting(kSettingsKey, L"install_language", language));
 }
 
+TEST_F(StartupTest, ResumedRunDeletesOnlyTheRecordedPackageFoldersBelowTheTemporaryFolder) {
+  // The record of extracted packages lives under HKCU, where any program the
+  // user runs can write it.
+  const std::wstring outside = base::MakeUniqueFolder(L"C:\\");
+  ASSERT_FALSE(outside.empty());
+  ASSERT_TRUE(CreateDirectoryW((temp_ + L"pkg").c_str(), nullptr));
+  for (const std::wstring& file : {outside + L"keep.txt", temp_ + L"pkg\\setup.exe"}) {
+    HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << file;
+    CloseHandle(f);
+  }
+  const std::wstring record = std::wstring(kSettingsKey) + L"\\ResumeRecord\\ExtractFolders";
+  ASSERT_TRUE(WriteSetting(record, L"C:\\dl\\a.zip__ZIP_Unzip_Folder__", outside));
+  ASSERT_TRUE(WriteSetting(record, L"C:\\dl\\b.zip__ZIP_Unzip_Folder__", temp_ + L"pkg\\"));
+
+  EXPECT_EQ(RunStubAndWait(L"run=1 RESUME=INSTALLING"), 2147483647u);
+  EXPECT_TRUE(stubtest::PathExists(outside + L"keep.txt"));
+  EXPECT_FALSE(stubtest::PathExists(temp_ + L"pkg"));
+  base::DeleteFolderRecursive(outside);
+}
+
 TEST_F(StartupTest, StoredSelfUpdateCodeBecomesTheExitCode) {
   ASSERT_TRUE(WriteSetting(kSettingsKey, L"selfupdate_code", L"197800"));
   EXPECT_EQ(RunStubAndWait(L"run=1"), 197800u);
