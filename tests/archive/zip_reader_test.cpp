@@ -238,22 +238,6 @@ TEST(ZipReaderTest, LongNamesAreKeptToWhatExtractionUsesAndFoldersStayFolders) {
   EXPECT_EQ(content, "x");
 }
 
-TEST(ZipReaderTest, EntriesWhoseBytesAreNotTheirOwnFailTheArchive) {
-  for (const wchar_t* name : {L"overlap_next.zip", L"into_directory.zip", L"shared_data.zip",
-                              L"wrong_local_offset.zip"}) {
-    EXPECT_FALSE(Opens(ReadBytes(Fixture(name)))) << name;
-  }
-  // Adjacent entries, the last one ending right at the directory, are fine.
-  MemoryFile file(TreeZip());
-  ZipReader reader;
-  ASSERT_TRUE(reader.Open(file.size(), file.Reader()));
-  const std::vector<ZipEntry>& entries = reader.entries();
-  for (size_t i = 0; i + 1 < entries.size(); ++i) {
-    EXPECT_EQ(entries[i].data_position + entries[i].compressed_size, entries[i + 1].local_header_position) << i;
-  }
-  EXPECT_EQ(entries.back().data_position + entries.back().compressed_size, reader.directory_position());
-}
-
 TEST(ZipReaderTest, WriteRefusalStopsTheEntry) {
   MemoryFile file(TreeZip());
   ZipReader reader;
