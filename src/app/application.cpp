@@ -12,6 +12,7 @@
 #include "sysinfo/system_info.h"
 #include "htmlui/html_external.h"
 #include "htmlui/make_ui_host.h"
+#include "workflow/package_folders.h"
 
 namespace stubframework::app {
 
@@ -110,11 +111,12 @@ void Application::ShowUi(const std::wstring& start_page) {
   // The MSHTML window, unless the command line names a browser host.
   std::unique_ptr<htmlui::UiHost> host = htmlui::MakeUiHost(ProcessArguments(), external_.Get(), log_.get());
   ui_host_ = host.get();
-  // A window that cannot be created (no document object, or the start page
-  // cannot be loaded) ends the run as a failed one, like a missing bundle.
   bool shown = host != nullptr && host->Run(start_page);
   ui_host_ = nullptr;
-  if (!shown) context_->SetStatus(kStatusError);
+  // A window that cannot be created (no document object, or the start page
+  // cannot be loaded) leaves the status as it is: a machine without the HTML
+  // engine is an unmet environment, not a failed bundle.
+  if (!shown) base::LogError(log_.get(), L"No window could be shown; status stays %d", context_->Status());
 }
 
 void Application::StoreFinalStatus() {
@@ -143,8 +145,11 @@ void Application::KeepLogCopy() {
 void Application::DeletePackageFolders() {
   // A copy: deleting must not walk the live store.
   base::PropertyBag::Map properties = context_->properties().entries();
+  // The page and the user can write these values: each folder goes only when
+  // it lies below the temporary folder or a folder a download wrote into.
+  const workflow::FolderRules rules = workflow::SystemFolderRules(download_folders_.Folders());
   for (const auto& [name, value] : properties) {
-    if (name.find(kUnzipFolderMarker) != std::wstring::npos) base::DeleteFolderRecursive(value);
+    if (name.find(kUnzipFolderMarker) != std::wstring::npos) workflow::DeletePackageFolder(log_.get(), value, rules);
   }
 }
 

@@ -46,6 +46,7 @@ class Application : public externalmethods::MethodHost {
   const std::wstring& settings_key() override;
   std::wstring base_reg_key() override;
   int resume_mode() override;
+  workflow::DownloadFolders* download_folders() override { return &download_folders_; }
 
  private:
   explicit Application(base::UniqueHandle mutex);
@@ -63,6 +64,8 @@ class Application : public externalmethods::MethodHost {
   // One reference, released last.
   Microsoft::WRL::ComPtr<htmlui::HtmlExternal> external_;
   htmlui::UiHost* ui_host_ = nullptr;
+  // Written by download workers, read by the closing steps.
+  workflow::DownloadFolders download_folders_;
 };
 
 SystemFacts GatherSystemFacts();

@@ -88,13 +88,15 @@ bool GetShortcutPath(const ArgumentVector& args, std::wstring& path) {
 bool GetShortcutPath(std::wstring& path) { return GetShortcutPath(ProcessArguments(), path); }
 
 bool GetUninstallMode(const ArgumentVector& args, std::wstring& mode) {
-  for (const wchar_t* word : {L"uninstall", L"modify"}) {
-    std::wstring needle = std::wstring(L"/") + word;
-    for (const std::wstring& a : args) {
-      if (Lower(a).find(needle) != std::wstring::npos) {
-        mode = word;
-        return true;
-      }
+  for (const std::wstring& a : args) {
+    std::wstring lower = Lower(a);
+    if (lower.find(L"/uninstall") != std::wstring::npos) {
+      mode = L"uninstall";
+      return true;
+    }
+    if (lower.find(L"/modify") != std::wstring::npos) {
+      mode = L"modify";
+      return true;
     }
   }
   return false;

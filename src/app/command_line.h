@@ -37,8 +37,9 @@ bool IsSilentLaunch();
 // "shortcut=" + path, the first argument included (case-sensitive).
 bool GetShortcutPath(const ArgumentVector& args, std::wstring& path);
 bool GetShortcutPath(std::wstring& path);
-// "uninstall" or "modify": the first argument containing "/uninstall", else
-// the first containing "/modify", compared in lower case.
+// "uninstall" or "modify": the first argument (the program path included) that
+// contains "/uninstall" or "/modify" in lower case decides; it is "uninstall"
+// when that argument contains "/uninstall".
 bool GetUninstallMode(const ArgumentVector& args, std::wstring& mode);
 bool GetUninstallMode(std::wstring& mode);
 // RESUME=DOWNLOADING / RESUME=INSTALLING after the first argument.

@@ -10,6 +10,7 @@
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
 #include "htmlui/ui_host.h"
+#include "workflow/package_folders.h"
 
 namespace stubframework::externalmethods {
 
@@ -28,6 +29,9 @@ class MethodHost {
   virtual htmlui::HtmlExternal* external() = 0;
   // The window and dialog side of the UI while it is shown; null otherwise.
   virtual htmlui::UiHost* ui_host() = 0;
+  // The folders this run's downloads wrote into: below them, as below the
+  // temporary folder, the end of the run may delete package folders.
+  virtual workflow::DownloadFolders* download_folders() { return nullptr; }
 
  protected:
   ~MethodHost() = default;

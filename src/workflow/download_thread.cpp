@@ -120,7 +120,7 @@ void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
   if (extract) {
     if (result == kNoError) {
       std::wstring record_key = job.host.settings_key.empty() ? std::wstring() : ExtractFoldersKey(job.host.settings_key);
-      result = ExtractInDownload(log, bridge, context, job.download_file, record_key);
+      result = ExtractInDownload(log, bridge, context, job.download_file, record_key, job.host.download_folders);
     }
     properties.SetProperty(base::kDownloadCurrent, properties.GetProperty(base::kDownloadTotal));
     properties.SetProperty(kExtractInDownloadProgress, kFalse);

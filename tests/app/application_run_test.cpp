@@ -28,8 +28,8 @@ class ApplicationRunTest : public ::testing::Test {
     stubtest::ClearProductSettings();
   }
 
-  std::wstring MakeFolderWithAFile(const wchar_t* name) {
-    std::wstring folder = temp_ + name;
+  std::wstring MakeFolderWithAFile(const wchar_t* name) { return MakeFolderWithAFileAt(temp_ + name); }
+  static std::wstring MakeFolderWithAFileAt(const std::wstring& folder) {
     EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     HANDLE f = CreateFileW((folder + L"\\setup.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(f);
@@ -53,6 +53,36 @@ TEST_F(ApplicationRunTest, RunEndDeletesEveryPackageUnzipFolderAndNothingElse) {
   EXPECT_FALSE(stubtest::PathExists(a));
   EXPECT_FALSE(stubtest::PathExists(b));
   EXPECT_TRUE(stubtest::PathExists(kept + L"\\setup.exe"));
+}
+
+TEST_F(ApplicationRunTest, RunEndLeavesFoldersOutsideTheTemporaryAndDownloadFolders) {
+  // Folders outside the temporary folder: one the page downloaded into, one not.
+  const std::wstring downloads = base::MakeUniqueFolder(L"C:\\");
+  const std::wstring outside = base::MakeUniqueFolder(L"C:\\");
+  ASSERT_FALSE(downloads.empty());
+  ASSERT_FALSE(outside.empty());
+  const std::wstring unzipped = MakeFolderWithAFileAt(downloads + L"unzipped");
+  const std::wstring victim = MakeFolderWithAFileAt(outside + L"pkg");
+  ASSERT_TRUE(app_->download_folders()->Record(downloads + L"package.zip"));
+  // temp_ followed by enough ".." to climb out of it: the text starts like a
+  // folder below the temporary folder.
+  std::wstring climb = temp_;
+  for (wchar_t c : temp_.substr(3)) {
+    if (c == L'\\') climb += L"..\\";
+  }
+  base::PropertyBag& props = app_->context().properties();
+  props.Set(L"C:\\dl\\a.zip__ZIP_Unzip_Folder__", unzipped);
+  props.Set(L"C:\\dl\\b.zip__ZIP_Unzip_Folder__", victim);
+  props.Set(L"C:\\dl\\c.zip__ZIP_Unzip_Folder__", climb + outside.substr(3) + L"pkg");
+  props.Set(L"C:\\dl\\d.zip__ZIP_Unzip_Folder__", downloads);
+  props.Set(L"C:\\dl\\e.zip__ZIP_Unzip_Folder__", temp_);
+  app_->Run();
+  EXPECT_FALSE(stubtest::PathExists(unzipped)) << "below the folder a download wrote into";
+  EXPECT_TRUE(stubtest::PathExists(victim + L"\\setup.exe"));
+  EXPECT_TRUE(stubtest::PathExists(downloads));
+  EXPECT_TRUE(stubtest::PathExists(temp_ + L"Tessary_log"));
+  base::DeleteFolderRecursive(downloads);
+  base::DeleteFolderRecursive(outside);
 }
 
 TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForUpload) {
