@@ -31,7 +31,8 @@ Fn Lookup(HMODULE module, const char* name) {
 }
 
 // msi.dll, loaded from the system folder by full path so that no copy beside
-// the stub (its download folder) is ever picked up.
+// the stub (its download folder) is ever picked up. It is never unloaded: the
+// Windows Installer may keep threads of its own after an install returns.
 class MsiLibrary {
  public:
   MsiLibrary() {
@@ -39,15 +40,12 @@ class MsiLibrary {
     UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
     if (length == 0 || length >= MAX_PATH - 9) return;
     std::wstring path = std::wstring(system, length) + L"\\msi.dll";
-    module_ = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module_ == nullptr) return;
-    set_internal_ui = Lookup<SetInternalUiFn>(module_, "MsiSetInternalUI");
-    set_external_ui = Lookup<SetExternalUiFn>(module_, "MsiSetExternalUIW");
-    enable_log = Lookup<EnableLogFn>(module_, "MsiEnableLogW");
-    install_product = Lookup<InstallProductFn>(module_, "MsiInstallProductW");
-  }
-  ~MsiLibrary() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
+    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) return;
+    set_internal_ui = Lookup<SetInternalUiFn>(module, "MsiSetInternalUI");
+    set_external_ui = Lookup<SetExternalUiFn>(module, "MsiSetExternalUIW");
+    enable_log = Lookup<EnableLogFn>(module, "MsiEnableLogW");
+    install_product = Lookup<InstallProductFn>(module, "MsiInstallProductW");
   }
   MsiLibrary(const MsiLibrary&) = delete;
   MsiLibrary& operator=(const MsiLibrary&) = delete;
@@ -61,9 +59,6 @@ class MsiLibrary {
   SetExternalUiFn set_external_ui = nullptr;
   EnableLogFn enable_log = nullptr;
   InstallProductFn install_product = nullptr;
-
- private:
-  HMODULE module_ = nullptr;
 };
 
 // What the external UI handler moves; lives for one install.

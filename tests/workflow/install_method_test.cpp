@@ -83,39 +83,30 @@ TEST_F(InstallMethodTest, EachInstallerExitCodeReachesThePageMappedAndStaysAvail
   EXPECT_TRUE(LogHasLine(base::ToAnsi(L"Install fail, install path : " + installer_ + L", install result : 13")));
 }
 
-TEST_F(InstallMethodTest, PlaceholdersBecomeTheQuotedLogPathAndStubPath) {
-  host_->stub = L"C:\\Users\\Someone\\Down loads\\TessarySetup.exe";
-  Calls calls = Install(installer_, Recording(L"LOG=$LOGFILE$ STUB=$STUBPATH$ AGAIN=$LOGFILE$"));
-  ExpectProgressThenFinal(calls, workflow::kNoError);
-
-  const std::wstring line = Recorded();
-  const std::wstring log_folder = temp_ + L"Tessary_log\\log_";
-  size_t log = line.find(L"LOG=\"" + log_folder);
-  ASSERT_NE(log, std::wstring::npos) << base::ToAnsi(line);
-  // "log_" + 14 digits of UTC time + ".txt", in quotes.
-  size_t stamp = log + 5 + log_folder.size();
-  for (size_t i = stamp; i < stamp + 14; ++i) EXPECT_TRUE(iswdigit(line[i])) << base::ToAnsi(line);
-  EXPECT_EQ(line.substr(stamp + 14, 5), L".txt\"");
-  EXPECT_NE(line.find(L"STUB=\"C:\\Users\\Someone\\Down loads\\TessarySetup.exe\""), std::wstring::npos);
-  EXPECT_NE(line.find(L"AGAIN=$LOGFILE$"), std::wstring::npos) << "only the first occurrence is replaced";
-  EXPECT_TRUE(Exists(log_folder.substr(0, log_folder.size() - 4))) << "the log folder is made";
-}
-
-TEST_F(InstallMethodTest, ParametersCarryTheDownloadTimeAndAStubWithoutShortcutGivesEmptyQuotes) {
+TEST_F(InstallMethodTest, PlaceholdersBecomeTheQuotedLogPathAndStubPathAndTheDownloadTimeFollows) {
   ScriptArgs none;
   base::UniqueVariant seconds;
   ASSERT_EQ(Call(L"getDownloadTimeProp", none, seconds.Receive()), S_OK);
-  Calls calls = Install(installer_, Recording(L"STUB=$STUBPATH$"));
+  host_->stub = L"C:\\Users\\Someone\\Down loads\\TessarySetup.exe";
+  const std::wstring param = Recording(L"LOG=$LOGFILE$ STUB=$STUBPATH$ AGAIN=$LOGFILE$");
+  Calls calls = Install(installer_, param);
   ExpectProgressThenFinal(calls, workflow::kNoError);
 
   const std::wstring line = Recorded();
-  EXPECT_NE(line.find(L"STUB=\"\""), std::wstring::npos) << base::ToAnsi(line);
-  const std::wstring tail = L" DOWNLOADTIME=" + std::wstring(seconds.Get()->bstrVal);
-  ASSERT_GE(line.size(), tail.size());
-  EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << base::ToAnsi(line);
   EXPECT_EQ(line.compare(0, installer_.size() + 3, L"\"" + installer_ + L"\" "), 0) << base::ToAnsi(line);
-  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"EMInstall params 0, " + Recording(L"STUB=$STUBPATH$") + L"," + tail + L", " +
-                                      installer_)))
+  const std::wstring log_folder = temp_ + L"Tessary_log\\";
+  size_t log = line.find(L"LOG=\"" + log_folder + L"log_");
+  ASSERT_NE(log, std::wstring::npos) << base::ToAnsi(line);
+  // "log_" + 14 digits of UTC time + ".txt", in quotes.
+  size_t stamp = log + 5 + log_folder.size() + 4;
+  for (size_t i = stamp; i < stamp + 14; ++i) EXPECT_TRUE(iswdigit(line[i])) << base::ToAnsi(line);
+  EXPECT_EQ(line.substr(stamp + 14, 5), L".txt\"");
+  EXPECT_TRUE(Exists(log_folder)) << "the log folder is made";
+  EXPECT_NE(line.find(L"STUB=\"C:\\Users\\Someone\\Down loads\\TessarySetup.exe\""), std::wstring::npos);
+  EXPECT_NE(line.find(L"AGAIN=$LOGFILE$"), std::wstring::npos) << "only the first occurrence is replaced";
+  const std::wstring tail = L" DOWNLOADTIME=" + std::wstring(seconds.Get()->bstrVal);
+  EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << base::ToAnsi(line);
+  EXPECT_TRUE(LogHasLine(base::ToAnsi(L"EMInstall params 0, " + param + L"," + tail + L", " + installer_)))
       << LogText();
 }
 

@@ -128,21 +128,6 @@ TEST(InstallRulesTest, OnlyTheFirstGuidOfTheFirstLaunchOnExitValueIsReplaced) {
   EXPECT_FALSE(ApplyLaunchOnExitGuid(params, L"G", &value)) << "the name is case-sensitive";
 }
 
-TEST(InstallRulesTest, InstallerKindComesFromTheExtensionInAnyCase) {
-  EXPECT_EQ(InstallerKindOf(L"C:\\d\\Product.MSI"), InstallerKind::kMsi);
-  EXPECT_EQ(InstallerKindOf(L"C:\\d\\setup.Exe"), InstallerKind::kExecutable);
-  EXPECT_EQ(InstallerKindOf(L"C:\\d\\p.zip"), InstallerKind::kZip);
-  EXPECT_EQ(InstallerKindOf(L"C:\\d.msi\\setup"), InstallerKind::kNone);
-  EXPECT_EQ(InstallerKindOf(L"C:\\d\\p.msix"), InstallerKind::kNone);
-}
-
-TEST(InstallRulesTest, LogPathsLieInTheProductsLogFolder) {
-  InstallLogPaths paths = MakeInstallLogPaths(L"C:\\T\\", L"Tessary", L"20240131235959");
-  EXPECT_EQ(paths.folder, L"C:\\T\\Tessary_log\\");
-  EXPECT_EQ(paths.log, L"C:\\T\\Tessary_log\\log_20240131235959.txt");
-  EXPECT_EQ(paths.xml_log, L"C:\\T\\Tessary_log\\log.txt.xml");
-}
-
 TEST(InstallRulesTest, OnlyABareFileNameIsAShortcutToDelete) {
   EXPECT_TRUE(IsBareFileName(L"Continue setup.lnk"));
   for (const wchar_t* name : {L"", L".", L"..", L"..\\x.lnk", L"a/b.lnk", L"C:x.lnk", L"x.lnk:stream"}) {
@@ -178,14 +163,10 @@ TEST(InstallRulesTest, PackageFoldersMustBeAnExtractionFolderInTheTemporaryFolde
   EXPECT_FALSE(IsExtractedPackage(L"", L"1a\\", L"1a\\")) << "no temporary folder, no package";
 }
 
-TEST(InstallRulesTest, RunOnceEntryTexts) {
-  EXPECT_EQ(RunOnceValueName(L"Tessary", L"22.0.0.0"), L"Tessary_22");
-  EXPECT_EQ(RunOnceValueName(L"Tessary", L"22"), L"Tessary_22");
-  EXPECT_EQ(RunOnceCommand(L"C:\\D l\\s.exe", L"INSTALLING"), L"\"C:\\D l\\s.exe\" RESUME=INSTALLING");
-  EXPECT_EQ(RunOnceCommand(L"", L"DOWNLOADING"), L"\"\" RESUME=DOWNLOADING");
+TEST(InstallRulesTest, OnlyTheTwoResumeModesGoIntoTheRunOnceCommand) {
   EXPECT_EQ(std::wstring(ResumableMode(L"installing")), L"INSTALLING");
   EXPECT_EQ(std::wstring(ResumableMode(L"Downloading")), L"DOWNLOADING");
-  EXPECT_EQ(ResumableMode(std::wstring(L"INSTALLING\0 x", 13)), nullptr);
+  EXPECT_EQ(ResumableMode(std::wstring(L"INSTALLING\0 x", 13)), nullptr) << "text after a zero counts";
   EXPECT_EQ(ResumableMode(L"NONE"), nullptr);
 }
 
