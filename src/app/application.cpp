@@ -89,6 +89,22 @@ std::wstring Application::base_reg_key() {
 
 int Application::resume_mode() { return GetResumeMode(); }
 
+std::wstring Application::product_id() { return context_->ProductId(); }
+
+std::wstring Application::product_version() { return context_->ProductVersion(); }
+
+std::wstring Application::stub_path() {
+  std::wstring path;
+  GetShortcutPath(path);
+  return path;
+}
+
+std::wstring Application::passthrough() { return context_->passthrough_args(); }
+
+bool Application::silent_launch() { return IsSilentLaunch(); }
+
+void Application::AddUploadFile(const std::wstring& path) { analytics_->AddUploadFile(path); }
+
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
 void Application::Run() {

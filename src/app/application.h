@@ -47,6 +47,12 @@ class Application : public externalmethods::MethodHost {
   std::wstring base_reg_key() override;
   int resume_mode() override;
   workflow::DownloadFolders* download_folders() override { return &download_folders_; }
+  std::wstring product_id() override;
+  std::wstring product_version() override;
+  std::wstring stub_path() override;
+  std::wstring passthrough() override;
+  bool silent_launch() override;
+  void AddUploadFile(const std::wstring& path) override;
 
  private:
   explicit Application(base::UniqueHandle mutex);

@@ -122,26 +122,6 @@ std::wstring PassthroughText(const std::wstring& raw) {
 
 std::wstring PassthroughArguments() { return PassthroughText(::GetCommandLineW()); }
 
-bool HasArgument(const std::wstring& command_line, const std::wstring& name) {
-  std::wstring wanted = Upper(name);
-  ArgumentVector args = SplitCommandLine(command_line);
-  return std::any_of(args.begin(), args.end(), [&](const std::wstring& a) { return Upper(a) == wanted; });
-}
-
-LaunchOnExit FindLaunchOnExit(const std::wstring& text) {
-  static const std::wstring kKey = L"LAUNCHONEXIT=";
-  LaunchOnExit result;
-  size_t key = text.find(kKey);
-  if (key == std::wstring::npos) return result;
-  result.found = true;
-  result.position = key + kKey.size();
-  size_t last_quote = text.rfind(L'"');
-  size_t from = (last_quote != std::wstring::npos && last_quote >= result.position) ? last_quote : result.position;
-  size_t end = text.find(L' ', from);
-  result.value = text.substr(result.position, end == std::wstring::npos ? std::wstring::npos : end - result.position);
-  return result;
-}
-
 std::wstring CommandLineTail(const std::wstring& raw) {
   size_t end;
   if (!raw.empty() && raw[0] == L'"') {

@@ -33,6 +33,20 @@ class MethodHost {
   // temporary folder, the end of the run may delete package folders.
   virtual workflow::DownloadFolders* download_folders() { return nullptr; }
 
+  // What the install and resume methods copy for their work.
+  // The product id and version settings.
+  virtual std::wstring product_id() = 0;
+  virtual std::wstring product_version() = 0;
+  // The stub file the user started (the "shortcut=" argument); empty without one.
+  virtual std::wstring stub_path() = 0;
+  // The pass-through text of the command line, put before installer parameters.
+  virtual std::wstring passthrough() = 0;
+  // "/QN" on the stub's own command line: installers run silently too.
+  virtual bool silent_launch() = 0;
+  // Adds a file to the logs a failed run uploads. Called from worker threads
+  // under the method table's lock.
+  virtual void AddUploadFile(const std::wstring& path) = 0;
+
  protected:
   ~MethodHost() = default;
 };

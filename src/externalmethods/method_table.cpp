@@ -4,6 +4,8 @@
 #include "externalmethods/registry_methods.h"
 #include "externalmethods/window_methods.h"
 #include "externalmethods/download_methods.h"
+#include "externalmethods/install_methods.h"
+#include "externalmethods/resume_methods.h"
 
 namespace stubframework::externalmethods {
 
@@ -37,7 +39,7 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"isDestReadOnly", G, 1, {T}, Bool, L"EMisDestReadOnly", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"stopDownload", M, 0, {}, None, L"EMStopDownload", First, Owner::kBuilt, StopDownloadMethod, true,
      false},
-    {L"install", M, 5, {T, T, T, I, F}, None, L"EMInstall", First, Owner::kInstallWorker, nullptr, true, false},
+    {L"install", M, 5, {T, T, T, I, F}, None, L"EMInstall", First, Owner::kBuilt, InstallMethod, true, false},
     {L"closeWindow", M, 0, {}, None, L"ZSClose", Work, Owner::kBuilt, CloseWindowMethod, true, false},
     // The three window toggles log after acting: their bodies write the line.
     {L"minimizeWindow", M, 0, {}, None, nullptr, NoTag, Owner::kWindowAndDialog, nullptr, true, false},
@@ -54,8 +56,10 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"restartSystem", M, 2, {T, T}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
     {L"restartSystemNoMsg", M, 0, {}, None, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
     {L"deleteRegKey", M, 2, {T, B}, None, L"EMDeleteRegKey", Work, Owner::kBuilt, DeleteRegKeyMethod, true, false},
-    {L"runAfterReboot", M, 1, {T}, None, L"EMRunAfterReboot", First, Owner::kResume, nullptr, true, false},
-    {L"undoRunAfterReboot", M, 0, {}, None, L"EMUndoRunAfterReboot", First, Owner::kResume, nullptr, true, false},
+    {L"runAfterReboot", M, 1, {T}, None, L"EMRunAfterReboot", First, Owner::kBuilt, RunAfterRebootMethod, true,
+     false},
+    {L"undoRunAfterReboot", M, 0, {}, None, L"EMUndoRunAfterReboot", First, Owner::kBuilt, UndoRunAfterRebootMethod,
+     true, false},
     {L"setWindowSize", M, 2, {I, I}, None, nullptr, NoTag, Owner::kBuilt, SetWindowSizeMethod, true, false},
     {L"setProperty", M, 2, {T, T}, None, L"EMSetProperty", First, Owner::kBuilt, SetPropertyMethod, true, false},
     {L"setLang", M, 1, {I}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
@@ -91,15 +95,15 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"getDataFromReg", G, 2, {T, T}, Text, L"EMGetDataFromReg", Work, Owner::kBuilt, GetDataFromRegMethod, true, false},
     {L"getCrc", G, 1, {T}, Text, L"EMGetCRC", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getOSVersion", M, 0, {}, Text, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
-    {L"getResumeMode", M, 0, {}, Int, nullptr, NoTag, Owner::kResume, nullptr, true, false},
+    {L"getResumeMode", M, 0, {}, Int, nullptr, NoTag, Owner::kBuilt, GetResumeModeMethod, true, false},
     {L"getResourceLocation", M, 0, {}, Text, nullptr, NoTag, Owner::kBuilt, GetResourceLocationMethod, true, false},
     {L"getCurrentPath", M, 0, {}, Text, L"EMGetCurrentPath", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getDesktopPath", M, 0, {}, Text, L"EMGetDesktopPath", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getTempPath", G, 1, {T}, Text, L"EMGetTempPath", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getBaseRegKey", M, 0, {}, Text, L"EMGetBaseRegKey", Work, Owner::kBuilt, GetBaseRegKeyMethod, true, false},
     {L"getFileSize", G, 1, {T}, Text, L"EMGetFileSize", Work, Owner::kQueryAndFile, nullptr, true, false},
-    {L"getLastInstallError", M, 0, {}, UInt, L"EMGetLastInstallError", First, Owner::kInstallWorker, nullptr, true,
-     false},
+    {L"getLastInstallError", M, 0, {}, UInt, L"EMGetLastInstallError", First, Owner::kBuilt,
+     GetLastInstallErrorMethod, true, false},
     {L"checkOS", G, 2, {T, T}, Bool, L"EMCheckOS", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getMachineId", M, 0, {}, Text, L"EMGetMachineId", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"setUninstallRegistryFromStub", M, 2, {T, B}, None, L"SetUninstallRegistryFromStub", First,
