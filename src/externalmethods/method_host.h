@@ -1,7 +1,7 @@
 // What the script methods reach of the running application: its log, the
-// property store, the settings key, the resume mode of the run, the bridge
-// and the window side of the UI. The application implements it; a table
-// built without one logs nothing and reaches no window.
+// property store, the settings key, the resume mode of the run, the bridge,
+// the window side of the UI and the telemetry reports. The application
+// implements it; a table built without one logs nothing and reaches no window.
 #pragma once
 
 #include <string>
@@ -10,6 +10,7 @@
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
 #include "htmlui/ui_host.h"
+#include "telemetry/analytics.h"
 
 namespace stubframework::externalmethods {
 
@@ -28,6 +29,8 @@ class MethodHost {
   virtual htmlui::HtmlExternal* external() = 0;
   // The window and dialog side of the UI while it is shown; null otherwise.
   virtual htmlui::UiHost* ui_host() = 0;
+  // The reports to the telemetry service.
+  virtual telemetry::Analytics* analytics() = 0;
 
  protected:
   ~MethodHost() = default;
