@@ -97,6 +97,7 @@ TEST_F(AnalyticsServiceTest, StartAndEndDocumentsArriveByteForByte) {
     EXPECT_EQ(requests[i].method, "POST");
     EXPECT_EQ(requests[i].target, "/v1/logAnalytics");
     EXPECT_EQ(requests[i].content_type, "application/xml");
+    EXPECT_EQ(requests[i].user_agent, "Kandrel Message Client/1.0");
     EXPECT_EQ(requests[i].status, 200);
     EXPECT_EQ(requests[i].body, Document(token_, words[i]));
   }
@@ -273,6 +274,7 @@ TEST_F(AnalyticsServiceTest, PageviewPostsThePayloadNarrowedToBytes) {
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].target, "/collect");
   EXPECT_EQ(requests[0].content_type, "application/x-www-form-urlencoded");
+  EXPECT_EQ(requests[0].user_agent, "Vspec Program/1.1 HTTP/5.1");
   EXPECT_EQ(requests[0].body, "v=1&t=event&el=\xe9\x41");
 
   EXPECT_EQ(PostPageview(service().StoppedEndpoints().collector, L"v=1", &log_), L"Error ");

@@ -96,8 +96,8 @@ std::vector<RecordedRequest> TelemetryService::ReadAll() const {
   if (complete == std::string::npos) return requests;
   for (const std::string& line : Split(text.substr(0, complete), '\n')) {
     std::vector<std::string> f = Split(line, '\t');
-    if (f.size() < 6) continue;
-    requests.push_back({f[0], f[1], f[2], std::atoi(f[3].c_str()), FromHex(f[4]), f[5]});
+    if (f.size() < 7) continue;
+    requests.push_back({f[0], f[1], f[2], std::atoi(f[3].c_str()), FromHex(f[4]), f[5], f[6]});
   }
   return requests;
 }

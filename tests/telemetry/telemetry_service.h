@@ -20,6 +20,7 @@ struct RecordedRequest {
   int status = 0;
   std::string body;
   std::string note;  // what the service made of it ("zip:NAME=CRC/SIZE;...", "analytics status=...")
+  std::string user_agent;
 };
 
 class TelemetryService {

@@ -52,16 +52,17 @@ DRAIN_LIMIT = 8 << 20
 
 class Recorder:
     """Optional record of every request, one line each (tab-separated):
-    METHOD TARGET CONTENT-TYPE STATUS BODY-AS-HEX NOTE. Tests read it."""
+    METHOD TARGET CONTENT-TYPE STATUS BODY-AS-HEX NOTE USER-AGENT. Tests read it."""
 
     def __init__(self, path):
         self._path = path
         self._lock = threading.Lock()
 
-    def write(self, method, target, content_type, status, body, note):
+    def write(self, method, target, content_type, status, body, note, agent):
         if not self._path:
             return
-        fields = [method, target, content_type or '', str(status), binascii.hexlify(body or b'').decode(), note]
+        fields = [method, target, content_type or '', str(status), binascii.hexlify(body or b'').decode(), note,
+                  agent or '']
         line = '\t'.join(f.replace('\t', ' ').replace('\n', ' ') for f in fields) + '\n'
         with self._lock, open(self._path, 'a', encoding='utf-8') as f:
             f.write(line)
@@ -77,7 +78,7 @@ class TelemetryHandler(BaseHTTPRequestHandler):
 
     def _answer(self, status, body=b'', content_type='text/plain; charset=utf-8', note='', request_body=b''):
         self.server.recorder.write(self.command, self.path, self.headers.get('Content-Type'), status,
-                                   request_body, note)
+                                   request_body, note, self.headers.get('User-Agent'))
         self.send_response(status)
         self.send_header('Content-Type', content_type)
         self.send_header('Content-Length', str(len(body)))
