@@ -18,9 +18,10 @@ static_assert(sizeof(OSVERSIONINFOEXW) == kVersionBlockBytes, "version block siz
 using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
 using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
-FARPROC NtdllRoutine(const char* name) {
+// Through void*: the routine's real type is the caller's.
+void* NtdllRoutine(const char* name) {
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll == nullptr ? nullptr : ::GetProcAddress(ntdll, name);
+  return ntdll == nullptr ? nullptr : reinterpret_cast<void*>(::GetProcAddress(ntdll, name));
 }
 
 // Offset of OSMajorVersion in the environment block; OSMinorVersion (DWORD)
