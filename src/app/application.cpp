@@ -10,6 +10,7 @@
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/host_window.h"
 #include "sysinfo/system_info.h"
+#include "telemetry/machine_id.h"
 #include "htmlui/html_external.h"
 #include "htmlui/make_ui_host.h"
 #include "workflow/package_folders.h"
@@ -35,6 +36,7 @@ SystemFacts GatherSystemFacts() {
   facts.default_browser = sysinfo::DefaultBrowser();
   facts.os_name = sysinfo::SystemName();
   facts.country = sysinfo::CountryIdText();
+  facts.machine_id = telemetry::GetMachineId();
   facts.ui_language = ::GetUserDefaultUILanguage();
   return facts;
 }
@@ -47,21 +49,24 @@ bool ActivateRunningInstance() {
   return true;
 }
 
-std::unique_ptr<Application> Application::Create() {
+std::unique_ptr<Application> Application::Create() { return Create(telemetry::BuiltInServices()); }
+
+std::unique_ptr<Application> Application::Create(const telemetry::Services& services) {
   base::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (!mutex) return nullptr;
   if (::GetLastError() == ERROR_ALREADY_EXISTS) {
     ActivateRunningInstance();
     return nullptr;
   }
-  return std::unique_ptr<Application>(new Application(std::move(mutex)));
+  return std::unique_ptr<Application>(new Application(std::move(mutex), services));
 }
 
-Application::Application(base::UniqueHandle mutex) : instance_mutex_(std::move(mutex)) {
+Application::Application(base::UniqueHandle mutex, const telemetry::Services& services)
+    : instance_mutex_(std::move(mutex)) {
   log_ = std::make_unique<app::AppLog>();
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
-  analytics_ = std::make_unique<telemetry::Analytics>();
+  analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get());
   // Created with one reference, which the ComPtr takes over (mingw's
   // ComPtr::Attach would add a second one).
   htmlui::HtmlExternal* bridge = new htmlui::HtmlExternal(context_->properties());
@@ -175,10 +180,12 @@ int RunStub() {
   });
 }
 
-int RunStub(MethodTableFactory make_methods) {
+int RunStub(MethodTableFactory make_methods) { return RunStub(make_methods, telemetry::BuiltInServices()); }
+
+int RunStub(MethodTableFactory make_methods, const telemetry::Services& services) {
   HardenDllSearch();
   if (RunLaunchCheck(kProductName, MajorVersion(kProductVersion)) == LaunchOutcome::kFirstProcessDone) return 0;
-  std::unique_ptr<Application> app = Application::Create();
+  std::unique_ptr<Application> app = Application::Create(services);
   if (!app) return 0;
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
   // Lives until the end; a self-update exit skips its destruction.

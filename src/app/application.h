@@ -12,6 +12,7 @@
 #include "base/unique_handle.h"
 #include "externalmethods/method_host.h"
 #include "telemetry/analytics.h"
+#include "telemetry/service_endpoint.h"
 
 namespace stubframework::externalmethods {
 class ExternalMethods;
@@ -22,8 +23,10 @@ namespace stubframework::app {
 class Application : public externalmethods::MethodHost {
  public:
   // Takes the single-instance mutex; null when another instance runs (its
-  // window is brought to the front) or a member cannot be built.
+  // window is brought to the front) or a member cannot be built. Reports go
+  // to the services this build was configured with, or to `services`.
   static std::unique_ptr<Application> Create();
+  static std::unique_ptr<Application> Create(const telemetry::Services& services);
   virtual ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -34,7 +37,7 @@ class Application : public externalmethods::MethodHost {
   AppLog* log() override { return log_.get(); }
   InstallContext& context() { return *context_; }
   ResourceFolder& resources() { return *resources_; }
-  telemetry::Analytics& analytics() { return *analytics_; }
+  telemetry::Analytics* analytics() override { return analytics_.get(); }
   // The script bridge (window.external); the host hands its IDispatch to the document.
   htmlui::HtmlExternal* external() override { return external_.Get(); }
   IDispatch* external_dispatch();
@@ -55,7 +58,7 @@ class Application : public externalmethods::MethodHost {
   void AddUploadFile(const std::wstring& path) override;
 
  private:
-  explicit Application(base::UniqueHandle mutex);
+  Application(base::UniqueHandle mutex, const telemetry::Services& services);
   void ShowUi(const std::wstring& start_page);
   void StoreFinalStatus();
   void UploadFailedRunLog();
@@ -86,5 +89,7 @@ int RunStub();
 // programs add test-only methods this way).
 using MethodTableFactory = std::unique_ptr<externalmethods::ExternalMethods> (*)(Application* app);
 int RunStub(MethodTableFactory make_methods);
+// The same, reporting to `services` (test programs point them at their servers).
+int RunStub(MethodTableFactory make_methods, const telemetry::Services& services);
 
 }  // namespace stubframework::app

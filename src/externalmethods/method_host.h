@@ -1,7 +1,7 @@
 // What the script methods reach of the running application: its log, the
-// property store, the settings key, the resume mode of the run, the bridge
-// and the window side of the UI. The application implements it; a table
-// built without one logs nothing and reaches no window.
+// property store, the settings key, the resume mode of the run, the bridge,
+// the window side of the UI and the telemetry reports. The application
+// implements it; a table built without one logs nothing and reaches no window.
 #pragma once
 
 #include <string>
@@ -10,6 +10,7 @@
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
 #include "htmlui/ui_host.h"
+#include "telemetry/analytics.h"
 #include "workflow/package_folders.h"
 
 namespace stubframework::externalmethods {
@@ -46,6 +47,8 @@ class MethodHost {
   // Adds a file to the logs a failed run uploads. Called from worker threads
   // under the method table's lock.
   virtual void AddUploadFile(const std::wstring& path) = 0;
+  // The reports to the telemetry service.
+  virtual telemetry::Analytics* analytics() = 0;
 
  protected:
   ~MethodHost() = default;

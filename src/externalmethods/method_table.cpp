@@ -6,6 +6,7 @@
 #include "externalmethods/download_methods.h"
 #include "externalmethods/install_methods.h"
 #include "externalmethods/resume_methods.h"
+#include "externalmethods/telemetry_methods.h"
 
 namespace stubframework::externalmethods {
 
@@ -74,7 +75,8 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"createDirectory", G, 1, {T}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"initDownloadSize", M, 3, {T, T, B}, None, L"EMInitDownloadSize", First, Owner::kBuilt,
      InitDownloadSizeMethod, true, false},
-    {L"trackUserActivity", M, 1, {T}, None, L"EMTrackUserActivity", Work, Owner::kAnalytics, nullptr, true, false},
+    {L"trackUserActivity", M, 1, {T}, None, L"EMTrackUserActivity", Work, Owner::kBuilt, TrackUserActivityMethod, true,
+     false},
     {L"openPage", G, 1, {T}, Bool, L"EMOpenPage", Work, Owner::kWindowAndDialog, nullptr, true, false},
     // Reads its argument as text without checking its type.
     {L"runApplication", G, 1, {T}, Bool, L"EMRunApplication", Checked, Owner::kProcessAndRestart, nullptr, false,
@@ -120,7 +122,8 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"verifyFileInSpecialDirectory", M, 3, {T, T, F}, None, L"EMVerifyFileInSpecialDirectory", First,
      Owner::kMaintenanceWorkers, nullptr, true, false},
     {L"cancelVerifyThread", M, 0, {}, None, nullptr, NoTag, Owner::kMaintenanceWorkers, nullptr, true, false},
-    {L"isInEmbargoedCountry", M, 0, {}, Bool, nullptr, NoTag, Owner::kAnalytics, nullptr, true, false},
+    {L"isInEmbargoedCountry", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsInEmbargoedCountryMethod, true,
+     false},
     {L"isInternetConnected", M, 0, {}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"getDownloadTimeProp", M, 0, {}, Text, L"EMGetDownloadTimeProp", First, Owner::kBuilt,
      GetDownloadTimePropMethod, true, false},

@@ -93,8 +93,8 @@ TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForU
   ASSERT_TRUE(ReadSetting(app_->context().settings_key(), L"status", status));
   EXPECT_EQ(status, L"2");
   EXPECT_FALSE(app_->log()->is_open()) << "closed before the upload";
-  ASSERT_EQ(app_->analytics().upload_files().size(), 1u);
-  EXPECT_EQ(app_->analytics().upload_files()[0], app_->log()->path());
+  ASSERT_EQ(app_->analytics()->upload_files().size(), 1u);
+  EXPECT_EQ(app_->analytics()->upload_files()[0], app_->log()->path());
 
   std::string log = stubtest::ReadWholeFile(app_->log()->path());
   size_t lines = 0;

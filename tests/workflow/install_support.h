@@ -60,6 +60,7 @@ class ForwardingHost : public externalmethods::MethodHost {
   std::wstring passthrough() override { return app_->passthrough(); }
   bool silent_launch() override { return app_->silent_launch(); }
   void AddUploadFile(const std::wstring& path) override { uploads.push_back(path); }
+  telemetry::Analytics* analytics() override { return app_->analytics(); }
 
   std::optional<int> resume;
   std::optional<std::wstring> stub;
