@@ -10,7 +10,7 @@
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 #include "workflow/install_support.h"
-#include "workflow/pending_restart.h"
+#include "sysinfo/pending_restart.h"
 #include "workflow/resume_manager.h"
 #include "workflow/run_once.h"
 
@@ -169,9 +169,9 @@ class PendingRestartTest : public ::testing::Test {
  protected:
   void SetUp() override { Clear(); }
   void TearDown() override { Clear(); }
-  static void Clear() { ::RegDeleteKeyW(HKEY_CURRENT_USER, workflow::kPendingRestartKey); }
+  static void Clear() { ::RegDeleteKeyW(HKEY_CURRENT_USER, sysinfo::kPendingRestartKey); }
   static void Set(DWORD type, const void* data, DWORD bytes) {
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, workflow::kPendingRestartKey, workflow::kPendingRestartValue, type,
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, sysinfo::kPendingRestartKey, sysinfo::kPendingRestartValue, type,
                                 data, bytes),
               ERROR_SUCCESS);
   }
@@ -181,7 +181,7 @@ class PendingRestartTest : public ::testing::Test {
 };
 
 TEST_F(PendingRestartTest, OnlyTheTextOneMeansARestartIsPending) {
-  EXPECT_FALSE(workflow::IsRestartPending()) << "no key";
+  EXPECT_FALSE(sysinfo::IsRestartPending()) << "no key";
   struct TextCase {
     const wchar_t* text;
     bool pending;
@@ -189,21 +189,21 @@ TEST_F(PendingRestartTest, OnlyTheTextOneMeansARestartIsPending) {
   for (const TextCase& c : {TextCase{L"1", true}, TextCase{L"true", false}, TextCase{L"11", false},
                             TextCase{L"0", false}, TextCase{L"", false}, TextCase{L" 1", false}}) {
     SetText(c.text);
-    EXPECT_EQ(workflow::IsRestartPending(), c.pending) << base::ToAnsi(c.text);
+    EXPECT_EQ(sysinfo::IsRestartPending(), c.pending) << base::ToAnsi(c.text);
   }
   DWORD one = 1;
   Set(REG_DWORD, &one, sizeof(one));
-  EXPECT_FALSE(workflow::IsRestartPending()) << "a number is not the text 1";
+  EXPECT_FALSE(sysinfo::IsRestartPending()) << "a number is not the text 1";
   Set(REG_SZ, L"1", sizeof(wchar_t));  // stored without its terminator
-  EXPECT_TRUE(workflow::IsRestartPending());
+  EXPECT_TRUE(sysinfo::IsRestartPending());
 }
 
 TEST_F(PendingRestartTest, RemovalAnswersWhetherTheMarkerWasThere) {
-  EXPECT_FALSE(workflow::RemovePendingRestart()) << "no key";
+  EXPECT_FALSE(sysinfo::RemovePendingRestart()) << "no key";
   SetText(L"1");
-  EXPECT_TRUE(workflow::RemovePendingRestart());
-  EXPECT_FALSE(workflow::IsRestartPending());
-  EXPECT_FALSE(workflow::RemovePendingRestart()) << "the key stays, the value is gone";
+  EXPECT_TRUE(sysinfo::RemovePendingRestart());
+  EXPECT_FALSE(sysinfo::IsRestartPending());
+  EXPECT_FALSE(sysinfo::RemovePendingRestart()) << "the key stays, the value is gone";
 }
 
 }  // namespace
