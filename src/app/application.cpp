@@ -88,6 +88,20 @@ std::wstring Application::base_reg_key() {
 
 int Application::resume_mode() { return GetResumeMode(); }
 
+std::wstring Application::product_id() { return context_->ProductId(); }
+
+void Application::AddUploadFile(const std::wstring& path) { analytics_->AddUploadFile(path); }
+
+bool Application::uninstall_mode(std::wstring* mode) { return GetUninstallMode(*mode); }
+
+bool Application::skip_self_update() { return IsSkipSelfUpdate(); }
+
+void Application::StoreUpdateStubName(const std::wstring& name) {
+  context_->WriteSetting(kUpdateStubNameSetting, name);
+}
+
+void Application::StoreSelfUpdateExitCode() { context_->SetSelfUpdateCode(kSelfUpdateExitCode); }
+
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
 void Application::Run() {

@@ -46,6 +46,12 @@ class Application : public externalmethods::MethodHost {
   const std::wstring& settings_key() override;
   std::wstring base_reg_key() override;
   int resume_mode() override;
+  std::wstring product_id() override;
+  void AddUploadFile(const std::wstring& path) override;
+  bool uninstall_mode(std::wstring* mode) override;
+  bool skip_self_update() override;
+  void StoreUpdateStubName(const std::wstring& name) override;
+  void StoreSelfUpdateExitCode() override;
 
  private:
   explicit Application(base::UniqueHandle mutex);

@@ -29,6 +29,25 @@ class MethodHost {
   // The window and dialog side of the UI while it is shown; null otherwise.
   virtual htmlui::UiHost* ui_host() = 0;
 
+  // What the maintenance and self-update methods copy for their work.
+  // The product id setting.
+  virtual std::wstring product_id() = 0;
+  // Adds a file to the logs a failed run uploads. Called from worker threads
+  // under the method table's lock.
+  virtual void AddUploadFile(const std::wstring& path) = 0;
+  // "uninstall" or "modify" when the command line asks for one (the stub was
+  // started from the system's programs list).
+  virtual bool uninstall_mode(std::wstring* mode) = 0;
+  // "update=0" on the command line: this run must not update the stub again.
+  virtual bool skip_self_update() = 0;
+  // The newer stub's file name beside the running one, for the launcher
+  // (empty: there is none to start). Called from worker threads under the
+  // method table's lock.
+  virtual void StoreUpdateStubName(const std::wstring& name) = 0;
+  // Makes the run end with the exit code that hands over to the newer stub.
+  // Called from worker threads under the method table's lock.
+  virtual void StoreSelfUpdateExitCode() = 0;
+
  protected:
   ~MethodHost() = default;
 };
