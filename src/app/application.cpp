@@ -110,6 +110,16 @@ bool Application::silent_launch() { return IsSilentLaunch(); }
 
 void Application::AddUploadFile(const std::wstring& path) { analytics_->AddUploadFile(path); }
 
+bool Application::uninstall_mode(std::wstring* mode) { return GetUninstallMode(*mode); }
+
+bool Application::skip_self_update() { return IsSkipSelfUpdate(); }
+
+void Application::StoreUpdateStubName(const std::wstring& name) {
+  context_->WriteSetting(kUpdateStubNameSetting, name);
+}
+
+void Application::StoreSelfUpdateExitCode() { context_->SetSelfUpdateCode(kSelfUpdateExitCode); }
+
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
 void Application::Run() {

@@ -56,6 +56,10 @@ class Application : public externalmethods::MethodHost {
   std::wstring passthrough() override;
   bool silent_launch() override;
   void AddUploadFile(const std::wstring& path) override;
+  bool uninstall_mode(std::wstring* mode) override;
+  bool skip_self_update() override;
+  void StoreUpdateStubName(const std::wstring& name) override;
+  void StoreSelfUpdateExitCode() override;
 
  private:
   Application(base::UniqueHandle mutex, const telemetry::Services& services);

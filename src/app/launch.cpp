@@ -55,7 +55,7 @@ void HandOverToNewerStub(const std::wstring& folder, const std::wstring& tail, c
                          const std::wstring& product, const std::wstring& major_version) {
   std::wstring name;
   std::wstring key = MakeSettingsKey(InstallContext::kSettingsBaseDefault(), product, major_version);
-  if (!ReadSetting(key, L"update_stub_name", name) || !IsPlainFileName(name) || !PathExists(folder + name)) return;
+  if (!ReadSetting(key, kUpdateStubNameSetting, name) || !IsPlainFileName(name) || !PathExists(folder + name)) return;
   std::wstring command_line = NewerStubCommandLine(tail, exe_path);
   DWORD code = RunProcess({folder, name, command_line}, true);
   RunProcess({folder, name, FinishingCommandLine(command_line, code, ::GetCurrentProcessId())}, false);

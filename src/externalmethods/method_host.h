@@ -50,6 +50,20 @@ class MethodHost {
   // The reports to the telemetry service.
   virtual telemetry::Analytics* analytics() = 0;
 
+  // What the maintenance and self-update methods copy for their work.
+  // "uninstall" or "modify" when the command line asks for one (the stub was
+  // started from the system's programs list).
+  virtual bool uninstall_mode(std::wstring* mode) = 0;
+  // "update=0" on the command line: this run must not update the stub again.
+  virtual bool skip_self_update() = 0;
+  // The newer stub's file name beside the running one, for the launcher
+  // (empty: there is none to start). Called from worker threads under the
+  // method table's lock.
+  virtual void StoreUpdateStubName(const std::wstring& name) = 0;
+  // Makes the run end with the exit code that hands over to the newer stub.
+  // Called from worker threads under the method table's lock.
+  virtual void StoreSelfUpdateExitCode() = 0;
+
  protected:
   ~MethodHost() = default;
 };

@@ -2,6 +2,8 @@
 
 #include "externalmethods/property_methods.h"
 #include "externalmethods/registry_methods.h"
+#include "externalmethods/maintenance_methods.h"
+#include "externalmethods/self_update_methods.h"
 #include "externalmethods/window_methods.h"
 #include "externalmethods/download_methods.h"
 #include "externalmethods/install_methods.h"
@@ -68,10 +70,10 @@ constexpr MethodSignature kRows[kMethodCount] = {
     {L"setChannel", M, 1, {T}, None, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"setDataToReg", M, 4, {T, T, T, B}, None, L"EMSetDataToReg", Work, Owner::kBuilt, SetDataToRegMethod, true, false},
     {L"isFileExists", G, 1, {T}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
-    {L"isSkipSelfUpdate", M, 0, {}, Bool, nullptr, NoTag, Owner::kSelfUpdate, nullptr, true, false},
-    {L"isNeedSelfUpdate", G, 1, {T}, Bool, nullptr, NoTag, Owner::kSelfUpdate, nullptr, true, false},
+    {L"isSkipSelfUpdate", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsSkipSelfUpdateMethod, true, false},
+    {L"isNeedSelfUpdate", G, 1, {T}, Bool, nullptr, NoTag, Owner::kBuilt, IsNeedSelfUpdateMethod, true, false},
     {L"isSilentLaunchStub", M, 0, {}, Bool, nullptr, NoTag, Owner::kProcessAndRestart, nullptr, true, false},
-    {L"selfUpdate", M, 2, {T, F}, None, nullptr, NoTag, Owner::kSelfUpdate, nullptr, true, false},
+    {L"selfUpdate", M, 2, {T, F}, None, nullptr, NoTag, Owner::kBuilt, SelfUpdateMethod, true, false},
     {L"createDirectory", G, 1, {T}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},
     {L"initDownloadSize", M, 3, {T, T, B}, None, L"EMInitDownloadSize", First, Owner::kBuilt,
      InitDownloadSizeMethod, true, false},
@@ -83,8 +85,8 @@ constexpr MethodSignature kRows[kMethodCount] = {
      false},
     {L"executeCommand", G, 1, {T}, Bool, L"EMExecuteCommand", Checked, Owner::kProcessAndRestart, nullptr, true,
      false},
-    {L"updateInstallerList", M, 5, {T, T, B, B, F}, None, L"EMUpdateInstallerList", Work, Owner::kSelfUpdate, nullptr,
-     true, false},
+    {L"updateInstallerList", M, 5, {T, T, B, B, F}, None, L"EMUpdateInstallerList", Work, Owner::kBuilt,
+     UpdateInstallerListMethod, true, false},
     {L"startRegApps", M, 0, {}, None, L"EMStartRegApps", Work, Owner::kProcessAndRestart, nullptr, true, false},
     {L"searchRegKey", G, 4, {B, T, T, T}, Bool, L"EMSearchRegKey", First, Owner::kBuilt, SearchRegKeyMethod, true, false},
     {L"getProperty", G, 1, {T}, Text, nullptr, NoTag, Owner::kBuilt, GetPropertyMethod, true, false},
@@ -108,20 +110,20 @@ constexpr MethodSignature kRows[kMethodCount] = {
      GetLastInstallErrorMethod, true, false},
     {L"checkOS", G, 2, {T, T}, Bool, L"EMCheckOS", Work, Owner::kQueryAndFile, nullptr, true, false},
     {L"getMachineId", M, 0, {}, Text, L"EMGetMachineId", Work, Owner::kQueryAndFile, nullptr, true, false},
-    {L"setUninstallRegistryFromStub", M, 2, {T, B}, None, L"SetUninstallRegistryFromStub", First,
-     Owner::kMaintenanceWorkers, nullptr, true, false},
-    {L"isUninstallModeLaunch", M, 0, {}, Bool, L"EMIsUninstallModeLaunch", First, Owner::kMaintenanceWorkers, nullptr,
-     true, false},
+    {L"setUninstallRegistryFromStub", M, 2, {T, B}, None, L"SetUninstallRegistryFromStub", First, Owner::kBuilt,
+     SetUninstallRegistryFromStubMethod, true, false},
+    {L"isUninstallModeLaunch", M, 0, {}, Bool, L"EMIsUninstallModeLaunch", First, Owner::kBuilt,
+     IsUninstallModeLaunchMethod, true, false},
     // Shows its box even when nobody takes the answer.
     {L"confirmMessageBox", G, 2, {T, T}, Bool, L"EMConfirmMessageBox", Work, Owner::kWindowAndDialog, nullptr, true,
      true},
-    {L"removeProgram", M, 4, {T, B, T, F}, None, L"EMRemoveProgram", First, Owner::kMaintenanceWorkers, nullptr, true,
+    {L"removeProgram", M, 4, {T, B, T, F}, None, L"EMRemoveProgram", First, Owner::kBuilt, RemoveProgramMethod, true,
      false},
-    {L"repairProgram", M, 3, {T, T, F}, None, L"ZSRepairProgram", First, Owner::kMaintenanceWorkers, nullptr, true,
+    {L"repairProgram", M, 3, {T, T, F}, None, L"ZSRepairProgram", First, Owner::kBuilt, RepairProgramMethod, true,
      false},
     {L"verifyFileInSpecialDirectory", M, 3, {T, T, F}, None, L"EMVerifyFileInSpecialDirectory", First,
-     Owner::kMaintenanceWorkers, nullptr, true, false},
-    {L"cancelVerifyThread", M, 0, {}, None, nullptr, NoTag, Owner::kMaintenanceWorkers, nullptr, true, false},
+     Owner::kBuilt, VerifyFileInSpecialDirectoryMethod, true, false},
+    {L"cancelVerifyThread", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, CancelVerifyThreadMethod, true, false},
     {L"isInEmbargoedCountry", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsInEmbargoedCountryMethod, true,
      false},
     {L"isInternetConnected", M, 0, {}, Bool, nullptr, NoTag, Owner::kQueryAndFile, nullptr, true, false},

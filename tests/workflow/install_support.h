@@ -61,6 +61,10 @@ class ForwardingHost : public externalmethods::MethodHost {
   bool silent_launch() override { return app_->silent_launch(); }
   void AddUploadFile(const std::wstring& path) override { uploads.push_back(path); }
   telemetry::Analytics* analytics() override { return app_->analytics(); }
+  bool uninstall_mode(std::wstring* mode) override { return app_->uninstall_mode(mode); }
+  bool skip_self_update() override { return app_->skip_self_update(); }
+  void StoreUpdateStubName(const std::wstring& name) override { app_->StoreUpdateStubName(name); }
+  void StoreSelfUpdateExitCode() override { app_->StoreSelfUpdateExitCode(); }
 
   std::optional<int> resume;
   std::optional<std::wstring> stub;
