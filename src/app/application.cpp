@@ -11,7 +11,6 @@
 #include "htmlui/host_window.h"
 #include "sysinfo/system_info.h"
 #include "htmlui/html_external.h"
-#include "htmlui/make_ui_host.h"
 
 namespace stubframework::app {
 
@@ -107,8 +106,7 @@ void Application::Run() {
 }
 
 void Application::ShowUi(const std::wstring& start_page) {
-  // The MSHTML window, unless the command line names a browser host.
-  std::unique_ptr<htmlui::UiHost> host = htmlui::MakeUiHost(ProcessArguments(), external_.Get(), log_.get());
+  std::unique_ptr<htmlui::UiHost> host = make_ui_host_(ProcessArguments(), external_.Get(), log_.get());
   ui_host_ = host.get();
   // A window that cannot be created (no document object, or the start page
   // cannot be loaded) ends the run as a failed one, like a missing bundle.
@@ -148,17 +146,16 @@ void Application::DeletePackageFolders() {
   }
 }
 
-int RunStub() {
-  return RunStub([](Application* app) -> std::unique_ptr<externalmethods::ExternalMethods> {
-    return std::make_unique<externalmethods::MyExternalMethods>(app);
-  });
+std::unique_ptr<externalmethods::ExternalMethods> MakeProductMethods(Application* app) {
+  return std::make_unique<externalmethods::MyExternalMethods>(app);
 }
 
-int RunStub(MethodTableFactory make_methods) {
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host) {
   HardenDllSearch();
   if (RunLaunchCheck(kProductName, MajorVersion(kProductVersion)) == LaunchOutcome::kFirstProcessDone) return 0;
   std::unique_ptr<Application> app = Application::Create();
   if (!app) return 0;
+  app->SetUiHostFactory(make_ui_host);
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
   // Lives until the end; a self-update exit skips its destruction.
   std::unique_ptr<externalmethods::ExternalMethods> methods = make_methods(app.get());

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "base/variant.h"
-#include "htmlui/host_channel.h"
-#include "htmlui/page_function.h"
-#include "htmlui/script_values.h"
-#include "htmlui/ui_host_endpoint.h"
+#include "browserhost/host_channel.h"
+#include "browserhost/page_function.h"
+#include "browserhost/script_values.h"
+#include "browserhost/ui_host_endpoint.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 namespace {
 
 using nlohmann::json;
@@ -241,4 +241,4 @@ TEST_F(ScriptValuesTest, APageFunctionThatThrowsOrOutlivesItsHostFails) {
 }
 
 }  // namespace
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

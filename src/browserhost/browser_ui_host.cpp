@@ -1,14 +1,14 @@
-#include "base/log.h"
-#include "htmlui/browser_ui_host.h"
+#include "browserhost/browser_ui_host.h"
 
 #include <vector>
 
+#include "base/log.h"
 #include "base/variant.h"
-#include "htmlui/external_caller.h"
+#include "browserhost/external_caller.h"
+#include "browserhost/utf8_text.h"
 #include "htmlui/html_external.h"
-#include "htmlui/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -319,4 +319,4 @@ std::wstring BrowserUiHost::PickFolder(const std::wstring& initial) {
   return text != answer.end() && text->is_string() ? FromUtf8(text->get<std::string>()) : initial;
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

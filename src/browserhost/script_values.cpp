@@ -1,12 +1,12 @@
-#include "htmlui/script_values.h"
+#include "browserhost/script_values.h"
 
 #include <cmath>
 #include <limits>
 
 #include "base/variant.h"
-#include "htmlui/utf8_text.h"
+#include "browserhost/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -118,4 +118,4 @@ json ScriptValues::FromVariant(const VARIANT& original) const {
   }
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -14,9 +14,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "htmlui/page_function.h"
+#include "browserhost/page_function.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 class ScriptValues {
  public:
@@ -33,4 +33,4 @@ class ScriptValues {
   std::shared_ptr<PageLink> link_;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

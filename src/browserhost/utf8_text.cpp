@@ -1,8 +1,8 @@
-#include "htmlui/utf8_text.h"
+#include "browserhost/utf8_text.h"
 
 #include <windows.h>
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
@@ -24,4 +24,4 @@ std::wstring FromUtf8(const std::string& text) {
   return out;
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -17,9 +17,9 @@
 #include <nlohmann/json.hpp>
 
 #include "base/unique_handle.h"
-#include "htmlui/ui_host_endpoint.h"
+#include "browserhost/ui_host_endpoint.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 // Larger frames end the connection: no message of the protocol comes near it.
 inline constexpr uint32_t kMaxFrameBytes = 64u << 20;
@@ -69,4 +69,4 @@ class HostChannel {
   std::wstring error_;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -3,11 +3,11 @@
 
 #include <string>
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 // Unpaired surrogates become U+FFFD.
 std::string ToUtf8(const std::wstring& text);
 // Invalid sequences become U+FFFD.
 std::wstring FromUtf8(const std::string& text);
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

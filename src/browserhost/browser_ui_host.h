@@ -27,22 +27,27 @@
 #include <nlohmann/json.hpp>
 
 #include "base/log.h"
-#include "htmlui/host_channel.h"
-#include "htmlui/page_function.h"
-#include "htmlui/script_values.h"
+#include "browserhost/host_channel.h"
+#include "browserhost/page_function.h"
+#include "browserhost/script_values.h"
+#include "browserhost/ui_host_endpoint.h"
 #include "htmlui/ui_host.h"
-#include "htmlui/ui_host_endpoint.h"
 
 namespace stubframework::htmlui {
+class HtmlExternal;
+}
+
+namespace stubframework::browserhost {
+
+using htmlui::HtmlExternal;
 
 class ExternalCaller;
-class HtmlExternal;
 
 inline constexpr wchar_t kBrowserHostWindowClass[] = L"HTMLUIBrowserHost";
 // How long a closing page may go on running before the host stops serving it.
 inline constexpr DWORD kPageFinishMs = 10000;
 
-class BrowserUiHost : public UiHost, private PageFunctionSink {
+class BrowserUiHost : public htmlui::UiHost, private PageFunctionSink {
  public:
   // `token` is the harness's secret for this run; the bridge and the log must
   // outlive the host.
@@ -101,4 +106,4 @@ class BrowserUiHost : public UiHost, private PageFunctionSink {
   int64_t sequence_ = 0;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -1,10 +1,10 @@
-#include "htmlui/host_channel.h"
+#include "browserhost/host_channel.h"
 
 #include <ws2tcpip.h>
 
 #include "base/wide_format.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -169,4 +169,4 @@ void HostChannel::Close() {
   EndReading();
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost
