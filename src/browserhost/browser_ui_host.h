@@ -84,8 +84,9 @@ class BrowserUiHost : public htmlui::UiHost, private PageFunctionSink {
   // One read, write, call or delete of the page, answered by "result".
   void Serve(const nlohmann::json& request);
   // Sends a message the page must answer and waits for the answer, serving
-  // the page meanwhile. False when the connection has ended.
-  bool Converse(nlohmann::json message, const char* answer_type, nlohmann::json* answer);
+  // the page meanwhile. kFrameTooLarge when the message does not fit in a
+  // frame (nothing was sent), RPC_E_DISCONNECTED when the connection has ended.
+  HRESULT Converse(nlohmann::json message, const char* answer_type, nlohmann::json* answer);
   // A window operation; nothing comes back.
   void Notify(const char* operation, nlohmann::json fields = nlohmann::json::object());
   void LogError(const wchar_t* what);

@@ -9,6 +9,7 @@ const http = require('node:http');
 const net = require('node:net');
 const { after, before, test } = require('node:test');
 
+const { MAX_FRAME_BYTES } = require('../../tools/uihost/frames');
 const { startTestRun } = require('./support');
 
 let run;
@@ -92,6 +93,13 @@ test('window.external answers only its own pages', async () => {
 
 test('programs the stub starts do not inherit the harness\'s secret', async () => {
   assert.equal(await run.page.evaluate(() => window.external.childSeesToken()), false);
+});
+
+test('a request body larger than a message is refused whole, and the page is served after it', async () => {
+  const call = { type: 'call', name: 'setProperty', args: [{ t: 's', v: 'flood' }, { t: 's', v: 'x'.repeat(MAX_FRAME_BYTES) }] };
+  assert.equal((await rpc(call)).status, 413);
+  assert.equal(await run.page.evaluate(() => window.external.getProperty('flood')), '');
+  assert.equal(await run.page.evaluate(() => window.external.getProperty('firstScript')), 'ran before the body');
 });
 
 test('once the stub has connected, no other process can take its place', async () => {
