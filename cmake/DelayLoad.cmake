@@ -12,6 +12,12 @@
 # up in the image check, which names it.
 set(STUB_DELAY_LOAD_DLLS urlmon wininet winhttp msi crypt32 version iphlpapi)
 
+# Every program that links one of them gets the linker script fragment that
+# keeps the delay-import tables whole.
+set(stub_delay_sections "${CMAKE_SOURCE_DIR}/cmake/delay_load.ld")
+add_library(stub_delay_load_sections INTERFACE)
+target_link_options(stub_delay_load_sections INTERFACE "-Wl,-T,${stub_delay_sections}")
+
 set(STUB_DELAY_LIB_DIR "${CMAKE_BINARY_DIR}/delayload")
 set(stub_delay_script "${CMAKE_SOURCE_DIR}/scripts/make_delay_lib.py")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${stub_delay_script}")
@@ -29,5 +35,6 @@ foreach(dll IN LISTS STUB_DELAY_LOAD_DLLS)
     endif()
   endif()
   add_library(${dll} STATIC IMPORTED GLOBAL)
-  set_target_properties(${dll} PROPERTIES IMPORTED_LOCATION "${out}")
+  set_target_properties(${dll} PROPERTIES IMPORTED_LOCATION "${out}"
+                        INTERFACE_LINK_LIBRARIES stub_delay_load_sections)
 endforeach()

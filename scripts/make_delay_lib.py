@@ -3,9 +3,10 @@
 
 Every function the import library offers is listed in a .def file (the
 decorated names, as nm shows them), dlltool turns it into a delay-load
-library, and the members' import sections are renamed to data sections: with
-binutils 2.40 the library keeps its address table in .idata$5, which the
-loader zeroes, so the first call would jump to address 0; in .data$didatN the
+library, and the members' import sections are renamed: with binutils 2.40
+the library keeps its address table in .idata$5, which the loader zeroes, so
+the first call would jump to address 0. Renamed to .didat$N, the tables go to
+a section of their own (cmake/delay_load.ld keeps it whole), the address
 table keeps the helper thunks and the DLL loads on the first call.
 
 Usage: make_delay_lib.py --dll NAME --implib libNAME.a --out libNAME_delay.a
@@ -54,7 +55,7 @@ def main():
         subprocess.run([args.dlltool, "-k", "--input-def", definition, "--output-delaylib", raw], check=True)
         renames = []
         for n in RENAMED_SECTIONS:
-            renames += ["--rename-section", f".idata${n}=.data$didat{n}"]
+            renames += ["--rename-section", f".idata${n}=.didat${n}"]
         # objcopy rewrites every member of the archive and keeps their order.
         subprocess.run([args.objcopy, *renames, raw, args.out], check=True)
     return 0
