@@ -12,7 +12,6 @@
 #include "sysinfo/system_info.h"
 #include "telemetry/machine_id.h"
 #include "htmlui/html_external.h"
-#include "htmlui/make_ui_host.h"
 #include "workflow/package_folders.h"
 
 namespace stubframework::app {
@@ -139,8 +138,7 @@ void Application::Run() {
 }
 
 void Application::ShowUi(const std::wstring& start_page) {
-  // The MSHTML window, unless the command line names a browser host.
-  std::unique_ptr<htmlui::UiHost> host = htmlui::MakeUiHost(ProcessArguments(), external_.Get(), log_.get());
+  std::unique_ptr<htmlui::UiHost> host = make_ui_host_(ProcessArguments(), external_.Get(), log_.get());
   ui_host_ = host.get();
   bool shown = host != nullptr && host->Run(start_page);
   ui_host_ = nullptr;
@@ -184,19 +182,21 @@ void Application::DeletePackageFolders() {
   }
 }
 
-int RunStub() {
-  return RunStub([](Application* app) -> std::unique_ptr<externalmethods::ExternalMethods> {
-    return std::make_unique<externalmethods::MyExternalMethods>(app);
-  });
+std::unique_ptr<externalmethods::ExternalMethods> MakeProductMethods(Application* app) {
+  return std::make_unique<externalmethods::MyExternalMethods>(app);
 }
 
-int RunStub(MethodTableFactory make_methods) { return RunStub(make_methods, telemetry::BuiltInServices()); }
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host) {
+  return RunStub(make_methods, make_ui_host, telemetry::BuiltInServices());
+}
 
-int RunStub(MethodTableFactory make_methods, const telemetry::Services& services) {
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host,
+            const telemetry::Services& services) {
   HardenDllSearch();
   if (RunLaunchCheck(kProductName, MajorVersion(kProductVersion)) == LaunchOutcome::kFirstProcessDone) return 0;
   std::unique_ptr<Application> app = Application::Create(services);
   if (!app) return 0;
+  app->SetUiHostFactory(make_ui_host);
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
   // Lives until the end; a self-update exit skips its destruction.
   std::unique_ptr<externalmethods::ExternalMethods> methods = make_methods(app.get());

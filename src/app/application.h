@@ -11,6 +11,8 @@
 #include "app/resource_folder.h"
 #include "base/unique_handle.h"
 #include "externalmethods/method_host.h"
+#include "htmlui/mshtml_ui_host.h"
+#include "htmlui/ui_host.h"
 #include "telemetry/analytics.h"
 #include "telemetry/service_endpoint.h"
 
@@ -33,6 +35,8 @@ class Application : public externalmethods::MethodHost {
 
   // Shows the UI until the window closes, then runs the closing steps.
   void Run();
+  // The host that Run shows the pages in; the MSHTML window unless set.
+  void SetUiHostFactory(htmlui::UiHostFactory factory) { make_ui_host_ = factory; }
 
   AppLog* log() override { return log_.get(); }
   InstallContext& context() { return *context_; }
@@ -79,6 +83,7 @@ class Application : public externalmethods::MethodHost {
   htmlui::UiHost* ui_host_ = nullptr;
   // Written by download workers, read by the closing steps.
   workflow::DownloadFolders download_folders_;
+  htmlui::UiHostFactory make_ui_host_ = htmlui::MakeMshtmlUiHost;
 };
 
 SystemFacts GatherSystemFacts();
@@ -87,13 +92,18 @@ SystemFacts GatherSystemFacts();
 // minimised. False when there is no such window.
 bool ActivateRunningInstance();
 
-// The entry sequence; returns the process exit code.
-int RunStub();
-// The same sequence with the method table that `make_methods` builds (test
-// programs add test-only methods this way).
 using MethodTableFactory = std::unique_ptr<externalmethods::ExternalMethods> (*)(Application* app);
-int RunStub(MethodTableFactory make_methods);
+// The product's method table.
+std::unique_ptr<externalmethods::ExternalMethods> MakeProductMethods(Application* app);
+
+// The entry sequence; returns the process exit code. The entry function
+// supplies the method table and the UI host: the product passes nothing and
+// gets its own table and the MSHTML window; test programs add test-only
+// methods, development builds a host that can show the pages in a browser.
+int RunStub(MethodTableFactory make_methods = MakeProductMethods,
+            htmlui::UiHostFactory make_ui_host = htmlui::MakeMshtmlUiHost);
 // The same, reporting to `services` (test programs point them at their servers).
-int RunStub(MethodTableFactory make_methods, const telemetry::Services& services);
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host,
+            const telemetry::Services& services);
 
 }  // namespace stubframework::app

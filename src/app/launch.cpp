@@ -1,5 +1,7 @@
 #include "app/launch.h"
 
+#include <delayimp.h>
+
 #include <vector>
 
 #include "app/install_context.h"
@@ -82,6 +84,17 @@ DWORD RunProcess(const LaunchSpec& launch, bool wait) {
   return code;
 }
 
+FARPROC WINAPI LoadDelayedDllFromSystemFolder(unsigned notification, DelayLoadInfo* info) {
+  if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
+  wchar_t system[MAX_PATH] = {};
+  UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  // The names come from this image's own delay-import table: plain ASCII.
+  std::wstring path = std::wstring(system, length) + L"\\";
+  for (const char* c = info->szDll; *c != '\0'; ++c) path.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+  return reinterpret_cast<FARPROC>(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
 void HardenDllSearch() {
   // Looked up at run time: older systems without the update lack it.
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
@@ -135,3 +148,9 @@ LaunchOutcome RunLaunchCheck(const std::wstring& product, const std::wstring& ma
 }
 
 }  // namespace stubframework::app
+
+// The delay-load helper reads its hook from here (this definition takes the
+// place of the runtime's empty one).
+extern "C" {
+PfnDliHook __pfnDliNotifyHook2 = stubframework::app::LoadDelayedDllFromSystemFolder;
+}

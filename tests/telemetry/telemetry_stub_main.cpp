@@ -38,5 +38,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       [](stubframework::app::Application* app) -> std::unique_ptr<stubframework::externalmethods::ExternalMethods> {
         return std::make_unique<stubframework::externalmethods::MyExternalMethods>(app);
       },
-      services);
+      stubframework::htmlui::MakeMshtmlUiHost, services);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 class ExternalCaller {
  public:
@@ -46,4 +46,4 @@ class ExternalCaller {
   Microsoft::WRL::ComPtr<IDispatchEx> dispatch_ex_;  // null when the object has none
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -1,9 +1,9 @@
-#include "htmlui/external_caller.h"
+#include "browserhost/external_caller.h"
 
 #include "base/bstr.h"
 #include "htmlui/mshtml_external.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr LCID kScriptLcid = 0x0800;  // LOCALE_SYSTEM_DEFAULT
 
 ExternalCaller::ExternalCaller(IDispatch* external) : dispatch_(external) {
   if (dispatch_) {
-    dispatch_->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(dispatch_ex_.GetAddressOf()));
+    dispatch_->QueryInterface(htmlui::kIidDispatchEx, reinterpret_cast<void**>(dispatch_ex_.GetAddressOf()));
   }
 }
 
@@ -95,4 +95,4 @@ HRESULT ExternalCaller::Delete(const std::wstring& name) {
   return dispatch_ex_->DeleteMemberByName(bstr.Get(), fdexNameCaseSensitive);
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

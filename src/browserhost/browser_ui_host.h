@@ -27,22 +27,27 @@
 #include <nlohmann/json.hpp>
 
 #include "base/log.h"
-#include "htmlui/host_channel.h"
-#include "htmlui/page_function.h"
-#include "htmlui/script_values.h"
+#include "browserhost/host_channel.h"
+#include "browserhost/page_function.h"
+#include "browserhost/script_values.h"
+#include "browserhost/ui_host_endpoint.h"
 #include "htmlui/ui_host.h"
-#include "htmlui/ui_host_endpoint.h"
 
 namespace stubframework::htmlui {
+class HtmlExternal;
+}
+
+namespace stubframework::browserhost {
+
+using htmlui::HtmlExternal;
 
 class ExternalCaller;
-class HtmlExternal;
 
 inline constexpr wchar_t kBrowserHostWindowClass[] = L"HTMLUIBrowserHost";
 // How long a closing page may go on running before the host stops serving it.
 inline constexpr DWORD kPageFinishMs = 10000;
 
-class BrowserUiHost : public UiHost, private PageFunctionSink {
+class BrowserUiHost : public htmlui::UiHost, private PageFunctionSink {
  public:
   // `token` is the harness's secret for this run; the bridge and the log must
   // outlive the host.
@@ -79,8 +84,9 @@ class BrowserUiHost : public UiHost, private PageFunctionSink {
   // One read, write, call or delete of the page, answered by "result".
   void Serve(const nlohmann::json& request);
   // Sends a message the page must answer and waits for the answer, serving
-  // the page meanwhile. False when the connection has ended.
-  bool Converse(nlohmann::json message, const char* answer_type, nlohmann::json* answer);
+  // the page meanwhile. kFrameTooLarge when the message does not fit in a
+  // frame (nothing was sent), RPC_E_DISCONNECTED when the connection has ended.
+  HRESULT Converse(nlohmann::json message, const char* answer_type, nlohmann::json* answer);
   // A window operation; nothing comes back.
   void Notify(const char* operation, nlohmann::json fields = nlohmann::json::object());
   void LogError(const wchar_t* what);
@@ -101,4 +107,4 @@ class BrowserUiHost : public UiHost, private PageFunctionSink {
   int64_t sequence_ = 0;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

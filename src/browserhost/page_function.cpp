@@ -1,13 +1,13 @@
-#include "htmlui/page_function.h"
+#include "browserhost/page_function.h"
 
 #include <vector>
 
 #include "base/variant.h"
+#include "browserhost/script_values.h"
+#include "browserhost/utf8_text.h"
 #include "htmlui/mshtml_external.h"
-#include "htmlui/script_values.h"
-#include "htmlui/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -35,7 +35,7 @@ STDMETHODIMP PageFunction::QueryInterface(REFIID riid, void** object) {
     *object = this;
     return S_OK;
   }
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, kIidDispatchEx)) {
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, htmlui::kIidDispatchEx)) {
     *object = static_cast<IDispatchEx*>(this);
     AddRef();
     return S_OK;
@@ -118,4 +118,4 @@ HRESULT PageFunction::Call(WORD flags, DISPPARAMS* params, VARIANT* result, EXCE
   return values.ToVariant(value, result);
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -1,12 +1,12 @@
-#include "htmlui/script_values.h"
+#include "browserhost/script_values.h"
 
 #include <cmath>
 #include <limits>
 
 #include "base/variant.h"
-#include "htmlui/utf8_text.h"
+#include "browserhost/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -17,6 +17,13 @@ json Typed(const char* type) { return json{{"t", type}}; }
 template <typename T>
 json Typed(const char* type, T value) {
   return json{{"t", type}, {"v", value}};
+}
+
+json Text(const std::wstring& text) {
+  if (IsWellFormedUtf16(text)) return Typed("s", ToUtf8(text));
+  json units = json::array();
+  for (wchar_t unit : text) units.push_back(static_cast<unsigned>(unit));
+  return json{{"t", "s"}, {"u", std::move(units)}};
 }
 
 }  // namespace
@@ -34,8 +41,20 @@ HRESULT ScriptValues::ToVariant(const json& value, VARIANT* out) const {
     return S_OK;
   }
   if (type == "s") {
-    if (payload == value.end() || !payload->is_string()) return E_INVALIDARG;
-    std::wstring text = FromUtf8(payload->get_ref<const std::string&>());
+    std::wstring text;
+    auto units = value.find("u");
+    if (units != value.end()) {
+      if (!units->is_array()) return E_INVALIDARG;
+      text.reserve(units->size());
+      for (const json& unit : *units) {
+        if (!unit.is_number_integer() || unit.get<int64_t>() < 0 || unit.get<int64_t>() > 0xFFFF) return E_INVALIDARG;
+        text.push_back(static_cast<wchar_t>(unit.get<int64_t>()));
+      }
+    } else if (payload != value.end() && payload->is_string()) {
+      text = FromUtf8(payload->get_ref<const std::string&>());
+    } else {
+      return E_INVALIDARG;
+    }
     BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (copy == nullptr) return E_OUTOFMEMORY;
     out->vt = VT_BSTR;
@@ -81,7 +100,7 @@ json ScriptValues::FromVariant(const VARIANT& original) const {
     case VT_EMPTY: return Typed("undefined");
     case VT_NULL: return Typed("null");
     case VT_BSTR:
-      return Typed("s", ToUtf8(v.bstrVal == nullptr ? std::wstring() : std::wstring(v.bstrVal, ::SysStringLen(v.bstrVal))));
+      return Text(v.bstrVal == nullptr ? std::wstring() : std::wstring(v.bstrVal, ::SysStringLen(v.bstrVal)));
     case VT_BOOL: return Typed("b", v.boolVal != VARIANT_FALSE);
     case VT_I1: return Typed("i", static_cast<int64_t>(v.cVal));
     case VT_UI1: return Typed("i", static_cast<int64_t>(v.bVal));
@@ -111,11 +130,11 @@ json ScriptValues::FromVariant(const VARIANT& original) const {
       base::UniqueVariant text;
       if (SUCCEEDED(::VariantChangeType(text.Get(), const_cast<VARIANT*>(&v), 0, VT_BSTR)) && text.Get()->bstrVal != nullptr) {
         BSTR b = text.Get()->bstrVal;
-        return Typed("s", ToUtf8(std::wstring(b, ::SysStringLen(b))));
+        return Text(std::wstring(b, ::SysStringLen(b)));
       }
       return Typed("undefined");
     }
   }
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

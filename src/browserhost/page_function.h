@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 // Where page functions send their calls: the browser host while it runs.
 class PageFunctionSink {
@@ -72,4 +72,4 @@ class PageFunction : public IDispatchEx {
   std::string id_;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

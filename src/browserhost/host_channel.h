@@ -17,12 +17,18 @@
 #include <nlohmann/json.hpp>
 
 #include "base/unique_handle.h"
-#include "htmlui/ui_host_endpoint.h"
+#include "browserhost/ui_host_endpoint.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
-// Larger frames end the connection: no message of the protocol comes near it.
-inline constexpr uint32_t kMaxFrameBytes = 64u << 20;
+// The largest frame either side sends (tools/uihost/frames.js has the same
+// limit): a page's text of several million characters fits. A larger frame
+// from the harness ends the connection; a message of ours that would be
+// larger is not sent (the call it belongs to fails with kFrameTooLarge).
+inline constexpr uint32_t kMaxFrameBytes = 16u << 20;
+// HRESULT_FROM_WIN32(ERROR_MESSAGE_EXCEEDS_MAX_SIZE): a call whose request or
+// answer does not fit in a frame. The harness answers the page with the same.
+inline constexpr HRESULT kFrameTooLarge = static_cast<HRESULT>(0x800710F0);
 
 // The 4-byte length prefix and the text; false for text too long for a frame.
 bool EncodeFrame(const std::string& text, std::string* frame);
@@ -40,8 +46,10 @@ class HostChannel {
   // Connects to the endpoint (loopback by construction, checked again on the
   // connected socket) and starts the reader. False with the reason in error().
   bool Connect(const UiHostEndpoint& endpoint);
-  // Sends from the UI thread; false once the connection has failed.
-  bool Send(const nlohmann::json& message);
+  enum class Sent { kSent, kTooLarge, kFailed };
+  // Sends from the UI thread. kTooLarge: nothing was sent and the connection
+  // goes on; kFailed once the connection has failed.
+  Sent Send(const nlohmann::json& message);
   // The next message, waiting as long as it takes; false once the connection
   // has ended and no message is left.
   bool Receive(nlohmann::json* message);
@@ -69,4 +77,4 @@ class HostChannel {
   std::wstring error_;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -1,6 +1,8 @@
 // Script values as they cross between the page and the native side, and the
 // VARIANTs a script engine would make of them:
 //   {"t":"s","v":"text"}  VT_BSTR        {"t":"b","v":true}  VT_BOOL
+//   {"t":"s","u":[55296,97]}  VT_BSTR of these UTF-16 code units: text that
+//                         has no UTF-8 form (an unpaired surrogate) crosses so
 //   {"t":"i","v":5}       VT_I4          {"t":"d","v":0.5}   VT_R8
 //   {"t":"null"}          VT_NULL        {"t":"undefined"}   VT_EMPTY
 //   {"t":"fn","id":"…"}   VT_DISPATCH, a page function
@@ -14,9 +16,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "htmlui/page_function.h"
+#include "browserhost/page_function.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 class ScriptValues {
  public:
@@ -33,4 +35,4 @@ class ScriptValues {
   std::shared_ptr<PageLink> link_;
 };
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

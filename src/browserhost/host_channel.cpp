@@ -1,10 +1,11 @@
-#include "htmlui/host_channel.h"
+#include "browserhost/host_channel.h"
 
 #include <ws2tcpip.h>
 
 #include "base/wide_format.h"
+#include "browserhost/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -15,6 +16,14 @@ uint32_t ReadLength(const std::string& buffer) {
 }
 
 bool IsLoopback(const sockaddr_in& address) { return (ntohl(address.sin_addr.s_addr) >> 24) == 127; }
+
+// A page's text may hold an unpaired surrogate, which JSON writes as an
+// escape that the parser refuses; such a message is read with U+FFFD instead.
+nlohmann::json ParseMessage(const std::string& text) {
+  nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
+  if (!message.is_discarded()) return message;
+  return nlohmann::json::parse(ReplaceLoneSurrogateEscapes(text), nullptr, false);
+}
 
 }  // namespace
 
@@ -80,20 +89,22 @@ bool HostChannel::Connect(const UiHostEndpoint& endpoint) {
   return true;
 }
 
-bool HostChannel::Send(const nlohmann::json& message) {
-  if (socket_ == INVALID_SOCKET) return false;
+HostChannel::Sent HostChannel::Send(const nlohmann::json& message) {
+  if (socket_ == INVALID_SOCKET) return Sent::kFailed;
   std::string frame;
-  if (!EncodeFrame(message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), &frame)) return false;
+  if (!EncodeFrame(message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), &frame)) {
+    return Sent::kTooLarge;
+  }
   size_t sent = 0;
   while (sent < frame.size()) {
     int n = ::send(socket_, frame.data() + sent, static_cast<int>(frame.size() - sent), 0);
     if (n <= 0) {
       error_ = base::Format(L"send failed with %d", ::WSAGetLastError());
-      return false;
+      return Sent::kFailed;
     }
     sent += static_cast<size_t>(n);
   }
-  return true;
+  return Sent::kSent;
 }
 
 bool HostChannel::Receive(nlohmann::json* message) { return ReceiveWithin(message, INFINITE) == Wait::kMessage; }
@@ -132,7 +143,7 @@ void HostChannel::ReadLoop() {
     if (!DecodeFrames(&buffer, &texts)) break;
     bool bad = false;
     while (!texts.empty()) {
-      nlohmann::json message = nlohmann::json::parse(texts.front(), nullptr, false);
+      nlohmann::json message = ParseMessage(texts.front());
       texts.pop_front();
       if (message.is_discarded() || !message.is_object()) {
         bad = true;
@@ -169,4 +180,4 @@ void HostChannel::Close() {
   EndReading();
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

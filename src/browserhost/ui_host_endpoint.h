@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 inline constexpr wchar_t kUiHostArgument[] = L"uihost";
 // The harness's per-run secret, handed over in the environment (the command
@@ -33,4 +33,4 @@ bool ParseUiHostEndpoint(const std::wstring& text, UiHostEndpoint* endpoint);
 // Looks at every argument after the program name; the first "uihost=" decides.
 UiHostChoice ChooseUiHost(const std::vector<std::wstring>& args, UiHostEndpoint* endpoint);
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -1,14 +1,14 @@
-#include "base/log.h"
-#include "htmlui/browser_ui_host.h"
+#include "browserhost/browser_ui_host.h"
 
 #include <vector>
 
+#include "base/log.h"
 #include "base/variant.h"
-#include "htmlui/external_caller.h"
+#include "browserhost/external_caller.h"
+#include "browserhost/utf8_text.h"
 #include "htmlui/html_external.h"
-#include "htmlui/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -89,7 +89,7 @@ bool BrowserUiHost::Run(const std::wstring& start_page) {
   bridge_->SetWindow(window_);
   if (log_ != nullptr) log_->Debug(L"UI host: browser host on port %d", endpoint_.port);
   json hello = {{"type", "hello"}, {"token", token_}, {"startPage", ToUtf8(start_page)}};
-  if (channel_.Send(hello)) {
+  if (channel_.Send(hello) == HostChannel::Sent::kSent) {
     RunLoop();
     LetThePageFinish();
     channel_.Send(json{{"type", "bye"}});
@@ -163,7 +163,7 @@ void BrowserUiHost::RunLoop() {
 }
 
 void BrowserUiHost::LetThePageFinish() {
-  if (!channel_.Send(json{{"type", "closing"}})) return;
+  if (channel_.Send(json{{"type", "closing"}}) != HostChannel::Sent::kSent) return;
   const ULONGLONG start = ::GetTickCount64();
   for (;;) {
     ULONGLONG spent = ::GetTickCount64() - start;
@@ -233,20 +233,31 @@ void BrowserUiHost::Serve(const json& request) {
     reply["value"] = values_.FromVariant(*result.Get());
   }
   --serving_;
-  channel_.Send(reply);
+  if (channel_.Send(reply) == HostChannel::Sent::kTooLarge) {
+    // The answer does not fit in a frame: the page's call fails, the run goes on.
+    channel_.Send(json{{"type", "result"}, {"error", static_cast<uint32_t>(kFrameTooLarge)}});
+  }
 }
 
-bool BrowserUiHost::Converse(json message, const char* answer_type, json* answer) {
+HRESULT BrowserUiHost::Converse(json message, const char* answer_type, json* answer) {
   int64_t sequence = ++sequence_;
   message["seq"] = sequence;
   message["nested"] = serving_ > 0;
-  if (!channel_.Send(message)) return false;
+  switch (channel_.Send(message)) {
+    case HostChannel::Sent::kSent:
+      break;
+    case HostChannel::Sent::kTooLarge:
+      LogError(L"a message for the page does not fit in a frame");
+      return kFrameTooLarge;
+    case HostChannel::Sent::kFailed:
+      return RPC_E_DISCONNECTED;
+  }
   for (;;) {
     json incoming;
     if (!channel_.Receive(&incoming)) {
       LogError(L"the harness closed the connection");
       quit_ = true;
-      return false;
+      return RPC_E_DISCONNECTED;
     }
     std::string type = TypeOf(incoming);
     auto seq = incoming.find("seq");
@@ -258,12 +269,13 @@ bool BrowserUiHost::Converse(json message, const char* answer_type, json* answer
   }
   // The page's part of a conversation that stood on its own ends here.
   if (serving_ == 0) channel_.Send(json{{"type", "done"}});
-  return true;
+  return S_OK;
 }
 
 HRESULT BrowserUiHost::CallPageFunction(const std::string& id, const json& args, json* value, std::wstring* error) {
   json answer;
-  if (!Converse(json{{"type", "invoke"}, {"fn", id}, {"args", args}}, "return", &answer)) return RPC_E_DISCONNECTED;
+  HRESULT hr = Converse(json{{"type", "invoke"}, {"fn", id}, {"args", args}}, "return", &answer);
+  if (FAILED(hr)) return hr;
   if (answer.contains("error")) {
     *error = TextField(answer, "error");
     if (error->empty()) *error = L"the page function failed";
@@ -307,16 +319,16 @@ void BrowserUiHost::SetCaption(const std::wstring& caption) {
 int BrowserUiHost::ShowMessageBox(const std::wstring& text, const std::wstring& caption, UINT type) {
   json answer;
   json box = {{"type", "box"}, {"text", ToUtf8(text)}, {"caption", ToUtf8(caption)}, {"style", type}};
-  if (!Converse(std::move(box), "answer", &answer)) return 0;
+  if (FAILED(Converse(std::move(box), "answer", &answer))) return 0;
   auto value = answer.find("value");
   return value != answer.end() && value->is_number_integer() ? value->get<int>() : 0;
 }
 
 std::wstring BrowserUiHost::PickFolder(const std::wstring& initial) {
   json answer;
-  if (!Converse(json{{"type", "folder"}, {"initial", ToUtf8(initial)}}, "answer", &answer)) return initial;
+  if (FAILED(Converse(json{{"type", "folder"}, {"initial", ToUtf8(initial)}}, "answer", &answer))) return initial;
   auto text = answer.find("text");
   return text != answer.end() && text->is_string() ? FromUtf8(text->get<std::string>()) : initial;
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -1,6 +1,6 @@
-#include "htmlui/ui_host_endpoint.h"
+#include "browserhost/ui_host_endpoint.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 
 namespace {
 
@@ -50,4 +50,4 @@ UiHostChoice ChooseUiHost(const std::vector<std::wstring>& args, UiHostEndpoint*
   return UiHostChoice::kMshtml;
 }
 
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost
