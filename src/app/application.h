@@ -56,6 +56,13 @@ class Application : public externalmethods::MethodHost {
   std::wstring passthrough() override;
   bool silent_launch() override;
   void AddUploadFile(const std::wstring& path) override;
+  std::wstring architecture() override;
+  std::wstring machine_id() override;
+  void SetChannel(const std::wstring& channel) override;
+  bool SetInstallStatus(int status) override;
+  bool SetInstallLanguage(int row) override;
+  int LanguageForId(unsigned language_id) override;
+  int LanguageForCode(const std::wstring& code) override;
 
  private:
   Application(base::UniqueHandle mutex, const telemetry::Services& services);

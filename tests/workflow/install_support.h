@@ -61,6 +61,13 @@ class ForwardingHost : public externalmethods::MethodHost {
   bool silent_launch() override { return app_->silent_launch(); }
   void AddUploadFile(const std::wstring& path) override { uploads.push_back(path); }
   telemetry::Analytics* analytics() override { return app_->analytics(); }
+  std::wstring architecture() override { return app_->architecture(); }
+  std::wstring machine_id() override { return app_->machine_id(); }
+  void SetChannel(const std::wstring& channel) override { app_->SetChannel(channel); }
+  bool SetInstallStatus(int status) override { return app_->SetInstallStatus(status); }
+  bool SetInstallLanguage(int row) override { return app_->SetInstallLanguage(row); }
+  int LanguageForId(unsigned id) override { return app_->LanguageForId(id); }
+  int LanguageForCode(const std::wstring& code) override { return app_->LanguageForCode(code); }
 
   std::optional<int> resume;
   std::optional<std::wstring> stub;
