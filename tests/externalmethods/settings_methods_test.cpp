@@ -58,11 +58,6 @@ TEST_F(SettingsMethodsTest, LanguageIdsMapWholeThenByPrimaryLanguage) {
   for (const auto& c : cases) {
     EXPECT_EQ(Int(L"getLanguageByID", std::move(ScriptArgs().Int(c.id))), c.row) << c.id;
   }
-  base::UniqueVariant os;
-  ASSERT_EQ(Call(L"getOSLang", DISPATCH_METHOD, ScriptArgs(), os.Receive()), S_OK);
-  ASSERT_EQ(os.Type(), VT_I4);
-  EXPECT_EQ(os.Get()->lVal,
-            Int(L"getLanguageByID", std::move(ScriptArgs().Int(::GetUserDefaultUILanguage()))));
 }
 
 TEST_F(SettingsMethodsTest, SetLangTakesAnyRowOfTheTableAndRefusesTheRest) {
@@ -100,18 +95,11 @@ TEST_F(SettingsMethodsTest, InstallStatusAcceptsTheSevenPageValuesOnly) {
   EXPECT_FALSE(LogHasLine("EMSetInstallStatus: 7"));
 }
 
-TEST_F(SettingsMethodsTest, ChannelIsKeptAndWrittenAndMachineIdIsTheRunsOwn) {
+TEST_F(SettingsMethodsTest, ChannelIsKeptAndWritten) {
   ASSERT_EQ(Call(L"setChannel", DISPATCH_METHOD, ScriptArgs().Text(L"beta")), S_OK);
   EXPECT_EQ(app_->context().Channel(), L"beta");
   EXPECT_EQ(Setting(L"channel"), L"beta");
   EXPECT_TRUE(LogHasLine("EMSetChannel: beta"));
-
-  app_->context().set_machine_id(L"1-2345ABCD-0000-1111-2222-333344445555");
-  base::UniqueVariant id;
-  ASSERT_EQ(Call(L"getMachineId", DISPATCH_METHOD, ScriptArgs(), id.Receive()), S_OK);
-  ASSERT_EQ(id.Type(), VT_BSTR);
-  EXPECT_STREQ(id.Get()->bstrVal, L"1-2345ABCD-0000-1111-2222-333344445555");
-  EXPECT_TRUE(LogHasLine("EMGetMachineId Result : 1-2345ABCD-0000-1111-2222-333344445555"));
 }
 
 // The machine's version and architecture are injected; checkOS reads the
