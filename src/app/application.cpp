@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "app/command_line.h"
+#include "app/language.h"
 #include "app/launch.h"
 #include "app/product.h"
 #include "base/temp_folder.h"
@@ -118,6 +119,28 @@ void Application::StoreUpdateStubName(const std::wstring& name) {
 }
 
 void Application::StoreSelfUpdateExitCode() { context_->SetSelfUpdateCode(kSelfUpdateExitCode); }
+
+std::wstring Application::architecture() { return context_->architecture(); }
+
+std::wstring Application::machine_id() { return context_->machine_id(); }
+
+void Application::SetChannel(const std::wstring& channel) { context_->SaveChannel(channel); }
+
+bool Application::SetInstallStatus(int status) {
+  if (status < kStatusNotStarted || status > kStatusStubFailed) return false;
+  context_->SetStatus(status);
+  return true;
+}
+
+bool Application::SetInstallLanguage(int row) {
+  if (row < 0 || row >= kLanguageCount) return false;
+  context_->SetInstallLanguage(row);
+  return true;
+}
+
+int Application::LanguageForId(unsigned language_id) { return LanguageIndexFromId(language_id); }
+
+int Application::LanguageForCode(const std::wstring& code) { return LanguageIndexFromCode(code); }
 
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 

@@ -64,6 +64,13 @@ class Application : public externalmethods::MethodHost {
   bool skip_self_update() override;
   void StoreUpdateStubName(const std::wstring& name) override;
   void StoreSelfUpdateExitCode() override;
+  std::wstring architecture() override;
+  std::wstring machine_id() override;
+  void SetChannel(const std::wstring& channel) override;
+  bool SetInstallStatus(int status) override;
+  bool SetInstallLanguage(int row) override;
+  int LanguageForId(unsigned language_id) override;
+  int LanguageForCode(const std::wstring& code) override;
 
  private:
   Application(base::UniqueHandle mutex, const telemetry::Services& services);

@@ -177,6 +177,13 @@ int LanguageIndexFromId(unsigned lang_id) {
   return 0;
 }
 
+int LanguageIndexFromCode(const std::wstring& code) {
+  for (int index = 1; index < kLanguageCount; ++index) {
+    if (code == kLanguageTable[index].code) return index;
+  }
+  return 0;
+}
+
 int NarrowInstallLanguage(int index) {
   switch (index) {
     case 1:   // English

@@ -52,6 +52,8 @@ class ExternalMethods : public htmlui::ScriptMethods {
   MethodHost* host() const { return host_; }
   base::Log* log() const { return host_ == nullptr ? nullptr : host_->log(); }
   htmlui::HtmlExternal* bridge() const { return host_ == nullptr ? nullptr : host_->external(); }
+  // The window side of the UI; null while no window is shown.
+  htmlui::UiHost* ui_host() const { return host_ == nullptr ? nullptr : host_->ui_host(); }
   // The property store under this table's lock.
   base::LockedProperties properties();
   base::CriticalSection& lock() override { return lock_; }

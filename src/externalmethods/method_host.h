@@ -4,12 +4,15 @@
 // implements it; a table built without one logs nothing and reaches no window.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "base/log.h"
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
 #include "htmlui/ui_host.h"
+#include "sysinfo/fact_source.h"
 #include "telemetry/analytics.h"
 #include "workflow/package_folders.h"
 
@@ -64,8 +67,33 @@ class MethodHost {
   // Called from worker threads under the method table's lock.
   virtual void StoreSelfUpdateExitCode() = 0;
 
+  // The settings the query methods read and the pages record.
+  // "x86" or "x64", found at start.
+  virtual std::wstring architecture() = 0;
+  virtual std::wstring machine_id() = 0;
+  // Each keeps the value and writes it under the settings key.
+  virtual void SetChannel(const std::wstring& channel) = 0;
+  // False, changing nothing, for a status the pages do not use (0 .. 6).
+  virtual bool SetInstallStatus(int status) = 0;
+  // A row of the language table becomes the install language and property
+  // "lang" (the caller holds the method table's lock); false, changing
+  // nothing, for a number outside the table.
+  virtual bool SetInstallLanguage(int row) = 0;
+  // Rows of the language table: for a Windows language id, and for a code
+  // (rows 1 .. 107, compared exactly); 0 when nothing matches.
+  virtual int LanguageForId(unsigned language_id) = 0;
+  virtual int LanguageForCode(const std::wstring& code) = 0;
+
+  // Where the system checks read the machine; tests give other facts.
+  virtual const sysinfo::FactSource& facts();
+  // The restart request itself (ExitWindowsEx); tests put a recorder here.
+  virtual bool RequestRestart(UINT flags, DWORD reason);
+
  protected:
   ~MethodHost() = default;
 };
+
+// The host's facts, or the running machine's without a host.
+const sysinfo::FactSource& FactsOf(MethodHost* host);
 
 }  // namespace stubframework::externalmethods

@@ -11,13 +11,8 @@ namespace stubframework::externalmethods {
 
 namespace {
 
-// Null while no window is shown; the methods then do nothing to a window.
-htmlui::UiHost* HostOf(ExternalMethods& methods) {
-  return methods.host() == nullptr ? nullptr : methods.host()->ui_host();
-}
-
 void RequestClose(ExternalMethods& methods) {
-  if (htmlui::UiHost* host = HostOf(methods)) host->RequestClose();
+  if (htmlui::UiHost* host = methods.ui_host()) host->RequestClose();
 }
 
 }  // namespace
@@ -31,7 +26,7 @@ HRESULT SetWindowSizeMethod(ExternalMethods& methods, ScriptCall& call) {
   LONG width = call.Int(0);
   LONG height = call.Int(1);
   base::LogDebug(methods.log(), L"ZSWindowSize: %d", width);
-  if (htmlui::UiHost* host = HostOf(methods)) host->SetWindowSize(width, height);
+  if (htmlui::UiHost* host = methods.ui_host()) host->SetWindowSize(width, height);
   return S_OK;
 }
 
@@ -39,10 +34,39 @@ HRESULT MessageBoxExitMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring message = call.Text(0);
   std::wstring caption = call.Text(1);
   base::LogDebug(methods.log(), L"EMMessageBoxExit: %s %s", message.c_str(), caption.c_str());
-  htmlui::UiHost* host = HostOf(methods);
+  htmlui::UiHost* host = methods.ui_host();
   if (host == nullptr || host->ShowMessageBox(message, caption, MB_ICONQUESTION | MB_YESNO) != IDYES) return S_OK;
   base::LogDebug(methods.log(), L"ZSClose");
   RequestClose(methods);
+  return S_OK;
+}
+
+HRESULT MinimizeWindowMethod(ExternalMethods& methods, ScriptCall&) {
+  if (htmlui::UiHost* host = methods.ui_host()) host->Minimize();
+  base::LogDebug(methods.log(), L"EMMinimizeWindow");
+  return S_OK;
+}
+
+HRESULT HideWindowMethod(ExternalMethods& methods, ScriptCall&) {
+  if (htmlui::UiHost* host = methods.ui_host()) host->Hide();
+  base::LogDebug(methods.log(), L"EMHideWindow");
+  return S_OK;
+}
+
+HRESULT ShowWindowMethod(ExternalMethods& methods, ScriptCall&) {
+  if (htmlui::UiHost* host = methods.ui_host()) host->Show();
+  base::LogDebug(methods.log(), L"EMShowWindow");
+  return S_OK;
+}
+
+HRESULT DragWindowMethod(ExternalMethods& methods, ScriptCall&) {
+  if (htmlui::UiHost* host = methods.ui_host()) host->Drag();
+  return S_OK;
+}
+
+HRESULT TerminateWindowMethod(ExternalMethods&, ScriptCall&) {
+  // No closing steps: no report, no log copy, no clean-up.
+  ::TerminateProcess(::GetCurrentProcess(), 0);
   return S_OK;
 }
 

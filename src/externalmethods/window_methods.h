@@ -15,5 +15,12 @@ HRESULT CloseWindowMethod(ExternalMethods& methods, ScriptCall& call);
 HRESULT SetWindowSizeMethod(ExternalMethods& methods, ScriptCall& call);
 // messageBoxExit(message, caption): asks Yes/No; Yes closes the window.
 HRESULT MessageBoxExitMethod(ExternalMethods& methods, ScriptCall& call);
+// minimizeWindow(), hideWindow(), showWindow(), dragWindow().
+HRESULT MinimizeWindowMethod(ExternalMethods& methods, ScriptCall& call);
+HRESULT HideWindowMethod(ExternalMethods& methods, ScriptCall& call);
+HRESULT ShowWindowMethod(ExternalMethods& methods, ScriptCall& call);
+HRESULT DragWindowMethod(ExternalMethods& methods, ScriptCall& call);
+// terminateWindow(): the process ends at once with exit code 0.
+HRESULT TerminateWindowMethod(ExternalMethods& methods, ScriptCall& call);
 
 }  // namespace stubframework::externalmethods

@@ -123,3 +123,32 @@ test('closeWindow ends the stub through its closing steps', async (t) => {
   // The closing steps deleted the extracted bundle.
   assert.equal(fs.existsSync(extracted), false);
 });
+
+test('messageBoxCancel, confirmMessageBox and messageBoxError answer through the page side as through a window', async (t) => {
+  const run = await startTestRun({ answers: [true, false, false] });
+  t.after(() => run.close());
+  const marker = crypto.randomBytes(8).toString('hex');
+  const expected = await expectedExitCode();
+
+  const answers = await run.page.evaluate((m) => {
+    window.external.setProperty('runMarker', m);
+    window.external.messageBoxCancel('Cancel the setup?', 'Tessary Setup');
+    return [window.external.getProperty('CancelYes'), window.external.confirmMessageBox('Go on?', 'Tessary Setup')];
+  }, marker);
+  // Yes records the answer and keeps the window; Cancel (declined) is false.
+  assert.deepEqual(answers, ['true', false]);
+  assert.deepEqual(run.boxes.map((b) => b.style), [0x24, 0x1]);
+  assert.equal(run.process.exitCode, null);
+
+  // Declined or not, the error box ends the run.
+  const closing = run.page.evaluate(() => window.external.messageBoxError('The setup failed', 'Tessary Setup'));
+  closing.catch(() => {});
+  const { code } = await run.exited;
+  assert.equal(code, expected);
+  assert.equal(run.boxes[2].style, 0x30);  // MB_ICONWARNING
+  const log = keptLogWith(run.root, marker);
+  assert.ok(log, 'the kept log of this run');
+  assert.match(log, /EMSetProperty CancelYes, true/);
+  assert.match(log, /EMConfirmMessageBox Result : Cancel Close/);
+  assert.match(log, /EMMessageBoxError: The setup failed Tessary Setup/);
+});

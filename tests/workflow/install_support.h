@@ -65,6 +65,13 @@ class ForwardingHost : public externalmethods::MethodHost {
   bool skip_self_update() override { return app_->skip_self_update(); }
   void StoreUpdateStubName(const std::wstring& name) override { app_->StoreUpdateStubName(name); }
   void StoreSelfUpdateExitCode() override { app_->StoreSelfUpdateExitCode(); }
+  std::wstring architecture() override { return app_->architecture(); }
+  std::wstring machine_id() override { return app_->machine_id(); }
+  void SetChannel(const std::wstring& channel) override { app_->SetChannel(channel); }
+  bool SetInstallStatus(int status) override { return app_->SetInstallStatus(status); }
+  bool SetInstallLanguage(int row) override { return app_->SetInstallLanguage(row); }
+  int LanguageForId(unsigned id) override { return app_->LanguageForId(id); }
+  int LanguageForCode(const std::wstring& code) override { return app_->LanguageForCode(code); }
 
   std::optional<int> resume;
   std::optional<std::wstring> stub;
