@@ -20,16 +20,6 @@ namespace {
 
 using downloader::details::LiveObjects;
 
-std::string ReadWholeFile(const std::wstring& path) {
-  std::string bytes;
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return bytes;
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, n);
-  fclose(file);
-  return bytes;
-}
 using downloader::details::Object;
 
 class FakeTask : public downloader::details::TaskLock<FakeTask, long> {

@@ -108,8 +108,8 @@ TEST_F(FileMethodsTest, FreeSpaceIsZeroForAPathOnNoVolume) {
 
 // A package built by wixl at build time and this suite's probe program.
 TEST_F(FileMethodsTest, VersionComesFromThePackageOrTheExecutableByTheExtension) {
-  const std::wstring msi = WindowsPath(VERSIONED_MSI);
-  const std::wstring exe = WindowsPath(PROBE_APP_EXE);
+  const std::wstring msi = testsupport::WindowsPathOf(VERSIONED_MSI);
+  const std::wstring exe = testsupport::WindowsPathOf(PROBE_APP_EXE);
   const std::wstring text = work_ + L"plain.txt";
   ASSERT_TRUE(WriteFileBytes(text, "no resources here"));
   const struct {

@@ -213,7 +213,7 @@ DialogAnswerer::Match Caption(const std::wstring& caption) {
 }
 
 Probe::Probe(const std::wstring& folder) : path_(folder + L"probe_app.exe") {
-  EXPECT_TRUE(::CopyFileW(WindowsPath(PROBE_APP_EXE).c_str(), path_.c_str(), FALSE)) << PROBE_APP_EXE;
+  EXPECT_TRUE(::CopyFileW(testsupport::WindowsPathOf(PROBE_APP_EXE).c_str(), path_.c_str(), FALSE)) << PROBE_APP_EXE;
 }
 
 std::vector<std::wstring> Probe::Starts(size_t at_least, int wait_ms) const {
@@ -241,13 +241,6 @@ std::vector<std::wstring> SplitArgs(const std::wstring& command_line) {
   return args;
 }
 
-std::wstring WindowsPath(const char* unix_path) {
-  std::wstring path = L"Z:" + base::FromUtf8(unix_path);
-  for (wchar_t& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-  return path;
-}
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -20,41 +20,23 @@
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/mshtml_ui_host.h"
+#include "support/forwarding_host.h"
+#include "support/test_files.h"
 #include "sysinfo/fake_facts.h"
 
 namespace stubframework::methodtest {
 
 // The application as the methods see it, with a few answers replaceable.
-class TestHost : public externalmethods::MethodHost {
+class TestHost : public testing_support::AppForwardingHost {
  public:
-  explicit TestHost(app::Application* app) : app_(app) {}
-  virtual ~TestHost() = default;
+  explicit TestHost(app::Application* app) : AppForwardingHost(app) {}
 
-  base::Log* log() override { return app_->log(); }
-  base::PropertyBag& properties() override { return app_->properties(); }
-  const std::wstring& settings_key() override { return app_->settings_key(); }
-  std::wstring base_reg_key() override { return app_->base_reg_key(); }
-  int resume_mode() override { return app_->resume_mode(); }
-  htmlui::HtmlExternal* external() override { return app_->external(); }
   htmlui::UiHost* ui_host() override { return ui; }
-  std::wstring product_id() override { return app_->product_id(); }
-  std::wstring product_version() override { return app_->product_version(); }
-  std::wstring stub_path() override { return stub ? *stub : app_->stub_path(); }
-  std::wstring passthrough() override { return app_->passthrough(); }
-  bool silent_launch() override { return app_->silent_launch(); }
-  void AddUploadFile(const std::wstring& path) override { app_->AddUploadFile(path); }
-  telemetry::Analytics* analytics() override { return analytics_override ? analytics_override : app_->analytics(); }
-  std::wstring architecture() override { return machine_bits ? *machine_bits : app_->architecture(); }
-  std::wstring machine_id() override { return app_->machine_id(); }
-  void SetChannel(const std::wstring& channel) override { app_->SetChannel(channel); }
-  bool SetInstallStatus(int status) override { return app_->SetInstallStatus(status); }
-  bool SetInstallLanguage(int row) override { return app_->SetInstallLanguage(row); }
-  int LanguageForId(unsigned id) override { return app_->LanguageForId(id); }
-  int LanguageForCode(const std::wstring& code) override { return app_->LanguageForCode(code); }
-  bool uninstall_mode(std::wstring* mode) override { return app_->uninstall_mode(mode); }
-  bool skip_self_update() override { return app_->skip_self_update(); }
-  void StoreUpdateStubName(const std::wstring& name) override { app_->StoreUpdateStubName(name); }
-  void StoreSelfUpdateExitCode() override { app_->StoreSelfUpdateExitCode(); }
+  std::wstring stub_path() override { return stub ? *stub : AppForwardingHost::stub_path(); }
+  telemetry::Analytics* analytics() override {
+    return analytics_override ? analytics_override : AppForwardingHost::analytics();
+  }
+  std::wstring architecture() override { return machine_bits ? *machine_bits : AppForwardingHost::architecture(); }
   const sysinfo::FactSource& facts() override { return facts_override ? *facts_override : MethodHost::facts(); }
   // Never restarts: records the request and whether the shutdown privilege
   // was enabled in this process's token when it came.
@@ -71,9 +53,6 @@ class TestHost : public externalmethods::MethodHost {
     bool privilege_enabled;
   };
   std::vector<Restart> restarts;
-
- private:
-  app::Application* app_;
 };
 
 // Whether "SeShutdownPrivilege" is enabled in this process's token; and
@@ -168,8 +147,6 @@ class Probe {
 // Arguments of a command line as the system splits them.
 std::vector<std::wstring> SplitArgs(const std::wstring& command_line);
 
-// "/work/x" -> "Z:\work\x".
-std::wstring WindowsPath(const char* unix_path);
 bool Exists(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Polls `done` every 20 ms for up to `wait_ms`.

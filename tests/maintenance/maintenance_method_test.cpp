@@ -20,9 +20,9 @@
 namespace stubframework::testing_support {
 namespace {
 
-using maintenancetest::ReadFileBytes;
+using maintenancetest::ReadWholeFile;
 using maintenancetest::RunAndWait;
-using maintenancetest::WindowsPath;
+using maintenancetest::WindowsPathOf;
 
 // The fixture package's product code, as a page passes it (without braces).
 constexpr wchar_t kProductCode[] = L"3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31";
@@ -118,7 +118,7 @@ class MaintenanceMethodTest : public MethodFixture {
 
   void EnsureInstalled() {
     if (Installed(kBracedCode)) return;
-    ASSERT_EQ(RunAndWait(L"msiexec.exe /i \"" + WindowsPath(MAINTAINED_MSI) + L"\" /qn"), 0u);
+    ASSERT_EQ(RunAndWait(L"msiexec.exe /i \"" + WindowsPathOf(MAINTAINED_MSI) + L"\" /qn"), 0u);
     ASSERT_TRUE(Installed(kBracedCode)) << "the test package did not install";
   }
 
@@ -195,7 +195,7 @@ TEST_F(MaintenanceMethodTest, TheWindowsInstallersOwnUninstallStringIsIgnored) {
 // recorder stands in for it and ends as an installer asking for a restart.
 TEST_F(MaintenanceMethodTest, AnOwnUninstallStringIsRunWithTheSwitchesAppended) {
   const std::wstring record = temp_ + L"record.txt";
-  const std::wstring own = L"\"" + WindowsPath(ARG_RECORDER_EXE) + L"\" msiexec.exe ";
+  const std::wstring own = L"\"" + WindowsPathOf(ARG_RECORDER_EXE) + L"\" msiexec.exe ";
   ::SetEnvironmentVariableW(L"STUB_RECORD_FILE", record.c_str());
   ::SetEnvironmentVariableW(L"STUB_RECORD_EXIT", L"3010");
   SetUninstallString(kOtherCode, own);
@@ -214,7 +214,7 @@ TEST_F(MaintenanceMethodTest, AnOwnUninstallStringIsRunWithTheSwitchesAppended) 
   const Ran ran = RanCommand(".* msiexec\\.exe /qn /norestart /l\\*v \"(.*remove_own_[0-9]{14}\\.log)\"");
   const std::wstring log_file = ran.log_file;
   EXPECT_EQ(ran.raw, 3010u);
-  std::string recorded = ReadFileBytes(record);
+  std::string recorded = ReadWholeFile(record);
   std::wstring line(reinterpret_cast<const wchar_t*>(recorded.data()), recorded.size() / sizeof(wchar_t));
   EXPECT_EQ(line, own + L"/qn /norestart /l*v \"" + log_file + L"\"\n");
   EXPECT_EQ(bridge()->last_install_error(), 3010u);

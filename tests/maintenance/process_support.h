@@ -6,26 +6,12 @@
 
 #include <string>
 
+#include "support/test_files.h"
+
 namespace maintenancetest {
 
-// "/work/x" -> "Z:\work\x".
-inline std::wstring WindowsPath(const char* unix_path) {
-  std::wstring path = L"Z:";
-  for (const char* c = unix_path; *c; ++c) path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
-  return path;
-}
-
-inline std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-  ::CloseHandle(file);
-  return bytes;
-}
+using testsupport::ReadWholeFile;
+using testsupport::WindowsPathOf;
 
 // Starts `command_line` as given (no application name, as the system starts
 // a registered command) and waits up to two minutes; 0xFFFFFFFF when it could

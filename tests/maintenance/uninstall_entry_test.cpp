@@ -14,9 +14,9 @@
 
 namespace {
 
-using maintenancetest::ReadFileBytes;
+using maintenancetest::ReadWholeFile;
 using maintenancetest::RunAndWait;
-using maintenancetest::WindowsPath;
+using maintenancetest::WindowsPathOf;
 
 constexpr wchar_t kProductCode[] = L"5D7F9A1B-3C5E-4F70-8A92-B4C6D8E0F213";
 constexpr wchar_t kEntryKey[] =
@@ -71,7 +71,7 @@ class UninstallEntryTest : public ::testing::Test {
     ::SetEnvironmentVariableW(L"TMP", root_.c_str());
     ::SetEnvironmentVariableW(L"TEMP", root_.c_str());
     probe_ = root_ + L"Uninstall Probe.exe";
-    ASSERT_TRUE(::CopyFileW(WindowsPath(LAUNCH_PROBE_EXE).c_str(), probe_.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(WindowsPathOf(LAUNCH_PROBE_EXE).c_str(), probe_.c_str(), FALSE));
     wchar_t app_data[MAX_PATH] = {};
     ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, app_data), S_OK);
     folder_ = std::wstring(app_data) + L"\\Brelvo\\Tessary\\";
@@ -99,7 +99,7 @@ class UninstallEntryTest : public ::testing::Test {
   }
   // The lines the probe appended so far.
   std::wstring Record() {
-    std::string bytes = ReadFileBytes(record_);
+    std::string bytes = ReadWholeFile(record_);
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
   }
 
@@ -118,7 +118,7 @@ TEST_F(UninstallEntryTest, EntryHoldsFourValuesInTheChosenViewOnly) {
     EXPECT_EQ(ReadValue(view64, L"ModifyPath"), (Value{REG_EXPAND_SZ, quoted + L" /modify ", 0}));
     EXPECT_EQ(ReadValue(view64, L"WindowsInstaller"), (Value{REG_DWORD, L"", 0}));
     EXPECT_EQ(ReadValue(view64, L"DisplayIcon"), (Value{REG_SZ, copy_, 0})) << "an icon path is not quoted";
-    EXPECT_EQ(ReadFileBytes(copy_), ReadFileBytes(probe_)) << "the entry points at a copy of the running stub";
+    EXPECT_EQ(ReadWholeFile(copy_), ReadWholeFile(probe_)) << "the entry points at a copy of the running stub";
   }
 }
 
@@ -128,7 +128,7 @@ TEST_F(UninstallEntryTest, EntryHoldsFourValuesInTheChosenViewOnly) {
 // recorder that writes another line) would run instead of the stub.
 TEST_F(UninstallEntryTest, TheSystemStartsTheCopyInUninstallOrModifyMode) {
   ASSERT_EQ(Register(true), 0u);
-  ASSERT_TRUE(::CopyFileW(WindowsPath(ARG_RECORDER_EXE).c_str(), decoy_.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW(WindowsPathOf(ARG_RECORDER_EXE).c_str(), decoy_.c_str(), FALSE));
   ASSERT_EQ(RunAndWait(ReadValue(true, L"UninstallString").text), 0u);
   ASSERT_EQ(RunAndWait(ReadValue(true, L"ModifyPath").text), 0u);
   EXPECT_EQ(Record(), L"true|false|uninstall|uninstall|" + copy_ + L"\ntrue|false|modify|modify|" + copy_ + L"\n");

@@ -7,14 +7,9 @@
 
 #include "base/temp_folder.h"
 #include "stub_runner.h"
+#include "support/test_files.h"
 
 namespace {
-
-std::wstring WindowsPath(const char* unix_path) {
-  std::wstring path = L"Z:";
-  for (const char* c = unix_path; *c != '\0'; ++c) path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
-  return path;
-}
 
 const wchar_t* const kPlantedNames[] = {L"urlmon.dll", L"wininet.dll"};
 const wchar_t kProbe[] = L"PlantingProbe.exe";
@@ -29,11 +24,11 @@ class DllPlantingTest : public ::testing::Test {
     downloads_ = temp_ + L"Downloads\\";
     ASSERT_TRUE(CreateDirectoryW(downloads_.c_str(), nullptr));
     for (const wchar_t* name : kPlantedNames) {
-      ASSERT_TRUE(CopyFileW(WindowsPath(PLANTED_DLL).c_str(), (downloads_ + name).c_str(), FALSE));
+      ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(PLANTED_DLL).c_str(), (downloads_ + name).c_str(), FALSE));
     }
     ASSERT_TRUE(CopyFileW(stubtest::StubPath().c_str(), (downloads_ + kProduct).c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(WindowsPath(PROBE_EXE).c_str(), (downloads_ + kProbe).c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(WindowsPath(DELAY_PROBE_EXE).c_str(), (downloads_ + kDelayProbe).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(PROBE_EXE).c_str(), (downloads_ + kProbe).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(DELAY_PROBE_EXE).c_str(), (downloads_ + kDelayProbe).c_str(), FALSE));
     // Wine prefers its built-in DLLs to a file beside the program; for these
     // programs it is told to search as Windows does for DLLs that are not
     // known DLLs: the program's folder first. Windows ignores the key.

@@ -45,25 +45,6 @@ std::vector<RecordedRequest> ReadRecord(const std::wstring& path, const std::str
 
 }  // namespace
 
-std::wstring WindowsPathOf(const std::string& unix_path) {
-  std::wstring path = L"Z:" + Widen(unix_path);
-  for (auto& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-  return path;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  std::string bytes;
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return bytes;
-  char chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, n);
-  fclose(file);
-  return bytes;
-}
-
 const TestServers* TestServers::Get(std::string* error) {
   static TestServers* servers = [error]() -> TestServers* {
     const char* dir = getenv("STUB_TEST_SERVERS");

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 namespace testsupport {
 
 // One request as a server recorded it. Absent headers are empty.
@@ -66,9 +68,6 @@ class TestServers {
   std::wstring small_dir_;
 };
 
-// "/work/x" -> "Z:\work\x": the Unix side's paths as Wine's drive Z shows them.
-std::wstring WindowsPathOf(const std::string& unix_path);
-
 // Byte i of the fault server's generated bodies.
 inline unsigned char PatternByte(size_t i) {
   return static_cast<unsigned char>((i * 131 + (i >> 8) * 7 + 17) & 0xFF);
@@ -81,8 +80,6 @@ std::string NoisyBytes(size_t size, unsigned seed = 2463534242u);
 
 // Unique per test and process: "<Suite>.<Test>-<pid>-<n>" made URL-safe.
 std::string UniqueKey();
-
-std::string ReadWholeFile(const std::wstring& path);
 
 // Fixture base: fails the test when the servers are not running.
 class ServerTest : public ::testing::Test {

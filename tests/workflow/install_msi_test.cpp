@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/wide_format.h"
+#include "support/test_files.h"
 #include "workflow/error_handle.h"
 #include "workflow/install_support.h"
 #include "workflow/transfer_install_error.h"
@@ -15,18 +16,6 @@ namespace stubframework::installtest {
 namespace {
 
 constexpr wchar_t kProductCode[] = L"{6B2C2E70-3D3A-4E0B-9C41-5A0E9E7D1A11}";
-
-std::string FileText(const std::wstring& path) {
-  std::string text;
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
-  ::CloseHandle(file);
-  return text;
-}
 
 class InstallMsiTest : public InstallFixture {
  protected:
@@ -73,7 +62,8 @@ TEST_F(InstallMsiTest, SilentPackageInstallsWithSwitchesTakenOutAndItsLogInTheRu
   ASSERT_EQ(host_->uploads.size(), 1u);
   const std::wstring& msi_log = host_->uploads[0];
   EXPECT_EQ(msi_log.compare(0, temp_.size() + 16, temp_ + L"Tessary_log\\log_"), 0) << base::ToAnsi(msi_log);
-  EXPECT_NE(FileText(msi_log).find("Property(S): DOWNLOADTIME = 0"), std::string::npos) << base::ToAnsi(msi_log);
+  EXPECT_NE(testsupport::ReadWholeFile(msi_log).find("Property(S): DOWNLOADTIME = 0"), std::string::npos)
+      << base::ToAnsi(msi_log);
 }
 
 TEST_F(InstallMsiTest, PackageWithoutSwitchesHidesTheWindowAndRunsWithTheDefaultUi) {

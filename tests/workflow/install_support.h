@@ -16,6 +16,7 @@
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/ui_host.h"
+#include "support/forwarding_host.h"
 #include "workflow/install_job.h"
 
 namespace stubframework::installtest {
@@ -42,44 +43,19 @@ class RecordingUiHost : public htmlui::UiHost {
 };
 
 // The application as the method table sees it, with a few answers replaceable.
-class ForwardingHost : public externalmethods::MethodHost {
+class ForwardingHost : public testing_support::AppForwardingHost {
  public:
-  explicit ForwardingHost(app::Application* app) : app_(app) {}
-  virtual ~ForwardingHost() = default;
+  explicit ForwardingHost(app::Application* app) : AppForwardingHost(app) {}
 
-  base::Log* log() override { return app_->log(); }
-  base::PropertyBag& properties() override { return app_->properties(); }
-  const std::wstring& settings_key() override { return app_->settings_key(); }
-  std::wstring base_reg_key() override { return app_->base_reg_key(); }
-  int resume_mode() override { return resume ? *resume : app_->resume_mode(); }
-  htmlui::HtmlExternal* external() override { return app_->external(); }
+  int resume_mode() override { return resume ? *resume : AppForwardingHost::resume_mode(); }
   htmlui::UiHost* ui_host() override { return &ui; }
-  std::wstring product_id() override { return app_->product_id(); }
-  std::wstring product_version() override { return app_->product_version(); }
-  std::wstring stub_path() override { return stub ? *stub : app_->stub_path(); }
-  std::wstring passthrough() override { return app_->passthrough(); }
-  bool silent_launch() override { return app_->silent_launch(); }
+  std::wstring stub_path() override { return stub ? *stub : AppForwardingHost::stub_path(); }
   void AddUploadFile(const std::wstring& path) override { uploads.push_back(path); }
-  telemetry::Analytics* analytics() override { return app_->analytics(); }
-  bool uninstall_mode(std::wstring* mode) override { return app_->uninstall_mode(mode); }
-  bool skip_self_update() override { return app_->skip_self_update(); }
-  void StoreUpdateStubName(const std::wstring& name) override { app_->StoreUpdateStubName(name); }
-  void StoreSelfUpdateExitCode() override { app_->StoreSelfUpdateExitCode(); }
-  std::wstring architecture() override { return app_->architecture(); }
-  std::wstring machine_id() override { return app_->machine_id(); }
-  void SetChannel(const std::wstring& channel) override { app_->SetChannel(channel); }
-  bool SetInstallStatus(int status) override { return app_->SetInstallStatus(status); }
-  bool SetInstallLanguage(int row) override { return app_->SetInstallLanguage(row); }
-  int LanguageForId(unsigned id) override { return app_->LanguageForId(id); }
-  int LanguageForCode(const std::wstring& code) override { return app_->LanguageForCode(code); }
 
   std::optional<int> resume;
   std::optional<std::wstring> stub;
   RecordingUiHost ui;
   std::vector<std::wstring> uploads;
-
- private:
-  app::Application* app_;
 };
 
 // "Z:\..." for a path of the build tree.
