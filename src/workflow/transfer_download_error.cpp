@@ -50,12 +50,15 @@ void Tokenize(const TransferSettings& settings, std::wstring& url) {
 // largest byte count reported. The callback's data-seen flag is also set by an
 // end-of-data event that carried no bytes; a server that always closes right
 // after its headers would then count as progress and be retried forever.
+// Every attempt starts again from the first byte, so only an attempt that gets
+// further than all before it is progress: one that always breaks off at the
+// same place would otherwise refill the budget forever.
 class ReceivedBytes final : public IBindStatusCallback {
  public:
   explicit ReceivedBytes(IBindStatusCallback* inner) : inner_(inner) {}
   virtual ~ReceivedBytes() = default;
 
-  bool any() const { return received_ > 0; }
+  ULONG bytes() const { return received_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -132,12 +135,14 @@ int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& reques
   options.unchecked_content = !request.crc_follows;
   int code = kUnknowError;
   int budget = kMaxTransferAttempts;
+  ULONG furthest = 0;
   for (;;) {
     utils::DownloadCallback progress(&host);
     ReceivedBytes received(&progress);
     code = MapAndLog(host, utils::DownloadUrlToFile(request_url, request.download_file, &received, options));
     if (!IsRetryable(code)) break;
-    budget = NextAttemptBudget(budget, received.any());
+    budget = NextAttemptBudget(budget, received.bytes() > furthest);
+    furthest = std::max(furthest, received.bytes());
     if (budget <= 0) break;
     if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }

@@ -92,21 +92,32 @@ class TransferTest : public testsupport::ServerTest {
   std::wstring path_;
 };
 
-TEST_F(TransferTest, PlainDownloadIsRetriedBeyondTenAttemptsWhileEachOneReceivesData) {
+TEST_F(TransferTest, PlainDownloadIsRetriedBeyondTenAttemptsWhileEachOneGetsFurther) {
   std::string key = UniqueKey();
-  // The first fourteen requests break off after 1000 bytes; the fifteenth is whole.
-  int code = Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=1000&times=14"), false);
+  // The first fourteen requests break off, each 300 bytes later than the one
+  // before; the fifteenth is whole.
+  int code = Transfer(servers().FaultUrl("/drop/" + key +
+                                         "?size=5000&after=300,600,900,1200,1500,1800,2100,2400,2700,3000,"
+                                         "3300,3600,3900,4200&times=14"),
+                      false);
   EXPECT_EQ(code, kNoError);
   auto asked = servers().FaultRequests(key);
   ASSERT_EQ(asked.size(), 15u);
   for (const auto& request : asked) {
     EXPECT_EQ(request.target, asked[0].target) << "one cache-busting URL for every attempt";
   }
-  EXPECT_NE(asked[0].target.find("?size=5000&after=1000&times=14&timestamp="), std::string::npos)
-      << asked[0].target;
+  EXPECT_NE(asked[0].target.find("&times=14&timestamp="), std::string::npos) << asked[0].target;
   EXPECT_EQ(testsupport::ReadWholeFile(path_), testsupport::PatternBytes(5000));
   EXPECT_EQ(AttemptsLogged(S_FALSE), 14);
   EXPECT_EQ(AttemptsLogged(S_OK), 1);
+}
+
+TEST_F(TransferTest, PlainDownloadThatAlwaysBreaksOffAtTheSamePlaceEndsAfterTenMoreAttempts) {
+  std::string key = UniqueKey();
+  int code = Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=1000&times=0"), false);
+  EXPECT_EQ(code, kFailure);
+  // The first attempt got further than none before it; the next ten did not.
+  EXPECT_EQ(servers().FaultRequests(key).size(), 11u);
 }
 
 TEST_F(TransferTest, PlainDownloadStopsAfterTenAttemptsInARowWithoutData) {
