@@ -8,7 +8,9 @@
 #include <dispex.h>
 #include <oleauto.h>
 
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -204,5 +206,35 @@ class RecordingFunction : public IDispatchEx {
   bool offer_ex_;
   LONG refs_ = 1;
 };
+
+using Calls = std::vector<std::vector<LONG>>;
+
+// Pumps this thread's messages until the function's last call is the final
+// one and the worker has let go of the function (its references are down to
+// `settled_refs`), then gives the calls' arguments, each call checked to have
+// come on this thread. `while_running` sees the calls after every pump.
+inline Calls PumpUntilFinalCall(RecordingFunction& function, const std::function<bool(const RecordedCall&)>& is_final,
+                                LONG settled_refs = 1, int timeout_s = 120,
+                                const std::function<void(const std::vector<RecordedCall>&)>& while_running = {}) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  for (;;) {
+    if (!function.calls.empty() && is_final(function.calls.back()) && function.refs() == settled_refs) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the worker did not finish";
+      break;
+    }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    if (while_running) while_running(function.calls);
+  }
+  ::Sleep(20);  // the worker leaves its apartment after the last release
+  Calls calls;
+  for (const RecordedCall& call : function.calls) {
+    EXPECT_EQ(call.thread_id, ::GetCurrentThreadId()) << "called on the page's thread";
+    calls.push_back(call.args);
+  }
+  return calls;
+}
 
 }  // namespace stubframework::testing_support

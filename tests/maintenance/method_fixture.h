@@ -18,8 +18,6 @@
 
 namespace stubframework::testing_support {
 
-using Calls = std::vector<std::vector<LONG>>;
-
 class MethodFixture : public AppFixture {
  protected:
   void SetUp() override {
@@ -49,26 +47,8 @@ class MethodFixture : public AppFixture {
   // let go of the function. The call's arguments must be gone by then: they
   // hold a reference too.
   Calls PumpUntilDone(RecordingFunction& function, int timeout_s = 120) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
-    for (;;) {
-      bool final = !function.calls.empty() &&
-                   (function.calls.back().args.size() == 1 || function.calls.back().args[0] != 10);
-      if (final && function.refs() == 1) break;
-      if (std::chrono::steady_clock::now() > deadline) {
-        ADD_FAILURE() << "the worker did not finish";
-        break;
-      }
-      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-      MSG msg;
-      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-    }
-    ::Sleep(20);  // the worker leaves its apartment after the last release
-    Calls calls;
-    for (const RecordedCall& call : function.calls) {
-      EXPECT_EQ(call.thread_id, ::GetCurrentThreadId()) << "called on the page's thread";
-      calls.push_back(call.args);
-    }
-    return calls;
+    return PumpUntilFinalCall(
+        function, [](const RecordedCall& call) { return call.args.size() == 1 || call.args[0] != 10; }, 1, timeout_s);
   }
 
   std::unique_ptr<externalmethods::MyExternalMethods> methods_;

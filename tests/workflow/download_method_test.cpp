@@ -32,11 +32,12 @@ namespace {
 
 using testing_support::AppFixture;
 using testing_support::RecordedCall;
+using testing_support::PumpUntilFinalCall;
 using testing_support::RecordingFunction;
 using testing_support::ScriptArgs;
 using testsupport::NoisyBytes;
 using testsupport::UniqueKey;
-using Calls = std::vector<std::vector<LONG>>;
+using testing_support::Calls;
 
 std::wstring CrcText(const std::string& bytes) {
   uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
@@ -81,26 +82,9 @@ class DownloadMethodTest : public AppFixture {
   // and the worker let go of it.
   Calls PumpUntilDone(RecordingFunction& function, LONG settled_refs,
                       const std::function<void(const std::vector<RecordedCall>&)>& while_running) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    for (;;) {
-      bool final = !function.calls.empty() && function.calls.back().args.size() == 3 &&
-                   function.calls.back().args[0] != kRunning;
-      if (final && function.refs() == settled_refs) break;
-      if (std::chrono::steady_clock::now() > deadline) {
-        ADD_FAILURE() << "the worker did not finish";
-        break;
-      }
-      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-      MSG msg;
-      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-      if (while_running) while_running(function.calls);
-    }
-    ::Sleep(20);  // the worker leaves its apartment after the last release
-    Calls calls;
-    for (const RecordedCall& call : function.calls) {
-      EXPECT_EQ(call.thread_id, ::GetCurrentThreadId()) << "called on the page's thread";
-      calls.push_back(call.args);
-    }
+    Calls calls = PumpUntilFinalCall(
+        function, [](const RecordedCall& call) { return call.args.size() == 3 && call.args[0] != kRunning; },
+        settled_refs, 120, while_running);
     // After any job the counters are back at their resting values.
     EXPECT_EQ(Prop(L"downloadCurrent"), L"0");
     EXPECT_EQ(Prop(L"downloadTotal"), L"1");

@@ -11,6 +11,7 @@
 
 namespace stubframework::installtest {
 
+using testing_support::PumpUntilFinalCall;
 using testing_support::RecordedCall;
 using testing_support::RecordingFunction;
 using testing_support::ScriptArgs;
@@ -67,25 +68,9 @@ HRESULT InstallFixture::Call(const wchar_t* name, ScriptArgs& args, VARIANT* res
 }
 
 Calls InstallFixture::PumpUntilDone(RecordingFunction& function) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
-  for (;;) {
-    bool final = !function.calls.empty() && function.calls.back().args.size() == 3 &&
-                 function.calls.back().args[0] != workflow::kRunning;
-    if (final && function.refs() == 1) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "the worker did not finish";
-      break;
-    }
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-  }
-  ::Sleep(20);  // the worker leaves its apartment after the last release
-  Calls calls;
-  for (const RecordedCall& call : function.calls) {
-    EXPECT_EQ(call.thread_id, ::GetCurrentThreadId()) << "called on the page's thread";
-    calls.push_back(call.args);
-  }
+  Calls calls = PumpUntilFinalCall(
+      function, [](const RecordedCall& call) { return call.args.size() == 3 && call.args[0] != workflow::kRunning; },
+      1, 100);
   // After any job the counters are back at their resting values.
   EXPECT_EQ(Prop(L"installCurrent"), L"0");
   EXPECT_EQ(Prop(L"installTotal"), L"1");

@@ -21,7 +21,7 @@
 
 namespace stubframework::installtest {
 
-using Calls = std::vector<std::vector<LONG>>;
+using testing_support::Calls;
 
 // A window that only counts what was done to it.
 class RecordingUiHost : public htmlui::UiHost {
