@@ -21,6 +21,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import fault_server  # noqa: E402
+from fixture_process import alive, free_port, read_env, terminate  # noqa: E402
 
 MAX_LIFETIME_S = 3 * 3600
 
@@ -53,12 +54,6 @@ http {{
 """
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
 def answers(port):
     try:
         with socket.create_connection(('127.0.0.1', port), timeout=0.5):
@@ -67,38 +62,9 @@ def answers(port):
         return False
 
 
-def alive(pid):
-    try:
-        os.kill(pid, 0)
-        return True
-    except OSError:
-        return False
-
-
-def read_env(state):
-    env = {}
-    try:
-        with open(os.path.join(state, 'servers.env')) as f:
-            for line in f:
-                if '=' in line:
-                    k, v = line.rstrip('\n').split('=', 1)
-                    env[k] = v
-    except OSError:
-        pass
-    return env
-
-
 def stop(state):
-    env = read_env(state)
-    pid = int(env.get('supervisor_pid', '0') or 0)
-    if pid and alive(pid):
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            if not alive(pid):
-                break
-            time.sleep(0.05)
-        else:
-            os.kill(pid, signal.SIGKILL)
+    env = read_env(os.path.join(state, 'servers.env'))
+    terminate(int(env.get('supervisor_pid', '0') or 0))
     # The supervisor stops nginx; if it was killed hard, do it here.
     nginx = int(env.get('nginx_pid', '0') or 0)
     if nginx and alive(nginx):

@@ -13,56 +13,24 @@ three hours, so an interrupted run leaves nothing behind.
 """
 import os
 import signal
-import socket
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'support'))
+from fixture_process import alive, free_port, read_env, terminate  # noqa: E402
+
 SERVER = os.path.join(HERE, '..', '..', 'tools', 'telemetry-server', 'telemetry_server.py')
 MAX_LIFETIME_S = 3 * 3600
 # The country ids the test service embargoes.
 EMBARGOED = '131,99999'
 
 
-def alive(pid):
-    try:
-        os.kill(pid, 0)
-        return True
-    except OSError:
-        return False
-
-
-def read_env(state):
-    env = {}
-    try:
-        with open(os.path.join(state, 'service.env')) as f:
-            for line in f:
-                key, _, value = line.rstrip('\n').partition('=')
-                env[key] = value
-    except OSError:
-        pass
-    return env
-
-
-def dead_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
 def stop(state):
-    env = read_env(state)
+    env = read_env(os.path.join(state, 'service.env'))
     for key in ('supervisor_pid', 'server_pid'):
-        pid = int(env.get(key, '0') or 0)
-        if pid and alive(pid):
-            os.kill(pid, signal.SIGTERM)
-            for _ in range(100):
-                if not alive(pid):
-                    break
-                time.sleep(0.05)
-            else:
-                os.kill(pid, signal.SIGKILL)
+        terminate(int(env.get(key, '0') or 0))
     try:
         os.remove(os.path.join(state, 'service.env'))
     except OSError:
@@ -98,7 +66,7 @@ def supervise(state, pki, watch_pid, ready_w):
         listening = f.read()
     with open(os.path.join(state, 'service.env.tmp'), 'w') as f:
         f.write(listening)
-        f.write('dead_port=%d\n' % dead_port())
+        f.write('dead_port=%d\n' % free_port())
         f.write('record=%s\n' % os.path.join(state, 'requests.log'))
         f.write('embargoed=%s\n' % EMBARGOED)
         f.write('supervisor_pid=%d\n' % os.getpid())
