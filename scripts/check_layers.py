@@ -16,7 +16,7 @@ import sys
 
 # Bottom to top. Folders in one inner list share a floor.
 FLOORS = [
-    ["base"],
+    ["base", "identity"],
     ["archive", "sysinfo"],
     ["downloader"],
     ["utils"],

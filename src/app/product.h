@@ -1,14 +1,20 @@
 // The product's compiled-in identity and the constants start-up relies on.
 #pragma once
 
+#include "identity/product_identity.h"
+
 namespace stubframework::app {
 
-inline constexpr wchar_t kProductName[] = L"Tessary";
-inline constexpr wchar_t kProductVersion[] = L"22.0.0.0";
+// Build settings (STUB_PRODUCT_NAME, STUB_PRODUCT_VERSION, STUB_SETTINGS_BASE_KEY).
+using identity::kProductName;
+using identity::kProductVersion;
+using identity::kSettingsBase;
+
+// The framework's own: the same for every product built with it.
 inline constexpr wchar_t kFrameworkVersion[] = L"1.0";
 inline constexpr wchar_t kChannel[] = L"test";
-
-inline constexpr wchar_t kSettingsBase[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework";
+// One stub of any product at a time (and the window it brings forward is
+// found by its class, "HTMLUI", which is the framework's too).
 inline constexpr wchar_t kInstanceMutexName[] = L"BrelvoStubFramework";
 inline constexpr wchar_t kStartPage[] = L"Load.html";
 

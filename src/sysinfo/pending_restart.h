@@ -3,11 +3,13 @@
 // program only reads and removes it.
 #pragma once
 
+#include "identity/product_identity.h"
 #include "sysinfo/fact_source.h"
 
 namespace stubframework::sysinfo {
 
-inline constexpr wchar_t kPendingRestartKey[] = L"SOFTWARE\\Brelvo\\Tessary\\22.0\\Setup";
+// Where the product's installer writes it: a build setting.
+using identity::kPendingRestartKey;
 inline constexpr wchar_t kPendingRestartValue[] = L"RebootPending";
 
 // True only when the value reads as the text "1".

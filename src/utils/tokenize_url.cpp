@@ -1,24 +1,17 @@
 #include "utils/tokenize_url.h"
 
 #include "base/wide_format.h"
+#include "identity/product_identity.h"
 #include "utils/post_bytes.h"
-
-#ifndef STUB_TOKEN_SERVICE_HOST
-#define STUB_TOKEN_SERVICE_HOST ""
-#endif
-#ifndef STUB_TOKEN_SERVICE_PORT
-#define STUB_TOKEN_SERVICE_PORT 443
-#endif
-#define STUB_WIDEN2(x) L##x
-#define STUB_WIDEN(x) STUB_WIDEN2(x)
 
 namespace stubframework::utils {
 
-const wchar_t kTokenServiceHost[] = STUB_WIDEN(STUB_TOKEN_SERVICE_HOST);
+const wchar_t* const kTokenServiceHost = identity::kTokenServiceHost;
 
 std::wstring TokenServiceEndpoint() {
   if (kTokenServiceHost[0] == L'\0') return std::wstring();
-  std::wstring port = STUB_TOKEN_SERVICE_PORT == 443 ? std::wstring() : base::Format(L":%d", STUB_TOKEN_SERVICE_PORT);
+  const unsigned port_number = identity::kTokenServicePort;
+  std::wstring port = port_number == 443 ? std::wstring() : base::Format(L":%u", port_number);
   return std::wstring(L"https://") + kTokenServiceHost + port + kTokenServicePath;
 }
 

@@ -7,7 +7,7 @@ namespace stubframework::utils {
 
 // The service's host and port, build-time settings (CMake STUB_TOKEN_SERVICE_HOST,
 // STUB_TOKEN_SERVICE_PORT); no host, and no URL is tokenized.
-extern const wchar_t kTokenServiceHost[];
+extern const wchar_t* const kTokenServiceHost;
 inline constexpr wchar_t kTokenServicePath[] = L"/v1/token";
 
 // "https://" + host [+ ":" + port other than 443] + "/v1/token", or empty without a host.

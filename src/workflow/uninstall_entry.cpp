@@ -4,13 +4,12 @@
 
 #include "base/registry_path.h"
 #include "base/unique_handle.h"
+#include "identity/product_identity.h"
 #include "workflow/maintenance_command.h"
 
 namespace stubframework::workflow {
 
 namespace {
-
-constexpr wchar_t kCompanyFolder[] = L"Brelvo\\";
 
 std::wstring FileNameOf(const std::wstring& path) {
   size_t slash = path.find_last_of(L"\\/");
@@ -59,7 +58,7 @@ std::wstring CommonAppData() {
 std::wstring StubCopyFolder(const std::wstring& common_app_data, const std::wstring& product_id) {
   std::wstring folder = common_app_data;
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  return folder + kCompanyFolder + product_id + L"\\";
+  return folder + identity::kPublisher + L"\\" + product_id + L"\\";
 }
 
 std::vector<RegistryValue> UninstallEntryValues(const std::wstring& stub_copy) {

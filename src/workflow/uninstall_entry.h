@@ -10,7 +10,8 @@
 
 namespace stubframework::workflow {
 
-// "<common application data>\Brelvo\<product id>\".
+// "<common application data>\<publisher>\<product id>\" (the publisher is a
+// build setting, STUB_PUBLISHER).
 std::wstring StubCopyFolder(const std::wstring& common_app_data, const std::wstring& product_id);
 
 struct RegistryValue {

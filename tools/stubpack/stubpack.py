@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Puts a new UI bundle into a released stub, for publishers who do not compile.
+
+  stubpack.py pack --stub Released.exe --bundle DIR --output New.exe
+                   (--cert CERT --key KEY [--key-password-file FILE] | --unsigned)
+                   [--description TEXT]
+      Removes the stub's signature and its bundle, appends DIR as the new
+      bundle and signs the result with CERT and KEY (PEM or DER), or leaves it
+      unsigned for your own signing tool. DIR must hold Load.html at its top.
+
+  stubpack.py check Stub.exe
+      Says what a stub carries and whether it will find its bundle; run it on
+      a stub after signing it with another tool.
+
+Exit status: 0 done, 1 refused or failed (the message says why), 2 usage.
+Needs Python 3 and, to sign, osslsigncode.
+"""
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from bundle_archive import (END_RECORD_REACH, MAX_PADDING, START_PAGE, BundleError, find_bundle,
+                            stub_finds_end_record, zip_folder)
+from pe_image import PeError, read_layout, require_stub_program, strip_to_image, with_checksum
+from signing import SigningError, sign
+
+# Stubs are a few MiB; anything far larger is not one.
+MAX_STUB_BYTES = 512 << 20
+
+
+class PackError(Exception):
+    pass
+
+
+def read_file(path, limit=MAX_STUB_BYTES):
+    try:
+        with open(path, "rb") as f:
+            data = f.read(limit + 1)
+    except OSError as e:
+        raise PackError(f"{path}: {e.strerror}")
+    if len(data) > limit:
+        raise PackError(f"{path}: larger than {limit >> 20} MiB, not a stub")
+    return data
+
+
+def read_stub(path, require_bundle=True):
+    """(file bytes, PE layout, bundle or None) of a stub; PackError naming the
+    reason when it is not one."""
+    data = read_file(path)
+    try:
+        layout = read_layout(data)
+        require_stub_program(layout)
+        end = layout.certificate_offset if layout.signed else len(data)
+        bundle = find_bundle(data, layout.image_end, end)
+    except (PeError, BundleError) as e:
+        raise PackError(f"{path}: {e}")
+    if bundle is None and require_bundle:
+        raise PackError(f"{path}: carries no UI bundle after its image, so it is not a released stub")
+    return data, layout, bundle
+
+
+def write_stub(image, archive, output, mode_from, cert=None, key=None, description=None, password_file=None):
+    """Writes image + archive to output, signed when cert and key are given,
+    and checks that the stub will find its bundle there. output is replaced
+    only by a complete, checked file."""
+    folder = os.path.dirname(os.path.abspath(output))
+    # Zeros up to a multiple of 8, as signing pads before the certificate
+    # table: signed or not, the bytes before the signature are the same, and
+    # the length is even, where every way of computing the checksum agrees.
+    padding = b"\0" * (-(len(image) + len(archive)) % (MAX_PADDING + 1))
+    # Signing computes the checksum again; an unsigned stub carries a right one too.
+    packed_bytes = with_checksum(image + archive + padding, read_layout(image))
+    with tempfile.NamedTemporaryFile(dir=folder, prefix=".stubpack-", suffix=".exe", delete=False) as packed:
+        packed.write(packed_bytes)
+    leftovers = [packed.name, packed.name + ".signed"]
+    try:
+        result = packed.name
+        if cert:
+            sign(packed.name, packed.name + ".signed", cert, key, description, password_file)
+            result = packed.name + ".signed"
+        data = read_file(result)
+        layout = read_layout(data)
+        bundle = find_bundle(data, layout.image_end, layout.certificate_offset if layout.signed else len(data))
+        if bundle is None or bundle.size != len(archive):
+            raise PackError(f"{output}: the bundle is not where it was appended")
+        if not stub_finds_end_record(data, bundle.end_record_at):
+            raise PackError(f"{output}: the stub would not find its bundle: {len(data) - bundle.end_record_at} bytes "
+                            f"from its end record to the end of the file, at most {END_RECORD_REACH} are searched "
+                            "(the signature is too large)")
+        shutil.copymode(mode_from, result)
+        os.replace(result, output)
+    except (PeError, BundleError, SigningError) as e:
+        raise PackError(f"{output}: {e}")
+    finally:
+        for leftover in leftovers:
+            if os.path.exists(leftover):
+                os.remove(leftover)
+    return bundle
+
+
+def pack(args):
+    if bool(args.cert) != bool(args.key):
+        raise PackError("--cert and --key go together")
+    if args.key_password_file and not args.cert:
+        raise PackError("--key-password-file goes with --cert and --key")
+    if not args.cert and not args.unsigned:
+        raise PackError("say how to sign: --cert CERT --key KEY, or --unsigned for your own signing tool")
+    if args.cert and args.unsigned:
+        raise PackError("--unsigned and --cert exclude each other")
+    data, layout, _ = read_stub(args.stub)
+    try:
+        archive, count = zip_folder(args.bundle)
+    except BundleError as e:
+        raise PackError(f"bundle: {e}")
+    write_stub(strip_to_image(data, layout), archive, args.output, args.stub, args.cert, args.key,
+               args.description, args.key_password_file)
+    state = "signed" if args.cert else "unsigned"
+    print(f"stubpack: {args.output}: {count} files, {len(archive)} bytes of bundle, {state}")
+
+
+def check(args):
+    data, layout, bundle = read_stub(args.stub)
+    print(f"{args.stub}: 32-bit Windows GUI program, image {layout.image_end} bytes")
+    print(f"bundle: {len(bundle.names)} files, {bundle.size} bytes, {START_PAGE} at its top")
+    if layout.signed:
+        print(f"signature: {layout.certificate_size} bytes of certificate table")
+    else:
+        print("signature: none")
+    distance = len(data) - bundle.end_record_at
+    if not stub_finds_end_record(data, bundle.end_record_at):
+        raise PackError(f"{args.stub}: the stub would not find its bundle: its end record lies {distance} bytes "
+                        f"before the end of the file, at most {END_RECORD_REACH} are searched")
+    print(f"the stub finds its bundle ({distance} bytes from the end, at most {END_RECORD_REACH})")
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="stubpack.py", description=__doc__.splitlines()[0],
+                                     epilog="See docs/publishing.md.")
+    commands = parser.add_subparsers(dest="command", required=True)
+    p = commands.add_parser("pack", help="replace a released stub's bundle, then sign or leave unsigned")
+    p.add_argument("--stub", required=True, help="the released stub (signed or not)")
+    p.add_argument("--bundle", required=True, help="folder with Load.html at its top")
+    p.add_argument("--output", required=True, help="the new stub (may be the same path as --stub)")
+    p.add_argument("--cert", help="code-signing certificate, PEM or DER")
+    p.add_argument("--key", help="its private key, PEM or DER")
+    p.add_argument("--key-password-file", help="file holding the key's passphrase")
+    p.add_argument("--unsigned", action="store_true", help="leave the result unsigned")
+    p.add_argument("--description", help="description shown with the signature, such as \"Tessary Setup\"")
+    p.set_defaults(run=pack)
+    c = commands.add_parser("check", help="say what a stub carries and whether it finds its bundle")
+    c.add_argument("stub")
+    c.set_defaults(run=check)
+    args = parser.parse_args(argv)
+    try:
+        args.run(args)
+    except PackError as e:
+        print(f"stubpack: {e}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
