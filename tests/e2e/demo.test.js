@@ -31,7 +31,9 @@ test('the demo installs the product through the pages and reports the re-fetch, 
   fs.closeSync(fd);
   const output = fs.readFileSync(printed, 'utf8');
   assert.equal(result.status, 0, output);
-  assert.ok(Date.now() - started < 300000, 'well under five minutes');
+  // Built binaries: the run itself (servers, prefix, pages, report) is the part the budget of
+  // five minutes leaves to it; about 20 s measured.
+  assert.ok(Date.now() - started < 120000, `well under five minutes: ${(Date.now() - started) / 1000} s`);
 
   const report = JSON.parse(fs.readFileSync(path.join(build, 'demo-run', 'report.json'), 'utf8'));
   assert.deepEqual(report.run.pages, ['Load', 'Initialization', 'MinSys', 'Downloading', 'Installing', 'Finish']);
