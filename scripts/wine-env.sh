@@ -5,5 +5,6 @@ export WINEPREFIX="${STUB_WINEPREFIX:-$STUB_ROOT/build/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 # No Gecko or Mono install prompts: MSHTML and .NET are not used under Wine.
-export WINEDLLOVERRIDES="mscoree=;mshtml="
+# No menu entries on the Linux side for shortcuts that installers create.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY

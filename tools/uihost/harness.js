@@ -128,7 +128,10 @@ class UiHostRun extends EventEmitter {
       handleSIGHUP: false,
     });
     this.browser.on('disconnected', () => this.pageGone());
-    const context = await this.browser.newContext({ serviceWorkers: 'block' });
+    const context = await this.browser.newContext({
+      serviceWorkers: 'block',
+      deviceScaleFactor: this.options.deviceScaleFactor || 1,
+    });
     await context.addInitScript({
       content: `(${installUiHostShim.toString()})(${JSON.stringify({
         origin: this.origin,
@@ -516,6 +519,7 @@ class UiHostRun extends EventEmitter {
 //   winePrefix default: STUB_WINEPREFIX or build/wineprefix
 //   onBox(box) answers a message box: true accepts (OK, Yes), false declines
 //   onFolder(box) answers the folder picker: a path, or null to cancel
+//   deviceScaleFactor  screen pixels per CSS pixel (default 1; 1.5 is 144 DPI)
 //   preparePage(page)  awaited before the start page opens (routes, hooks)
 //   verbose    logs the conversation to stderr
 // The returned run's `ready` resolves when the start page has loaded; its

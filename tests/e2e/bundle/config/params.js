@@ -1,0 +1,3 @@
+// Where the test page downloads its package from; the test lays its own
+// address over this file.
+var Params = { url: "", parameters: "/qn" };
