@@ -12,6 +12,7 @@
 #include "downloader/buffer.h"
 #include "downloader/http_url.h"
 #include "downloader/object.h"
+#include "downloader/read_size.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
 #include "downloader/timeouts.h"
@@ -50,6 +51,15 @@ using stubframework::base::UniqueHInternet;
 constexpr DWORD kInitialAgentSize = 256;
 constexpr DWORD kHttpFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
+
+int64 MicrosNow() {
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER counter;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<int64>(counter.QuadPart / frequency.QuadPart * 1000000 +
+                            counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
+}
 
 // Connect 60 s, send and receive 30 s each; results not checked.
 void SetTimeouts(HINTERNET handle) {
@@ -113,6 +123,8 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   void QueryAvailable();
   void AfterAvailable();
   bool ProcessData();
+  void AfterRead();
+  bool DeliverRead();
 
   std::wstring url_;
   HttpRange range_;
@@ -121,6 +133,12 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   UniqueHInternet connection_;
   UniqueHInternet request_;
   DWORD available_ = 0;
+  // One block for every read of this request, grown with the read size.
+  Buffer buffer_;
+  size_t read_size_ = kFirstReadSize;  // what the rate allows (read_size.h)
+  DWORD asked_ = 0;                  // the read in progress: bytes asked,
+  DWORD read_ = 0;                   // bytes received (WinINet fills it when a
+  int64 read_started_ = 0;           // pending read completes), and its start
   Continuation next_ = nullptr;
   ILogger* logger_;
 };
@@ -356,6 +374,7 @@ void HttpTask::QueryAvailable() {
     // A layer above may have cancelled from inside OnHttpHeader or OnData: no
     // chunk is read or delivered after that.
     if (IsFinishing()) return;
+    next_ = &HttpTask::AfterAvailable;
     if (!::InternetQueryDataAvailable(request_.Get(), &available_, 0, 0)) {
       DWORD error = ::GetLastError();
       if (error == ERROR_IO_PENDING) return;
@@ -371,31 +390,50 @@ void HttpTask::AfterAvailable() {
   if (ProcessData()) QueryAvailable();
 }
 
+// Reads what is waiting and, while the rate allows, more: WinINet reports at
+// most what its own small buffer holds (8 KiB under Wine), and a read per
+// report would cost a call, a callback and a write per 8 KiB.
 bool HttpTask::ProcessData() {
   if (available_ == 0) {
     logger_->Log(L"HttpTask::ProcessData", L"Complete.");
     Finish(kResultOk);
     return false;
   }
-  Buffer buffer;
-  if (!buffer.SetSize(available_)) {
-    logger_->Log(L"HttpTask::ProcessData", L"Buffer::SetSize(%u) failed.", available_);
+  size_t ask = ReadRequestSize(read_size_, available_);
+  if (buffer_.capacity() < ask && !buffer_.SetSize(ask)) {
+    logger_->Log(L"HttpTask::ProcessData", L"Buffer::SetSize(%u) failed.", static_cast<unsigned>(ask));
     Finish(kResultOutOfMemory);
     return false;
   }
-  DWORD read = 0;
-  if (!::InternetReadFile(request_.Get(), buffer.data(), available_, &read)) {
+  asked_ = static_cast<DWORD>(ask);
+  read_ = 0;
+  read_started_ = MicrosNow();
+  next_ = &HttpTask::AfterRead;
+  if (!::InternetReadFile(request_.Get(), buffer_.data(), asked_, &read_)) {
     DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) return false;  // AfterRead goes on
     logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile failed: %u.", error);
     Finish(ResultFromWin32(error));
     return false;
   }
-  if (read != available_) {
+  return DeliverRead();
+}
+
+void HttpTask::AfterRead() {
+  if (DeliverRead()) QueryAvailable();
+}
+
+bool HttpTask::DeliverRead() {
+  // Only a read that had to wait for the network tells the rate.
+  if (asked_ > available_) read_size_ = NextReadSize(asked_, read_, MicrosNow() - read_started_);
+  // What was reported waiting must come; more may, up to what was asked.
+  if (read_ < available_ || read_ > asked_) {
     logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile doesn't read all data.");
     Finish(kResultShortRead);
     return false;
   }
-  callback_->OnData(buffer);
+  buffer_.SetLength(read_);
+  callback_->OnData(buffer_);
   return true;
 }
 
