@@ -9,7 +9,8 @@ packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
   wine wine32:i386 wine64
   nginx msitools wixl osslsigncode unzip file
-  aria2
+  # the download benchmarks' reference tool, and /usr/bin/time for their memory peaks
+  aria2 time
   chromium
 )
 
