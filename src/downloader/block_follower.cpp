@@ -13,6 +13,9 @@ namespace {
 
 using details::BlockSource;
 
+// A multiple of the 64 KiB allocation granularity views must start on.
+constexpr size_t kViewSize = 262144;
+
 class MappedBlockSource : public BlockSource {
  public:
   MappedBlockSource(base::UniqueHandle mapping, int64 size)
@@ -29,15 +32,24 @@ class MappedBlockSource : public BlockSource {
     return kReady;
   }
 
+  // A block is hashed through views of a quarter of it at a time: the pages
+  // of a view count as the process's memory while it is mapped.
   bool HashBlock(size_t index, const Buffer&, size_t length, Sha1Context& sha1,
                  uint8 digest[kDigestSize]) override {
+    if (!sha1.Begin()) return false;
     unsigned long long offset = static_cast<unsigned long long>(index) * kBlockSize;
-    void* view = ::MapViewOfFile(mapping_.Get(), FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
-                                 static_cast<DWORD>(offset), length);
-    if (view == nullptr) return false;
-    bool hashed = sha1.Digest(static_cast<const uint8*>(view), length, digest);
-    ::UnmapViewOfFile(view);
-    return hashed;
+    for (size_t done = 0; done < length;) {
+      size_t piece = std::min(length - done, kViewSize);
+      unsigned long long at = offset + done;
+      void* view = ::MapViewOfFile(mapping_.Get(), FILE_MAP_READ, static_cast<DWORD>(at >> 32),
+                                   static_cast<DWORD>(at), piece);
+      if (view == nullptr) return false;
+      bool added = sha1.Add(static_cast<const uint8*>(view), piece);
+      ::UnmapViewOfFile(view);
+      if (!added) return false;
+      done += piece;
+    }
+    return sha1.End(digest);
   }
 
   void Advance(int64 end) override { written_ = std::max(written_, end); }
@@ -59,11 +71,7 @@ details::DigestLanes* CreateBlockFollower(HANDLE file, int64 size, size_t first)
   if (source == nullptr) return nullptr;
   auto* lanes = details::Object<details::DigestLanes>::Create(std::move(source), first);
   if (lanes == nullptr) return nullptr;
-  if (!lanes->AddLanes(1)) {
-    lanes->Stop();
-    lanes->Release();
-    return nullptr;
-  }
+  lanes->AddLanesOnAdvance(1);
   return lanes;
 }
 

@@ -13,9 +13,10 @@
 namespace stubframework::downloader {
 
 // Lanes for blocks [first, BlockCount(size)) of `file` (open for reading and
-// already `size` bytes long), one lane started; null when the file cannot be
-// mapped or no lane starts. The caller owns the reference returned and calls
-// Advance(end) as bytes become final and Stop() when it no longer needs them.
+// already `size` bytes long), with one lane that starts at the first Advance;
+// null when the file cannot be mapped. The caller owns the reference returned
+// and calls Advance(end) as bytes become final and Stop() when it no longer
+// needs them.
 details::DigestLanes* CreateBlockFollower(HANDLE file, int64 size, size_t first);
 
 }  // namespace stubframework::downloader

@@ -35,47 +35,79 @@ bool DigestLanes::AddLanes(int count) {
   return any;
 }
 
+void DigestLanes::AddLanesOnAdvance(int count) {
+  ::EnterCriticalSection(&lock_);
+  on_advance_ += count;
+  ::LeaveCriticalSection(&lock_);
+}
+
 DWORD WINAPI DigestLanes::LaneMain(void* self) {
   static_cast<DigestLanes*>(self)->RunLane();
   return 0;
 }
 
-void DigestLanes::RunLane() {
-  ::EnterCriticalSection(&lock_);
-  size_t buffer_size = stopped_ ? 0 : source_->LaneBufferSize();
-  ::LeaveCriticalSection(&lock_);
-  Sha1Context sha1;
-  Buffer buffer;
-  bool usable = sha1.ok() && (buffer_size == 0 || buffer.SetSize(buffer_size));
+// With the lock held.
+bool DigestLanes::PrepareLane(Lane& lane) {
+  size_t size = source_ != nullptr ? source_->LaneBufferSize() : 0;
+  return lane.buffer.capacity() >= size || lane.buffer.SetSize(size);
+}
 
-  ::EnterCriticalSection(&lock_);
-  while (usable && !stopped_ && !ended_) {
-    if (next_claim_ >= next_out_ + kLaneWindow) {
-      ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
-      continue;
-    }
-    size_t length = 0;
-    BlockSource::Claim claim = source_->ClaimBlock(next_claim_, buffer, &length);
-    if (claim == BlockSource::kNotYet) {
-      ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
-      continue;
-    }
-    size_t index = next_claim_;
-    if (claim != BlockSource::kReady) {
-      Publish(index, claim == BlockSource::kEnd ? kLast : kBroken, nullptr);
-      break;
-    }
-    ++next_claim_;
-    ::LeaveCriticalSection(&lock_);
-    uint8 digest[kDigestSize];
-    bool hashed = source_->HashBlock(index, buffer, length, sha1, digest);
+void DigestLanes::RunLane() {
+  LPTHREAD_START_ROUTINE next = nullptr;
+  void* next_context = nullptr;
+  {
+    Lane lane;
     ::EnterCriticalSection(&lock_);
-    Publish(index, hashed ? kFull : kBroken, digest);
+    if (!stopped_ && PrepareLane(lane)) {
+      while (!stopped_ && !ended_ && handover_ == nullptr) {
+        if (!Work(lane)) ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
+      }
+    }
+    next = handover_;
+    next_context = handover_context_;
+    handover_ = nullptr;
+    --running_;
+    ::WakeAllConditionVariable(&changed_);
+    ::LeaveCriticalSection(&lock_);
   }
-  --running_;
-  ::WakeAllConditionVariable(&changed_);
-  ::LeaveCriticalSection(&lock_);
+  if (next != nullptr) next(next_context);
   Release();
+}
+
+bool DigestLanes::HandOver(LPTHREAD_START_ROUTINE routine, void* context) {
+  ::EnterCriticalSection(&lock_);
+  bool taken = running_ > 0 && !stopped_ && handover_ == nullptr;
+  if (taken) {
+    handover_ = routine;
+    handover_context_ = context;
+    ::WakeAllConditionVariable(&changed_);
+  }
+  ::LeaveCriticalSection(&lock_);
+  return taken;
+}
+
+// With the lock held (released while the block is hashed): claims the next
+// block and hashes it. False when there was nothing to take: the window is
+// full, the bytes are not there yet, or the lanes have ended.
+bool DigestLanes::Work(Lane& lane) {
+  if (stopped_ || ended_ || next_claim_ >= next_out_ + kLaneWindow) return false;
+  size_t length = 0;
+  BlockSource::Claim claim = source_->ClaimBlock(next_claim_, lane.buffer, &length);
+  if (claim == BlockSource::kNotYet) return false;
+  size_t index = next_claim_;
+  if (claim != BlockSource::kReady) {
+    Publish(index, claim == BlockSource::kEnd ? kLast : kBroken, nullptr);
+    return true;
+  }
+  ++next_claim_;
+  ++hashing_;
+  ::LeaveCriticalSection(&lock_);
+  uint8 digest[kDigestSize];
+  bool hashed = source_->HashBlock(index, lane.buffer, length, lane.sha1, digest);
+  ::EnterCriticalSection(&lock_);
+  --hashing_;
+  Publish(index, hashed ? kFull : kBroken, digest);
+  return true;
 }
 
 // With the lock held.
@@ -87,11 +119,18 @@ void DigestLanes::Publish(size_t index, SlotState state, const uint8* digest) {
   ::WakeAllConditionVariable(&changed_);
 }
 
-DigestLanes::Next DigestLanes::NextDigest(uint8 digest[kDigestSize]) {
+DigestLanes::Next DigestLanes::NextDigest(uint8 digest[kDigestSize], Lane* own) {
   ::EnterCriticalSection(&lock_);
+  bool own_ready = own != nullptr && !stopped_ && PrepareLane(*own);
   Slot* slot = &slots_[next_out_ % kLaneWindow];
   while (slot->state == kEmpty) {
-    if (running_ == 0 || stopped_) {
+    if (stopped_) {
+      ::LeaveCriticalSection(&lock_);
+      return kFailed;
+    }
+    if (own_ready && Work(*own)) continue;
+    // Nobody hashes the block waited for, and nobody will.
+    if (running_ == 0 && hashing_ == 0 && (ended_ || !own_ready)) {
       ::LeaveCriticalSection(&lock_);
       return kFailed;
     }
@@ -111,15 +150,19 @@ DigestLanes::Next DigestLanes::NextDigest(uint8 digest[kDigestSize]) {
 void DigestLanes::Advance(int64 end) {
   ::EnterCriticalSection(&lock_);
   if (source_ != nullptr) source_->Advance(end);
+  int start = on_advance_;
+  on_advance_ = 0;
   ::WakeAllConditionVariable(&changed_);
   ::LeaveCriticalSection(&lock_);
+  if (start > 0) AddLanes(start);
 }
 
 void DigestLanes::Stop() {
   ::EnterCriticalSection(&lock_);
   stopped_ = true;
+  on_advance_ = 0;
   ::WakeAllConditionVariable(&changed_);
-  while (running_ > 0) ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
+  while (running_ > 0 || hashing_ > 0) ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
   std::unique_ptr<BlockSource> source = std::move(source_);
   ::LeaveCriticalSection(&lock_);
 }

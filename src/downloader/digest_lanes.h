@@ -1,5 +1,5 @@
 // DigestLanes: SHA-1 digests of consecutive 1 MiB blocks computed on a few
-// thread-pool threads ("lanes") and handed out in block order.
+// threads ("lanes") and handed out in block order.
 //
 // A hash pass is bound by SHA-1, and blocks are independent: two lanes hash
 // two blocks at once while the reader of the digests sees them one by one, in
@@ -8,6 +8,11 @@
 // there), hashes it outside the lock with its own provider context, and
 // publishes the digest. Lanes stay at most kLaneWindow blocks ahead of the
 // reader, so a pass that is stopped early wastes little.
+//
+// The reader is a lane too: while the block it waits for has not been
+// claimed, it claims and hashes blocks itself. A pass needs no thread of its
+// own to hash, and thread-pool lanes only add speed (under Wine every thread
+// costs about 1 MiB of resident memory).
 #pragma once
 
 #include <windows.h>
@@ -51,24 +56,41 @@ class DigestLanes : public IObject {
  public:
   enum Next { kDigest, kEnd, kFailed };
 
+  // What a lane hashes with; the reader owns one to hash on its own thread.
+  struct Lane {
+    Sha1Context sha1;
+    Buffer buffer;
+  };
+
   // Digests of the source's blocks from `first` on.
   DigestLanes(std::unique_ptr<BlockSource> source, size_t first);
   ~DigestLanes();
   DigestLanes(const DigestLanes&) = delete;
   DigestLanes& operator=(const DigestLanes&) = delete;
 
-  // Queues `count` more lanes; false when none could be queued.
+  // Queues `count` lanes on the thread pool now; false when none could be.
   bool AddLanes(int count);
+  // Queues `count` lanes at the first Advance: by then the thread that made
+  // the lanes may be back in the pool to take one.
+  void AddLanesOnAdvance(int count);
 
-  // The next block's digest, in block order, once a lane has it. kEnd after
-  // the last block; kFailed when the source failed or no lane is left.
-  Next NextDigest(uint8 digest[kDigestSize]);
+  // The next block's digest, in block order. With `own`, the caller hashes
+  // blocks no lane has taken; without, it waits for the lanes. kEnd after the
+  // last block; kFailed when the source failed, the lanes were stopped, or no
+  // one is left to hash the block.
+  Next NextDigest(uint8 digest[kDigestSize], Lane* own);
 
   // Passes Advance(end) to the source and wakes lanes waiting for bytes.
   void Advance(int64 end);
 
-  // Lanes finish the block in hand and end; returns when none runs any more
-  // and the source is released (no lane touches it after this).
+  // Has a running lane end its lane work after the block in hand and run
+  // `routine(context)` on its thread instead: the reader of the digests then
+  // needs no thread of its own. False (nothing changes) when no lane runs.
+  bool HandOver(LPTHREAD_START_ROUTINE routine, void* context);
+
+  // Lanes (and a reader hashing on another thread) finish the block in hand
+  // and end; returns when none hashes any more and the source is released (no
+  // lane touches it after this). A reader waiting then gets kFailed.
   void Stop();
 
  private:
@@ -80,6 +102,8 @@ class DigestLanes : public IObject {
 
   static DWORD WINAPI LaneMain(void* self);
   void RunLane();
+  bool PrepareLane(Lane& lane);
+  bool Work(Lane& lane);
   void Publish(size_t index, SlotState state, const uint8* digest);
 
   CRITICAL_SECTION lock_;
@@ -87,13 +111,17 @@ class DigestLanes : public IObject {
   std::unique_ptr<BlockSource> source_;
   size_t next_claim_;
   size_t next_out_;
-  int running_ = 0;      // lanes queued and not yet ended
+  int running_ = 0;      // thread-pool lanes queued and not yet ended
+  int hashing_ = 0;      // lanes (the reader's included) with a block in hand
+  int on_advance_ = 0;   // lanes to queue at the first Advance
+  LPTHREAD_START_ROUTINE handover_ = nullptr;  // what a lane runs next
+  void* handover_context_ = nullptr;
   bool stopped_ = false;
   bool ended_ = false;   // a claim or a hash met the end or a failure
   Slot slots_[kLaneWindow];
 };
 
-// Lanes to give a pass on this machine: one per processor, at most kMaxHashLanes.
+// Lanes a pass may use on this machine: one per processor, at most kMaxHashLanes.
 int HashLaneCount();
 
 }  // namespace stubframework::downloader::details

@@ -40,6 +40,9 @@ class HashTask : public ITask {
     ::LeaveCriticalSection(&lock_);
     if (!first) return;
     AddRef();  // the pass
+    // A pass over lanes that run takes over a lane's thread rather than
+    // adding one.
+    if (lanes_ != nullptr && lanes_->HandOver(&HashTask::Pass, this)) return;
     if (!::QueueUserWorkItem(&HashTask::Pass, this, WT_EXECUTELONGFUNCTION)) End(Failed);
   }
 
@@ -68,21 +71,23 @@ class HashTask : public ITask {
     End(result);
   }
 
-  // One lane for a file at first: a pass that stops at its first block (a
-  // fresh download finds zeros there) costs one block's memory and reading.
-  // Once a block has been taken, the other lanes join.
+  // The pass hashes on its own thread. Over a file it starts alone: a pass
+  // that stops at its first block (a fresh download finds zeros there) costs
+  // one block's reading and no other thread. Once a block has been taken,
+  // the other lanes join.
   HashResult RunBlocks() {
     bool own_lanes = lanes_ == nullptr;
     if (own_lanes) {
       std::unique_ptr<details::BlockSource> source(new (std::nothrow) details::FileBlockSource(file_));
       if (source == nullptr) return Failed;
       lanes_ = details::Object<DigestLanes>::Create(std::move(source), 0);
-      if (lanes_ == nullptr || !lanes_->AddLanes(1)) return Failed;
+      if (lanes_ == nullptr) return Failed;
     }
     if (CancelRequested()) return Cancelled;
+    DigestLanes::Lane lane;
     for (size_t block = 0;; ++block) {
       uint8 digest[kDigestSize];
-      switch (lanes_->NextDigest(digest)) {
+      switch (lanes_->NextDigest(digest, &lane)) {
         case DigestLanes::kEnd:
           return Success;
         case DigestLanes::kFailed:

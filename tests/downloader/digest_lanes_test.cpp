@@ -50,6 +50,7 @@ class FakeSource : public BlockSource {
   size_t buffer_size = kBytesPerBlock;
   int64_t available = INT64_MAX;  // blocks below this may be claimed
   std::atomic<size_t>* claimed;   // highest index claimed + 1
+  std::atomic<DWORD> claim_thread{0};
 
   size_t LaneBufferSize() const override { return buffer_size; }
   Claim ClaimBlock(size_t index, downloader::Buffer& buffer, size_t* length) override {
@@ -60,6 +61,7 @@ class FakeSource : public BlockSource {
     memcpy(buffer.data(), bytes.data(), bytes.size());
     *length = bytes.size();
     if (index + 1 > *claimed) *claimed = index + 1;
+    claim_thread = ::GetCurrentThreadId();
     return kReady;
   }
   bool HashBlock(size_t index, const downloader::Buffer& buffer, size_t length, downloader::Sha1Context& sha1,
@@ -70,6 +72,35 @@ class FakeSource : public BlockSource {
   }
   void Advance(int64_t end) override { available = end; }
 };
+
+// Reads until the lanes say end or failure; the digests and the last answer.
+// With `own`, the reader hashes blocks no lane has taken.
+std::vector<std::string> ReadAll(DigestLanes* lanes, DigestLanes::Next* last, DigestLanes::Lane* own = nullptr) {
+  std::vector<std::string> got;
+  uint8 digest[kDigestSize];
+  while ((*last = lanes->NextDigest(digest, own)) == DigestLanes::kDigest) {
+    got.emplace_back(reinterpret_cast<const char*>(digest), kDigestSize);
+  }
+  return got;
+}
+
+// What a routine handed over to a lane saw.
+struct Handed {
+  DigestLanes* lanes = nullptr;
+  DWORD thread = 0;
+  std::vector<std::string> digests;
+  DigestLanes::Next last = DigestLanes::kFailed;
+  HANDLE done = nullptr;
+};
+
+DWORD WINAPI ReadAllOnThisThread(void* context) {
+  auto* handed = static_cast<Handed*>(context);
+  handed->thread = ::GetCurrentThreadId();
+  DigestLanes::Lane own;
+  handed->digests = ReadAll(handed->lanes, &handed->last, &own);
+  ::SetEvent(handed->done);
+  return 0;
+}
 
 class DigestLanesTest : public ::testing::Test {
  protected:
@@ -84,16 +115,6 @@ class DigestLanesTest : public ::testing::Test {
   }
   static std::unique_ptr<FakeSource> Source() { return std::make_unique<FakeSource>(); }
 
-  // Reads until the lanes say end or failure; the digests and the last answer.
-  static std::vector<std::string> ReadAll(DigestLanes* lanes, DigestLanes::Next* last) {
-    std::vector<std::string> got;
-    uint8 digest[kDigestSize];
-    while ((*last = lanes->NextDigest(digest)) == DigestLanes::kDigest) {
-      got.emplace_back(reinterpret_cast<const char*>(digest), kDigestSize);
-    }
-    return got;
-  }
-
   static std::vector<std::string> Expected(size_t first, size_t end) {
     std::vector<std::string> digests;
     for (size_t i = first; i < end; ++i) digests.push_back(Digest(BlockBytes(i)));
@@ -103,13 +124,35 @@ class DigestLanesTest : public ::testing::Test {
   std::atomic<size_t> claimed_{0};
 };
 
-TEST_F(DigestLanesTest, TwoLanesHandOutEveryDigestInBlockOrderThenTheEnd) {
-  DigestLanes* lanes = Make(Source(), 0, 2);
-  DigestLanes::Next last;
-  EXPECT_EQ(ReadAll(lanes, &last), Expected(0, 12));
-  EXPECT_EQ(last, DigestLanes::kEnd);
+TEST_F(DigestLanesTest, EveryDigestComesInBlockOrderThenTheEndWhoeverHashes) {
+  struct Case {
+    const char* what;
+    int thread_lanes;
+    bool reader_hashes;
+  };
+  const Case cases[] = {
+      {"two thread-pool lanes", 2, false},
+      {"one lane and the reader", 1, true},
+      {"the reader alone", 0, true},
+  };
+  for (const Case& c : cases) {
+    claimed_ = 0;
+    DigestLanes* lanes = Make(Source(), 0, c.thread_lanes);
+    DigestLanes::Lane own;
+    DigestLanes::Next last;
+    EXPECT_EQ(ReadAll(lanes, &last, c.reader_hashes ? &own : nullptr), Expected(0, 12)) << c.what;
+    EXPECT_EQ(last, DigestLanes::kEnd) << c.what;
+    uint8 digest[kDigestSize];
+    EXPECT_EQ(lanes->NextDigest(digest, nullptr), DigestLanes::kEnd) << "the end is answered again: " << c.what;
+    lanes->Stop();
+    lanes->Release();
+  }
+}
+
+TEST_F(DigestLanesTest, WithNoLaneAndAReaderThatDoesNotHashTheAnswerIsAFailure) {
+  DigestLanes* lanes = Make(Source(), 0, 0);
   uint8 digest[kDigestSize];
-  EXPECT_EQ(lanes->NextDigest(digest), DigestLanes::kEnd) << "the end is answered again";
+  EXPECT_EQ(lanes->NextDigest(digest, nullptr), DigestLanes::kFailed);
   lanes->Stop();
   lanes->Release();
 }
@@ -129,10 +172,11 @@ TEST_F(DigestLanesTest, AFailureComesInItsPlaceAfterTheDigestsBeforeIt) {
     auto source = Source();
     source->claim_fails_at = c.claim_fails_at;
     source->hash_fails_at = c.hash_fails_at;
-    DigestLanes* lanes = Make(std::move(source), 0, 2);
+    DigestLanes* lanes = Make(std::move(source), 0, 1);
+    DigestLanes::Lane own;
     DigestLanes::Next last;
     size_t good = std::min(c.claim_fails_at, c.hash_fails_at);
-    EXPECT_EQ(ReadAll(lanes, &last), Expected(0, good)) << c.what;
+    EXPECT_EQ(ReadAll(lanes, &last, &own), Expected(0, good)) << c.what;
     EXPECT_EQ(last, DigestLanes::kFailed) << c.what;
     lanes->Stop();
     lanes->Release();
@@ -157,20 +201,65 @@ TEST_F(DigestLanesTest, BlocksWaitForAdvanceAndStopEndsTheWait) {
   source->available = 2;
   DigestLanes* lanes = Make(std::move(source), 0, 1);
   uint8 digest[kDigestSize];
-  ASSERT_EQ(lanes->NextDigest(digest), DigestLanes::kDigest);
-  ASSERT_EQ(lanes->NextDigest(digest), DigestLanes::kDigest);
+  ASSERT_EQ(lanes->NextDigest(digest, nullptr), DigestLanes::kDigest);
+  ASSERT_EQ(lanes->NextDigest(digest, nullptr), DigestLanes::kDigest);
   ::Sleep(100);
   EXPECT_EQ(claimed_.load(), 2u) << "block 2 is not claimed before Advance";
   lanes->Advance(3);
-  ASSERT_EQ(lanes->NextDigest(digest), DigestLanes::kDigest);
+  ASSERT_EQ(lanes->NextDigest(digest, nullptr), DigestLanes::kDigest);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(digest), kDigestSize), Digest(BlockBytes(2)));
 
+  // A reader that would hash block 3 itself waits for it as well.
+  DigestLanes::Lane own;
   std::thread stopper([lanes] {
     ::Sleep(100);
     lanes->Stop();
   });
-  EXPECT_EQ(lanes->NextDigest(digest), DigestLanes::kFailed) << "a reader waiting for block 3 is let go";
+  EXPECT_EQ(lanes->NextDigest(digest, &own), DigestLanes::kFailed) << "a reader waiting for block 3 is let go";
   stopper.join();
+  lanes->Release();
+}
+
+TEST_F(DigestLanesTest, LanesToStartAtTheFirstAdvanceStartThere) {
+  auto source = Source();
+  source->available = 0;
+  DigestLanes* lanes = Make(std::move(source), 0, 0);
+  lanes->AddLanesOnAdvance(1);
+  ::Sleep(100);
+  EXPECT_EQ(claimed_.load(), 0u);
+  lanes->Advance(12);
+  for (int i = 0; i < 200 && claimed_.load() == 0; ++i) ::Sleep(5);
+  EXPECT_GT(claimed_.load(), 0u) << "a lane started and took blocks with nobody reading";
+  DigestLanes::Next last;
+  EXPECT_EQ(ReadAll(lanes, &last), Expected(0, 12));
+  EXPECT_EQ(last, DigestLanes::kEnd);
+  lanes->Stop();
+  lanes->Release();
+}
+
+// The reader of a follower takes over the follower's thread; the blocks left
+// are then hashed by the reader.
+TEST_F(DigestLanesTest, HandOverRunsOnTheLaneThreadAndTheReaderHashesTheRest) {
+  auto source = Source();
+  source->available = 1;
+  FakeSource* fake = source.get();
+  DigestLanes* lanes = Make(std::move(source), 0, 1);
+  for (int i = 0; i < 200 && claimed_.load() == 0; ++i) ::Sleep(5);
+  ASSERT_EQ(claimed_.load(), 1u);
+  DWORD lane_thread = fake->claim_thread;
+
+  Handed handed;
+  handed.lanes = lanes;
+  handed.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  lanes->Advance(12);
+  ASSERT_TRUE(lanes->HandOver(&ReadAllOnThisThread, &handed));
+  ASSERT_EQ(::WaitForSingleObject(handed.done, 10000), WAIT_OBJECT_0);
+  ::CloseHandle(handed.done);
+  EXPECT_EQ(handed.thread, lane_thread);
+  EXPECT_EQ(handed.digests, Expected(0, 12));
+  EXPECT_EQ(handed.last, DigestLanes::kEnd);
+  lanes->Stop();
+  EXPECT_FALSE(lanes->HandOver(&ReadAllOnThisThread, &handed)) << "no lane runs any more";
   lanes->Release();
 }
 
@@ -179,7 +268,7 @@ TEST_F(DigestLanesTest, NoUsableLaneIsAFailureNotAHang) {
   source->buffer_size = static_cast<size_t>(-1) / 2;  // no lane gets its buffer
   DigestLanes* lanes = Make(std::move(source), 0, 2);
   uint8 digest[kDigestSize];
-  EXPECT_EQ(lanes->NextDigest(digest), DigestLanes::kFailed);
+  EXPECT_EQ(lanes->NextDigest(digest, nullptr), DigestLanes::kFailed);
   lanes->Stop();
   lanes->Release();
 }
@@ -254,7 +343,7 @@ TEST_F(BlockFollowerTest, HashesEachBlockOnceReportedWholeWithoutMovingTheWriter
   std::vector<std::string> got;
   uint8 digest[kDigestSize];
   DigestLanes::Next next;
-  while ((next = lanes->NextDigest(digest)) == DigestLanes::kDigest) got.push_back(Hex(digest));
+  while ((next = lanes->NextDigest(digest, nullptr)) == DigestLanes::kDigest) got.push_back(Hex(digest));
   EXPECT_EQ(next, DigestLanes::kEnd);
   EXPECT_EQ(got, std::vector<std::string>(std::begin(kNoisyDigests), std::end(kNoisyDigests)));
   LARGE_INTEGER position;
@@ -271,10 +360,11 @@ TEST_F(BlockFollowerTest, StartsAtItsFirstBlock) {
   DigestLanes* lanes = downloader::CreateBlockFollower(file_.Get(), static_cast<long long>(data_.size()), 2);
   ASSERT_NE(lanes, nullptr);
   lanes->Advance(static_cast<long long>(data_.size()));
+  DigestLanes::Lane own;
   uint8 digest[kDigestSize];
-  ASSERT_EQ(lanes->NextDigest(digest), DigestLanes::kDigest);
+  ASSERT_EQ(lanes->NextDigest(digest, &own), DigestLanes::kDigest);
   EXPECT_EQ(Hex(digest), kNoisyDigests[2]);
-  EXPECT_EQ(lanes->NextDigest(digest), DigestLanes::kEnd);
+  EXPECT_EQ(lanes->NextDigest(digest, &own), DigestLanes::kEnd);
   lanes->Stop();
   lanes->Release();
 }
