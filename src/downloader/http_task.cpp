@@ -4,9 +4,9 @@
 #include <wininet.h>
 #include <urlmon.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/unique_handle.h"
 #include "downloader/buffer.h"
@@ -20,26 +20,67 @@
 namespace stubframework::downloader {
 namespace details {
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Decimal digits at `*at` into `*value`; false without a digit or when the
+// number does not fit a signed 64-bit value. Parsed by hand: the C library's
+// scanning would bring the runtime's whole formatted-input machinery along.
+bool ReadDecimal(const std::string& text, size_t* at, int64* value) {
+  constexpr int64 kMax = 0x7FFFFFFFFFFFFFFFLL;
+  size_t i = *at;
+  int64 result = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    int digit = text[i] - '0';
+    if (result > (kMax - digit) / 10) return false;
+    result = result * 10 + digit;
+    ++i;
+  }
+  if (i == *at) return false;
+  *at = i;
+  *value = result;
+  return true;
+}
+
+bool Expect(const std::string& text, size_t* at, char c) {
+  if (*at >= text.size() || text[*at] != c) return false;
+  ++*at;
+  return true;
+}
+
+}  // namespace
+
 bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total) {
-  long long first = 0;
-  long long last = 0;
-  long long whole = 0;
-  // %n proves the whole text was consumed, so "bytes 1-2/3x" is refused too.
-  int consumed = 0;
-  if (sscanf(text.c_str(), "bytes %lld-%lld/%lld%n", &first, &last, &whole, &consumed) != 3) {
+  static const char kUnit[] = "bytes";
+  if (text.compare(0, sizeof(kUnit) - 1, kUnit) != 0) return false;
+  size_t at = sizeof(kUnit) - 1;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  int64 first = 0;
+  int64 last = 0;
+  int64 whole = 0;
+  // The whole text must be the range: "bytes 1-2/3x" is refused too.
+  if (!ReadDecimal(text, &at, &first) || !Expect(text, &at, '-') || !ReadDecimal(text, &at, &last) ||
+      !Expect(text, &at, '/') || !ReadDecimal(text, &at, &whole) || at != text.size() || last < first) {
     return false;
   }
-  if (static_cast<size_t>(consumed) != text.size()) return false;
   *offset = first;
   *length = last - first + 1;
   *total = whole;
   return true;
 }
 
+int64 ParseContentLength(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  int64 value = 0;
+  if (!ReadDecimal(text, &at, &value)) return -1;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  return at == text.size() ? value : -1;
+}
+
 std::string RangeHeader(int64 offset, int64 size) {
-  char header[64];
-  snprintf(header, sizeof(header), "Range: bytes=%lld-%lld", offset, offset + size - 1);
-  return header;
+  return "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(offset + size - 1);
 }
 
 }  // namespace details
@@ -347,12 +388,7 @@ int64 HttpTask::GetContentLength() {
   }
   // Wine answers the 64-bit query with ERROR_HTTP_HEADER_NOT_FOUND even when
   // the header is there; its text form works, so read that instead.
-  std::string text = GetHeader(HTTP_QUERY_CONTENT_LENGTH);
-  if (text.empty()) return -1;
-  char* end = nullptr;
-  long long value = strtoll(text.c_str(), &end, 10);
-  if (end == text.c_str() || *end != '\0' || value < 0) return -1;
-  return value;
+  return details::ParseContentLength(GetHeader(HTTP_QUERY_CONTENT_LENGTH));
 }
 
 void HttpTask::ProcessHeader() {
