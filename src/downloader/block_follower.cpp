@@ -69,8 +69,16 @@ details::DigestLanes* CreateBlockFollower(HANDLE file, int64 size, size_t first)
   if (!mapping) return nullptr;
   std::unique_ptr<BlockSource> source(new (std::nothrow) MappedBlockSource(std::move(mapping), size));
   if (source == nullptr) return nullptr;
-  auto* lanes = details::Object<details::DigestLanes>::Create(std::move(source), first);
+  // Nobody reads the digests before the transfer ends: room for all of them.
+  int64 blocks = BlockCount(size);
+  if (static_cast<int64>(first) >= blocks) return nullptr;
+  auto* lanes = details::Object<details::DigestLanes>::Create(std::move(source), first,
+                                                              static_cast<size_t>(blocks - static_cast<int64>(first)));
   if (lanes == nullptr) return nullptr;
+  if (!lanes->ok()) {
+    lanes->Release();
+    return nullptr;
+  }
   lanes->AddLanesOnAdvance(1);
   return lanes;
 }

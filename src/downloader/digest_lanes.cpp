@@ -1,22 +1,31 @@
 #include "downloader/digest_lanes.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace stubframework::downloader::details {
 
-DigestLanes::DigestLanes(std::unique_ptr<BlockSource> source, size_t first)
-    : source_(std::move(source)), next_claim_(first), next_out_(first) {
+DigestLanes::DigestLanes(std::unique_ptr<BlockSource> source, size_t first, size_t window)
+    : source_(std::move(source)),
+      window_(window > 0 ? window : 1),
+      slots_(window_ <= SIZE_MAX / sizeof(Slot) ? static_cast<Slot*>(calloc(window_, sizeof(Slot))) : nullptr),
+      next_claim_(first),
+      next_out_(first) {
   ::InitializeCriticalSection(&lock_);
   ::InitializeConditionVariable(&changed_);
 }
 
-DigestLanes::~DigestLanes() { ::DeleteCriticalSection(&lock_); }
+DigestLanes::~DigestLanes() {
+  free(slots_);
+  ::DeleteCriticalSection(&lock_);
+}
 
 bool DigestLanes::AddLanes(int count) {
   bool any = false;
   for (int i = 0; i < count; ++i) {
     ::EnterCriticalSection(&lock_);
-    bool open = !stopped_ && !ended_;
+    bool open = !stopped_ && !ended_ && slots_ != nullptr;
     if (open) ++running_;
     ::LeaveCriticalSection(&lock_);
     if (!open) break;
@@ -90,7 +99,7 @@ bool DigestLanes::HandOver(LPTHREAD_START_ROUTINE routine, void* context) {
 // block and hashes it. False when there was nothing to take: the window is
 // full, the bytes are not there yet, or the lanes have ended.
 bool DigestLanes::Work(Lane& lane) {
-  if (stopped_ || ended_ || next_claim_ >= next_out_ + kLaneWindow) return false;
+  if (stopped_ || ended_ || slots_ == nullptr || next_claim_ >= next_out_ + window_) return false;
   size_t length = 0;
   BlockSource::Claim claim = source_->ClaimBlock(next_claim_, lane.buffer, &length);
   if (claim == BlockSource::kNotYet) return false;
@@ -112,7 +121,7 @@ bool DigestLanes::Work(Lane& lane) {
 
 // With the lock held.
 void DigestLanes::Publish(size_t index, SlotState state, const uint8* digest) {
-  Slot& slot = slots_[index % kLaneWindow];
+  Slot& slot = slots_[index % window_];
   slot.state = state;
   if (state == kFull) memcpy(slot.digest, digest, kDigestSize);
   if (state != kFull) ended_ = true;
@@ -121,8 +130,12 @@ void DigestLanes::Publish(size_t index, SlotState state, const uint8* digest) {
 
 DigestLanes::Next DigestLanes::NextDigest(uint8 digest[kDigestSize], Lane* own) {
   ::EnterCriticalSection(&lock_);
+  if (slots_ == nullptr) {
+    ::LeaveCriticalSection(&lock_);
+    return kFailed;
+  }
   bool own_ready = own != nullptr && !stopped_ && PrepareLane(*own);
-  Slot* slot = &slots_[next_out_ % kLaneWindow];
+  Slot* slot = &slots_[next_out_ % window_];
   while (slot->state == kEmpty) {
     if (stopped_) {
       ::LeaveCriticalSection(&lock_);

@@ -6,8 +6,10 @@
 // order, as from a single pass. A lane claims the next block from its
 // BlockSource under the lanes' lock (a file read in sequence is read right
 // there), hashes it outside the lock with its own provider context, and
-// publishes the digest. Lanes stay at most kLaneWindow blocks ahead of the
-// reader, so a pass that is stopped early wastes little.
+// publishes the digest. Lanes stay at most `window` blocks ahead of the
+// reader: a pass reading along keeps kLaneWindow, so that one stopped early
+// wastes little; lanes that work before anyone reads (a transfer's follower)
+// keep a digest for every block.
 //
 // The reader is a lane too: while the block it waits for has not been
 // claimed, it claims and hashes blocks itself. A pass needs no thread of its
@@ -62,11 +64,15 @@ class DigestLanes : public IObject {
     Buffer buffer;
   };
 
-  // Digests of the source's blocks from `first` on.
-  DigestLanes(std::unique_ptr<BlockSource> source, size_t first);
+  // Digests of the source's blocks from `first` on, at most `window` kept
+  // ahead of the reader.
+  DigestLanes(std::unique_ptr<BlockSource> source, size_t first, size_t window = kLaneWindow);
   ~DigestLanes();
   DigestLanes(const DigestLanes&) = delete;
   DigestLanes& operator=(const DigestLanes&) = delete;
+
+  // False when the digests' room could not be allocated.
+  bool ok() const { return slots_ != nullptr; }
 
   // Queues `count` lanes on the thread pool now; false when none could be.
   bool AddLanes(int count);
@@ -109,6 +115,8 @@ class DigestLanes : public IObject {
   CRITICAL_SECTION lock_;
   CONDITION_VARIABLE changed_;
   std::unique_ptr<BlockSource> source_;
+  size_t window_;
+  Slot* slots_;           // window_ of them, block i in slots_[i % window_]
   size_t next_claim_;
   size_t next_out_;
   int running_ = 0;      // thread-pool lanes queued and not yet ended
@@ -118,7 +126,6 @@ class DigestLanes : public IObject {
   void* handover_context_ = nullptr;
   bool stopped_ = false;
   bool ended_ = false;   // a claim or a hash met the end or a failure
-  Slot slots_[kLaneWindow];
 };
 
 // Lanes a pass may use on this machine: one per processor, at most kMaxHashLanes.

@@ -81,9 +81,12 @@ class HashTask : public ITask {
       std::unique_ptr<details::BlockSource> source(new (std::nothrow) details::FileBlockSource(file_));
       if (source == nullptr) return Failed;
       lanes_ = details::Object<DigestLanes>::Create(std::move(source), 0);
-      if (lanes_ == nullptr) return Failed;
+      if (lanes_ == nullptr || !lanes_->ok()) return Failed;
     }
     if (CancelRequested()) return Cancelled;
+    // Over lanes that ran ahead (a follower), what is left of their work is
+    // shared at once with the other lanes.
+    if (!own_lanes) lanes_->AddLanes(details::HashLaneCount() - 1);
     DigestLanes::Lane lane;
     for (size_t block = 0;; ++block) {
       uint8 digest[kDigestSize];

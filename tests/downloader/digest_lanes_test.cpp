@@ -184,16 +184,33 @@ TEST_F(DigestLanesTest, AFailureComesInItsPlaceAfterTheDigestsBeforeIt) {
 }
 
 TEST_F(DigestLanesTest, LanesStayWithinTheWindowOfTheReader) {
-  auto source = Source();
-  source->blocks = 40;
-  DigestLanes* lanes = Make(std::move(source), 5, 2);
-  ::Sleep(300);  // nothing is read meanwhile
-  EXPECT_EQ(claimed_.load(), 5 + downloader::details::kLaneWindow);
-  DigestLanes::Next last;
-  EXPECT_EQ(ReadAll(lanes, &last), Expected(5, 40));
-  EXPECT_EQ(last, DigestLanes::kEnd);
-  lanes->Stop();
-  lanes->Release();
+  struct Case {
+    const char* what;
+    size_t window;
+    size_t claimed;  // blocks claimed from block 5 on while nobody reads
+  };
+  const Case cases[] = {
+      {"a pass's window", downloader::details::kLaneWindow, downloader::details::kLaneWindow},
+      {"room for every block (a follower's)", 35, 35},
+      {"a window of one", 1, 1},
+  };
+  for (const Case& c : cases) {
+    claimed_ = 0;
+    auto source = Source();
+    source->blocks = 40;
+    source->claimed = &claimed_;
+    DigestLanes* lanes = Object<DigestLanes>::Create(std::move(source), 5, c.window);
+    ASSERT_TRUE(lanes != nullptr && lanes->ok());
+    ASSERT_TRUE(lanes->AddLanes(2));
+    for (int i = 0; i < 300 && claimed_.load() < 5 + c.claimed; ++i) ::Sleep(5);
+    ::Sleep(100);  // nothing is read meanwhile
+    EXPECT_EQ(claimed_.load(), 5 + c.claimed) << c.what;
+    DigestLanes::Next last;
+    EXPECT_EQ(ReadAll(lanes, &last), Expected(5, 40)) << c.what;
+    EXPECT_EQ(last, DigestLanes::kEnd) << c.what;
+    lanes->Stop();
+    lanes->Release();
+  }
 }
 
 TEST_F(DigestLanesTest, BlocksWaitForAdvanceAndStopEndsTheWait) {
