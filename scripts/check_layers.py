@@ -24,6 +24,7 @@ FLOORS = [
     ["workflow", "telemetry"],
     ["externalmethods"],
     ["app"],
+    ["browserhost"],
     ["main"],
 ]
 RANK = {folder: i for i, floor in enumerate(FLOORS) for folder in floor}

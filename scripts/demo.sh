@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The demo: the release stub downloads a package the way a product page does.
+# The demo: the release build of the demo stub (the product's development
+# flavour, which carries the browser UI host, with a one-page bundle)
+# downloads a package the way a product page does.
 # A package and its .meta are published on a local nginx; the stub starts with
 # a damaged partial copy already on disk; its page (shown in headless Chromium
 # through the browser UI host) calls download(); the engine keeps the blocks

@@ -49,7 +49,8 @@ void AppLog::Write(int level, const wchar_t* format, va_list args) {
   if (file_ == nullptr || level > max_level_) return;
   SYSTEMTIME now;
   ::GetSystemTime(&now);
-  std::string line = LogLinePrefix(now, level) + base::ToAnsi(base::FormatV(format, args)) + "\n";
+  const std::wstring limited = base::LimitTextConversions(format, base::kMaxLoggedTextChars);
+  std::string line = LogLinePrefix(now, level) + base::ToAnsi(base::FormatV(limited.c_str(), args)) + "\n";
   // Whole lines under the lock: concurrent writers never interleave.
   base::ScopedLock hold(lock_);
   if (file_ == nullptr) return;

@@ -10,8 +10,9 @@
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/host_window.h"
 #include "sysinfo/system_info.h"
+#include "telemetry/machine_id.h"
 #include "htmlui/html_external.h"
-#include "htmlui/make_ui_host.h"
+#include "workflow/package_folders.h"
 
 namespace stubframework::app {
 
@@ -34,6 +35,7 @@ SystemFacts GatherSystemFacts() {
   facts.default_browser = sysinfo::DefaultBrowser();
   facts.os_name = sysinfo::SystemName();
   facts.country = sysinfo::CountryIdText();
+  facts.machine_id = telemetry::GetMachineId();
   facts.ui_language = ::GetUserDefaultUILanguage();
   return facts;
 }
@@ -46,21 +48,24 @@ bool ActivateRunningInstance() {
   return true;
 }
 
-std::unique_ptr<Application> Application::Create() {
+std::unique_ptr<Application> Application::Create() { return Create(telemetry::BuiltInServices()); }
+
+std::unique_ptr<Application> Application::Create(const telemetry::Services& services) {
   base::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (!mutex) return nullptr;
   if (::GetLastError() == ERROR_ALREADY_EXISTS) {
     ActivateRunningInstance();
     return nullptr;
   }
-  return std::unique_ptr<Application>(new Application(std::move(mutex)));
+  return std::unique_ptr<Application>(new Application(std::move(mutex), services));
 }
 
-Application::Application(base::UniqueHandle mutex) : instance_mutex_(std::move(mutex)) {
+Application::Application(base::UniqueHandle mutex, const telemetry::Services& services)
+    : instance_mutex_(std::move(mutex)) {
   log_ = std::make_unique<app::AppLog>();
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
-  analytics_ = std::make_unique<telemetry::Analytics>();
+  analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get());
   // Created with one reference, which the ComPtr takes over (mingw's
   // ComPtr::Attach would add a second one).
   htmlui::HtmlExternal* bridge = new htmlui::HtmlExternal(context_->properties());
@@ -88,6 +93,32 @@ std::wstring Application::base_reg_key() {
 
 int Application::resume_mode() { return GetResumeMode(); }
 
+std::wstring Application::product_id() { return context_->ProductId(); }
+
+std::wstring Application::product_version() { return context_->ProductVersion(); }
+
+std::wstring Application::stub_path() {
+  std::wstring path;
+  GetShortcutPath(path);
+  return path;
+}
+
+std::wstring Application::passthrough() { return context_->passthrough_args(); }
+
+bool Application::silent_launch() { return IsSilentLaunch(); }
+
+void Application::AddUploadFile(const std::wstring& path) { analytics_->AddUploadFile(path); }
+
+bool Application::uninstall_mode(std::wstring* mode) { return GetUninstallMode(*mode); }
+
+bool Application::skip_self_update() { return IsSkipSelfUpdate(); }
+
+void Application::StoreUpdateStubName(const std::wstring& name) {
+  context_->WriteSetting(kUpdateStubNameSetting, name);
+}
+
+void Application::StoreSelfUpdateExitCode() { context_->SetSelfUpdateCode(kSelfUpdateExitCode); }
+
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
 void Application::Run() {
@@ -107,14 +138,14 @@ void Application::Run() {
 }
 
 void Application::ShowUi(const std::wstring& start_page) {
-  // The MSHTML window, unless the command line names a browser host.
-  std::unique_ptr<htmlui::UiHost> host = htmlui::MakeUiHost(ProcessArguments(), external_.Get(), log_.get());
+  std::unique_ptr<htmlui::UiHost> host = make_ui_host_(ProcessArguments(), external_.Get(), log_.get());
   ui_host_ = host.get();
-  // A window that cannot be created (no document object, or the start page
-  // cannot be loaded) ends the run as a failed one, like a missing bundle.
   bool shown = host != nullptr && host->Run(start_page);
   ui_host_ = nullptr;
-  if (!shown) context_->SetStatus(kStatusError);
+  // A window that cannot be created (no document object, or the start page
+  // cannot be loaded) leaves the status as it is: a machine without the HTML
+  // engine is an unmet environment, not a failed bundle.
+  if (!shown) base::LogError(log_.get(), L"No window could be shown; status stays %d", context_->Status());
 }
 
 void Application::StoreFinalStatus() {
@@ -143,22 +174,29 @@ void Application::KeepLogCopy() {
 void Application::DeletePackageFolders() {
   // A copy: deleting must not walk the live store.
   base::PropertyBag::Map properties = context_->properties().entries();
+  // The page and the user can write these values: each folder goes only when
+  // it lies below the temporary folder or a folder a download wrote into.
+  const workflow::FolderRules rules = workflow::SystemFolderRules(download_folders_.Folders());
   for (const auto& [name, value] : properties) {
-    if (name.find(kUnzipFolderMarker) != std::wstring::npos) base::DeleteFolderRecursive(value);
+    if (name.find(kUnzipFolderMarker) != std::wstring::npos) workflow::DeletePackageFolder(log_.get(), value, rules);
   }
 }
 
-int RunStub() {
-  return RunStub([](Application* app) -> std::unique_ptr<externalmethods::ExternalMethods> {
-    return std::make_unique<externalmethods::MyExternalMethods>(app);
-  });
+std::unique_ptr<externalmethods::ExternalMethods> MakeProductMethods(Application* app) {
+  return std::make_unique<externalmethods::MyExternalMethods>(app);
 }
 
-int RunStub(MethodTableFactory make_methods) {
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host) {
+  return RunStub(make_methods, make_ui_host, telemetry::BuiltInServices());
+}
+
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host,
+            const telemetry::Services& services) {
   HardenDllSearch();
   if (RunLaunchCheck(kProductName, MajorVersion(kProductVersion)) == LaunchOutcome::kFirstProcessDone) return 0;
-  std::unique_ptr<Application> app = Application::Create();
+  std::unique_ptr<Application> app = Application::Create(services);
   if (!app) return 0;
+  app->SetUiHostFactory(make_ui_host);
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
   // Lives until the end; a self-update exit skips its destruction.
   std::unique_ptr<externalmethods::ExternalMethods> methods = make_methods(app.get());

@@ -11,7 +11,10 @@
 #include "app/resource_folder.h"
 #include "base/unique_handle.h"
 #include "externalmethods/method_host.h"
+#include "htmlui/mshtml_ui_host.h"
+#include "htmlui/ui_host.h"
 #include "telemetry/analytics.h"
+#include "telemetry/service_endpoint.h"
 
 namespace stubframework::externalmethods {
 class ExternalMethods;
@@ -22,19 +25,23 @@ namespace stubframework::app {
 class Application : public externalmethods::MethodHost {
  public:
   // Takes the single-instance mutex; null when another instance runs (its
-  // window is brought to the front) or a member cannot be built.
+  // window is brought to the front) or a member cannot be built. Reports go
+  // to the services this build was configured with, or to `services`.
   static std::unique_ptr<Application> Create();
+  static std::unique_ptr<Application> Create(const telemetry::Services& services);
   virtual ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
   // Shows the UI until the window closes, then runs the closing steps.
   void Run();
+  // The host that Run shows the pages in; the MSHTML window unless set.
+  void SetUiHostFactory(htmlui::UiHostFactory factory) { make_ui_host_ = factory; }
 
   AppLog* log() override { return log_.get(); }
   InstallContext& context() { return *context_; }
   ResourceFolder& resources() { return *resources_; }
-  telemetry::Analytics& analytics() { return *analytics_; }
+  telemetry::Analytics* analytics() override { return analytics_.get(); }
   // The script bridge (window.external); the host hands its IDispatch to the document.
   htmlui::HtmlExternal* external() override { return external_.Get(); }
   IDispatch* external_dispatch();
@@ -46,9 +53,20 @@ class Application : public externalmethods::MethodHost {
   const std::wstring& settings_key() override;
   std::wstring base_reg_key() override;
   int resume_mode() override;
+  workflow::DownloadFolders* download_folders() override { return &download_folders_; }
+  std::wstring product_id() override;
+  std::wstring product_version() override;
+  std::wstring stub_path() override;
+  std::wstring passthrough() override;
+  bool silent_launch() override;
+  void AddUploadFile(const std::wstring& path) override;
+  bool uninstall_mode(std::wstring* mode) override;
+  bool skip_self_update() override;
+  void StoreUpdateStubName(const std::wstring& name) override;
+  void StoreSelfUpdateExitCode() override;
 
  private:
-  explicit Application(base::UniqueHandle mutex);
+  Application(base::UniqueHandle mutex, const telemetry::Services& services);
   void ShowUi(const std::wstring& start_page);
   void StoreFinalStatus();
   void UploadFailedRunLog();
@@ -63,6 +81,9 @@ class Application : public externalmethods::MethodHost {
   // One reference, released last.
   Microsoft::WRL::ComPtr<htmlui::HtmlExternal> external_;
   htmlui::UiHost* ui_host_ = nullptr;
+  // Written by download workers, read by the closing steps.
+  workflow::DownloadFolders download_folders_;
+  htmlui::UiHostFactory make_ui_host_ = htmlui::MakeMshtmlUiHost;
 };
 
 SystemFacts GatherSystemFacts();
@@ -71,11 +92,18 @@ SystemFacts GatherSystemFacts();
 // minimised. False when there is no such window.
 bool ActivateRunningInstance();
 
-// The entry sequence; returns the process exit code.
-int RunStub();
-// The same sequence with the method table that `make_methods` builds (test
-// programs add test-only methods this way).
 using MethodTableFactory = std::unique_ptr<externalmethods::ExternalMethods> (*)(Application* app);
-int RunStub(MethodTableFactory make_methods);
+// The product's method table.
+std::unique_ptr<externalmethods::ExternalMethods> MakeProductMethods(Application* app);
+
+// The entry sequence; returns the process exit code. The entry function
+// supplies the method table and the UI host: the product passes nothing and
+// gets its own table and the MSHTML window; test programs add test-only
+// methods, development builds a host that can show the pages in a browser.
+int RunStub(MethodTableFactory make_methods = MakeProductMethods,
+            htmlui::UiHostFactory make_ui_host = htmlui::MakeMshtmlUiHost);
+// The same, reporting to `services` (test programs point them at their servers).
+int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host,
+            const telemetry::Services& services);
 
 }  // namespace stubframework::app

@@ -88,13 +88,15 @@ bool GetShortcutPath(const ArgumentVector& args, std::wstring& path) {
 bool GetShortcutPath(std::wstring& path) { return GetShortcutPath(ProcessArguments(), path); }
 
 bool GetUninstallMode(const ArgumentVector& args, std::wstring& mode) {
-  for (const wchar_t* word : {L"uninstall", L"modify"}) {
-    std::wstring needle = std::wstring(L"/") + word;
-    for (const std::wstring& a : args) {
-      if (Lower(a).find(needle) != std::wstring::npos) {
-        mode = word;
-        return true;
-      }
+  for (const std::wstring& a : args) {
+    std::wstring lower = Lower(a);
+    if (lower.find(L"/uninstall") != std::wstring::npos) {
+      mode = L"uninstall";
+      return true;
+    }
+    if (lower.find(L"/modify") != std::wstring::npos) {
+      mode = L"modify";
+      return true;
     }
   }
   return false;
@@ -119,26 +121,6 @@ std::wstring PassthroughText(const std::wstring& raw) {
 }
 
 std::wstring PassthroughArguments() { return PassthroughText(::GetCommandLineW()); }
-
-bool HasArgument(const std::wstring& command_line, const std::wstring& name) {
-  std::wstring wanted = Upper(name);
-  ArgumentVector args = SplitCommandLine(command_line);
-  return std::any_of(args.begin(), args.end(), [&](const std::wstring& a) { return Upper(a) == wanted; });
-}
-
-LaunchOnExit FindLaunchOnExit(const std::wstring& text) {
-  static const std::wstring kKey = L"LAUNCHONEXIT=";
-  LaunchOnExit result;
-  size_t key = text.find(kKey);
-  if (key == std::wstring::npos) return result;
-  result.found = true;
-  result.position = key + kKey.size();
-  size_t last_quote = text.rfind(L'"');
-  size_t from = (last_quote != std::wstring::npos && last_quote >= result.position) ? last_quote : result.position;
-  size_t end = text.find(L' ', from);
-  result.value = text.substr(result.position, end == std::wstring::npos ? std::wstring::npos : end - result.position);
-  return result;
-}
 
 std::wstring CommandLineTail(const std::wstring& raw) {
   size_t end;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "workflow/install_params.h"
 #include "workflow/resume_mode.h"
 
 namespace stubframework::app {
@@ -37,8 +38,9 @@ bool IsSilentLaunch();
 // "shortcut=" + path, the first argument included (case-sensitive).
 bool GetShortcutPath(const ArgumentVector& args, std::wstring& path);
 bool GetShortcutPath(std::wstring& path);
-// "uninstall" or "modify": the first argument containing "/uninstall", else
-// the first containing "/modify", compared in lower case.
+// "uninstall" or "modify": the first argument (the program path included) that
+// contains "/uninstall" or "/modify" in lower case decides; it is "uninstall"
+// when that argument contains "/uninstall".
 bool GetUninstallMode(const ArgumentVector& args, std::wstring& mode);
 bool GetUninstallMode(std::wstring& mode);
 // RESUME=DOWNLOADING / RESUME=INSTALLING after the first argument.
@@ -50,17 +52,10 @@ int GetResumeMode();
 std::wstring PassthroughText(const std::wstring& raw_command_line);
 std::wstring PassthroughArguments();
 
-// Whether any argument of `command_line`, in upper case, equals `name` in upper case.
-bool HasArgument(const std::wstring& command_line, const std::wstring& name);
-
-// LAUNCHONEXIT= in an installer parameter text: where its value starts and the
-// value, which runs past the last double quote to the next blank.
-struct LaunchOnExit {
-  bool found = false;
-  size_t position = 0;
-  std::wstring value;
-};
-LaunchOnExit FindLaunchOnExit(const std::wstring& text);
+// Installer parameter texts are read by the install worker, which owns these.
+using workflow::FindLaunchOnExit;
+using workflow::HasArgument;
+using workflow::LaunchOnExit;
 
 // The raw command line after the program name as written there (quotes and
 // all): empty or beginning with a blank.

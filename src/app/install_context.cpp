@@ -1,28 +1,14 @@
 #include "app/install_context.h"
 
-#include <objbase.h>
-
 #include <cwchar>
 
 #include "app/language.h"
 #include "app/product.h"
 #include "app/settings_store.h"
 #include "base/wide_format.h"
+#include "telemetry/machine_id.h"
 
 namespace stubframework::app {
-
-namespace {
-
-const wchar_t kNoRequestToken[] = L"XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
-
-std::wstring NewRequestToken() {
-  GUID guid;
-  wchar_t text[40] = {};
-  if (FAILED(::CoCreateGuid(&guid)) || ::StringFromGUID2(guid, text, 40) != 39) return kNoRequestToken;
-  return std::wstring(text + 1, 36);  // without the braces
-}
-
-}  // namespace
 
 std::wstring MakeSettingsKey(const std::wstring& base, const std::wstring& product, const std::wstring& version) {
   return base + L"\\" + product + L"\\" + version.substr(0, version.find(L'.'));
@@ -49,7 +35,7 @@ InstallContext::InstallContext(const SystemFacts& facts, const std::wstring& pas
       self_update_code_(kUnsetValue),
       framework_version_(kFrameworkVersion) {
   passthrough_args_ = passthrough_args;
-  request_token_ = NewRequestToken();
+  request_token_ = telemetry::NewGuidString();
   machine_id_ = facts.machine_id;
   architecture_ = facts.architecture;
   default_browser_ = facts.default_browser;
@@ -102,6 +88,24 @@ void InstallContext::LoadChannel() { ReadSetting(L"channel", channel_); }
 void InstallContext::SaveChannel(const std::wstring& channel) {
   channel_ = channel;
   WriteSetting(L"channel", channel);
+}
+
+telemetry::ReportIdentity InstallContext::Identity() {
+  telemetry::ReportIdentity id;
+  id.token = request_token_;
+  id.country = country_;
+  id.product_id = ProductId();
+  id.product_version = ProductVersion();
+  id.channel = channel_;
+  id.install_language = install_language_;
+  id.os = os_name_;
+  id.language = LanguageAt(language_index_).name;
+  id.architecture = architecture_;
+  id.default_browser = default_browser_;
+  id.client_version = FrameworkVersion();
+  id.machine_id = machine_id_;
+  id.external_properties = external_properties_.entries();
+  return id;
 }
 
 void InstallContext::SetInstallLanguage(int index) {

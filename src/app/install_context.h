@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/property_bag.h"
+#include "telemetry/report_source.h"
 
 namespace stubframework::app {
 
@@ -24,7 +25,8 @@ std::wstring MakeSettingsKey(const std::wstring& base, const std::wstring& produ
 // uninstall option adds 70, 80 or 90; 4 and above stay.
 int FinalStatus(int status, const std::wstring& uninstall_option);
 
-class InstallContext {
+// Also what the reports say about the run.
+class InstallContext : public telemetry::ReportSource {
  public:
   // `settings_base` is the settings root; tests point it elsewhere.
   InstallContext(const SystemFacts& facts, const std::wstring& passthrough_args,
@@ -39,7 +41,7 @@ class InstallContext {
   bool WriteSetting(const std::wstring& name, const std::wstring& value, bool view64 = false) const;
 
   // Read-through cached integers mirrored to the registry as decimal text.
-  int Status();
+  int Status() override;
   void SetStatus(int status);
   int SelfUpdateCode();
   void SetSelfUpdateCode(int code);
@@ -66,6 +68,9 @@ class InstallContext {
   const std::wstring& machine_id() const { return machine_id_; }
   void set_machine_id(const std::wstring& id) { machine_id_ = id; }
   const std::wstring& passthrough_args() const { return passthrough_args_; }
+
+  // The identity values every report carries, as they stand now.
+  telemetry::ReportIdentity Identity() override;
 
   base::PropertyBag& properties() { return properties_; }
   base::PropertyBag& external_properties() { return external_properties_; }

@@ -1,5 +1,7 @@
 #include "app/launch.h"
 
+#include <delayimp.h>
+
 #include <vector>
 
 #include "app/install_context.h"
@@ -55,7 +57,7 @@ void HandOverToNewerStub(const std::wstring& folder, const std::wstring& tail, c
                          const std::wstring& product, const std::wstring& major_version) {
   std::wstring name;
   std::wstring key = MakeSettingsKey(InstallContext::kSettingsBaseDefault(), product, major_version);
-  if (!ReadSetting(key, L"update_stub_name", name) || !IsPlainFileName(name) || !PathExists(folder + name)) return;
+  if (!ReadSetting(key, kUpdateStubNameSetting, name) || !IsPlainFileName(name) || !PathExists(folder + name)) return;
   std::wstring command_line = NewerStubCommandLine(tail, exe_path);
   DWORD code = RunProcess({folder, name, command_line}, true);
   RunProcess({folder, name, FinishingCommandLine(command_line, code, ::GetCurrentProcessId())}, false);
@@ -80,6 +82,17 @@ DWORD RunProcess(const LaunchSpec& launch, bool wait) {
   DWORD code = 0;
   ::GetExitCodeProcess(process.Get(), &code);
   return code;
+}
+
+FARPROC WINAPI LoadDelayedDllFromSystemFolder(unsigned notification, DelayLoadInfo* info) {
+  if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
+  wchar_t system[MAX_PATH] = {};
+  UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  // The names come from this image's own delay-import table: plain ASCII.
+  std::wstring path = std::wstring(system, length) + L"\\";
+  for (const char* c = info->szDll; *c != '\0'; ++c) path.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+  return reinterpret_cast<FARPROC>(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 void HardenDllSearch() {
@@ -135,3 +148,9 @@ LaunchOutcome RunLaunchCheck(const std::wstring& product, const std::wstring& ma
 }
 
 }  // namespace stubframework::app
+
+// The delay-load helper reads its hook from here (this definition takes the
+// place of the runtime's empty one).
+extern "C" {
+PfnDliHook __pfnDliNotifyHook2 = stubframework::app::LoadDelayedDllFromSystemFolder;
+}

@@ -8,6 +8,9 @@
 
 #include "app/command_line.h"
 
+// <delayimp.h> has no include guard: only launch.cpp includes it.
+struct DelayLoadInfo;
+
 namespace stubframework::app {
 
 struct LaunchSpec {
@@ -28,6 +31,13 @@ enum class LaunchOutcome {
 // Restricts DLL loading to the system folder where the system supports it, so
 // that a stub started from a downloads folder loads no planted DLL.
 void HardenDllSearch();
+
+// The delay-load helper's notification hook (installed as
+// __pfnDliNotifyHook2): a delay-loaded DLL is loaded from the system folder by
+// its full path, so no planted copy is found even where the system lacks
+// SetDefaultDllDirectories. Null for every other notification, or when the
+// system folder is unknown: the helper then loads the DLL by name.
+FARPROC WINAPI LoadDelayedDllFromSystemFolder(unsigned notification, DelayLoadInfo* info);
 
 // Runs first thing at start. Ends the process itself for a ".local" redirection
 // (exit 1) and for the finishing step of a self-update.

@@ -17,6 +17,8 @@ inline constexpr wchar_t kStartPage[] = L"Load.html";
 inline constexpr int kUnsetValue = 0x7FFFFFFF;
 // Exit code telling the parent that a newer stub is ready.
 inline constexpr int kSelfUpdateExitCode = 197800;
+// The setting that names the newer stub, saved beside the working copy.
+inline constexpr wchar_t kUpdateStubNameSetting[] = L"update_stub_name";
 
 // Install status values as the pages use them.
 enum InstallStatus : int {

@@ -46,6 +46,14 @@ bool ExtractOneEntry(const ZipReader& reader, size_t index, const std::wstring& 
   return ok;
 }
 
+// Unknown free space lets the extraction go on: a write that finds the
+// volume full still stops it.
+bool FitsOnVolume(const std::wstring& folder, uint64_t bytes) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
+  return bytes <= available.QuadPart;
+}
+
 }  // namespace
 
 bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
@@ -60,7 +68,10 @@ bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* r
 
   CreateFolderWithParents(destination);
   const unsigned count = static_cast<unsigned>(reader.entries().size());
-  bool ok = true;
+  // Refused before anything is written; inflating never goes past the sizes
+  // declared, so they bound what the extraction can take.
+  bool ok = FitsOnVolume(destination, reader.DeclaredSize());
+  if (!ok && reporter != nullptr) reporter->Error(ERROR_DISK_FULL);
   for (unsigned i = 0; i < count && ok; ++i) {
     if (reporter != nullptr) reporter->Progress(i, count);
     ok = ExtractOneEntry(reader, i, destination, reporter);

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "archive/zip_reader.h"
+
 namespace stubframework::archive {
 
 namespace {
-
-constexpr int kMaxStoredNameBytes = MAX_PATH - 1;
 
 // Names that open a device whatever folder they are joined to, also with an
 // extension ("nul.txt").
@@ -56,7 +56,7 @@ bool IsContainedEntryName(const std::wstring& name) {
 }
 
 bool EntryTargetPath(const std::wstring& destination, const std::string& stored_name, std::wstring* target) {
-  int byte_count = static_cast<int>(std::min<size_t>(stored_name.size(), kMaxStoredNameBytes));
+  int byte_count = static_cast<int>(std::min(stored_name.size(), kEntryNameLimit));
   if (byte_count == 0) return false;
   wchar_t wide[MAX_PATH] = {};
   int length = ::MultiByteToWideChar(CP_ACP, 0, stored_name.data(), byte_count, wide, MAX_PATH);

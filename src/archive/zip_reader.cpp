@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "archive/zip_format.h"
 
@@ -38,10 +40,56 @@ class InflateStream {
   bool ok_ = false;
 };
 
+// Hands out the central directory front to back, read in chunks of a fixed
+// size: what the end record declares never decides how much is allocated.
+class DirectoryCursor {
+ public:
+  DirectoryCursor(const ReadAtFunction& read, uint64_t position, uint64_t size)
+      : read_(read),
+        position_(position),
+        end_(position + size),
+        buffer_(static_cast<size_t>(std::min<uint64_t>(size, kChunkSize))) {}
+
+  // False when fewer than size bytes of the directory are left, or a read fails.
+  bool Read(void* out, size_t size) {
+    if (size > end_ - position_) return false;
+    uint8_t* target = static_cast<uint8_t*>(out);
+    while (size > 0) {
+      if (position_ < buffered_from_ || position_ - buffered_from_ >= buffered_) {
+        size_t length = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), end_ - position_));
+        if (!read_(position_, buffer_.data(), length)) return false;
+        buffered_from_ = position_;
+        buffered_ = length;
+      }
+      size_t offset = static_cast<size_t>(position_ - buffered_from_);
+      size_t length = std::min(size, buffered_ - offset);
+      std::memcpy(target, buffer_.data() + offset, length);
+      target += length;
+      size -= length;
+      position_ += length;
+    }
+    return true;
+  }
+
+  bool Skip(uint64_t size) {
+    if (size > end_ - position_) return false;
+    position_ += size;
+    return true;
+  }
+
+ private:
+  const ReadAtFunction& read_;
+  uint64_t position_;
+  const uint64_t end_;
+  std::vector<uint8_t> buffer_;
+  uint64_t buffered_from_ = 0;
+  size_t buffered_ = 0;
+};
+
 }  // namespace
 
 bool ZipEntry::IsDirectory() const {
-  if (!name.empty() && name.back() == '/') return true;
+  if (name_ends_in_slash) return true;
   return size == 0 && (external_attributes & kDosDirectoryAttribute) != 0;
 }
 
@@ -65,9 +113,8 @@ bool FindEndRecord(uint64_t file_size, const ReadAtFunction& read, uint64_t* pos
 
 bool ZipReader::Open(uint64_t file_size, ReadAtFunction read) {
   read_ = std::move(read);
-  file_size_ = file_size;
   entries_.clear();
-  directory_.clear();
+  directory_size_ = 0;
 
   uint64_t end_position = 0;
   if (!FindEndRecord(file_size, read_, &end_position)) return false;
@@ -92,26 +139,43 @@ bool ZipReader::Open(uint64_t file_size, ReadAtFunction read) {
   directory_position_ = end_position - directory_size;
   if (directory_position_ < directory_offset) return false;
   base_offset_ = directory_position_ - directory_offset;
+  directory_size_ = directory_size;
+  return ReadDirectory(total_entries) && LocateEntryData();
+}
 
-  directory_.resize(directory_size);
-  if (directory_size != 0 && !read_(directory_position_, directory_.data(), directory_size)) return false;
-  return ReadDirectory(total_entries);
+uint64_t ZipReader::DeclaredSize() const {
+  uint64_t total = 0;
+  for (const ZipEntry& entry : entries_) total += entry.size;
+  return total;
 }
 
 bool ZipReader::ReadDirectory(uint32_t entry_count) {
-  size_t offset = 0;
+  DirectoryCursor cursor(read_, directory_position_, directory_size_);
+  // At most 65535 entries, each with a name cut to the limit: a bounded list.
   entries_.reserve(entry_count);
   for (uint32_t i = 0; i < entry_count; ++i) {
-    if (directory_.size() - offset < kCentralHeaderSize) return false;
-    const uint8_t* header = directory_.data() + offset;
+    uint8_t header[kCentralHeaderSize];
+    if (!cursor.Read(header, sizeof(header))) return false;
     if (ReadLe32(header) != kCentralHeaderSignature) return false;
     size_t name_length = ReadLe16(header + kCentralNameLength);
-    size_t record_length = kCentralHeaderSize + name_length + ReadLe16(header + kCentralExtraLength) +
-                           ReadLe16(header + kCentralCommentLength);
-    if (directory_.size() - offset < record_length) return false;
+    size_t kept_length = std::min(name_length, kEntryNameLimit);
 
     ZipEntry entry;
-    entry.name.assign(reinterpret_cast<const char*>(header + kCentralHeaderSize), name_length);
+    entry.name.resize(kept_length);
+    if (kept_length != 0 && !cursor.Read(&entry.name[0], kept_length)) return false;
+    if (name_length > kept_length) {
+      // Only the last character of the rest matters: whether the name ends in "/".
+      if (!cursor.Skip(name_length - kept_length - 1)) return false;
+      char last = 0;
+      if (!cursor.Read(&last, 1)) return false;
+      entry.name_ends_in_slash = last == '/';
+    } else {
+      entry.name_ends_in_slash = !entry.name.empty() && entry.name.back() == '/';
+    }
+    if (!cursor.Skip(static_cast<uint64_t>(ReadLe16(header + kCentralExtraLength)) +
+                     ReadLe16(header + kCentralCommentLength))) {
+      return false;
+    }
     entry.flags = ReadLe16(header + kCentralFlags);
     entry.method = ReadLe16(header + kCentralMethod);
     entry.crc = ReadLe32(header + kCentralCrc);
@@ -126,10 +190,35 @@ bool ZipReader::ReadDirectory(uint32_t entry_count) {
     if (entry.method == kMethodStored && entry.compressed_size != entry.size) return false;
     if (entry.size != 0 && entry.compressed_size == 0) return false;
     entry.local_header_position = base_offset_ + local_offset;
-    if (entry.local_header_position + kLocalHeaderSize + entry.compressed_size > file_size_) return false;
-
     entries_.push_back(std::move(entry));
-    offset += record_length;
+  }
+  return true;
+}
+
+// Entries that share bytes would let a small archive write without limit, and
+// data that runs into the directory is not the entry's own: both fail the
+// archive. Each entry's bytes run from its local header to the end of its
+// compressed data.
+bool ZipReader::LocateEntryData() {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  ranges.reserve(entries_.size());
+  for (ZipEntry& entry : entries_) {
+    if (entry.local_header_position > directory_position_ ||
+        directory_position_ - entry.local_header_position < kLocalHeaderSize) {
+      return false;
+    }
+    uint8_t header[kLocalHeaderSize];
+    if (!read_(entry.local_header_position, header, sizeof(header))) return false;
+    if (ReadLe32(header) != kLocalHeaderSignature) return false;
+    entry.data_position = entry.local_header_position + kLocalHeaderSize + ReadLe16(header + kLocalNameLength) +
+                          ReadLe16(header + kLocalExtraLength);
+    uint64_t data_end = entry.data_position + entry.compressed_size;
+    if (data_end > directory_position_) return false;
+    ranges.emplace_back(entry.local_header_position, data_end);
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    if (ranges[i].first < ranges[i - 1].second) return false;
   }
   return true;
 }
@@ -139,16 +228,8 @@ bool ZipReader::ExtractEntry(size_t index, const WriteFunction& write) const {
   const ZipEntry& entry = entries_[index];
   if (entry.flags & kFlagEncrypted) return false;
   if (entry.method != kMethodStored && entry.method != kMethodDeflated) return false;
-
-  uint8_t header[kLocalHeaderSize];
-  if (!read_(entry.local_header_position, header, sizeof(header))) return false;
-  if (ReadLe32(header) != kLocalHeaderSignature) return false;
-  uint64_t data_position = entry.local_header_position + kLocalHeaderSize + ReadLe16(header + kLocalNameLength) +
-                           ReadLe16(header + kLocalExtraLength);
-  if (data_position + entry.compressed_size > file_size_) return false;
-
-  return entry.method == kMethodStored ? CopyStored(entry, data_position, write)
-                                       : Inflate(entry, data_position, write);
+  return entry.method == kMethodStored ? CopyStored(entry, entry.data_position, write)
+                                       : Inflate(entry, entry.data_position, write);
 }
 
 bool ZipReader::CopyStored(const ZipEntry& entry, uint64_t data_position, const WriteFunction& write) const {

@@ -162,9 +162,11 @@ bool ReadExisting(HANDLE file, ExistingArchive* archive) {
   if (reader.base_offset() != 0) return false;
   archive->directory_position = reader.directory_position();
   archive->entry_count = static_cast<uint32_t>(reader.entries().size());
-  archive->directory = reader.directory();
   archive->tail.resize(static_cast<size_t>(size - archive->directory_position));
-  return source.ReadAt(archive->directory_position, archive->tail.data(), archive->tail.size());
+  if (!source.ReadAt(archive->directory_position, archive->tail.data(), archive->tail.size())) return false;
+  // The tail starts with the directory, followed by the end record.
+  archive->directory.assign(archive->tail.begin(), archive->tail.begin() + reader.directory_size());
+  return true;
 }
 
 bool AppendEntry(HANDLE file, const std::string& name, const Bytes& content) {

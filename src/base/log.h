@@ -14,6 +14,10 @@ enum LogLevel : int {
   kLogDebug = 4,
 };
 
+// A log line keeps at most this many characters of each text argument: one
+// call with a huge argument cannot fill the disk.
+inline constexpr int kMaxLoggedTextChars = 1024;
+
 class Log {
  public:
   // One line of `level`, formatted with the runtime's wide printf rules.

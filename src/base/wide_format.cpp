@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace stubframework::base {
@@ -27,6 +28,35 @@ std::wstring Format(const wchar_t* format, ...) {
   std::wstring text = FormatV(format, args);
   va_end(args);
   return text;
+}
+
+std::wstring LimitTextConversions(const wchar_t* format, int max_chars) {
+  const std::wstring precision = L"." + std::to_wstring(max_chars);
+  std::wstring out;
+  const wchar_t* p = format;
+  while (*p != L'\0') {
+    if (*p != L'%') {
+      out.push_back(*p++);
+      continue;
+    }
+    out.push_back(*p++);
+    if (*p == L'%') {
+      out.push_back(*p++);
+      continue;
+    }
+    while (*p != L'\0' && wcschr(L"-+ #0", *p) != nullptr) out.push_back(*p++);
+    while (*p == L'*' || (*p >= L'0' && *p <= L'9')) out.push_back(*p++);
+    const bool has_precision = *p == L'.';
+    if (has_precision) {
+      out.push_back(*p++);
+      while (*p == L'*' || (*p >= L'0' && *p <= L'9')) out.push_back(*p++);
+    }
+    const wchar_t* size_prefix = p;
+    while (*p != L'\0' && wcschr(L"hlLwIjzt3264", *p) != nullptr) ++p;
+    if (!has_precision && (*p == L's' || *p == L'S')) out += precision;
+    out.append(size_prefix, p);
+  }
+  return out;
 }
 
 namespace {

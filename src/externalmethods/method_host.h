@@ -1,7 +1,7 @@
 // What the script methods reach of the running application: its log, the
-// property store, the settings key, the resume mode of the run, the bridge
-// and the window side of the UI. The application implements it; a table
-// built without one logs nothing and reaches no window.
+// property store, the settings key, the resume mode of the run, the bridge,
+// the window side of the UI and the telemetry reports. The application
+// implements it; a table built without one logs nothing and reaches no window.
 #pragma once
 
 #include <string>
@@ -10,6 +10,8 @@
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
 #include "htmlui/ui_host.h"
+#include "telemetry/analytics.h"
+#include "workflow/package_folders.h"
 
 namespace stubframework::externalmethods {
 
@@ -28,6 +30,39 @@ class MethodHost {
   virtual htmlui::HtmlExternal* external() = 0;
   // The window and dialog side of the UI while it is shown; null otherwise.
   virtual htmlui::UiHost* ui_host() = 0;
+  // The folders this run's downloads wrote into: below them, as below the
+  // temporary folder, the end of the run may delete package folders.
+  virtual workflow::DownloadFolders* download_folders() { return nullptr; }
+
+  // What the install and resume methods copy for their work.
+  // The product id and version settings.
+  virtual std::wstring product_id() = 0;
+  virtual std::wstring product_version() = 0;
+  // The stub file the user started (the "shortcut=" argument); empty without one.
+  virtual std::wstring stub_path() = 0;
+  // The pass-through text of the command line, put before installer parameters.
+  virtual std::wstring passthrough() = 0;
+  // "/QN" on the stub's own command line: installers run silently too.
+  virtual bool silent_launch() = 0;
+  // Adds a file to the logs a failed run uploads. Called from worker threads
+  // under the method table's lock.
+  virtual void AddUploadFile(const std::wstring& path) = 0;
+  // The reports to the telemetry service.
+  virtual telemetry::Analytics* analytics() = 0;
+
+  // What the maintenance and self-update methods copy for their work.
+  // "uninstall" or "modify" when the command line asks for one (the stub was
+  // started from the system's programs list).
+  virtual bool uninstall_mode(std::wstring* mode) = 0;
+  // "update=0" on the command line: this run must not update the stub again.
+  virtual bool skip_self_update() = 0;
+  // The newer stub's file name beside the running one, for the launcher
+  // (empty: there is none to start). Called from worker threads under the
+  // method table's lock.
+  virtual void StoreUpdateStubName(const std::wstring& name) = 0;
+  // Makes the run end with the exit code that hands over to the newer stub.
+  // Called from worker threads under the method table's lock.
+  virtual void StoreSelfUpdateExitCode() = 0;
 
  protected:
   ~MethodHost() = default;

@@ -48,7 +48,6 @@ enum class Owner {
   kMaintenanceWorkers,
   kSelfUpdate,
   kResume,
-  kAnalytics,
 };
 
 // A method's work, run once the dispatch checks have passed.

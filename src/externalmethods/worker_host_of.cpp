@@ -10,6 +10,7 @@ workflow::WorkerHost WorkerHostOf(ExternalMethods& methods) {
   if (MethodHost* host = methods.host()) {
     worker.store = &host->properties();
     worker.settings_key = host->settings_key();
+    worker.download_folders = host->download_folders();
   }
   return worker;
 }

@@ -60,6 +60,11 @@ class HtmlExternal : public MSHTMLExternal, public archive::ZipReporter {
   void SetCancel(bool on) { cancel_ = on; }
   bool cancel() const { return cancel_; }
 
+  // The raw result of the last installer run (exit code or Windows Installer
+  // result); 0 until one ran. Written by install workers.
+  void SetLastInstallError(DWORD raw) { last_install_error_ = raw; }
+  DWORD last_install_error() const { return last_install_error_; }
+
   // Archive extraction progress: "installCurrent" = done x 0.1, "installTotal" = total.
   void Progress(unsigned done, unsigned total) override;
   void Error(int code) override { last_extraction_error_ = code; }
@@ -86,6 +91,7 @@ class HtmlExternal : public MSHTMLExternal, public archive::ZipReporter {
   int last_extraction_error_ = 0;
   std::atomic<bool> size_query_{false};
   std::atomic<bool> cancel_{false};
+  std::atomic<DWORD> last_install_error_{0};
 };
 
 }  // namespace stubframework::htmlui

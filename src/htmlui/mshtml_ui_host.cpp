@@ -47,4 +47,8 @@ int MshtmlUiHost::ShowMessageBox(const std::wstring& text, const std::wstring& c
 
 std::wstring MshtmlUiHost::PickFolder(const std::wstring& initial) { return PickFolderDialog(window(), initial); }
 
+std::unique_ptr<UiHost> MakeMshtmlUiHost(const std::vector<std::wstring>&, HtmlExternal* bridge, base::Log*) {
+  return std::make_unique<MshtmlUiHost>(bridge);
+}
+
 }  // namespace stubframework::htmlui

@@ -5,8 +5,6 @@
 
 namespace stubframework::htmlui {
 
-class HtmlExternal;
-
 class MshtmlUiHost : public UiHost {
  public:
   // The bridge must outlive the host.
@@ -28,5 +26,8 @@ class MshtmlUiHost : public UiHost {
  private:
   HtmlExternal* bridge_;
 };
+
+// The product's UI host factory: the MSHTML window, whatever the arguments say.
+std::unique_ptr<UiHost> MakeMshtmlUiHost(const std::vector<std::wstring>& args, HtmlExternal* bridge, base::Log* log);
 
 }  // namespace stubframework::htmlui

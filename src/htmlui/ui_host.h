@@ -1,15 +1,22 @@
 // The window and dialog side of the UI, as start-up and the script methods use
 // it: show the pages until the window closes, close, minimise, hide, show,
-// drag, size, caption, message boxes and the folder picker. Two hosts
-// implement it: the MSHTML host window and the browser host. Start-up picks
-// one; the bridge, the methods and the pages cannot tell which.
+// drag, size, caption, message boxes and the folder picker. The product's
+// host is the MSHTML host window; development builds may supply another (the
+// browser host) through the entry function. The bridge, the methods and the
+// pages cannot tell which.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "base/log.h"
 
 namespace stubframework::htmlui {
+
+class HtmlExternal;
 
 class UiHost {
  public:
@@ -40,5 +47,11 @@ class UiHost {
   // The folder the user picked; `initial` unchanged when cancelled or failed.
   virtual std::wstring PickFolder(const std::wstring& initial) = 0;
 };
+
+// Builds the host for a run: `args` as CommandLineToArgvW gives them, program
+// name first; the bridge and the log outlive the host. Null: no UI can be
+// shown.
+using UiHostFactory = std::unique_ptr<UiHost> (*)(const std::vector<std::wstring>& args, HtmlExternal* bridge,
+                                                  base::Log* log);
 
 }  // namespace stubframework::htmlui

@@ -1,6 +1,5 @@
 #include "sysinfo/system_info.h"
 
-#include "base/unique_handle.h"
 #include "base/wide_format.h"
 
 namespace stubframework::sysinfo {
@@ -8,21 +7,6 @@ namespace stubframework::sysinfo {
 namespace {
 
 const wchar_t kOther[] = L"Other";
-constexpr DWORD kBrowserBufferBytes = 520;
-
-// Whether the key opened; `value` changes only when its default value was read.
-bool ReadDefaultValue(HKEY root, const wchar_t* subkey, std::wstring& value) {
-  base::UniqueHKey key;
-  if (::RegOpenKeyExW(root, subkey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
-  wchar_t buffer[kBrowserBufferBytes / sizeof(wchar_t) + 1] = {};
-  DWORD size = kBrowserBufferBytes;
-  if (::RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
-      ERROR_SUCCESS) {
-    return true;  // the key opened: its value decides, and there is none
-  }
-  value.assign(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
-  return true;
-}
 
 }  // namespace
 
@@ -47,14 +31,10 @@ std::wstring SystemNameFor(DWORD major, DWORD minor, BYTE product_type, WORD nat
   return kOther;
 }
 
-std::wstring SystemName() {
-  OSVERSIONINFOEXW info = {};
-  info.dwOSVersionInfoSize = sizeof(info);
-  if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return kOther;
-  SYSTEM_INFO system = {};
-  ::GetNativeSystemInfo(&system);
-  return SystemNameFor(info.dwMajorVersion, info.dwMinorVersion, info.wProductType,
-                       system.wProcessorArchitecture);
+std::wstring SystemName(const FactSource& facts) {
+  ReportedVersion v;
+  if (!facts.Reported(&v)) return kOther;
+  return SystemNameFor(v.major, v.minor, v.product_type, facts.NativeArchitecture());
 }
 
 std::wstring ArchitectureTextFor(WORD native_architecture) {
@@ -63,34 +43,32 @@ std::wstring ArchitectureTextFor(WORD native_architecture) {
              : L"x86";
 }
 
-std::wstring ArchitectureText() {
-  SYSTEM_INFO system = {};
-  ::GetNativeSystemInfo(&system);
-  return ArchitectureTextFor(system.wProcessorArchitecture);
-}
+std::wstring ArchitectureText(const FactSource& facts) { return ArchitectureTextFor(facts.NativeArchitecture()); }
 
-std::wstring DefaultBrowser() {
-  std::wstring value = kOther;
+std::wstring DefaultBrowser(const FactSource& facts) {
   // The machine-wide key counts only when the user's own key cannot be opened.
-  if (!ReadDefaultValue(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", value)) {
-    ReadDefaultValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\StartMenuInternet", value);
-  }
-  return value;
+  RegistryText value = facts.ReadText(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", nullptr);
+  if (!value.key_opened) value = facts.ReadText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\StartMenuInternet", nullptr);
+  return value.value_read ? value.text : kOther;
 }
 
-std::wstring CountryIdText() { return base::Format(L"%d", static_cast<int>(::GetUserGeoID(GEOCLASS_NATION))); }
+std::wstring CountryIdText(const FactSource& facts) {
+  return base::Format(L"%d", static_cast<int>(facts.UserGeoNation()));
+}
 
-std::wstring Timestamp() {
-  SYSTEMTIME t;
-  ::GetSystemTime(&t);
+std::wstring FormatTimestamp(const SYSTEMTIME& t) {
   return base::Format(L"%4d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
-std::wstring TimestampWithMilliseconds() {
-  SYSTEMTIME t;
-  ::GetSystemTime(&t);
+std::wstring FormatTimestampWithMilliseconds(const SYSTEMTIME& t) {
   return base::Format(L"%4d%02d%02d%02d%02d%02d%3d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
                        t.wMilliseconds);
+}
+
+std::wstring Timestamp(const FactSource& facts) { return FormatTimestamp(facts.UtcNow()); }
+
+std::wstring TimestampWithMilliseconds(const FactSource& facts) {
+  return FormatTimestampWithMilliseconds(facts.UtcNow());
 }
 
 }  // namespace stubframework::sysinfo

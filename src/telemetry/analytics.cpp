@@ -1,10 +1,108 @@
 #include "telemetry/analytics.h"
 
+#include <windows.h>
+
+#include "archive/zip_writer.h"
+#include "base/temp_folder.h"
+#include "base/unique_handle.h"
+#include "base/wide_format.h"
+#include "telemetry/service_client.h"
+#include "telemetry/status_words.h"
+#include "telemetry/user_activity.h"
+
 namespace stubframework::telemetry {
 
-// The telemetry service client is not part of this build yet: reports are not sent.
-void Analytics::SendStartReport() {}
-void Analytics::SendClosingReport() {}
-void Analytics::UploadLogs() {}
+namespace {
+
+const wchar_t kAnalyticsPath[] = L"/v1/logAnalytics";
+const wchar_t kReportErrorPath[] = L"/v1/reportError";
+const wchar_t kRegionPath[] = L"/v1/isInEmbargoedCountry";
+
+constexpr int kStartedStatus = 0;
+constexpr int kCancelledStatus = 3;
+
+// Longer activity texts are not sent (the page's strings may be of any size).
+constexpr size_t kMaxActivityChars = 32 * 1024;
+
+// A log archive larger than this is not uploaded.
+constexpr LONGLONG kMaxLogArchiveBytes = 64ll << 20;
+
+bool ReadArchive(const std::wstring& path, std::string* bytes) {
+  base::UniqueHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxLogArchiveBytes) return false;
+  bytes->resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  return bytes->empty() ||
+         (::ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+          read == bytes->size());
+}
+
+}  // namespace
+
+Analytics::Analytics(ReportSource* source, const Services& services, base::Log* log)
+    : source_(source), services_(services), log_(log) {}
+
+bool Analytics::Report(bool started) {
+  int status = kStartedStatus;
+  if (!started) {
+    status = source_->Status();
+    if (status == kStartedStatus) status = kCancelledStatus;
+  }
+  std::string document = base::ToUtf8(AnalyticsDocument(source_->Identity(), StatusWord(status)));
+  return CallService(services_.telemetry, L"POST", kAnalyticsPath, document, false, log_).accepted();
+}
+
+bool Analytics::SendStartReport() { return Report(true); }
+
+bool Analytics::SendClosingReport() { return Report(false); }
+
+bool Analytics::UploadLogs() {
+  std::vector<std::wstring> files = log_files_.Snapshot();
+  if (files.empty() || !ServiceConfigured(services_.telemetry, L"PUT", kReportErrorPath, log_)) return false;
+  std::wstring folder = base::MakeUniqueFolder(base::TemporaryPath());
+  if (folder.empty()) return false;
+  const std::wstring zip_path = folder + L"log.zip";
+  bool zipped = true;
+  for (const std::wstring& file : files) {
+    if (!archive::AddFileToArchive(zip_path, file)) {
+      zipped = false;
+      break;
+    }
+  }
+  bool sent = false;
+  std::string bytes;
+  if (zipped && ReadArchive(zip_path, &bytes)) {
+    ReportIdentity id = source_->Identity();
+    std::wstring path = std::wstring(kReportErrorPath) + L"?token=" + EscapeQueryValue(id.token) +
+                        L"&machineId=" + EscapeQueryValue(id.machine_id);
+    sent = CallService(services_.telemetry, L"PUT", path, bytes, false, log_).accepted();
+  }
+  base::DeleteFolderRecursive(folder);
+  return sent;
+}
+
+int Analytics::ReportWithLogs(bool send_logs) {
+  bool ok = Report(!send_logs);
+  if (ok && send_logs && source_->Status() == kErrorStatus) ok = UploadLogs();
+  return ok ? kReportSent : kReportFailed;
+}
+
+RegionReply Analytics::CheckRegion() {
+  std::string document = base::ToUtf8(RegionRequestDocument(source_->Identity()));
+  ServiceReply reply = CallService(services_.telemetry, L"POST", kRegionPath, document, true, log_);
+  return reply.accepted() ? ParseRegionReply(reply.body) : RegionReply();
+}
+
+bool Analytics::TrackUserActivity(const std::wstring& activity) {
+  if (!ServiceConfigured(services_.telemetry, L"POST", kUserActivityPath, log_)) return false;
+  if (activity.size() > kMaxActivityChars) {
+    base::LogError(log_, L"Telemetry activity of %u characters not sent", static_cast<unsigned>(activity.size()));
+    return false;
+  }
+  std::string document = base::ToUtf8(UserActivityDocument(source_->Identity(), activity));
+  return StartUserActivityReport(services_.telemetry, std::move(document), activity, log_);
+}
 
 }  // namespace stubframework::telemetry

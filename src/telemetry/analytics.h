@@ -1,25 +1,65 @@
-// Reports to the telemetry service.
+// Reports to the telemetry service: the start and end of a run, the zipped
+// logs of a failed run, the region check and the page's activity events.
+// Reports are fire-and-forget: nothing is retried, and only the region reply
+// is read.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "base/log.h"
+#include "telemetry/log_file_list.h"
+#include "telemetry/report_documents.h"
+#include "telemetry/report_source.h"
+#include "telemetry/service_endpoint.h"
+
 namespace stubframework::telemetry {
+
+// ReportWithLogs' answers.
+inline constexpr int kReportSent = 0;
+inline constexpr int kReportFailed = 300;
+
+// The status that sends the logs with the end report.
+inline constexpr int kErrorStatus = 2;
 
 class Analytics {
  public:
-  Analytics() = default;
+  // `source` and `log` (which may be null) outlive this object.
+  Analytics(ReportSource* source, const Services& services, base::Log* log);
+  Analytics(const Analytics&) = delete;
+  Analytics& operator=(const Analytics&) = delete;
 
-  void SendStartReport();
-  void SendClosingReport();
-  // Files zipped into "log.zip" by UploadLogs.
-  void AddUploadFile(const std::wstring& path) { upload_files_.push_back(path); }
-  void UploadLogs();
+  // The analytics document with status "started".
+  bool SendStartReport();
+  // The analytics document with the run's status (0 is reported as 3, cancelled).
+  bool SendClosingReport();
+  // Zips the listed files into "log.zip" and uploads it; false when the list
+  // is empty or a file cannot be added.
+  bool UploadLogs();
+  // The analytics document ("started" without `send_logs`, else the run's
+  // status); with `send_logs` and status 2 the logs follow. kReportSent or kReportFailed.
+  int ReportWithLogs(bool send_logs);
 
-  const std::vector<std::wstring>& upload_files() const { return upload_files_; }
+  // Asks whether the user's region is restricted; an empty reply when the
+  // service cannot answer.
+  RegionReply CheckRegion();
+  // Sends the page's event from a thread of its own; false when none started.
+  bool TrackUserActivity(const std::wstring& activity);
+
+  // Files for UploadLogs.
+  void AddUploadFile(const std::wstring& path) { log_files_.Append(path); }
+  LogFileList& log_files() { return log_files_; }
+  std::vector<std::wstring> upload_files() const { return log_files_.Snapshot(); }
+
+  const Services& services() const { return services_; }
 
  private:
-  std::vector<std::wstring> upload_files_;
+  bool Report(bool started);
+
+  ReportSource* source_;
+  Services services_;
+  base::Log* log_;
+  LogFileList log_files_;
 };
 
 }  // namespace stubframework::telemetry

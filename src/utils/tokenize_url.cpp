@@ -6,6 +6,9 @@
 #ifndef STUB_TOKEN_SERVICE_HOST
 #define STUB_TOKEN_SERVICE_HOST ""
 #endif
+#ifndef STUB_TOKEN_SERVICE_PORT
+#define STUB_TOKEN_SERVICE_PORT 443
+#endif
 #define STUB_WIDEN2(x) L##x
 #define STUB_WIDEN(x) STUB_WIDEN2(x)
 
@@ -15,7 +18,8 @@ const wchar_t kTokenServiceHost[] = STUB_WIDEN(STUB_TOKEN_SERVICE_HOST);
 
 std::wstring TokenServiceEndpoint() {
   if (kTokenServiceHost[0] == L'\0') return std::wstring();
-  return std::wstring(L"https://") + kTokenServiceHost + kTokenServicePath;
+  std::wstring port = STUB_TOKEN_SERVICE_PORT == 443 ? std::wstring() : base::Format(L":%d", STUB_TOKEN_SERVICE_PORT);
+  return std::wstring(L"https://") + kTokenServiceHost + port + kTokenServicePath;
 }
 
 std::wstring ExtractTokenizedUrl(const std::wstring& answer) {

@@ -5,12 +5,12 @@
 
 namespace stubframework::utils {
 
-// The service's host, a build-time setting (CMake STUB_TOKEN_SERVICE_HOST);
-// empty when the build has none, and then no URL is tokenized.
+// The service's host and port, build-time settings (CMake STUB_TOKEN_SERVICE_HOST,
+// STUB_TOKEN_SERVICE_PORT); no host, and no URL is tokenized.
 extern const wchar_t kTokenServiceHost[];
 inline constexpr wchar_t kTokenServicePath[] = L"/v1/token";
 
-// "https://" + host + "/v1/token", or empty without a host.
+// "https://" + host [+ ":" + port other than 443] + "/v1/token", or empty without a host.
 std::wstring TokenServiceEndpoint();
 
 // Posts `url` (UTF-8) to the configured service and replaces it with the

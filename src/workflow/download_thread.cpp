@@ -57,14 +57,6 @@ int PreCheck(base::Log* log, const DownloadJob& job) {
   return kMd5Error;
 }
 
-// A transfer that succeeded holds every byte even when its last progress
-// report fell short; the reporter waits for the count to reach the total.
-void CompleteTransferCount(base::LockedProperties& properties) {
-  if (properties.GetDownloadCurrent() < properties.GetDownloadTotal()) {
-    properties.SetProperty(base::kDownloadCurrent, properties.GetProperty(base::kDownloadTotal));
-  }
-}
-
 int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const utils::DownloadHost& host) {
   base::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
   TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume, !job.crc.empty()};
@@ -120,7 +112,7 @@ void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
   if (extract) {
     if (result == kNoError) {
       std::wstring record_key = job.host.settings_key.empty() ? std::wstring() : ExtractFoldersKey(job.host.settings_key);
-      result = ExtractInDownload(log, bridge, context, job.download_file, record_key);
+      result = ExtractInDownload(log, bridge, context, job.download_file, record_key, job.host.download_folders);
     }
     properties.SetProperty(base::kDownloadCurrent, properties.GetProperty(base::kDownloadTotal));
     properties.SetProperty(kExtractInDownloadProgress, kFalse);
@@ -138,6 +130,12 @@ void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
 }
 
 }  // namespace
+
+void CompleteTransferCount(base::LockedProperties& properties) {
+  if (properties.GetDownloadCurrent() < properties.GetDownloadTotal()) {
+    properties.SetProperty(base::kDownloadCurrent, properties.GetProperty(base::kDownloadTotal));
+  }
+}
 
 bool QueryVolumeFlags(const std::wstring& root, DWORD* flags) {
   return ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, flags, nullptr, 0) != FALSE;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/log.h"
+#include "base/property_bag.h"
 #include "workflow/download_job.h"
 
 namespace stubframework::workflow {
@@ -25,5 +26,10 @@ bool FileCrcText(const std::wstring& path, std::wstring* text);
 // The check after a transfer: kNoError when the file's CRC text is `crc`,
 // else kMd5Error with its log line.
 int CheckDownloadedCrc(base::Log* log, const std::wstring& path, const std::wstring& crc);
+
+// After a transfer that succeeded: it holds every byte even when its last
+// progress report fell short, and the reporter waits for the count to reach
+// the total.
+void CompleteTransferCount(base::LockedProperties& properties);
 
 }  // namespace stubframework::workflow

@@ -23,7 +23,11 @@ bool ShouldExtractInDownload(const std::wstring& url, const std::wstring& is_ext
 }
 
 int ExtractInDownload(base::Log* log, archive::ZipReporter* reporter, ReporterContext& context,
-                      const std::wstring& download_file, const std::wstring& record_key) {
+                      const std::wstring& download_file, const std::wstring& record_key,
+                      DownloadFolders* download_folders) {
+  // Known now, from the file just downloaded; the properties that name its
+  // unzip folder may be rewritten by the page before the run ends.
+  if (download_folders != nullptr) download_folders->Record(download_file);
   context.SetResult(kRunning);
   // The reporter may read the counters before the extraction's first report;
   // a count left by an earlier extraction would show this one as done and end

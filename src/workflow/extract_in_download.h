@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/log.h"
+#include "workflow/package_folders.h"
 #include "workflow/progress_record.h"
 
 namespace stubframework::archive {
@@ -19,9 +20,11 @@ bool ShouldExtractInDownload(const std::wstring& url, const std::wstring& is_ext
 
 // Extracts `download_file` with the extraction progress published by a
 // reporter thread; stores the unzip and setup folders in the properties named
-// after the file and in the registry record under `record_key` (32-bit view).
+// after the file and in the registry record under `record_key` (32-bit view),
+// and records the file's folder in `download_folders` (may be null).
 // Returns kNoError, kFileNotExist, kDiskFull or kFailure.
 int ExtractInDownload(base::Log* log, archive::ZipReporter* reporter, ReporterContext& context,
-                      const std::wstring& download_file, const std::wstring& record_key);
+                      const std::wstring& download_file, const std::wstring& record_key,
+                      DownloadFolders* download_folders);
 
 }  // namespace stubframework::workflow

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/registry_path.h"
@@ -11,6 +12,10 @@
 namespace stubframework::workflow {
 
 namespace {
+
+// The values name folders: longer ones are skipped, not allocated for (the
+// record lives under HKCU, where anyone running as the user can write).
+constexpr DWORD kMaxValueChars = 32767;
 
 // Copies every text value of the record into the store.
 void RestoreValues(base::Log* log, const base::RegistryPath& path, base::LockedProperties& properties) {
@@ -26,9 +31,10 @@ void RestoreValues(base::Log* log, const base::RegistryPath& path, base::LockedP
     return;
   }
   base::LogDebug(log, L"Reset properties for Resume Mode");
-  std::vector<wchar_t> name(max_name + 1);
-  // Room for a terminator the stored data may lack.
-  std::vector<wchar_t> data(max_data / sizeof(wchar_t) + 1);
+  std::vector<wchar_t> name(std::min<DWORD>(max_name, kMaxValueChars) + 1);
+  // The longest text with its terminator, and room for a terminator the
+  // stored data may lack.
+  std::vector<wchar_t> data(std::min<DWORD>(max_data / sizeof(wchar_t), kMaxValueChars + 1) + 1);
   for (DWORD index = 0;; ++index) {
     DWORD name_length = static_cast<DWORD>(name.size());
     DWORD data_bytes = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));

@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
+#include "workflow/package_folders.h"
 
 namespace stubframework::workflow {
 
@@ -19,6 +20,8 @@ struct WorkerHost {
   base::PropertyBag* store = nullptr;     // with `lock`, must outlive the worker
   base::CriticalSection* lock = nullptr;
   std::wstring settings_key;
+  // Where the run records the folders its downloads wrote into; may be null.
+  DownloadFolders* download_folders = nullptr;
 
   base::LockedProperties properties() const { return base::LockedProperties(*store, *lock); }
 };

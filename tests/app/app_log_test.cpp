@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
 #include "base/temp_folder.h"
+#include "base/wide_format.h"
 
 namespace stubframework::app {
 namespace {
@@ -95,6 +97,43 @@ TEST_F(AppLogTest, FormatEndingInNewlineLeavesAnEmptyLine) {
   log.Close();
   std::string text = ReadBinary(log.path());
   EXPECT_NE(text.find("DEBUG] Property lang: en\r\n\r\n"), std::string::npos) << text;
+}
+
+TEST(LimitTextConversionsTest, EveryTextConversionWithoutAPrecisionGetsOne) {
+  const struct {
+    const wchar_t* format;
+    const wchar_t* limited;
+  } cases[] = {
+      {L"%s", L"%.3s"},
+      {L"%S and %ls and %hs and %ws", L"%.3S and %.3ls and %.3hs and %.3ws"},
+      {L"EMSetDataToReg %d, %s, %s, %s", L"EMSetDataToReg %d, %.3s, %.3s, %.3s"},
+      {L"[%-10s|%10s|%*s]", L"[%-10.3s|%10.3s|%*.3s]"},
+      // An explicit precision stays, even a smaller or a larger one.
+      {L"%.2s %.5000s %.*s", L"%.2s %.5000s %.*s"},
+      // Not conversions of text.
+      {L"%d %5u %x %08lx %I64u %p %c %f", L"%d %5u %x %08lx %I64u %p %c %f"},
+      {L"100%% %%s done", L"100%% %%s done"},
+      {L"trailing %", L"trailing %"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(base::LimitTextConversions(c.format, 3), c.limited) << c.format;
+}
+
+TEST_F(AppLogTest, EachTextArgumentIsCutToTheLimitSoOneCallCannotFillTheDisk) {
+  AppLog log;
+  const std::wstring huge(10 * 1024 * 1024, L'x');
+  const std::wstring at_limit(base::kMaxLoggedTextChars, L'y');
+  log.Debug(L"EMSetProperty %s, %s", huge.c_str(), L"name");
+  log.Debug(L"%s|%S|%d", at_limit.c_str(), std::string(5000, 'z').c_str(), 7);
+  log.Close();
+  std::string text = ReadBinary(log.path());
+  EXPECT_LT(text.size(), 8000u);
+  const std::string kept(base::kMaxLoggedTextChars, 'x');
+  EXPECT_NE(text.find("EMSetProperty " + kept + ", name\r\n"), std::string::npos);
+  // A text of exactly the limit is whole; the other arguments follow the cut one.
+  EXPECT_NE(text.find(std::string(base::kMaxLoggedTextChars, 'y') + "|" +
+                      std::string(base::kMaxLoggedTextChars, 'z') + "|7\r\n"),
+            std::string::npos);
 }
 
 TEST_F(AppLogTest, ConcurrentWritersKeepLinesWhole) {

@@ -28,8 +28,8 @@ class ApplicationRunTest : public ::testing::Test {
     stubtest::ClearProductSettings();
   }
 
-  std::wstring MakeFolderWithAFile(const wchar_t* name) {
-    std::wstring folder = temp_ + name;
+  std::wstring MakeFolderWithAFile(const wchar_t* name) { return MakeFolderWithAFileAt(temp_ + name); }
+  static std::wstring MakeFolderWithAFileAt(const std::wstring& folder) {
     EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     HANDLE f = CreateFileW((folder + L"\\setup.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(f);
@@ -55,6 +55,36 @@ TEST_F(ApplicationRunTest, RunEndDeletesEveryPackageUnzipFolderAndNothingElse) {
   EXPECT_TRUE(stubtest::PathExists(kept + L"\\setup.exe"));
 }
 
+TEST_F(ApplicationRunTest, RunEndLeavesFoldersOutsideTheTemporaryAndDownloadFolders) {
+  // Folders outside the temporary folder: one the page downloaded into, one not.
+  const std::wstring downloads = base::MakeUniqueFolder(L"C:\\");
+  const std::wstring outside = base::MakeUniqueFolder(L"C:\\");
+  ASSERT_FALSE(downloads.empty());
+  ASSERT_FALSE(outside.empty());
+  const std::wstring unzipped = MakeFolderWithAFileAt(downloads + L"unzipped");
+  const std::wstring victim = MakeFolderWithAFileAt(outside + L"pkg");
+  ASSERT_TRUE(app_->download_folders()->Record(downloads + L"package.zip"));
+  // temp_ followed by enough ".." to climb out of it: the text starts like a
+  // folder below the temporary folder.
+  std::wstring climb = temp_;
+  for (wchar_t c : temp_.substr(3)) {
+    if (c == L'\\') climb += L"..\\";
+  }
+  base::PropertyBag& props = app_->context().properties();
+  props.Set(L"C:\\dl\\a.zip__ZIP_Unzip_Folder__", unzipped);
+  props.Set(L"C:\\dl\\b.zip__ZIP_Unzip_Folder__", victim);
+  props.Set(L"C:\\dl\\c.zip__ZIP_Unzip_Folder__", climb + outside.substr(3) + L"pkg");
+  props.Set(L"C:\\dl\\d.zip__ZIP_Unzip_Folder__", downloads);
+  props.Set(L"C:\\dl\\e.zip__ZIP_Unzip_Folder__", temp_);
+  app_->Run();
+  EXPECT_FALSE(stubtest::PathExists(unzipped)) << "below the folder a download wrote into";
+  EXPECT_TRUE(stubtest::PathExists(victim + L"\\setup.exe"));
+  EXPECT_TRUE(stubtest::PathExists(downloads));
+  EXPECT_TRUE(stubtest::PathExists(temp_ + L"Tessary_log"));
+  base::DeleteFolderRecursive(downloads);
+  base::DeleteFolderRecursive(outside);
+}
+
 TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForUpload) {
   app_->context().properties().Set(L"downloadUrl", L"http://127.0.0.1/x.zip");
   app_->Run();
@@ -63,8 +93,8 @@ TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForU
   ASSERT_TRUE(ReadSetting(app_->context().settings_key(), L"status", status));
   EXPECT_EQ(status, L"2");
   EXPECT_FALSE(app_->log()->is_open()) << "closed before the upload";
-  ASSERT_EQ(app_->analytics().upload_files().size(), 1u);
-  EXPECT_EQ(app_->analytics().upload_files()[0], app_->log()->path());
+  ASSERT_EQ(app_->analytics()->upload_files().size(), 1u);
+  EXPECT_EQ(app_->analytics()->upload_files()[0], app_->log()->path());
 
   std::string log = stubtest::ReadWholeFile(app_->log()->path());
   size_t lines = 0;

@@ -39,15 +39,30 @@ TEST(CommandLineTest, SkipUpdateAndSilent) {
   EXPECT_FALSE(IsSilentLaunch(SplitCommandLine(L"x.exe /qn1")));
 }
 
-TEST(CommandLineTest, UninstallBeatsModifyAndMatchesInsideAnArgument) {
-  std::wstring mode;
-  ASSERT_TRUE(GetUninstallMode(SplitCommandLine(L"x.exe /Modify foo/UNINSTALL"), mode));
-  EXPECT_EQ(mode, L"uninstall");
-  ASSERT_TRUE(GetUninstallMode(SplitCommandLine(L"x.exe /Modify"), mode));
-  EXPECT_EQ(mode, L"modify");
-  mode = L"keep";
-  EXPECT_FALSE(GetUninstallMode(SplitCommandLine(L"x.exe uninstall"), mode));
-  EXPECT_EQ(mode, L"keep");
+TEST(CommandLineTest, FirstArgumentNamingUninstallOrModifyDecidesTheMode) {
+  struct Case {
+    const wchar_t* command_line;
+    const wchar_t* mode;
+  };
+  const Case cases[] = {
+      {L"x.exe /Modify foo/UNINSTALL", L"modify"},  // an earlier /modify is not beaten by a later /uninstall
+      {L"x.exe foo/UNINSTALL /Modify", L"uninstall"},
+      {L"x.exe /modify/Uninstall", L"uninstall"},  // both in one argument: uninstall
+      {L"x.exe /Modify", L"modify"},
+      {L"x.exe abc/UNINSTALLxyz", L"uninstall"},  // anywhere inside the argument
+      {L"C:\\setup/uninstall\\x.exe /modify", L"uninstall"},  // the program path counts
+      {L"\"C:\\setup/Modify\\x.exe\" /uninstall", L"modify"},
+  };
+  for (const Case& c : cases) {
+    std::wstring mode = L"unset";
+    ASSERT_TRUE(GetUninstallMode(SplitCommandLine(c.command_line), mode)) << c.command_line;
+    EXPECT_EQ(mode, c.mode) << c.command_line;
+  }
+  for (const wchar_t* none : {L"x.exe uninstall", L"x.exe -modify \\uninstall", L"x.exe"}) {
+    std::wstring mode = L"keep";
+    EXPECT_FALSE(GetUninstallMode(SplitCommandLine(none), mode)) << none;
+    EXPECT_EQ(mode, L"keep") << none;
+  }
 }
 
 TEST(CommandLineTest, ResumeModes) {

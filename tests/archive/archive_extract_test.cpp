@@ -21,6 +21,25 @@ Progress FullProgress(unsigned count) {
   return steps;
 }
 
+// Every file below folder, at any depth.
+std::vector<std::wstring> ListFiles(const std::wstring& folder) {
+  std::vector<std::wstring> files;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return files;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      for (const std::wstring& inner : ListFiles(folder + name + L"\\")) files.push_back(name + L"\\" + inner);
+    } else {
+      files.push_back(name);
+    }
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return files;
+}
+
 void ExpectTreeUnder(const std::wstring& folder) {
   for (const std::wstring& name : TreeFiles()) {
     EXPECT_TRUE(Exists(folder + name)) << name;
@@ -101,7 +120,7 @@ TEST(ArchiveExtractTest, DamagedDirectoryOrTruncatedFileFailsBeforeAnyEntry) {
 
 TEST(ArchiveExtractTest, DamagedEntryFailsTheExtractionAndProgressStillEnds) {
   // Each fixture damages entry 4, pages/Welcome/page.js.
-  for (const wchar_t* name : {L"wrong_local_offset.zip", L"bad_crc.zip", L"short_deflate.zip"}) {
+  for (const wchar_t* name : {L"bad_crc.zip", L"short_deflate.zip"}) {
     ScratchFolder scratch;
     RecordingReporter reporter;
     EXPECT_FALSE(ExtractFile(Fixture(name), scratch.path(), &reporter)) << name;
@@ -111,6 +130,29 @@ TEST(ArchiveExtractTest, DamagedEntryFailsTheExtractionAndProgressStillEnds) {
     EXPECT_FALSE(Exists(scratch.path() + L"pages\\Welcome\\page.js")) << name << ": the failed file is removed";
     EXPECT_FALSE(Exists(scratch.path() + L"pages\\Welcome\\page.html")) << name << ": later entries not written";
   }
+}
+
+TEST(ArchiveExtractTest, EntriesWhoseBytesAreNotTheirOwnFailBeforeAnythingIsWritten) {
+  // A local header away from where the directory says, data running into the
+  // next entry or into the directory, fifty names for one MiB held once.
+  for (const wchar_t* name : {L"wrong_local_offset.zip", L"overlap_next.zip", L"into_directory.zip",
+                              L"shared_data.zip"}) {
+    ScratchFolder scratch;
+    RecordingReporter reporter;
+    EXPECT_FALSE(ExtractFile(Fixture(name), scratch.path(), &reporter)) << name;
+    EXPECT_TRUE(reporter.progress.empty()) << name;
+    EXPECT_TRUE(ListFiles(scratch.path()).empty()) << name;
+  }
+}
+
+TEST(ArchiveExtractTest, DeclaredSizesBeyondTheFreeSpaceWriteNothingAndReportDiskFull) {
+  // 300 entries of almost 4 GiB each.
+  ScratchFolder scratch;
+  RecordingReporter reporter;
+  EXPECT_FALSE(ExtractFile(Fixture(L"huge_declared.zip"), scratch.path(), &reporter));
+  EXPECT_EQ(reporter.errors, std::vector<int>{ERROR_DISK_FULL});
+  EXPECT_EQ(reporter.progress, (Progress{{300, 300}}));
+  EXPECT_TRUE(ListFiles(scratch.path()).empty());
 }
 
 TEST(ArchiveExtractTest, EntryNamesThatEscapeTheDestinationAreRefused) {

@@ -25,14 +25,32 @@ class DiskFullTest : public ::testing::Test {
   std::unique_ptr<ScratchFolder> volume_;
 };
 
-TEST_F(DiskFullTest, ExtractionReportsDiskFullAndRemovesThePartialFile) {
+TEST_F(DiskFullTest, SizesBeyondTheFreeSpaceReportDiskFullBeforeWriting) {
+  // Four MiB declared for a volume of one.
   RecordingReporter reporter;
   EXPECT_FALSE(ExtractFile(Fixture(L"large.zip"), volume_->path(), &reporter));
-  ASSERT_FALSE(reporter.errors.empty());
-  EXPECT_EQ(reporter.errors.back(), ERROR_DISK_FULL);
+  EXPECT_EQ(reporter.errors, std::vector<int>{ERROR_DISK_FULL});
   EXPECT_EQ(reporter.progress.back(), std::make_pair(2u, 2u));
-  EXPECT_TRUE(Exists(volume_->path() + L"setup.exe"));
+  EXPECT_FALSE(Exists(volume_->path() + L"setup.exe"));
   EXPECT_FALSE(Exists(volume_->path() + L"payload.bin"));
+}
+
+TEST_F(DiskFullTest, VolumeFillingUpWhileWritingReportsDiskFullAndRemovesThePartialFile) {
+  // 900,000 bytes declared fit the free space; 301 files take more pages than
+  // the volume has, so a write fails part way.
+  RecordingReporter reporter;
+  EXPECT_FALSE(ExtractFile(Fixture(L"many_small.zip"), volume_->path(), &reporter));
+  ASSERT_FALSE(reporter.errors.empty()) << "the declared sizes were refused up front, or everything fitted";
+  EXPECT_EQ(reporter.errors.back(), ERROR_DISK_FULL);
+  EXPECT_EQ(reporter.progress.back(), std::make_pair(301u, 301u));
+  EXPECT_TRUE(Exists(volume_->path() + L"setup.exe"));
+  ASSERT_GE(reporter.progress.size(), 3u);
+  // The entry being written when the volume filled up is removed.
+  unsigned failed = reporter.progress[reporter.progress.size() - 2].first;
+  ASSERT_GE(failed, 1u);
+  wchar_t name[32];
+  swprintf(name, 32, L"data\\%03u.bin", failed - 1);
+  EXPECT_FALSE(Exists(volume_->path() + name)) << name;
 }
 
 TEST_F(DiskFullTest, PackageOnAFullDiskGivesDiskFull) {

@@ -9,6 +9,7 @@ import random
 import struct
 import sys
 import zipfile
+import zlib
 
 _rng = random.Random(7)
 
@@ -66,6 +67,39 @@ def damaged(data, entry, field_offset, fmt, transform):
     return bytes(data)
 
 
+def raw_deflate(data):
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return compressor.compress(data) + compressor.flush()
+
+
+def raw_zip(locals_, directory):
+    """An archive written field by field, for layouts no archiver makes.
+
+    locals_: (name, method, compressed, crc, size) written as local headers
+    with their data, in order. directory: (name, method, crc, compressed
+    size, size, index of the local record it points at) central records.
+    """
+    body = b""
+    offsets = []
+    for name, method, compressed, crc, size in locals_:
+        offsets.append(len(body))
+        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0x5021, crc, len(compressed), size,
+                            len(name), 0) + name + compressed
+    central = b""
+    for name, method, crc, compressed_size, size, local in directory:
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, method, 0, 0x5021, crc,
+                               compressed_size, size, len(name), 0, 0, 0, 0, 0, offsets[local]) + name
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(directory), len(directory), len(central), len(body), 0)
+    return body + central + end
+
+
+def local_data_offset(data, entry):
+    """Where the data of an entry starts, from its local header."""
+    local = struct.unpack_from("<I", data, central_headers(data)[entry] + 42)[0]
+    n, m = struct.unpack_from("<HH", data, local + 26)
+    return local + 30 + n + m
+
+
 def save(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -85,6 +119,40 @@ def main(out):
     save(os.path.join(out, "bad_crc.zip"), damaged(tree, 4, 16, "<I", lambda v: v ^ 0x1))
     save(os.path.join(out, "short_deflate.zip"), damaged(tree, 4, 20, "<I", lambda v: v - 8))
     save(os.path.join(out, "truncated.zip"), tree[: len(tree) * 2 // 3])
+
+    # Entries whose bytes are not their own. Each still inflates correctly,
+    # since a deflate stream ends by itself before the bytes declared run out.
+    # Entry 4's data declared to run 5 bytes into entry 5's local header:
+    after_4 = central_headers(tree)[5]
+    next_local = struct.unpack_from("<I", tree, after_4 + 42)[0]
+    save(os.path.join(out, "overlap_next.zip"),
+         damaged(tree, 4, 20, "<I", lambda v: next_local + 5 - local_data_offset(tree, 4)))
+    # The only entry's data declared to run 10 bytes into the directory:
+    single = raw_zip([(b"a.txt", 8, raw_deflate(b"a" * 1000), zlib.crc32(b"a" * 1000), 1000)],
+                     [(b"a.txt", 8, zlib.crc32(b"a" * 1000), len(raw_deflate(b"a" * 1000)) + 10, 1000, 0)])
+    save(os.path.join(out, "into_directory.zip"), single)
+    # Fifty names for one MiB of zeros held once: 50 MiB from a few kilobytes.
+    zeros = bytes(1 << 20)
+    kernel = raw_deflate(zeros)
+    save(os.path.join(out, "shared_data.zip"), raw_zip(
+        [(b"copy00.bin", 8, kernel, zlib.crc32(zeros), len(zeros))],
+        [(b"copy%02d.bin" % i, 8, zlib.crc32(zeros), len(kernel), len(zeros), 0) for i in range(50)]))
+    # Three hundred entries that each declare almost 4 GiB: more than any
+    # test machine has free, from a few kilobytes of valid layout.
+    empty = raw_deflate(b"")
+    huge = [(b"huge%03d.bin" % i, 8, empty, 0, 0xFFFFFFF0) for i in range(300)]
+    save(os.path.join(out, "huge_declared.zip"),
+         raw_zip(huge, [(name, 8, 0, len(empty), size, i) for i, (name, _, _, _, size) in enumerate(huge)]))
+    # Names longer than extraction uses: a folder and a file.
+    write_zip(os.path.join(out, "long_names.zip"),
+              [("d" * 299 + "/", b"", zipfile.ZIP_STORED), ("f" * 300, b"x", zipfile.ZIP_STORED)])
+    # Three hundred files of 3000 bytes: their sizes fit the 1 MiB test
+    # volume, the pages they take on it do not.
+    rng = random.Random(13)
+    write_zip(os.path.join(out, "many_small.zip"),
+              [("setup.exe", b"MZ", zipfile.ZIP_STORED)] +
+              [(f"data/{i:03d}.bin", bytes(rng.getrandbits(8) for _ in range(3000)), zipfile.ZIP_STORED)
+               for i in range(300)])
 
     # Names that would leave the destination, each between two good entries.
     good = lambda name: (name, b"inside\n", zipfile.ZIP_DEFLATED)

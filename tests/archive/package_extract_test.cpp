@@ -71,6 +71,15 @@ TEST_F(PackageExtractTest, CorruptOrMissingPackageFailsAndLogsBothPaths) {
   }
 }
 
+TEST_F(PackageExtractTest, PackageDeclaringMoreThanTheVolumeHoldsGivesDiskFull) {
+  EXPECT_EQ(Extract(Fixture(L"huge_declared.zip")), kPackageDiskFull);
+  EXPECT_EQ(reporter_.errors, std::vector<int>{ERROR_DISK_FULL});
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((unzip_folder_ + L"huge*").c_str(), &data);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "nothing written";
+  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+}
+
 TEST(FindFileTest, DirectHitWinsOverDeeperOnes) {
   ScratchFolder scratch;
   ASSERT_TRUE(::CreateDirectoryW((scratch.path() + L"a").c_str(), nullptr));

@@ -2,6 +2,7 @@
 // files, the consistency checks, and streaming entries out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -145,7 +146,7 @@ TEST(ZipReaderTest, DeflatedEntryLargerThanDeclaredStopsAtTheDeclaredSize) {
   // Entry 4 declares 10 bytes fewer than it inflates to.
   size_t header = probe.directory_position();
   for (int i = 0; i < 4; ++i) {
-    const uint8_t* p = probe.directory().data() + (header - probe.directory_position());
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data()) + header;
     header += 46 + format::ReadLe16(p + 28) + format::ReadLe16(p + 30) + format::ReadLe16(p + 32);
   }
   uint32_t declared = probe.entries()[4].size - 10;
@@ -160,6 +161,81 @@ TEST(ZipReaderTest, DeflatedEntryLargerThanDeclaredStopsAtTheDeclaredSize) {
     return true;
   }));
   EXPECT_LE(written, declared);
+}
+
+// A file of any size that holds zeros, then the given tail; it counts what is
+// read from it.
+class VirtualFile {
+ public:
+  VirtualFile(uint64_t size, std::string tail) : size_(size), tail_(std::move(tail)) {}
+  ReadAtFunction Reader() {
+    return [this](uint64_t offset, void* buffer, size_t size) {
+      if (offset > size_ || size_ - offset < size) return false;
+      largest_read_ = std::max<uint64_t>(largest_read_, size);
+      total_read_ += size;
+      uint64_t tail_start = size_ - tail_.size();
+      auto* out = static_cast<char*>(buffer);
+      for (size_t i = 0; i < size; ++i) {
+        uint64_t at = offset + i;
+        out[i] = at >= tail_start ? tail_[static_cast<size_t>(at - tail_start)] : '\0';
+      }
+      return true;
+    };
+  }
+  uint64_t size() const { return size_; }
+  uint64_t largest_read_ = 0;
+  uint64_t total_read_ = 0;
+
+ private:
+  uint64_t size_;
+  std::string tail_;
+};
+
+std::string EndRecordBytes(uint16_t entries, uint32_t directory_size, uint32_t directory_offset) {
+  std::string record(22, '\0');
+  Put32(record, 0, format::kEndRecordSignature);
+  Put16(record, format::kEndEntriesOnDisk, entries);
+  Put16(record, format::kEndTotalEntries, entries);
+  Put32(record, format::kEndDirectorySize, directory_size);
+  Put32(record, format::kEndDirectoryOffset, directory_offset);
+  return record;
+}
+
+TEST(ZipReaderTest, HugeDirectoryIsWalkedInBoundedReads) {
+  // 1.9 GB of directory in a 2 GB file: more than this process can allocate.
+  const uint32_t directory_size = 1900000000;
+  const uint64_t file_size = 2000000000;
+  struct Case {
+    uint16_t entries;
+    bool opens;
+  };
+  // With no entries there is nothing to read; with entries the first record
+  // lacks its signature.
+  for (Case c : {Case{0, true}, Case{2, false}, Case{65535, false}}) {
+    VirtualFile file(file_size, EndRecordBytes(c.entries, directory_size, 0));
+    ZipReader reader;
+    EXPECT_EQ(reader.Open(file.size(), file.Reader()), c.opens) << c.entries;
+    EXPECT_TRUE(reader.entries().empty()) << c.entries;
+    EXPECT_LE(file.largest_read_, 64u * 1024) << c.entries;
+    EXPECT_LE(file.total_read_, 256u * 1024) << c.entries;
+  }
+}
+
+TEST(ZipReaderTest, LongNamesAreKeptToWhatExtractionUsesAndFoldersStayFolders) {
+  MemoryFile file(ReadBytes(Fixture(L"long_names.zip")));
+  ZipReader reader;
+  ASSERT_TRUE(reader.Open(file.size(), file.Reader()));
+  ASSERT_EQ(reader.entries().size(), 2u);
+  EXPECT_EQ(reader.entries()[0].name, std::string(kEntryNameLimit, 'd'));
+  EXPECT_TRUE(reader.entries()[0].IsDirectory()) << "the slash after the cut still counts";
+  EXPECT_EQ(reader.entries()[1].name, std::string(kEntryNameLimit, 'f'));
+  EXPECT_FALSE(reader.entries()[1].IsDirectory());
+  std::string content;
+  ASSERT_TRUE(reader.ExtractEntry(1, [&](const void* data, size_t size) {
+    content.append(static_cast<const char*>(data), size);
+    return true;
+  }));
+  EXPECT_EQ(content, "x");
 }
 
 TEST(ZipReaderTest, WriteRefusalStopsTheEntry) {

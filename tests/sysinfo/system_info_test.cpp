@@ -4,6 +4,10 @@
 
 #include <regex>
 
+#include "sysinfo/fake_facts.h"
+#include "sysinfo/installed_software.h"
+#include "sysinfo/windows_version.h"
+
 namespace stubframework::sysinfo {
 namespace {
 
@@ -47,11 +51,79 @@ TEST(ArchitectureTest, OnlyAmd64AndIa64Are64Bit) {
   EXPECT_EQ(ArchitectureText(), L"x64");
 }
 
+TEST(SystemNameTest, AFailedVersionQueryIsOther) {
+  FakeFacts facts;
+  facts.reported_ok = false;
+  EXPECT_EQ(SystemName(facts), L"Other");
+  facts.reported_ok = true;
+  facts.reported = {5, 2, VER_NT_WORKSTATION};
+  facts.architecture = PROCESSOR_ARCHITECTURE_AMD64;
+  EXPECT_EQ(SystemName(facts), L"Windows XP") << "the native architecture comes from the same source";
+}
+
+TEST(DefaultBrowserTest, UsersKeyDecidesWhenItOpensElseTheMachines) {
+  const wchar_t kUser[] = L"Software\\Clients\\StartMenuInternet";
+  const wchar_t kMachine[] = L"SOFTWARE\\Clients\\StartMenuInternet";
+  FakeFacts user_and_machine;
+  user_and_machine.Text(HKEY_CURRENT_USER, kUser, L"", L"Firefox-308046B0AF4A39CB")
+      .Text(HKEY_LOCAL_MACHINE, kMachine, L"", L"IEXPLORE.EXE");
+  EXPECT_EQ(DefaultBrowser(user_and_machine), L"Firefox-308046B0AF4A39CB");
+
+  FakeFacts machine_only;
+  machine_only.Text(HKEY_LOCAL_MACHINE, kMachine, L"", L"IEXPLORE.EXE");
+  EXPECT_EQ(DefaultBrowser(machine_only), L"IEXPLORE.EXE");
+
+  FakeFacts empty_user_key;
+  empty_user_key.Key(HKEY_CURRENT_USER, kUser).Text(HKEY_LOCAL_MACHINE, kMachine, L"", L"IEXPLORE.EXE");
+  EXPECT_EQ(DefaultBrowser(empty_user_key), L"Other") << "an opened user key without a value is not passed over";
+
+  EXPECT_EQ(DefaultBrowser(FakeFacts()), L"Other");
+}
+
+TEST(CountryTest, NationIdAsSignedDecimal) {
+  FakeFacts facts;
+  facts.geo_nation = 244;
+  EXPECT_EQ(CountryIdText(facts), L"244");
+  facts.geo_nation = -1;  // GEOID_NOT_AVAILABLE
+  EXPECT_EQ(CountryIdText(facts), L"-1");
+}
+
 TEST(TimestampTest, FixedWidthUtcTexts) {
-  std::wstring plain = Timestamp();
+  FakeFacts facts;
+  facts.now = {2024, 1, 3, 31, 23, 59, 59, 7};
+  EXPECT_EQ(Timestamp(facts), L"20240131235959");
+  EXPECT_EQ(TimestampWithMilliseconds(facts), L"20240131235959  7");
+  facts.now = {2025, 12, 0, 1, 0, 0, 5, 999};
+  EXPECT_EQ(TimestampWithMilliseconds(facts), L"20251201000005999");
+
   std::wstring with_ms = TimestampWithMilliseconds();
-  EXPECT_TRUE(std::regex_match(std::string(plain.begin(), plain.end()), std::regex(R"(\d{14})")));
-  EXPECT_TRUE(std::regex_match(std::string(with_ms.begin(), with_ms.end()), std::regex(R"(\d{14}[ \d]{2}\d)")));
+  EXPECT_TRUE(std::regex_match(std::string(with_ms.begin(), with_ms.end()), std::regex(R"(20\d{12}[ \d]{2}\d)")));
+}
+
+// The rules on what the test prefix really reports (Wine 8 set to Windows 10:
+// 10.0.18362, a 64-bit system).
+TEST(RealMachineTest, WinePrefixValues) {
+  WindowsFacts facts;
+  VersionNumbers true_version;
+  ASSERT_TRUE(facts.TrueVersion(&true_version));
+  EXPECT_EQ(true_version.major, 10u);
+  VersionNumbers block;
+  ASSERT_TRUE(facts.ProcessBlockVersion(&block));
+  EXPECT_EQ(block.major, true_version.major);
+  EXPECT_EQ(block.minor, true_version.minor);
+  EXPECT_EQ(block.build, true_version.build);
+
+  EXPECT_EQ(UrlSystemVersion(), L"10." + std::to_wstring(true_version.build));
+  EXPECT_TRUE(IsWindows10());
+  EXPECT_EQ(SystemLabel(), true_version.build > 18362 ? L"10" : L"10.18363");
+  EXPECT_GT(facts.ScreenWidth(), 0);
+  EXPECT_GT(facts.PhysicalMemoryBytes(), 0u);
+  int explorer = InternetExplorerMajorVersion();
+  EXPECT_GE(explorer, 8);
+  EXPECT_LE(explorer, 11);
+  EXPECT_FALSE(DefaultBrowser().empty());
+  std::wstring country = CountryIdText();
+  EXPECT_TRUE(std::regex_match(std::string(country.begin(), country.end()), std::regex(R"(-?\d+)")));
 }
 
 }  // namespace

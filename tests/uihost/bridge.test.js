@@ -6,6 +6,7 @@
 const assert = require('node:assert/strict');
 const { after, before, test } = require('node:test');
 
+const { FRAME_TOO_LARGE, MAX_FRAME_BYTES } = require('../../tools/uihost/frames');
 const { startTestRun, waitFor } = require('./support');
 
 let run;
@@ -33,6 +34,51 @@ test('setProperty and getProperty keep text exactly, and unknown names read empt
   assert.equal(await inPage(() => window.external.getProperty('neverSet')), '');
   // The progress counters that attaching the table set are in the same store.
   assert.equal(await inPage(() => window.external.getProperty('installTotal')), '1');
+});
+
+test('any script string crosses intact; a lone surrogate in a member name is replaced, and the run goes on', async () => {
+  const result = await inPage(() => {
+    const ext = window.external;
+    const values = ['\ud800', 'a\udc00b', '\ude00\ud83d', 'pair \ud83d\ude00 and lone \ud83d'];
+    values.forEach((value, i) => ext.setProperty(`lone${i}`, value));
+    const back = values.map((_, i) => ext.getProperty(`lone${i}`));
+    // Through a native window caption and back: text the native side made.
+    const caption = ext.uiHostOperation('caption', 'title \udbff');
+    ext['name\ud800'] = 'kept';
+    return { same: back.map((value, i) => value === values[i]), caption, named: ext['name\ufffd'], after: ext.getProperty('lone0') };
+  });
+  assert.deepEqual(result.same, [true, true, true, true]);
+  assert.equal(result.caption, 'title \udbff');
+  assert.equal(result.named, 'kept');
+  assert.equal(result.after, '\ud800');
+});
+
+test('a call or a returned value too large for a message fails in script, and the run goes on', async () => {
+  const outcome = await inPage(({ max }) => {
+    const ext = window.external;
+    const codes = [];
+    const attempt = (call) => {
+      try {
+        call();
+        codes.push('no exception');
+      } catch (error) {
+        codes.push(error.number >>> 0);
+      }
+    };
+    attempt(() => ext.setProperty('big', 'x'.repeat(max)));
+    ext.huge = function () {
+      return 'y'.repeat(max);
+    };
+    attempt(() => ext.huge());
+    // Just within the limit, both ways.
+    const fits = 'z'.repeat(max - 1024);
+    ext.setProperty('fits', fits);
+    return { codes, big: ext.getProperty('big'), fits: ext.getProperty('fits') === fits };
+  }, { max: MAX_FRAME_BYTES });
+  // The harness refuses the first; the page function's caller sees it throw.
+  assert.deepEqual(outcome.codes, [FRAME_TOO_LARGE, 0x80020009]);
+  assert.equal(outcome.big, '');
+  assert.equal(outcome.fits, true);
 });
 
 test('expando properties round-trip, can be deleted, and call the function they hold', async () => {

@@ -9,21 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { test } = require('node:test');
 
-const { startTestRun, waitFor } = require('./support');
-
-// Null when run by hand without them; under CTest their fixture must have
-// started them.
-function testServers() {
-  const state = process.env.STUB_TEST_SERVERS;
-  if (!state) return null;
-  assert.ok(fs.existsSync(path.join(state, 'servers.env')), `no test servers in ${state}`);
-  const env = {};
-  for (const line of fs.readFileSync(path.join(state, 'servers.env'), 'utf8').split('\n')) {
-    const cut = line.indexOf('=');
-    if (cut > 0) env[line.slice(0, cut)] = line.slice(cut + 1);
-  }
-  return env;
-}
+const { startTestRun, testServers, waitFor } = require('./support');
 
 test('a page downloads a file from nginx and hears progress, then NoError, in order', async (t) => {
   const servers = testServers();

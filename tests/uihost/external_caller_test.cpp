@@ -10,10 +10,10 @@
 #include "base/variant.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "htmlui/bridge_test_support.h"
-#include "htmlui/external_caller.h"
+#include "browserhost/external_caller.h"
 #include "htmlui/html_external.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 namespace {
 
 using testing_support::AppFixture;
@@ -169,4 +169,4 @@ TEST_F(ExternalCallerTest, CallingAnExpandoCallsTheFunctionItHoldsWithTheArgumen
 }
 
 }  // namespace
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

@@ -78,4 +78,18 @@ function keptLogWith(extractFolder, marker) {
   return null;
 }
 
-module.exports = { startTestRun, waitFor, expectedExitCode, keptLogWith, testStub, wineRun };
+// The shared test servers' settings (docroot, nginx_port, ...). Null when run
+// by hand without them; under CTest their fixture must have started them.
+function testServers() {
+  const state = process.env.STUB_TEST_SERVERS;
+  if (!state) return null;
+  if (!fs.existsSync(path.join(state, 'servers.env'))) throw new Error(`no test servers in ${state}`);
+  const env = {};
+  for (const line of fs.readFileSync(path.join(state, 'servers.env'), 'utf8').split('\n')) {
+    const cut = line.indexOf('=');
+    if (cut > 0) env[line.slice(0, cut)] = line.slice(cut + 1);
+  }
+  return env;
+}
+
+module.exports = { startTestRun, waitFor, expectedExitCode, keptLogWith, testStub, testServers, wineRun };

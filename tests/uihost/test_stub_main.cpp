@@ -1,15 +1,17 @@
-// The stub as the product builds it, with the browser host tests' bundle and
-// their test-only methods.
+// The stub as the development flavour builds it (the product with the
+// browser host), with the browser host tests' bundle and their test-only
+// methods.
 #include <windows.h>
 
 #include <memory>
 
 #include "app/application.h"
+#include "browserhost/make_ui_host.h"
 #include "uihost/uihost_test_methods.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   return stubframework::app::RunStub([](stubframework::app::Application* app)
                                           -> std::unique_ptr<stubframework::externalmethods::ExternalMethods> {
     return std::make_unique<stubtest::UiHostTestMethods>(app);
-  });
+  }, stubframework::browserhost::MakeUiHost);
 }

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "base/variant.h"
-#include "htmlui/host_channel.h"
-#include "htmlui/page_function.h"
-#include "htmlui/script_values.h"
-#include "htmlui/ui_host_endpoint.h"
+#include "browserhost/host_channel.h"
+#include "browserhost/page_function.h"
+#include "browserhost/script_values.h"
+#include "browserhost/ui_host_endpoint.h"
+#include "browserhost/utf8_text.h"
 
-namespace stubframework::htmlui {
+namespace stubframework::browserhost {
 namespace {
 
 using nlohmann::json;
@@ -80,12 +81,136 @@ TEST(HostChannelFramingTest, FramesSplitAcrossReadsAndSeveralInOneRead) {
 }
 
 TEST(HostChannelFramingTest, AnOversizedLengthEndsTheConnection) {
-  std::string buffer("\x01\x00\x00\x04", 4);  // 64 MiB + 1
+  ASSERT_EQ(kMaxFrameBytes, 16u << 20);
+  std::string buffer("\x01\x00\x00\x01", 4);  // 16 MiB + 1
   std::deque<std::string> texts;
   EXPECT_FALSE(DecodeFrames(&buffer, &texts));
-  std::string at_limit("\x00\x00\x00\x04", 4);  // exactly 64 MiB: waits for its bytes
+  std::string at_limit("\x00\x00\x00\x01", 4);  // exactly 16 MiB: waits for its bytes
   EXPECT_TRUE(DecodeFrames(&at_limit, &texts));
   EXPECT_TRUE(texts.empty());
+  std::string frame;
+  EXPECT_TRUE(EncodeFrame(std::string(kMaxFrameBytes, 'x'), &frame));
+  EXPECT_FALSE(EncodeFrame(std::string(kMaxFrameBytes + 1, 'x'), &frame));
+}
+
+TEST(Utf8TextTest, OnlyUnpairedSurrogatesMakeTextIllFormed) {
+  EXPECT_TRUE(IsWellFormedUtf16(L""));
+  EXPECT_TRUE(IsWellFormedUtf16(L"Gr\u00FC\u00DF \xD83D\xDE00"));
+  for (const wchar_t* lone : {L"\xD800", L"a\xD800", L"\xDC00" L"b", L"\xDE00\xD83D", L"\xD83D\xD83D\xDE00",
+                              L"\xD83D\xDE00\xDE00"}) {
+    EXPECT_FALSE(IsWellFormedUtf16(lone));
+  }
+}
+
+TEST(Utf8TextTest, EscapesOfUnpairedSurrogatesBecomeTheReplacementCharacter) {
+  const struct {
+    const char* json;
+    const char* read_as;
+  } cases[] = {
+      {R"(["a\ud800b"])", R"(["a\ufffdb"])"},
+      {R"(["\uDC00"])", R"(["\ufffd"])"},
+      {R"(["\ude00\ud83d"])", R"(["\ufffd\ufffd"])"},
+      {R"(["\ud83d\ud83d\ude00"])", R"(["\ufffd\ud83d\ude00"])"},
+      // Pairs, other escapes, and an escaped backslash before "ud800" stay.
+      {R"(["\ud83d\ude00", "\u0041\n\"", "\\ud800"])", R"(["\ud83d\ude00", "\u0041\n\"", "\\ud800"])"},
+      {R"(["\ud80"])", R"(["\ud80"])"},
+  };
+  for (const auto& c : cases) {
+    const std::string replaced = ReplaceLoneSurrogateEscapes(c.json);
+    EXPECT_EQ(replaced, c.read_as) << c.json;
+  }
+  // What the parser refused, it now reads.
+  EXPECT_TRUE(json::parse(R"({"v":"a\ud800"})", nullptr, false).is_discarded());
+  json read = json::parse(ReplaceLoneSurrogateEscapes(R"({"v":"a\ud800"})"), nullptr, false);
+  ASSERT_FALSE(read.is_discarded());
+  EXPECT_EQ(read["v"], "a\xEF\xBF\xBD");
+}
+
+// The harness's end of a channel: a loopback listener that takes one
+// connection and writes and reads raw frames.
+class FakeHarness {
+ public:
+  FakeHarness() {
+    WSADATA data;
+    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::listen(listener_, 1) == 0 && ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      endpoint_.address = INADDR_LOOPBACK;
+      endpoint_.port = ntohs(address.sin_port);
+    }
+  }
+  ~FakeHarness() {
+    if (peer_ != INVALID_SOCKET) ::closesocket(peer_);
+    if (listener_ != INVALID_SOCKET) ::closesocket(listener_);
+    if (started_) ::WSACleanup();
+  }
+
+  const UiHostEndpoint& endpoint() const { return endpoint_; }
+  bool Accept() {
+    peer_ = ::accept(listener_, nullptr, nullptr);
+    return peer_ != INVALID_SOCKET;
+  }
+  bool Write(const std::string& text) {
+    std::string frame;
+    return EncodeFrame(text, &frame) && ::send(peer_, frame.data(), static_cast<int>(frame.size()), 0) ==
+                                            static_cast<int>(frame.size());
+  }
+  // The text of the next frame.
+  std::string Read() {
+    std::string head = ReadBytes(4);
+    if (head.size() < 4) return std::string();
+    uint32_t size = 0;
+    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(head[i]);
+    return ReadBytes(size);
+  }
+
+ private:
+  std::string ReadBytes(size_t count) {
+    std::string bytes(count, '\0');
+    size_t got = 0;
+    while (got < count) {
+      int n = ::recv(peer_, &bytes[got], static_cast<int>(count - got), 0);
+      if (n <= 0) return std::string();
+      got += static_cast<size_t>(n);
+    }
+    return bytes;
+  }
+
+  bool started_ = false;
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET peer_ = INVALID_SOCKET;
+  UiHostEndpoint endpoint_;
+};
+
+TEST(HostChannelTest, AnUnpairedSurrogateOrAnOversizedMessageLeavesTheConnectionOpen) {
+  // The harness goes first at the end, as the real one ends the connection
+  // when the stub closes: the channel's reader then sees the end.
+  HostChannel channel;
+  FakeHarness harness;
+  ASSERT_NE(harness.endpoint().port, 0);
+  ASSERT_TRUE(channel.Connect(harness.endpoint())) << std::string(channel.error().begin(), channel.error().end());
+  ASSERT_TRUE(harness.Accept());
+
+  // What a page's text with a lone surrogate looks like in the harness's JSON.
+  ASSERT_TRUE(harness.Write(R"({"type":"put","name":"a\udc00b","value":{"t":"s","v":"\ud800"}})"));
+  ASSERT_TRUE(harness.Write(R"({"type":"get","name":"after"})"));
+  json message;
+  ASSERT_EQ(channel.ReceiveWithin(&message, 10000), HostChannel::Wait::kMessage);
+  EXPECT_EQ(message["name"], "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(message["value"]["v"], "\xEF\xBF\xBD");
+  ASSERT_EQ(channel.ReceiveWithin(&message, 10000), HostChannel::Wait::kMessage);
+  EXPECT_EQ(message["name"], "after");
+
+  // Ours: a message that does not fit in a frame is not sent, and the next one is.
+  EXPECT_EQ(channel.Send(json{{"type", "result"}, {"value", std::string(kMaxFrameBytes, 'x')}}),
+            HostChannel::Sent::kTooLarge);
+  EXPECT_EQ(channel.Send(json{{"type", "result"}, {"value", 1}}), HostChannel::Sent::kSent);
+  EXPECT_EQ(json::parse(harness.Read()), (json{{"type", "result"}, {"value", 1}}));
 }
 
 // A sink that records what page functions ask and answers with a value.
@@ -150,9 +275,26 @@ TEST_F(ScriptValuesTest, ValuesSurviveTheRoundTripAtTheirBoundaries) {
   }
 }
 
+TEST_F(ScriptValuesTest, TextWithoutAUtf8FormCrossesAsItsCodeUnits) {
+  // A lone surrogate from the page reaches the native side intact...
+  UniqueVariant v;
+  ASSERT_EQ(values_.ToVariant(json{{"t", "s"}, {"u", {0xD800, 0x61, 0xDFFF, 0}}}, v.Get()), S_OK);
+  ASSERT_EQ(v.Type(), VT_BSTR);
+  EXPECT_EQ(std::wstring(v.Get()->bstrVal, ::SysStringLen(v.Get()->bstrVal)), std::wstring(L"\xD800" L"a\xDFFF\0", 4));
+  // ...and goes back the same way.
+  EXPECT_EQ(values_.FromVariant(*v.Get()), (json{{"t", "s"}, {"u", {0xD800, 0x61, 0xDFFF, 0}}}));
+  // Well-formed text, a pair included, goes as UTF-8 whichever way it came.
+  ASSERT_EQ(values_.ToVariant(json{{"t", "s"}, {"u", {0xD83D, 0xDE00}}}, v.Receive()), S_OK);
+  EXPECT_EQ(values_.FromVariant(*v.Get()), (json{{"t", "s"}, {"v", "\xF0\x9F\x98\x80"}}));
+  EXPECT_EQ(RoundTrip(json{{"t", "s"}, {"u", json::array()}}), (json{{"t", "s"}, {"v", ""}}));
+}
+
 TEST_F(ScriptValuesTest, MalformedValuesAreRefused) {
   for (const json& value : {json{{"t", "i"}, {"v", 2147483648LL}}, json{{"t", "i"}, {"v", 1.5}},
                             json{{"t", "s"}, {"v", 3}}, json{{"t", "b"}, {"v", 1}}, json{{"t", "fn"}, {"id", ""}},
+                            json{{"t", "s"}, {"u", {0x10000}}}, json{{"t", "s"}, {"u", {-1}}},
+                            json{{"t", "s"}, {"u", {1.5}}}, json{{"t", "s"}, {"u", "text"}},
+                            json{{"t", "s"}, {"u", {"a"}}}, json{{"t", "s"}},
                             json{{"t", "date"}}, json{{"v", 1}}, json("text"), json()}) {
     UniqueVariant v;
     EXPECT_EQ(values_.ToVariant(value, v.Get()), E_INVALIDARG) << value.dump();
@@ -241,4 +383,4 @@ TEST_F(ScriptValuesTest, APageFunctionThatThrowsOrOutlivesItsHostFails) {
 }
 
 }  // namespace
-}  // namespace stubframework::htmlui
+}  // namespace stubframework::browserhost

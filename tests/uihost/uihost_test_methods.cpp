@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/launch.h"
 #include "externalmethods/script_call.h"
 #include "htmlui/page_callback.h"
 #include "htmlui/ui_host.h"
@@ -40,6 +41,7 @@ DWORD WINAPI TickerThread(void* parameter) {
 UiHostTestMethods::UiHostTestMethods(stubframework::externalmethods::MethodHost* host) : MyExternalMethods(host) {
   Register(L"startTicker", static_cast<Handler>(&UiHostTestMethods::StartTicker));
   Register(L"uiHostOperation", static_cast<Handler>(&UiHostTestMethods::UiHostOperation));
+  Register(L"childSeesToken", static_cast<Handler>(&UiHostTestMethods::ChildSeesToken));
 }
 
 HRESULT UiHostTestMethods::StartTicker(WORD flags, DISPPARAMS* params, VARIANT*) {
@@ -96,6 +98,21 @@ HRESULT UiHostTestMethods::UiHostOperation(WORD flags, DISPPARAMS* params, VARIA
     return E_INVALIDARG;
   }
   return call.ReturnText(answer);
+}
+
+HRESULT UiHostTestMethods::ChildSeesToken(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  if (flags != DISPATCH_METHOD && flags != (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+  HRESULT hr = CheckParamTypes(params, nullptr, 0);
+  if (FAILED(hr)) return hr;
+  wchar_t system[MAX_PATH] = {};
+  UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return E_FAIL;
+  const stubframework::app::LaunchSpec cmd = {std::wstring(system, length) + L"\\", L"cmd.exe",
+                                              L"cmd.exe /c if defined UIHOST_TOKEN (exit 7) else (exit 3)"};
+  const DWORD code = stubframework::app::RunProcess(cmd, true);
+  if (code != 7 && code != 3) return E_FAIL;
+  stubframework::externalmethods::ScriptCall(flags, params, result).ReturnBool(code == 7);
+  return S_OK;
 }
 
 }  // namespace stubtest

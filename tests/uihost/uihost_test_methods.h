@@ -20,6 +20,10 @@ class UiHostTestMethods : public stubframework::externalmethods::MyExternalMetho
   // no script method uses yet ("minimize", "hide", "show", "drag", "caption",
   // "folder", "okCancel"), so that the browser host's side of each is tested.
   HRESULT UiHostOperation(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+  // childSeesToken() -> bool: whether a program this process starts finds
+  // the harness's secret (UIHOST_TOKEN) in its environment.
+  HRESULT ChildSeesToken(WORD flags, DISPPARAMS* params, VARIANT* result);
 };
 
 }  // namespace stubtest

@@ -23,6 +23,7 @@
 #include "htmlui/html_external.h"
 #include "htmlui/page_callback.h"
 #include "support/test_servers.h"
+#include "workflow/canonical_folder.h"
 #include "workflow/download_job.h"
 #include "workflow/download_thread.h"
 
@@ -310,6 +311,10 @@ TEST_F(DownloadMethodTest, AZipUrlIsExtractedDuringTheDownload) {
   ASSERT_TRUE(base::RegistryReadValue(RecordKey(), file + L"__ZIP_EXE_Path__", value, 2048));
   EXPECT_EQ(value, setup);
   base::RegistryDeleteKey(RecordKey(), false);
+  // The folder the page downloaded into, for the deletions at the end of the run.
+  std::wstring folder;
+  ASSERT_TRUE(CanonicalFolder(work_, &folder));
+  EXPECT_EQ(app_->download_folders()->Folders(), std::vector<std::wstring>{folder});
 }
 
 TEST_F(DownloadMethodTest, AnExistingPackageWithTheExpectedCrcIsOnlyExtracted) {
@@ -340,6 +345,7 @@ TEST_F(DownloadMethodTest, WithDownloadOnlyAZipIsNotExtracted) {
   const LONG size = static_cast<LONG>(package.size());
   EXPECT_EQ(calls.back(), (std::vector<LONG>{kNoError, size, size})) << "no 95 % stop without extraction";
   EXPECT_EQ(Prop(file + L"__ZIP_Unzip_Folder__"), L"");
+  EXPECT_TRUE(app_->download_folders()->Folders().empty()) << "only an extraction records its folder";
   EXPECT_NE(Prop(L"__Extract_ZIP_In_Download_Progress__"), L"true");
   std::wstring value;
   EXPECT_FALSE(base::RegistryReadValue(RecordKey(), file + L"__ZIP_Unzip_Folder__", value));

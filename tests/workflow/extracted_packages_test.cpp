@@ -66,6 +66,19 @@ TEST_F(ExtractedPackagesTest, ResumeRestoresEveryValueLogsThemAndDeletesTheRecor
   EXPECT_FALSE(RecordExists());
 }
 
+TEST_F(ExtractedPackagesTest, ValuesLongerThanAnyPathAreSkipped) {
+  WriteRecord();
+  const std::wstring longest(32767, L'x');
+  ASSERT_TRUE(app::WriteSetting(record_, L"long.zip__ZIP_Unzip_Folder__", longest));
+  ASSERT_TRUE(app::WriteSetting(record_, L"huge.zip__ZIP_Unzip_Folder__", std::wstring(1 << 20, L'y')));
+  base::LockedProperties properties(app_->context().properties(), lock_);
+  RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), L"C:\\t\\1F\\");
+  EXPECT_EQ(properties.GetProperty(L"long.zip__ZIP_Unzip_Folder__"), longest);
+  EXPECT_EQ(properties.GetProperty(L"huge.zip__ZIP_Unzip_Folder__"), L"");
+  EXPECT_FALSE(RecordExists());
+}
+
 TEST_F(ExtractedPackagesTest, ANormalStartDeletesTheRecordWithoutRestoring) {
   WriteRecord();
   ASSERT_TRUE(RecordExists());

@@ -20,7 +20,7 @@ const http = require('node:http');
 const net = require('node:net');
 const path = require('node:path');
 
-const { encodeFrame, FrameReader, MAX_FRAME_BYTES } = require('./frames');
+const { encodeFrame, FrameReader, MAX_FRAME_BYTES, MAX_HELLO_FRAME_BYTES, FRAME_TOO_LARGE } = require('./frames');
 const { installUiHostShim } = require('./page_shim');
 const { resolveStatic, contentType } = require('./static_files');
 
@@ -36,6 +36,8 @@ const CHROMIUM_FLAGS = [
 ];
 const RPC_PATH = '__uihost__/rpc';
 const HELLO_TIMEOUT_MS = 90000;
+// Connections that have not said hello yet; more are closed at once.
+const MAX_PENDING_CONNECTIONS = 8;
 
 function defaultWinePrefix() {
   return process.env.STUB_WINEPREFIX || path.join(REPO, 'build', 'wineprefix');
@@ -85,6 +87,7 @@ class UiHostRun extends EventEmitter {
     this.currentBox = null;
     this.viewport = Promise.resolve();
     this.closing = false;
+    this.pending = 0;
     this.exited = new Promise((resolve) => {
       this.resolveExited = resolve;
     });
@@ -127,7 +130,11 @@ class UiHostRun extends EventEmitter {
     this.browser.on('disconnected', () => this.pageGone());
     const context = await this.browser.newContext({ serviceWorkers: 'block' });
     await context.addInitScript({
-      content: `(${installUiHostShim.toString()})(${JSON.stringify({ origin: this.origin })});`,
+      content: `(${installUiHostShim.toString()})(${JSON.stringify({
+        origin: this.origin,
+        maxFrameBytes: MAX_FRAME_BYTES,
+        frameTooLarge: FRAME_TOO_LARGE,
+      })});`,
     });
     this.page = await context.newPage();
     this.page.on('dialog', (dialog) => this.onDialog(dialog));
@@ -163,54 +170,75 @@ class UiHostRun extends EventEmitter {
   }
 
   // The first connection that says hello with the secret is the stub; any
-  // other is closed.
+  // other is closed. Until its hello a connection may send one small frame
+  // and has ten seconds; only a few may wait at once.
   acceptStub(socket) {
-    if (this.stub) {
+    if (this.stub || this.pending >= MAX_PENDING_CONNECTIONS) {
       socket.destroy();
       return;
     }
-    const reader = new FrameReader();
+    this.pending += 1;
+    const reader = new FrameReader({ firstLimit: MAX_HELLO_FRAME_BYTES });
     let accepted = false;
+    let counted = true;
+    const uncount = () => {
+      if (counted) this.pending -= 1;
+      counted = false;
+    };
     const timer = setTimeout(() => socket.destroy(), 10000);
     socket.setNoDelay(true);
     socket.on('data', (chunk) => {
-      let messages;
-      try {
-        messages = reader.push(chunk);
-      } catch (error) {
-        this.log(`bad frame: ${error.message}`);
-        socket.destroy();
-        return;
-      }
-      for (const message of messages) {
-        if (!accepted) {
-          if (message.type !== 'hello' || typeof message.token !== 'string' || !sameSecret(message.token, this.secret)) {
-            socket.destroy();
-            return;
-          }
-          if (this.stub) {
-            socket.destroy();
-            return;
-          }
-          accepted = true;
-          clearTimeout(timer);
-          this.stub = socket;
-          this.stubServer.close();
-          this.onHello(message).catch((error) => this.fail(error));
+      reader.append(chunk);
+      for (;;) {
+        let message;
+        try {
+          message = reader.next();
+        } catch (error) {
+          this.log(`bad frame: ${error.message}`);
+          socket.destroy();
+          return;
+        }
+        if (message === null) return;
+        if (accepted) {
+          this.fromStub(message);
           continue;
         }
-        this.fromStub(message);
+        if (message.type !== 'hello' || typeof message.token !== 'string' || !sameSecret(message.token, this.secret)) {
+          socket.destroy();
+          return;
+        }
+        if (this.stub) {
+          socket.destroy();
+          return;
+        }
+        accepted = true;
+        uncount();
+        clearTimeout(timer);
+        this.stub = socket;
+        this.stubServer.close();
+        this.onHello(message).catch((error) => this.fail(error));
       }
     });
     socket.on('close', () => {
       clearTimeout(timer);
+      uncount();
       if (accepted) this.stubGone();
     });
     socket.on('error', () => {});
   }
 
+  // False when the message did not go: no stub, or too large for a frame.
   sendToStub(message) {
-    if (this.stub && !this.stub.destroyed) this.stub.write(encodeFrame(message));
+    if (!this.stub || this.stub.destroyed) return false;
+    let frame;
+    try {
+      frame = encodeFrame(message);
+    } catch (error) {
+      this.log(`not sent to the stub: ${error.message}`);
+      return false;
+    }
+    this.stub.write(frame);
+    return true;
   }
 
   async onHello(message) {
@@ -279,11 +307,16 @@ class UiHostRun extends EventEmitter {
     }
     this.pageWaiting = null;
     if (message.type === 'box' || message.type === 'folder') this.currentBox = message;
-    waiting.writeHead(200, { 'Content-Type': 'application/json', 'Cache-Control': 'no-store' });
-    waiting.end(JSON.stringify(message));
+    this.respond(waiting, message);
     // What the stub asked while the page was busy goes now.
     const next = this.deferred.shift();
     if (next) setImmediate(() => (this.pageWaiting ? this.deferred.unshift(next) : this.push(next)));
+  }
+
+  respond(response, message) {
+    if (response.destroyed || response.writableEnded) return;
+    response.writeHead(200, { 'Content-Type': 'application/json', 'Cache-Control': 'no-store' });
+    response.end(JSON.stringify(message));
   }
 
   // Resolves once the page's current task has ended (or the page is gone).
@@ -383,12 +416,19 @@ class UiHostRun extends EventEmitter {
     if (!String(request.headers['content-type'] || '').startsWith('application/json')) return refuse(415);
     const chunks = [];
     let size = 0;
+    let tooLarge = false;
     request.on('data', (chunk) => {
       size += chunk.length;
-      if (size > MAX_FRAME_BYTES) request.destroy();
-      else chunks.push(chunk);
+      if (size > MAX_FRAME_BYTES) {
+        // Read on without keeping it, so that the page hears the refusal.
+        tooLarge = true;
+        chunks.length = 0;
+      } else {
+        chunks.push(chunk);
+      }
     });
     request.on('end', () => {
+      if (tooLarge) return refuse(413);
       let message;
       try {
         message = JSON.parse(Buffer.concat(chunks).toString('utf8'));
@@ -409,7 +449,16 @@ class UiHostRun extends EventEmitter {
       response.on('close', () => {
         if (this.pageWaiting === response) this.pageWaiting = null;
       });
-      this.sendToStub(message);
+      if (this.sendToStub(message)) return;
+      // Too large for a frame (the page's own check lets nothing of the kind
+      // through): a request of the page fails in its script, an answer to
+      // the stub goes as a failure, and the conversation goes on.
+      if (message.type === 'return') this.sendToStub({ type: 'return', seq: message.seq, error: 'too large for the UI host' });
+      else if (message.type === 'answer') this.sendToStub({ type: 'answer', seq: message.seq });
+      else {
+        this.pageWaiting = null;
+        this.respond(response, { type: 'result', error: FRAME_TOO_LARGE });
+      }
     });
   }
 

@@ -43,12 +43,29 @@ function installUiHostShim(config) {
     return id;
   }
 
+  // Text that is not well-formed UTF-16 (an unpaired surrogate) has no UTF-8
+  // form: it crosses as its code units.
+  const loneSurrogate = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(^|[^\uD800-\uDBFF])[\uDC00-\uDFFF]/;
+  function encodeText(text) {
+    if (!loneSurrogate.test(text)) return { t: 's', v: text };
+    const units = new Array(text.length);
+    for (let i = 0; i < text.length; i += 1) units[i] = text.charCodeAt(i);
+    return { t: 's', u: units };
+  }
+
+  function decodeText(value) {
+    if (!Array.isArray(value.u)) return value.v;
+    let text = '';
+    for (let i = 0; i < value.u.length; i += 8192) text += String.fromCharCode.apply(null, value.u.slice(i, i + 8192));
+    return text;
+  }
+
   // The script engine's view of a value: whole numbers that fit are 32-bit
   // integers, other numbers doubles, objects and functions dispatch objects.
   function encode(value) {
     switch (typeof value) {
       case 'string':
-        return { t: 's', v: value };
+        return encodeText(value);
       case 'boolean':
         return { t: 'b', v: value };
       case 'number':
@@ -69,6 +86,7 @@ function installUiHostShim(config) {
   function decode(value) {
     switch (value && value.t) {
       case 's':
+        return decodeText(value);
       case 'b':
       case 'i':
       case 'd':
@@ -84,23 +102,43 @@ function installUiHostShim(config) {
     }
   }
 
+  // The harness takes no message larger than a frame: the caller learns it
+  // before anything is sent.
+  class TooLarge extends Error {}
+  function bodyOf(message) {
+    const body = JSON.stringify(message);
+    if (body.length * 3 > config.maxFrameBytes && new TextEncoder().encode(body).length > config.maxFrameBytes) {
+      throw new TooLarge(`${body.length} characters do not fit in a message of the UI host`);
+    }
+    return body;
+  }
+
   function post(message) {
+    const body = bodyOf(message);
     const request = new XMLHttpRequest();
     request.open('POST', rpcUrl, false);
     request.setRequestHeader('Content-Type', 'application/json');
-    request.send(JSON.stringify(message));
+    request.send(body);
     if (request.status !== 200) throw new Error(`window.external: the UI host answered ${request.status}`);
     return JSON.parse(request.responseText);
   }
 
   function runFunction(message) {
+    let reply;
     try {
       const target = functions.get(message.fn);
       if (typeof target !== 'function') throw new TypeError('not a function of this page');
       const value = target.apply(undefined, message.args.map(decode));
-      return { type: 'return', seq: message.seq, value: encode(value) };
+      reply = { type: 'return', seq: message.seq, value: encode(value) };
     } catch (error) {
-      return { type: 'return', seq: message.seq, error: String((error && error.message) || error) };
+      reply = { type: 'return', seq: message.seq, error: String((error && error.message) || error).slice(0, 4096) };
+    }
+    try {
+      bodyOf(reply);
+      return reply;
+    } catch (error) {
+      // The native caller sees the function fail; the conversation goes on.
+      return { type: 'return', seq: message.seq, error: 'the value is too large for the UI host' };
     }
   }
 
@@ -132,7 +170,8 @@ function installUiHostShim(config) {
         return { type: 'answer', seq: message.seq, value: showBox(message) };
       case 'folder': {
         const chosen = nativePrompt('Select a folder', message.initial);
-        return { type: 'answer', seq: message.seq, text: chosen === null ? message.initial : chosen };
+        const keep = chosen === null || chosen.length > 32767;
+        return { type: 'answer', seq: message.seq, text: keep ? message.initial : chosen };
       }
       default:
         throw new Error(`window.external: unexpected message ${message.type}`);
@@ -154,8 +193,18 @@ function installUiHostShim(config) {
     return error;
   }
 
+  // A request too large to send fails in script as the stub would fail it.
+  function ask(message, name) {
+    try {
+      return converse(message);
+    } catch (error) {
+      if (error instanceof TooLarge) throw failure({ error: config.frameTooLarge }, name);
+      throw error;
+    }
+  }
+
   function callMember(name, args) {
-    const reply = converse({ type: 'call', name, args: Array.from(args, encode) });
+    const reply = ask({ type: 'call', name, args: Array.from(args, encode) }, name);
     if ('error' in reply) throw failure(reply, name);
     return decode(reply.value);
   }
@@ -171,7 +220,7 @@ function installUiHostShim(config) {
     get(target, name) {
       if (typeof name !== 'string') return undefined;
       if (methods.has(name)) return methods.get(name);
-      const reply = converse({ type: 'get', name });
+      const reply = ask({ type: 'get', name }, name);
       if ('error' in reply) throw failure(reply, name);
       if (reply.kind === 'method') {
         const method = memberFunction(name);
@@ -185,18 +234,18 @@ function installUiHostShim(config) {
     },
     set(target, name, value) {
       if (typeof name !== 'string') return false;
-      const reply = converse({ type: 'put', name, value: encode(value) });
+      const reply = ask({ type: 'put', name, value: encode(value) }, name);
       if ('error' in reply) throw failure(reply, name);
       return true;
     },
     has(target, name) {
       if (typeof name !== 'string') return false;
-      const reply = converse({ type: 'get', name });
+      const reply = ask({ type: 'get', name }, name);
       return !('error' in reply) && reply.kind !== 'missing';
     },
     deleteProperty(target, name) {
       if (typeof name !== 'string') return true;
-      const reply = converse({ type: 'delete', name });
+      const reply = ask({ type: 'delete', name }, name);
       if ('error' in reply) throw failure(reply, name);
       return true;
     },

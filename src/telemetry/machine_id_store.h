@@ -1,0 +1,37 @@
+// The machine identifier on disk: "UniqueId\data" under the all-users
+// application-data folder, DPAPI-protected for the local machine so that
+// every account on the computer reads the same identifier.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "telemetry/machine_id.h"
+
+namespace stubframework::telemetry {
+
+// The store's path, creating the folders on the way; empty when the
+// application-data folder cannot be found.
+std::wstring MachineIdStorePath();
+
+// Opens a file, retrying every 5 ms while another handle's sharing refuses it,
+// for at most 3000 ms from the first attempt; any other error fails at once.
+HANDLE OpenStoreFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition);
+
+class DpapiIdStore final : public IdStore {
+ public:
+  explicit DpapiIdStore(std::wstring path) : path_(std::move(path)) {}
+
+  // The unprotected text; false when the file is missing, empty, larger than
+  // any identifier's blob, or does not unprotect.
+  bool Read(std::wstring* text) override;
+  // Protects the text's UTF-16LE bytes and replaces the file; a short write
+  // deletes the file.
+  bool Write(const std::wstring& text) override;
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace stubframework::telemetry

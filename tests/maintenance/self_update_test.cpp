@@ -1,0 +1,184 @@
+// The self-update check, the self-update worker and the installer-list
+// refresh against nginx and the fault server. The check and the list refresh
+// go through window.external; the worker runs as a job whose "running stub"
+// lies in a folder of the test's own (the method's job names this program).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/temp_folder.h"
+#include "downloader/download_test_util.h"
+#include "externalmethods/worker_host_of.h"
+#include "maintenance/method_fixture.h"
+#include "support/test_servers.h"
+#include "workflow/error_handle.h"
+#include "workflow/self_update.h"
+
+namespace stubframework::testing_support {
+namespace {
+
+using testsupport::NoisyBytes;
+using testsupport::ReadWholeFile;
+using testsupport::UniqueKey;
+
+std::string RunningExecutableBytes() { return ReadWholeFile(workflow::RunningExecutablePath()); }
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
+
+class SelfUpdateTest : public MethodFixture {
+ protected:
+  void SetUp() override {
+    MethodFixture::SetUp();
+    std::string error;
+    servers_ = testsupport::TestServers::Get(&error);
+    ASSERT_NE(servers_, nullptr) << error;
+    key_ = UniqueKey();
+    ASSERT_TRUE(::CreateDirectoryW(servers_->DocPath(key_).c_str(), nullptr));
+    work_ = base::MakeUniqueFolder(base::WithTrailingBackslash(temp_));
+    ASSERT_FALSE(work_.empty());
+  }
+
+  // A file in this test's folder of the document root, with its meta.
+  std::wstring Publish(const std::string& name, const std::string& bytes) {
+    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name, bytes));
+    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta", enginetest::MakeMeta(bytes)));
+    return servers_->NginxUrl("/" + key_ + "/" + name);
+  }
+
+  bool NeedSelfUpdate(const std::wstring& url) {
+    ScriptArgs args;
+    args.Text(url.c_str());
+    base::UniqueVariant result;
+    EXPECT_EQ(Call(L"isNeedSelfUpdate", DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result.Receive()), S_OK);
+    EXPECT_EQ(result.Type(), VT_BOOL);
+    return result.Get()->boolVal == VARIANT_TRUE;
+  }
+
+  Calls UpdateList(const std::wstring& url, const std::wstring& file, bool resume) {
+    RecordingFunction function;
+    {
+      ScriptArgs args;
+      args.Text(url.c_str()).Text(file.c_str()).Bool(false).Bool(resume).Dispatch(&function);
+      EXPECT_EQ(Call(L"updateInstallerList", DISPATCH_METHOD, args), S_OK);
+    }
+    return PumpUntilDone(function);
+  }
+
+  // The worker, with what the method would record kept for the test.
+  Calls RunSelfUpdate(const std::wstring& url, const std::wstring& self_path) {
+    RecordingFunction function;
+    auto* job = new workflow::SelfUpdateJob;
+    job->host = externalmethods::WorkerHostOf(*methods_);
+    job->url = url;
+    job->self_path = self_path;
+    job->store_stub_name = [this](const std::wstring& name) { stored_names_.push_back(name); };
+    job->store_exit_code = [this] { ++exit_code_stores_; };
+    job->transfer.retry_pause_ms = 10;
+    EXPECT_EQ(job->callback_stream.Marshal(nullptr, L"test", &function), S_OK);
+    EXPECT_TRUE(htmlui::StartWorkerThread(workflow::SelfUpdateThreadFunc, job));
+    return PumpUntilDone(function);
+  }
+
+  const testsupport::TestServers* servers_ = nullptr;
+  std::string key_;
+  std::wstring work_;
+  std::vector<std::wstring> stored_names_;
+  int exit_code_stores_ = 0;
+};
+
+TEST_F(SelfUpdateTest, NeedSelfUpdateComparesTheServedMetaWithTheRunningFile) {
+  const std::wstring newer = Publish("newer.exe", NoisyBytes(1500000));
+  // Only its meta is asked for: the running file's blocks.
+  ASSERT_TRUE(servers_->PutFile(key_ + "/same.exe.meta", enginetest::MakeMeta(RunningExecutableBytes())));
+  const std::wstring same = servers_->NginxUrl("/" + key_ + "/same.exe");
+  // Parameters before a last one that the ".meta" suffix lands in.
+  const std::wstring redirected =
+      servers_->FaultUrl("/status/" + key_ + "?code=302&to=" + base::ToAnsi(newer) + ".meta&pad=");
+  const std::wstring unfetchable =
+      servers_->FaultUrl("/drop/" + key_ + "?size=500&after=0&times=0&pad=");
+  struct Row {
+    const char* what;
+    std::wstring url;
+    bool need;
+  } rows[] = {
+      {"a different file", newer, true},
+      {"the running file", same, false},
+      {"no meta (404)", servers_->NginxUrl("/" + key_ + "/missing.exe"), false},
+      {"a redirected meta, not followed", redirected, false},
+      {"a meta that answers but cannot be fetched", unfetchable, true},
+  };
+  for (const Row& row : rows) EXPECT_EQ(NeedSelfUpdate(row.url), row.need) << row.what;
+  EXPECT_TRUE(LogHasLine("EMIsNeedSelfUpdate Result: need update"));
+  EXPECT_TRUE(LogHasLine("EMIsNeedSelfUpdate Result: not need update"));
+  EXPECT_EQ(servers_->FaultRequests(key_ + "?code=302").size(), 1u) << "asked once, not followed";
+}
+
+TEST_F(SelfUpdateTest, TheNewerStubIsSavedBesideTheRunningOneUnderItsUpdateName) {
+  const std::string newer = NoisyBytes(2 * 1024 * 1024 + 4321);
+  const std::wstring url = Publish("SETUP.EXE", newer);
+  Calls calls = RunSelfUpdate(url, work_ + L"setup.exe");
+  ASSERT_FALSE(calls.empty());
+  for (size_t i = 0; i + 1 < calls.size(); ++i) EXPECT_EQ(calls[i][0], workflow::kRunning);
+  EXPECT_EQ(calls.back(), (std::vector<LONG>{0, static_cast<LONG>(newer.size()), static_cast<LONG>(newer.size())}));
+  EXPECT_EQ(stored_names_, std::vector<std::wstring>{L"SETUP_update.exe"});
+  EXPECT_EQ(exit_code_stores_, 1);
+  EXPECT_EQ(ReadWholeFile(work_ + L"SETUP_update.exe"), newer);
+  EXPECT_EQ(Prop(L"downloadCurrent"), L"0");
+  EXPECT_EQ(Prop(L"downloadTotal"), L"1");
+}
+
+// A transfer that fails leaves a file that is not the newer stub: its name is
+// taken back so that the launcher does not start it, and the exit code that
+// makes the launcher look is stored all the same.
+TEST_F(SelfUpdateTest, AFailedTransferTakesTheNameBack) {
+  const std::string newer = NoisyBytes(2 * 1024 * 1024 + 4321);
+  ASSERT_TRUE(servers_->PutFile(key_ + "/setup.exe", newer));
+  std::string other = newer;
+  other[1024 * 1024 + 7] ^= 0x5A;  // the meta of another second block
+  ASSERT_TRUE(servers_->PutFile(key_ + "/setup.exe.meta", enginetest::MakeMeta(other)));
+  Calls calls = RunSelfUpdate(servers_->NginxUrl("/" + key_ + "/setup.exe"), work_ + L"setup.exe");
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kFailure);
+  EXPECT_EQ(stored_names_, (std::vector<std::wstring>{L"setup_update.exe", L""}));
+  EXPECT_EQ(exit_code_stores_, 1);
+}
+
+TEST_F(SelfUpdateTest, ANewListReplacesTheOldOneAndLeavesNoTemporary) {
+  const std::wstring list = work_ + L"installerlist.js";
+  for (bool resume : {false, true}) {
+    SCOPED_TRACE(resume ? "block-verified" : "plain");
+    WriteFileBytes(list, "var list = 'old';");
+    const std::string fresh = "var list = 'new " + std::string(resume ? "verified" : "plain") + "';";
+    const std::wstring url = Publish(resume ? "verified.js" : "plain.js", fresh);
+    Calls calls = UpdateList(url, list, resume);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back()[0], workflow::kNoError);
+    EXPECT_EQ(ReadWholeFile(list), fresh);
+    EXPECT_FALSE(Exists(work_ + L"installerlist__NEW_FILE__.js"));
+    EXPECT_TRUE(LogHasLine("Update installerlist " + base::ToAnsi(url) + " finished to " + base::ToAnsi(list)));
+  }
+  EXPECT_TRUE(LogHasLine("EMUpdateInstallerList " + base::ToAnsi(servers_->NginxUrl("/" + key_ + "/verified.js")) +
+                         " " + base::ToAnsi(list) + " 0 -1"));
+}
+
+TEST_F(SelfUpdateTest, AFailedTransferLeavesTheOldListUntouched) {
+  const std::wstring list = work_ + L"installerlist.js";
+  WriteFileBytes(list, "var list = 'old';");
+  Calls calls = UpdateList(servers_->NginxUrl("/" + key_ + "/missing.js"), list, false);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kFileNotExist);
+  EXPECT_EQ(ReadWholeFile(list), "var list = 'old';");
+}
+
+}  // namespace
+}  // namespace stubframework::testing_support

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Starts and stops the telemetry service for the tests: HTTPS on a free
+127.0.0.1 port with the test certificate for "localhost", the pageview
+collector on another, a fresh database and a record of every request.
+
+  telemetry_fixture.py start STATE_DIR PKI_DIR   writes STATE_DIR/service.env
+  telemetry_fixture.py stop STATE_DIR
+
+service.env names the ports, a port nothing listens on (for tests of a
+stopped service) and the record file. A supervisor owns the service and stops
+it when told to, when the CTest process that started it is gone, or after
+three hours, so an interrupted run leaves nothing behind.
+"""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, '..', '..', 'tools', 'telemetry-server', 'telemetry_server.py')
+MAX_LIFETIME_S = 3 * 3600
+# The country ids the test service embargoes.
+EMBARGOED = '131,99999'
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except OSError:
+        return False
+
+
+def read_env(state):
+    env = {}
+    try:
+        with open(os.path.join(state, 'service.env')) as f:
+            for line in f:
+                key, _, value = line.rstrip('\n').partition('=')
+                env[key] = value
+    except OSError:
+        pass
+    return env
+
+
+def dead_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def stop(state):
+    env = read_env(state)
+    for key in ('supervisor_pid', 'server_pid'):
+        pid = int(env.get(key, '0') or 0)
+        if pid and alive(pid):
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(100):
+                if not alive(pid):
+                    break
+                time.sleep(0.05)
+            else:
+                os.kill(pid, signal.SIGKILL)
+    try:
+        os.remove(os.path.join(state, 'service.env'))
+    except OSError:
+        pass
+    return 0
+
+
+def supervise(state, pki, watch_pid, ready_w):
+    for name in ('telemetry.db', 'requests.log', 'ports'):
+        try:
+            os.remove(os.path.join(state, name))
+        except OSError:
+            pass
+    open(os.path.join(state, 'requests.log'), 'w').close()
+    ports = os.path.join(state, 'ports')
+    server = subprocess.Popen(
+        [sys.executable, SERVER, '--bind', '127.0.0.1', '--port', '0', '--collector-port', '0',
+         '--cert', os.path.join(pki, 'server.pem'), '--key', os.path.join(pki, 'server.key'),
+         '--db', os.path.join(state, 'telemetry.db'), '--record', os.path.join(state, 'requests.log'),
+         '--embargoed', EMBARGOED, '--port-file', ports, '--quiet'],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, 'server.err'), 'w'))
+    for _ in range(200):
+        if os.path.exists(ports) or server.poll() is not None:
+            break
+        time.sleep(0.05)
+    if not os.path.exists(ports):
+        os.write(ready_w, b'the telemetry service did not start\n')
+        server.kill()
+        return 1
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda *a: stopping.append(1))
+    with open(ports) as f:
+        listening = f.read()
+    with open(os.path.join(state, 'service.env.tmp'), 'w') as f:
+        f.write(listening)
+        f.write('dead_port=%d\n' % dead_port())
+        f.write('record=%s\n' % os.path.join(state, 'requests.log'))
+        f.write('embargoed=%s\n' % EMBARGOED)
+        f.write('supervisor_pid=%d\n' % os.getpid())
+        f.write('server_pid=%d\n' % server.pid)
+    os.replace(os.path.join(state, 'service.env.tmp'), os.path.join(state, 'service.env'))
+    os.write(ready_w, b'ok\n')
+    os.close(ready_w)
+    started = time.time()
+    while not stopping and server.poll() is None:
+        if watch_pid and not alive(watch_pid) or time.time() - started > MAX_LIFETIME_S:
+            break
+        time.sleep(0.5)
+    server.terminate()
+    try:
+        server.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        server.kill()
+    return 0
+
+
+def start(state, pki):
+    state = os.path.abspath(state)
+    stop(state)
+    os.makedirs(state, exist_ok=True)
+    watch_pid = os.getppid()
+    ready_r, ready_w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(ready_r)
+        os.setsid()
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(devnull, fd)
+        code = 1
+        try:
+            code = supervise(state, os.path.abspath(pki), watch_pid, ready_w)
+        finally:
+            os._exit(code)
+    os.close(ready_w)
+    with os.fdopen(ready_r) as ready:
+        message = ready.readline().strip()
+    if message != 'ok':
+        print('telemetry service failed: %s' % (message or 'supervisor died'), file=sys.stderr)
+        return 1
+    print(open(os.path.join(state, 'service.env')).read(), end='')
+    return 0
+
+
+def main():
+    if len(sys.argv) == 4 and sys.argv[1] == 'start':
+        return start(sys.argv[2], sys.argv[3])
+    if len(sys.argv) == 3 and sys.argv[1] == 'stop':
+        return stop(sys.argv[2])
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,114 @@
+// What the install worker's tests share: an application whose method table
+// reaches it through a forwarding host (so a test can give the run a stub
+// path, a resume mode or a window that records being hidden), the page
+// function stand-in, and the stand-in installer.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "externalmethods/method_host.h"
+#include "externalmethods/product/my_external_methods.h"
+#include "htmlui/bridge_test_support.h"
+#include "htmlui/ui_host.h"
+#include "workflow/install_job.h"
+
+namespace stubframework::installtest {
+
+using Calls = std::vector<std::vector<LONG>>;
+
+// A window that only counts what was done to it.
+class RecordingUiHost : public htmlui::UiHost {
+ public:
+  bool Run(const std::wstring&) override { return true; }
+  HWND window() const override { return nullptr; }
+  bool RequestClose() override { return true; }
+  void Minimize() override {}
+  void Hide() override { ++hidden; }
+  void Show() override {}
+  void Drag() override {}
+  void SetWindowSize(int, int) override {}
+  void ApplyDefaultSize() override {}
+  void SetCaption(const std::wstring&) override {}
+  int ShowMessageBox(const std::wstring&, const std::wstring&, UINT) override { return 0; }
+  std::wstring PickFolder(const std::wstring& initial) override { return initial; }
+
+  int hidden = 0;
+};
+
+// The application as the method table sees it, with a few answers replaceable.
+class ForwardingHost : public externalmethods::MethodHost {
+ public:
+  explicit ForwardingHost(app::Application* app) : app_(app) {}
+  virtual ~ForwardingHost() = default;
+
+  base::Log* log() override { return app_->log(); }
+  base::PropertyBag& properties() override { return app_->properties(); }
+  const std::wstring& settings_key() override { return app_->settings_key(); }
+  std::wstring base_reg_key() override { return app_->base_reg_key(); }
+  int resume_mode() override { return resume ? *resume : app_->resume_mode(); }
+  htmlui::HtmlExternal* external() override { return app_->external(); }
+  htmlui::UiHost* ui_host() override { return &ui; }
+  std::wstring product_id() override { return app_->product_id(); }
+  std::wstring product_version() override { return app_->product_version(); }
+  std::wstring stub_path() override { return stub ? *stub : app_->stub_path(); }
+  std::wstring passthrough() override { return app_->passthrough(); }
+  bool silent_launch() override { return app_->silent_launch(); }
+  void AddUploadFile(const std::wstring& path) override { uploads.push_back(path); }
+  telemetry::Analytics* analytics() override { return app_->analytics(); }
+  bool uninstall_mode(std::wstring* mode) override { return app_->uninstall_mode(mode); }
+  bool skip_self_update() override { return app_->skip_self_update(); }
+  void StoreUpdateStubName(const std::wstring& name) override { app_->StoreUpdateStubName(name); }
+  void StoreSelfUpdateExitCode() override { app_->StoreSelfUpdateExitCode(); }
+
+  std::optional<int> resume;
+  std::optional<std::wstring> stub;
+  RecordingUiHost ui;
+  std::vector<std::wstring> uploads;
+
+ private:
+  app::Application* app_;
+};
+
+// "Z:\..." for a path of the build tree.
+std::wstring BuildPath(const char* unix_path);
+std::wstring ReadUtf16File(const std::wstring& path);
+bool Exists(const std::wstring& path);
+
+class InstallFixture : public testing_support::AppFixture {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Runs once the application exists, before the method table is built.
+  virtual void BeforeMethods() {}
+
+  HRESULT Call(const wchar_t* name, testing_support::ScriptArgs& args, VARIANT* result = nullptr);
+  std::wstring Prop(const std::wstring& name) { return app_->external()->GetProperty(name); }
+
+  // install(shortcut, file, param, estimatedTime, callback), pumped until the
+  // final call; every call is checked to arrive on this thread.
+  Calls Install(const std::wstring& file, const std::wstring& param, LONG estimated_time = 0,
+                const std::wstring& shortcut = L"");
+  // Starts the worker on a job made by hand (tests that change its tick).
+  Calls RunJob(std::unique_ptr<workflow::InstallJob> job);
+  Calls PumpUntilDone(testing_support::RecordingFunction& function);
+
+  // getLastInstallError() through the bridge; fails the test unless VT_UI4.
+  ULONG LastInstallError();
+  // A copy of the stand-in installer at `path`.
+  void PlaceInstaller(const std::wstring& path);
+
+  std::unique_ptr<ForwardingHost> host_;
+  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
+  std::wstring work_;  // a folder of the test's own, inside its temporary folder
+};
+
+// Progress calls are (kRunning, total, current); the last call carries the code.
+void ExpectProgressThenFinal(const Calls& calls, LONG code);
+
+}  // namespace stubframework::installtest
