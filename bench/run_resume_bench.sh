@@ -67,6 +67,17 @@ PY
 # MiB fetched beyond the ones missing: mib_beyond FETCHED HAD_ON_DISK
 mib_beyond() { awk -v f="$1" -v had="$2" -v size="$SIZE" 'BEGIN{print (f - (size - had)) / 1048576}'; }
 
+# Empties the access log once the request of a killed client is in it: nginx
+# writes a request's line when its connection closes, which under load may come
+# after the client is gone (the rerun would then be charged with it).
+fresh_log_after_kill() {
+  for _ in $(seq 200); do
+    grep -q $'\t/bench.bin\t' "$ACCESS_LOG" && break
+    sleep 0.05
+  done
+  : > "$ACCESS_LOG"
+}
+
 max_rss_kib() { /usr/bin/time -f '%M' -o "$STATE/work/rss" "$@" > "$STATE/work/stdout" && cat "$STATE/work/rss"; }
 
 results="$STATE/work/resume-results.txt"
@@ -85,9 +96,10 @@ for i in $(seq "$RUNS"); do
 
   # The engine killed at half way, then its rerun.
   rm -f "$OUT"
+  : > "$ACCESS_LOG"
   killed=$(wine "$BENCH" verified "$URL" "$URL.meta" "$(winpath "$OUT")" "$HALF" | tr -d '\r' | sed -n 's/^killed at //p') || true
   [ -n "$killed" ] || { echo "the engine was not killed at half way" >&2; exit 1; }
-  : > "$ACCESS_LOG"
+  fresh_log_after_kill
   out=$(wine "$BENCH" verified "$URL" "$URL.meta" "$(winpath "$OUT")" | tr -d '\r')
   read -r seconds _ hr _ <<< "$out"
   [ "$hr" = "0" ] || { echo "rerun failed: $out" >&2; exit 1; }
@@ -97,16 +109,18 @@ for i in $(seq "$RUNS"); do
 
   # aria2c killed at half way, then run again checking what is on disk.
   rm -rf "$ARIA"
-  had=$(aria_interrupted SIGKILL)
   : > "$ACCESS_LOG"
+  had=$(aria_interrupted SIGKILL)
+  fresh_log_after_kill
   echo "$i aria2c_rerun_checked $(secs aria2c "${ARIA_ARGS[@]}" --check-integrity=true)" >> "$results"
   cmp -s "$ARIA/bench.bin" "$DOCROOT/bench.bin" || { echo "aria2c rerun differs" >&2; exit 1; }
   echo "$i aria2c_checked_excess_mib $(mib_beyond "$(fetched)" "$had")" >> "$results"
 
   # aria2c interrupted at half way (control file saved), then run again.
   rm -rf "$ARIA"
-  had=$(aria_interrupted SIGINT)
   : > "$ACCESS_LOG"
+  had=$(aria_interrupted SIGINT)
+  fresh_log_after_kill
   echo "$i aria2c_rerun_saved $(secs aria2c "${ARIA_ARGS[@]}")" >> "$results"
   cmp -s "$ARIA/bench.bin" "$DOCROOT/bench.bin" || { echo "aria2c rerun differs" >&2; exit 1; }
   echo "$i aria2c_saved_excess_mib $(mib_beyond "$(fetched)" "$had")" >> "$results"
