@@ -1,19 +1,30 @@
-// Download benchmarks run under Wine by run_download_bench.sh. Each mode does
-// one transfer and prints "SECONDS BYTES".
+// Download benchmarks run under Wine by the bench/run_*.sh scripts. Each mode
+// does one run and prints one line "SECONDS BYTES RESULT [PEAK_WORKING_SET]".
 //
-//   download_bench file URL PATH        HttpToFileTask into PATH
+//   download_bench file URL PATH SIZE   HttpToFileTask into PATH
 //   download_bench wininet URL          a minimal asynchronous WinINet loop
 //                                       (query available, read, discard)
-//   download_bench verified URL META PATH   the block-verified download
+//   download_bench verified URL META PATH [KILL_AT]
+//                                       the block-verified download; with
+//                                       KILL_AT the process ends itself, as a
+//                                       kill would, at the first progress
+//                                       report of at least KILL_AT bytes
 //   download_bench hash PATH META       the hash pass over a complete file
+//   download_bench stop URL META PATH AFTER_MS
+//                                       a block-verified download stopped
+//                                       after AFTER_MS: prints the stop's
+//                                       latency (from the stop request to the
+//                                       return) in seconds and the bytes done
 #include <windows.h>
 #include <wininet.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "base/property_bag.h"
 #include "base/unique_handle.h"
 #include "downloader/download_logger.h"
 #include "downloader/http_to_file_task.h"
@@ -26,6 +37,14 @@ namespace downloader = stubframework::downloader;
 namespace {
 
 using downloader::int64;
+
+// The process's peak working set in bytes (Wine: the peak resident size).
+unsigned long long PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return 0;
+  return counters.PeakWorkingSetSize;
+}
 
 double Now() {
   LARGE_INTEGER f, c;
@@ -128,13 +147,67 @@ int RunWininet(const wchar_t* url) {
   return 0;
 }
 
-int RunVerified(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path) {
+// Progress properties as the application keeps them, for the modes that
+// watch the download's progress.
+struct Progress {
+  stubframework::base::PropertyBag bag;
+  stubframework::base::CriticalSection lock;
+  stubframework::base::LockedProperties properties{bag, lock};
+};
+
+int RunVerified(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path, long kill_at) {
+  Progress progress;
   stubframework::utils::DownloadHost host;
+  host.properties = &progress.properties;
+  // Asked at every progress report, right after the properties are set.
+  host.cancel_requested = [&progress, kill_at] {
+    if (kill_at > 0 && progress.properties.GetDownloadCurrent() >= kill_at) {
+      printf("killed at %ld\n", progress.properties.GetDownloadCurrent());
+      fflush(stdout);
+      ::TerminateProcess(::GetCurrentProcess(), 3);
+    }
+    return false;
+  };
   double start = Now();
   HRESULT hr = stubframework::utils::DownloadFileVerified(host, url, meta_url, path);
   double seconds = Now() - start;
-  printf("%.6f 0 %ld\n", seconds, static_cast<long>(hr));
+  printf("%.6f 0 %ld %llu\n", seconds, static_cast<long>(hr), PeakWorkingSet());
   return hr == S_OK ? 0 : 1;
+}
+
+// Sets the stop flag after a delay and notes when, and how far the download was.
+struct StopTimer {
+  DWORD after_ms = 0;
+  Progress* progress = nullptr;
+  volatile LONG stop = 0;
+  double stopped_at = 0;
+  long done_at_stop = 0;
+
+  static DWORD WINAPI Run(void* self) {
+    auto* timer = static_cast<StopTimer*>(self);
+    ::Sleep(timer->after_ms);
+    timer->done_at_stop = timer->progress->properties.GetDownloadCurrent();
+    timer->stopped_at = Now();
+    ::InterlockedExchange(&timer->stop, 1);
+    return 0;
+  }
+};
+
+int RunStop(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path, DWORD after_ms) {
+  Progress progress;
+  StopTimer timer;
+  timer.after_ms = after_ms;
+  timer.progress = &progress;
+  stubframework::utils::DownloadHost host;
+  host.properties = &progress.properties;
+  host.cancel_requested = [&timer] { return ::InterlockedCompareExchange(&timer.stop, 0, 0) != 0; };
+  stubframework::base::UniqueHandle stopper(::CreateThread(nullptr, 0, &StopTimer::Run, &timer, 0, nullptr));
+  if (!stopper) return 2;
+  HRESULT hr = stubframework::utils::DownloadFileVerified(host, url, meta_url, path);
+  double ended = Now();
+  ::WaitForSingleObject(stopper.Get(), INFINITE);
+  printf("%.6f %ld %ld\n", ended - timer.stopped_at, timer.done_at_stop, static_cast<long>(hr));
+  return hr == E_ABORT ? 0 : 1;
 }
 
 int RunHash(const wchar_t* path, const wchar_t* meta_path) {
@@ -159,8 +232,13 @@ int RunHash(const wchar_t* path, const wchar_t* meta_path) {
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 5 && std::wstring(argv[1]) == L"file") return RunFile(argv[2], argv[3], _wtoi64(argv[4]));
   if (argc >= 3 && std::wstring(argv[1]) == L"wininet") return RunWininet(argv[2]);
-  if (argc >= 5 && std::wstring(argv[1]) == L"verified") return RunVerified(argv[2], argv[3], argv[4]);
+  if (argc >= 5 && std::wstring(argv[1]) == L"verified") {
+    return RunVerified(argv[2], argv[3], argv[4], argc >= 6 ? _wtol(argv[5]) : 0);
+  }
+  if (argc >= 6 && std::wstring(argv[1]) == L"stop") return RunStop(argv[2], argv[3], argv[4], _wtoi(argv[5]));
   if (argc >= 4 && std::wstring(argv[1]) == L"hash") return RunHash(argv[2], argv[3]);
-  fprintf(stderr, "usage: download_bench file URL PATH SIZE | wininet URL | verified URL META PATH | hash PATH META\n");
+  fprintf(stderr,
+          "usage: download_bench file URL PATH SIZE | wininet URL | verified URL META PATH [KILL_AT] |\n"
+          "       hash PATH META | stop URL META PATH AFTER_MS\n");
   return 2;
 }

@@ -1,59 +1,39 @@
 #!/usr/bin/env bash
-# Download throughput against one nginx in one run, medians of RUNS runs:
-#   curl -o /dev/null natively        (the machine's transfer limit)
-#   a minimal async WinINet loop      (the platform's limit under Wine)
+# Plain download throughput against one nginx, RUNS paired runs of:
+#   curl -o FILE natively             (the same job: the reference)
+#   curl -o /dev/null natively        (the transfer alone, nothing written)
+#   a minimal async WinINet loop      (what an 8 KiB-per-read loop gets under Wine)
 #   HttpToFileTask into a file        (the engine)
+# Goal: the engine at 0.9 of curl's throughput or better.
 # Usage: bench/run_download_bench.sh [BUILD_DIR]   (env: RUNS=5 SIZE_MIB=256)
-# BUILD_DIR is a configured build tree (default build/test, as scripts/test.sh
-# makes it).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD="$(cd "${1:-build/test}" && pwd)"
+source "$(dirname "$0")/bench_common.sh"
 RUNS="${RUNS:-5}"
 SIZE_MIB="${SIZE_MIB:-256}"
-cmake --build "$BUILD" --target download_bench >/dev/null
-export STUB_WINEPREFIX="${STUB_WINEPREFIX:-$(grep -s '^STUB_WINEPREFIX:' "$BUILD/CMakeCache.txt" | cut -d= -f2)}"
-source scripts/wine-env.sh
-
-STATE="$BUILD/bench-servers"
-python3 tests/support/servers.py start "$STATE" >/dev/null
-wineserver -p
-trap 'python3 tests/support/servers.py stop "$STATE"; wineserver -k 2>/dev/null || true' EXIT
-wine cmd /c exit >/dev/null 2>&1 || true
-PORT=$(sed -n 's/^nginx_port=//p' "$STATE/servers.env")
-DOCROOT=$(sed -n 's/^docroot=//p' "$STATE/servers.env")
 SIZE=$((SIZE_MIB * 1048576))
 head -c "$SIZE" /dev/urandom > "$DOCROOT/bench.bin"
 URL="http://127.0.0.1:$PORT/bench.bin"
-OUT="$STATE/out.bin"
-WOUT="Z:$(echo "$OUT" | tr / '\\')"
-BENCH="$BUILD/bench/download_bench.exe"
+OUT="$STATE/work/out.bin"
 
-# One timed run: prints the seconds, or retries once when the program fails.
+# One run of a Windows program: its first field, or a retry once on failure.
 timed() {
   local out
   out=$(wine "$@" | tr -d '\r') || out=$(wine "$@" | tr -d '\r') || { echo "run failed: $*" >&2; exit 1; }
   echo "${out%% *}"
 }
 
-results="$STATE/results.txt"
+results="$STATE/work/download-results.txt"
 : > "$results"
 for i in $(seq "$RUNS"); do
-  echo "curl $(curl -s -o /dev/null -w '%{time_total}' "$URL")" >> "$results"
-  echo "wininet $(timed "$BENCH" wininet "$URL")" >> "$results"
-  echo "engine $(timed "$BENCH" file "$URL" "$WOUT" "$SIZE")" >> "$results"
+  rm -f "$STATE/work/curl.bin"
+  echo "$i curl_file $(curl -s -o "$STATE/work/curl.bin" -w '%{time_total}' "$URL")" >> "$results"
+  echo "$i curl_null $(curl -s -o /dev/null -w '%{time_total}' "$URL")" >> "$results"
+  echo "$i wininet8k $(timed "$BENCH" wininet "$URL")" >> "$results"
+  echo "$i engine $(timed "$BENCH" file "$URL" "$(winpath "$OUT")" "$SIZE")" >> "$results"
   cmp -s "$OUT" "$DOCROOT/bench.bin" || { echo "engine output differs from the source" >&2; exit 1; }
 done
-python3 - "$results" "$SIZE" <<'PY'
-import statistics, sys
-times = {}
-for line in open(sys.argv[1]):
-    name, t = line.split()
-    times.setdefault(name, []).append(float(t))
-size = int(sys.argv[2]) / 1048576
-med = {k: statistics.median(v) for k, v in times.items()}
-for k in ('curl', 'wininet', 'engine'):
-    print('%-8s median %8.3f s  %9.1f MiB/s  (%d runs)' % (k, med[k], size / med[k], len(times[k])))
-print('engine/curl    throughput ratio %.3f' % (med['curl'] / med['engine']))
-print('engine/wininet throughput ratio %.3f' % (med['wininet'] / med['engine']))
-PY
+rm -f "$OUT" "$STATE/work/curl.bin"
+echo "Plain download of $SIZE_MIB MiB, seconds (load: $(cut -d' ' -f1-3 /proc/loadavg)):"
+python3 bench/report.py "$results" \
+  "1. plain download throughput (both into a file):engine:curl_file:throughput:0.9" \
+  "   the engine against curl writing nothing:engine:curl_null:throughput:0.9" \
+  "   (for reference) 8 KiB WinINet loop:wininet8k:curl_file:throughput:0"

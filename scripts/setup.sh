@@ -6,10 +6,12 @@ cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build python3 curl openssl ca-certificates
-  g++-mingw-w64-i686 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
+  # both thread models: posix for the tests, win32 for the shipped product
+  g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
   wine wine32:i386 wine64
   nginx msitools wixl osslsigncode unzip file
-  aria2
+  # the download benchmarks' reference tool, and /usr/bin/time for their memory peaks
+  aria2 time
   chromium
 )
 
@@ -46,6 +48,7 @@ fi
 
 # Services never start themselves here; the tests start nginx with a config of ours.
 command -v i686-w64-mingw32-g++-posix >/dev/null
+command -v i686-w64-mingw32-g++-win32 >/dev/null
 
 source scripts/wine-env.sh
 if [ ! -f "$WINEPREFIX/.stub-ready" ]; then

@@ -22,8 +22,10 @@ const char* LogLevelWord(int level) {
 }
 
 std::string LogLinePrefix(const SYSTEMTIME& t, int level) {
-  char stamp[64];
-  snprintf(stamp, sizeof(stamp), "%4d%02d%02d %02d:%02d:%02d %3d", t.wYear, t.wMonth, t.wDay, t.wHour,
+  char stamp[64] = {};
+  // The runtime's _snprintf, not the C99 one: the format is plain, and the C99
+  // family brings its own formatting engine along.
+  _snprintf(stamp, sizeof(stamp) - 1, "%4d%02d%02d %02d:%02d:%02d %3d", t.wYear, t.wMonth, t.wDay, t.wHour,
            t.wMinute, t.wSecond, t.wMilliseconds);
   return std::string("[") + stamp + " " + LogLevelWord(level) + "] ";
 }

@@ -31,7 +31,9 @@ std::wstring Format(const wchar_t* format, ...) {
 }
 
 std::wstring LimitTextConversions(const wchar_t* format, int max_chars) {
-  const std::wstring precision = L"." + std::to_wstring(max_chars);
+  // std::to_wstring formats through the C99 wide printf; the narrow one does not.
+  const std::string digits = std::to_string(max_chars);
+  const std::wstring precision = L"." + std::wstring(digits.begin(), digits.end());
   std::wstring out;
   const wchar_t* p = format;
   while (*p != L'\0') {

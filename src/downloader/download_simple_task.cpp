@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/unique_handle.h"
+#include "downloader/block_follower.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
 #include "downloader/hash_task.h"
@@ -88,6 +89,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   }
 
   ~DownloadSimpleTask() {
+    StopFollower();
     current_.Reset();
     if (callback_ != nullptr) callback_->Release();
     logger_->Release();
@@ -114,6 +116,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   void End();
   void DeliverEnd();
   void ReportProgress() { callback_->OnProgress(progress_, total_); }
+  void StopFollower();
   size_t BlockTotal() const { return meta_.digests.size(); }
 
   std::wstring url_;
@@ -121,6 +124,9 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   std::wstring path_;
   IDownloadCallback* callback_;
   details::SubTaskSlot current_;
+  // Hashes the blocks of the running transfer as they are written; the hash
+  // pass after the transfer takes it over.
+  details::DigestLanes* follower_ = nullptr;
   DownloadMeta meta_;
   UniqueHandle file_;
   size_t verified_ = 0;
@@ -275,9 +281,16 @@ bool DownloadSimpleTask::StartHash() {
     Finish(kResultOutOfMemory);
     return false;
   }
-  ITask* task = CreateHashTask(file_.Get(), callback);
+  // After a transfer its follower has hashed (or is hashing) the blocks it
+  // wrote; the pass reads the file itself only when there was none.
+  ITask* task = follower_ != nullptr ? CreateHashTask(follower_, callback) : CreateHashTask(file_.Get(), callback);
   callback->Release();
+  if (task != nullptr && follower_ != nullptr) {
+    follower_->Release();  // the pass holds it now, and stops it when it ends
+    follower_ = nullptr;
+  }
   if (task == nullptr) {
+    StopFollower();
     logger_->Log(kContext, L"Create HashTask failed.");
     Finish(kResultOutOfMemory);
     return false;
@@ -359,6 +372,10 @@ bool DownloadSimpleTask::StartDownload() {
   cycle_start_ = verified_;
   in_cycle_ = true;
   ReportProgress();
+  // Without a follower (the file cannot be mapped) the pass after the
+  // transfer reads the blocks from the file.
+  StopFollower();
+  follower_ = CreateBlockFollower(file_.Get(), total_, verified_);
   DownloadFileCallback* callback = details::Object<DownloadFileCallback>::Create(this);
   if (callback == nullptr) {
     logger_->Log(kContext, L"Create DownloadFileCallback failed.");
@@ -381,6 +398,7 @@ bool DownloadSimpleTask::StartDownload() {
 
 void DownloadSimpleTask::OnDownloadProgress(int64 offset, int64 size) {
   progress_ = offset + size;
+  if (follower_ != nullptr) follower_->Advance(progress_);
   ReportProgress();
 }
 
@@ -397,6 +415,8 @@ void DownloadSimpleTask::OnDownloadComplete(long hr) {
     return;
   }
   current_.Reset();
+  // Every byte of the range is in the file now.
+  if (follower_ != nullptr) follower_->Advance(total_);
   if (StartHash()) {
     Leave();
     return;
@@ -409,7 +429,15 @@ void DownloadSimpleTask::EarlyEnd() {
   DeliverEnd();
 }
 
+void DownloadSimpleTask::StopFollower() {
+  if (follower_ == nullptr) return;
+  follower_->Stop();
+  follower_->Release();
+  follower_ = nullptr;
+}
+
 void DownloadSimpleTask::End() {
+  StopFollower();
   int64 ended = MarkDownloadEnd();
   logger_->Log(L"DownloadEndTime::End", L"Download end time %d", static_cast<int>(ended));
   logger_->Log(L"DownloadTime::Time", L"Download time %i", static_cast<int>(DownloadTimeSeconds()));

@@ -1,41 +1,35 @@
 #include "downloader/hash_task.h"
 
-#include <wincrypt.h>
+#include <memory>
+#include <new>
 
-#include <cstdlib>
-
+#include "downloader/file_block_source.h"
 #include "downloader/object.h"
 
 namespace stubframework::downloader {
-
-bool Sha1(const uint8* data, size_t size, uint8 digest[kDigestSize]) {
-  HCRYPTPROV provider = 0;
-  if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
-  HCRYPTHASH hash = 0;
-  bool ok = false;
-  if (::CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash)) {
-    DWORD length = static_cast<DWORD>(kDigestSize);
-    ok = ::CryptHashData(hash, data, static_cast<DWORD>(size), 0) &&
-         ::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == kDigestSize;
-    ::CryptDestroyHash(hash);
-  }
-  ::CryptReleaseContext(provider, 0);
-  return ok;
-}
-
 namespace {
+
+using details::DigestLanes;
 
 enum HashState : int32_t { kCreated = 0, kRunning = 1, kCancelRequested = 2 };
 
 class HashTask : public ITask {
  public:
-  HashTask(HANDLE file, IHashCallback* callback) : file_(file), callback_(callback) {
+  // A pass over `file` makes its own lanes when it starts; a pass over
+  // `lanes` reads what they compute.
+  HashTask(HANDLE file, DigestLanes* lanes, IHashCallback* callback)
+      : file_(file), lanes_(lanes), callback_(callback) {
     callback_->AddRef();
+    if (lanes_ != nullptr) lanes_->AddRef();
     ::InitializeCriticalSection(&lock_);
   }
 
   ~HashTask() {
     if (callback_ != nullptr) callback_->Release();
+    if (lanes_ != nullptr) {
+      lanes_->Stop();
+      lanes_->Release();
+    }
     ::DeleteCriticalSection(&lock_);
   }
 
@@ -46,6 +40,9 @@ class HashTask : public ITask {
     ::LeaveCriticalSection(&lock_);
     if (!first) return;
     AddRef();  // the pass
+    // A pass over lanes that run takes over a lane's thread rather than
+    // adding one.
+    if (lanes_ != nullptr && lanes_->HandOver(&HashTask::Pass, this)) return;
     if (!::QueueUserWorkItem(&HashTask::Pass, this, WT_EXECUTELONGFUNCTION)) End(Failed);
   }
 
@@ -69,23 +66,41 @@ class HashTask : public ITask {
   }
 
   void Run() {
-    uint8* buffer = static_cast<uint8*>(malloc(static_cast<size_t>(kBlockSize)));
-    HashResult result = RunBlocks(buffer);
-    free(buffer);
+    HashResult result = RunBlocks();
+    if (lanes_ != nullptr) lanes_->Stop();
     End(result);
   }
 
-  HashResult RunBlocks(uint8* buffer) {
-    if (buffer == nullptr) return Failed;
+  // The pass hashes on its own thread. Over a file it starts alone: a pass
+  // that stops at its first block (a fresh download finds zeros there) costs
+  // one block's reading and no other thread. Once a block has been taken,
+  // the other lanes join.
+  HashResult RunBlocks() {
+    bool own_lanes = lanes_ == nullptr;
+    if (own_lanes) {
+      std::unique_ptr<details::BlockSource> source(new (std::nothrow) details::FileBlockSource(file_));
+      if (source == nullptr) return Failed;
+      lanes_ = details::Object<DigestLanes>::Create(std::move(source), 0);
+      if (lanes_ == nullptr || !lanes_->ok()) return Failed;
+    }
     if (CancelRequested()) return Cancelled;
-    for (;;) {
-      DWORD read = 0;
-      if (!::ReadFile(file_, buffer, static_cast<DWORD>(kBlockSize), &read, nullptr)) return Failed;
-      if (read == 0) return Success;
+    // Over lanes that ran ahead (a follower), what is left of their work is
+    // shared at once with the other lanes.
+    if (!own_lanes) lanes_->AddLanes(details::HashLaneCount() - 1);
+    DigestLanes::Lane lane;
+    for (size_t block = 0;; ++block) {
       uint8 digest[kDigestSize];
-      if (!Sha1(buffer, read, digest)) return Failed;
+      switch (lanes_->NextDigest(digest, &lane)) {
+        case DigestLanes::kEnd:
+          return Success;
+        case DigestLanes::kFailed:
+          return Failed;
+        case DigestLanes::kDigest:
+          break;
+      }
       callback_->OnHash(digest);
       if (CancelRequested()) return Cancelled;
+      if (own_lanes && block == 0) lanes_->AddLanes(details::HashLaneCount() - 1);
     }
   }
 
@@ -98,6 +113,7 @@ class HashTask : public ITask {
   }
 
   HANDLE file_;
+  DigestLanes* lanes_;
   IHashCallback* callback_;
   int32_t state_ = kCreated;
   CRITICAL_SECTION lock_;
@@ -107,7 +123,12 @@ class HashTask : public ITask {
 
 ITask* CreateHashTask(HANDLE file, IHashCallback* callback) {
   if (callback == nullptr || file == nullptr || file == INVALID_HANDLE_VALUE) return nullptr;
-  return details::Object<HashTask>::Create(file, callback);
+  return details::Object<HashTask>::Create(file, nullptr, callback);
+}
+
+ITask* CreateHashTask(details::DigestLanes* lanes, IHashCallback* callback) {
+  if (callback == nullptr || lanes == nullptr) return nullptr;
+  return details::Object<HashTask>::Create(INVALID_HANDLE_VALUE, lanes, callback);
 }
 
 }  // namespace stubframework::downloader

@@ -4,15 +4,18 @@
 
 #include <windows.h>
 
+#include "downloader/digest_lanes.h"
 #include "downloader/interfaces.h"
+#include "downloader/sha1_context.h"
 
 namespace stubframework::downloader {
 
 // `file` is open for reading and positioned by the caller; not owned.
 ITask* CreateHashTask(HANDLE file, IHashCallback* callback);
 
-// SHA-1 of `size` bytes with a fresh CryptoAPI provider context; false when the
-// provider fails.
-bool Sha1(const uint8* data, size_t size, uint8 digest[kDigestSize]);
+// The same pass over digests that lanes compute (a block follower's, see
+// block_follower.h): OnHash for each of their blocks in order, cancel between
+// blocks. Takes a reference on `lanes` and stops them when the pass ends.
+ITask* CreateHashTask(details::DigestLanes* lanes, IHashCallback* callback);
 
 }  // namespace stubframework::downloader

@@ -4,14 +4,15 @@
 #include <wininet.h>
 #include <urlmon.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/unique_handle.h"
 #include "downloader/buffer.h"
 #include "downloader/http_url.h"
 #include "downloader/object.h"
+#include "downloader/read_size.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
 #include "downloader/timeouts.h"
@@ -19,26 +20,67 @@
 namespace stubframework::downloader {
 namespace details {
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Decimal digits at `*at` into `*value`; false without a digit or when the
+// number does not fit a signed 64-bit value. Parsed by hand: the C library's
+// scanning would bring the runtime's whole formatted-input machinery along.
+bool ReadDecimal(const std::string& text, size_t* at, int64* value) {
+  constexpr int64 kMax = 0x7FFFFFFFFFFFFFFFLL;
+  size_t i = *at;
+  int64 result = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    int digit = text[i] - '0';
+    if (result > (kMax - digit) / 10) return false;
+    result = result * 10 + digit;
+    ++i;
+  }
+  if (i == *at) return false;
+  *at = i;
+  *value = result;
+  return true;
+}
+
+bool Expect(const std::string& text, size_t* at, char c) {
+  if (*at >= text.size() || text[*at] != c) return false;
+  ++*at;
+  return true;
+}
+
+}  // namespace
+
 bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total) {
-  long long first = 0;
-  long long last = 0;
-  long long whole = 0;
-  // %n proves the whole text was consumed, so "bytes 1-2/3x" is refused too.
-  int consumed = 0;
-  if (sscanf(text.c_str(), "bytes %lld-%lld/%lld%n", &first, &last, &whole, &consumed) != 3) {
+  static const char kUnit[] = "bytes";
+  if (text.compare(0, sizeof(kUnit) - 1, kUnit) != 0) return false;
+  size_t at = sizeof(kUnit) - 1;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  int64 first = 0;
+  int64 last = 0;
+  int64 whole = 0;
+  // The whole text must be the range: "bytes 1-2/3x" is refused too.
+  if (!ReadDecimal(text, &at, &first) || !Expect(text, &at, '-') || !ReadDecimal(text, &at, &last) ||
+      !Expect(text, &at, '/') || !ReadDecimal(text, &at, &whole) || at != text.size() || last < first) {
     return false;
   }
-  if (static_cast<size_t>(consumed) != text.size()) return false;
   *offset = first;
   *length = last - first + 1;
   *total = whole;
   return true;
 }
 
+int64 ParseContentLength(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  int64 value = 0;
+  if (!ReadDecimal(text, &at, &value)) return -1;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  return at == text.size() ? value : -1;
+}
+
 std::string RangeHeader(int64 offset, int64 size) {
-  char header[64];
-  snprintf(header, sizeof(header), "Range: bytes=%lld-%lld", offset, offset + size - 1);
-  return header;
+  return "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(offset + size - 1);
 }
 
 }  // namespace details
@@ -50,6 +92,15 @@ using stubframework::base::UniqueHInternet;
 constexpr DWORD kInitialAgentSize = 256;
 constexpr DWORD kHttpFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
+
+int64 MicrosNow() {
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER counter;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<int64>(counter.QuadPart / frequency.QuadPart * 1000000 +
+                            counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
+}
 
 // Connect 60 s, send and receive 30 s each; results not checked.
 void SetTimeouts(HINTERNET handle) {
@@ -113,6 +164,8 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   void QueryAvailable();
   void AfterAvailable();
   bool ProcessData();
+  void AfterRead();
+  bool DeliverRead();
 
   std::wstring url_;
   HttpRange range_;
@@ -121,6 +174,12 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   UniqueHInternet connection_;
   UniqueHInternet request_;
   DWORD available_ = 0;
+  // One block for every read of this request, grown with the read size.
+  Buffer buffer_;
+  size_t read_size_ = kFirstReadSize;  // what the rate allows (read_size.h)
+  DWORD asked_ = 0;                  // the read in progress: bytes asked,
+  DWORD read_ = 0;                   // bytes received (WinINet fills it when a
+  int64 read_started_ = 0;           // pending read completes), and its start
   Continuation next_ = nullptr;
   ILogger* logger_;
 };
@@ -329,12 +388,7 @@ int64 HttpTask::GetContentLength() {
   }
   // Wine answers the 64-bit query with ERROR_HTTP_HEADER_NOT_FOUND even when
   // the header is there; its text form works, so read that instead.
-  std::string text = GetHeader(HTTP_QUERY_CONTENT_LENGTH);
-  if (text.empty()) return -1;
-  char* end = nullptr;
-  long long value = strtoll(text.c_str(), &end, 10);
-  if (end == text.c_str() || *end != '\0' || value < 0) return -1;
-  return value;
+  return details::ParseContentLength(GetHeader(HTTP_QUERY_CONTENT_LENGTH));
 }
 
 void HttpTask::ProcessHeader() {
@@ -356,6 +410,7 @@ void HttpTask::QueryAvailable() {
     // A layer above may have cancelled from inside OnHttpHeader or OnData: no
     // chunk is read or delivered after that.
     if (IsFinishing()) return;
+    next_ = &HttpTask::AfterAvailable;
     if (!::InternetQueryDataAvailable(request_.Get(), &available_, 0, 0)) {
       DWORD error = ::GetLastError();
       if (error == ERROR_IO_PENDING) return;
@@ -371,31 +426,50 @@ void HttpTask::AfterAvailable() {
   if (ProcessData()) QueryAvailable();
 }
 
+// Reads what is waiting and, while the rate allows, more: WinINet reports at
+// most what its own small buffer holds (8 KiB under Wine), and a read per
+// report would cost a call, a callback and a write per 8 KiB.
 bool HttpTask::ProcessData() {
   if (available_ == 0) {
     logger_->Log(L"HttpTask::ProcessData", L"Complete.");
     Finish(kResultOk);
     return false;
   }
-  Buffer buffer;
-  if (!buffer.SetSize(available_)) {
-    logger_->Log(L"HttpTask::ProcessData", L"Buffer::SetSize(%u) failed.", available_);
+  size_t ask = ReadRequestSize(read_size_, available_);
+  if (buffer_.capacity() < ask && !buffer_.SetSize(ask)) {
+    logger_->Log(L"HttpTask::ProcessData", L"Buffer::SetSize(%u) failed.", static_cast<unsigned>(ask));
     Finish(kResultOutOfMemory);
     return false;
   }
-  DWORD read = 0;
-  if (!::InternetReadFile(request_.Get(), buffer.data(), available_, &read)) {
+  asked_ = static_cast<DWORD>(ask);
+  read_ = 0;
+  read_started_ = MicrosNow();
+  next_ = &HttpTask::AfterRead;
+  if (!::InternetReadFile(request_.Get(), buffer_.data(), asked_, &read_)) {
     DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) return false;  // AfterRead goes on
     logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile failed: %u.", error);
     Finish(ResultFromWin32(error));
     return false;
   }
-  if (read != available_) {
+  return DeliverRead();
+}
+
+void HttpTask::AfterRead() {
+  if (DeliverRead()) QueryAvailable();
+}
+
+bool HttpTask::DeliverRead() {
+  // Only a read that had to wait for the network tells the rate.
+  if (asked_ > available_) read_size_ = NextReadSize(asked_, read_, MicrosNow() - read_started_);
+  // What was reported waiting must come; more may, up to what was asked.
+  if (read_ < available_ || read_ > asked_) {
     logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile doesn't read all data.");
     Finish(kResultShortRead);
     return false;
   }
-  callback_->OnData(buffer);
+  buffer_.SetLength(read_);
+  callback_->OnData(buffer_);
   return true;
 }
 

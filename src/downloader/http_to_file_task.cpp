@@ -153,12 +153,28 @@ void HttpToFileTask::OnData(const Buffer& chunk) {
     Finish(kResultBadFormat);
     return;
   }
+  // A write that stops short without an error (a volume filling up part way
+  // through a large chunk) is followed by one for the rest, which then says
+  // why; one that still reports no error is taken as a full disk.
   DWORD written = 0;
-  if (!::WriteFile(file_, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) ||
-      written != chunk.size()) {
-    DWORD error = ::GetLastError();
+  DWORD error = ERROR_SUCCESS;
+  while (written < chunk.size()) {
+    DWORD done = 0;
+    ::SetLastError(ERROR_SUCCESS);
+    if (!::WriteFile(file_, chunk.data() + written, static_cast<DWORD>(chunk.size() - written), &done, nullptr)) {
+      written += done;
+      error = ::GetLastError();
+      break;
+    }
+    written += done;
+    if (done == 0) {
+      error = ::GetLastError();
+      if (error == ERROR_SUCCESS) error = ERROR_DISK_FULL;
+      break;
+    }
+  }
+  if (written != chunk.size()) {
     logger_->Log(L"HttpToFileTask::OnData", L"WriteFile failed %u.", error);
-    // A short write that reports no error is still a failure: the disk is full.
     Finish(ResultFromWin32(error != ERROR_SUCCESS ? static_cast<long>(error) : ERROR_DISK_FULL));
   }
   callback_->OnData(offset_, written);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "telemetry/winhttp_handle.h"
 
@@ -25,25 +26,28 @@ const wchar_t kReadFailed[] = L"Error WinHttpReadData - ";
 // piece is larger, whatever the collector announces.
 constexpr DWORD kMaxAnswerBytes = 64 * 1024;
 
+// To standard output, without the C99 printf's formatting engine.
+void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
 // Reads the answer to standard output; the outcome of the reading.
 const wchar_t* ReadAnswer(HINTERNET request) {
   DWORD total = 0;
   for (;;) {
     DWORD available = 0;
     if (!::WinHttpQueryDataAvailable(request, &available)) {
-      std::printf("Error %u in\tWinHttpQueryDataAvailable.\n", static_cast<unsigned>(::GetLastError()));
+      Print("Error " + std::to_string(::GetLastError()) + " in\tWinHttpQueryDataAvailable.\n");
       return kAvailabilityFailed;
     }
     if (available == 0 || total >= kMaxAnswerBytes) return kOk;
     available = std::min(available, kMaxAnswerBytes - total);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[available + 1]);
     if (!buffer) {
-      std::printf("Out of memory\n");
+      Print("Out of memory\n");
       return kOutOfMemory;
     }
     DWORD read = 0;
     if (!::WinHttpReadData(request, buffer.get(), available, &read)) {
-      std::printf("Error %u in WinHttpReadData.\n", static_cast<unsigned>(::GetLastError()));
+      Print("Error " + std::to_string(::GetLastError()) + " in WinHttpReadData.\n");
       return kReadFailed;
     }
     buffer[read] = '\0';

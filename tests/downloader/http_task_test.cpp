@@ -39,20 +39,56 @@ class HttpTaskTest : public testsupport::ServerTest {
   Ref<enginetest::Object<HttpRecorder>> recorder_ = Make<HttpRecorder>();
 };
 
-TEST(HttpTaskHelpers, ContentRangeParsesThreeNumbers) {
-  downloader::int64 offset = -5, length = -5, total = -5;
-  ASSERT_TRUE(downloader::details::ParseContentRange("bytes 100-199/1000", &offset, &length, &total));
-  EXPECT_EQ(offset, 100);
-  EXPECT_EQ(length, 100);
-  EXPECT_EQ(total, 1000);
-  EXPECT_FALSE(downloader::details::ParseContentRange("bytes 100-199/*", &offset, &length, &total));
-  EXPECT_FALSE(downloader::details::ParseContentRange("bytes */1000", &offset, &length, &total));
-  EXPECT_FALSE(downloader::details::ParseContentRange("", &offset, &length, &total));
+TEST(HttpTaskHelpers, ContentRangeParsesThreeNumbersAndNothingElse) {
+  struct Case {
+    const char* text;
+    bool parses;
+    downloader::int64 offset, length, total;
+  };
+  const Case cases[] = {
+      {"bytes 100-199/1000", true, 100, 100, 1000},
+      {"bytes 0-0/1", true, 0, 1, 1},
+      {"bytes  5-5/6", true, 5, 1, 6},
+      {"bytes 0-9223372036854775806/9223372036854775807", true, 0, 9223372036854775807LL, 9223372036854775807LL},
+      {"bytes 100-199/*", false},
+      {"bytes */1000", false},
+      {"", false},
+      {"bytes 1-2/3x", false},
+      {"bytes 1-2/3 ", false},
+      {"bytes -1-5/10", false},
+      {"bytes 7-3/10", false},
+      {"bytes 0-9223372036854775808/9223372036854775809", false},
+      {"bits 1-2/3", false},
+      {"bytes 1-2", false},
+  };
+  for (const Case& c : cases) {
+    downloader::int64 offset = -5, length = -5, total = -5;
+    EXPECT_EQ(downloader::details::ParseContentRange(c.text, &offset, &length, &total), c.parses) << c.text;
+    if (!c.parses) continue;
+    EXPECT_EQ(offset, c.offset) << c.text;
+    EXPECT_EQ(length, c.length) << c.text;
+    EXPECT_EQ(total, c.total) << c.text;
+  }
+}
+
+TEST(HttpTaskHelpers, ContentLengthIsDigitsOnly) {
+  struct Case {
+    const char* text;
+    downloader::int64 value;
+  };
+  const Case cases[] = {
+      {"1048576", 1048576},    {"0", 0},     {" 42 ", 42}, {"", -1},
+      {"-1", -1},              {"+5", -1},   {"12a", -1},  {"9223372036854775807", 9223372036854775807LL},
+      {"9223372036854775808", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(downloader::details::ParseContentLength(c.text), c.value) << c.text;
 }
 
 TEST(HttpTaskHelpers, RangeHeaderNamesFirstAndLastByte) {
   EXPECT_EQ(downloader::details::RangeHeader(600, 400), "Range: bytes=600-999");
   EXPECT_EQ(downloader::details::RangeHeader(3145728, 7340032), "Range: bytes=3145728-10485759");
+  EXPECT_EQ(downloader::details::RangeHeader(0, 1), "Range: bytes=0-0");
+  EXPECT_EQ(downloader::details::RangeHeader(4294967296LL, 4294967296LL), "Range: bytes=4294967296-8589934591");
 }
 
 TEST_F(HttpTaskTest, PartialContentRangeGivesOffsetLengthAndTotal) {

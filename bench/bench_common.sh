@@ -1,0 +1,57 @@
+# Sourced by the download benchmarks. Builds the benchmark program and the
+# native metatool in BUILD (argument 1; default build/bench, configured on
+# first use with the product's size-optimised flags and no tests), starts the
+# test servers (nginx and the fault server on free 127.0.0.1 ports) and a warm
+# wineserver, and stops both on exit. Sets BUILD, BENCH, METATOOL, STATE, PORT,
+# FAULT_PORT, DOCROOT, ACCESS_LOG and the function winpath.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+BUILD="${1:-build/bench}"
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
+    -DCMAKE_BUILD_TYPE=MinSizeRel -DSTUB_BUILD_TESTS=OFF >/dev/null
+fi
+BUILD="$(cd "$BUILD" && pwd)"
+cmake --build "$BUILD" --target download_bench metatool_native >/dev/null
+BENCH="$BUILD/bench/download_bench.exe"
+METATOOL="$BUILD/tools/metatool-native"
+export STUB_WINEPREFIX="${STUB_WINEPREFIX:-$(grep -s '^STUB_WINEPREFIX:' "$BUILD/CMakeCache.txt" | cut -d= -f2)}"
+source scripts/wine-env.sh
+
+STATE="$BUILD/bench-servers"
+python3 tests/support/servers.py start "$STATE" >/dev/null
+wineserver -p 2>/dev/null || true
+trap 'python3 tests/support/servers.py stop "$STATE" >/dev/null; rm -rf "$STATE/work"; wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+PORT=$(sed -n 's/^nginx_port=//p' "$STATE/servers.env")
+FAULT_PORT=$(sed -n 's/^fault_port=//p' "$STATE/servers.env")
+DOCROOT=$(sed -n 's/^docroot=//p' "$STATE/servers.env")
+ACCESS_LOG=$(sed -n 's/^nginx_log=//p' "$STATE/servers.env")
+mkdir -p "$STATE/work"
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+
+# A metalink of 1 MiB SHA-1 pieces for aria2c: metalink FILE URL > OUT
+metalink() {
+  python3 - "$1" "$2" <<'PY'
+import hashlib, os, sys
+path, url = sys.argv[1:3]
+print('<?xml version="1.0" encoding="UTF-8"?>')
+print('<metalink xmlns="urn:ietf:params:xml:ns:metalink"><file name="%s">' % os.path.basename(path))
+print('<size>%d</size><pieces length="1048576" type="sha-1">' % os.path.getsize(path))
+with open(path, 'rb') as f:
+    while True:
+        block = f.read(1 << 20)
+        if not block:
+            break
+        print('<hash>%s</hash>' % hashlib.sha1(block).hexdigest())
+print('</pieces><url>%s</url></file></metalink>' % url)
+PY
+}
+
+# Seconds a native command takes (fails when the command fails).
+secs() {
+  python3 -c 'import subprocess, sys, time
+t = time.perf_counter()
+r = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL)
+sys.exit(r.returncode) if r.returncode else print("%.6f" % (time.perf_counter() - t))' "$@"
+}
