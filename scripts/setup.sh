@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build python3 curl openssl ca-certificates
   g++-mingw-w64-i686 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
+  clang libclang-rt-14-dev zlib1g-dev  # native fuzz targets: libFuzzer, ASan, UBSan
   wine wine32:i386 wine64
   nginx msitools wixl osslsigncode unzip file
   aria2

@@ -17,32 +17,6 @@
 #include "downloader/timeouts.h"
 
 namespace stubframework::downloader {
-namespace details {
-
-bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total) {
-  long long first = 0;
-  long long last = 0;
-  long long whole = 0;
-  // %n proves the whole text was consumed, so "bytes 1-2/3x" is refused too.
-  int consumed = 0;
-  if (sscanf(text.c_str(), "bytes %lld-%lld/%lld%n", &first, &last, &whole, &consumed) != 3) {
-    return false;
-  }
-  if (static_cast<size_t>(consumed) != text.size()) return false;
-  *offset = first;
-  *length = last - first + 1;
-  *total = whole;
-  return true;
-}
-
-std::string RangeHeader(int64 offset, int64 size) {
-  char header[64];
-  snprintf(header, sizeof(header), "Range: bytes=%lld-%lld", offset, offset + size - 1);
-  return header;
-}
-
-}  // namespace details
-
 namespace {
 
 using stubframework::base::UniqueHInternet;
