@@ -56,6 +56,7 @@ def run_slice(args, prefix, exe, child, env, first, count):
     results = []
     memory = []
     index = first
+    failures = 0
     while index < first + count:
         started = time.time()
         proc = subprocess.run(['bash', os.path.join(REPO, 'scripts', 'wine-run.sh'), prefix, exe,
@@ -80,9 +81,18 @@ def run_slice(args, prefix, exe, child, env, first, count):
                 results.append(line)
                 done.add(line['i'])
         next_index = first + count
+        if proc.returncode != 0 and last_started is None:
+            # Not one download began (the slice could not prepare): try again, a few times.
+            failures += 1
+            print('helpers: slice %d did not start (exit %d): %s' % (
+                index, proc.returncode, proc.stderr.decode(errors='replace')[-300:]), flush=True)
+            if failures >= 3:
+                results.append({'seed': args.seed, 'i': index, 'via': 'helpers', 'path': '?', 'fault': '?',
+                                'code': -1, 'not_run': first + count - index})
+                break
+            time.sleep(2)
+            continue
         if proc.returncode != 0:
-            if last_started is None:
-                sys.exit('download_campaign failed to start: %s' % proc.stderr.decode(errors='replace'))
             if last_started not in done:
                 # The program died inside this download: a crash (a hang wrote its own line).
                 results.append({'seed': args.seed, 'i': last_started, 'via': 'helpers', 'crash': True, 'code': -1,
@@ -182,6 +192,31 @@ def report(results, helper_memory, stub_memory, seed):
     return '\n'.join(lines), totals
 
 
+def report_from_files(args):
+    results, helper_memory, stub_memory = [], [], []
+    for name in sorted(os.listdir(args.out)):
+        if not name.endswith('.jsonl'):
+            continue
+        lines, _ = read_lines(os.path.join(args.out, name), 0)
+        for line in lines:
+            if 'start' in line:
+                continue
+            if 'memory' in line:
+                if 'stub_peak_rss_kib' in line['memory']:
+                    stub_memory.extend(line['memory']['stub_peak_rss_kib'])
+                else:
+                    helper_memory.append(line['memory'])
+            elif 'hang' in line:
+                results.append(dict(line, i=line['hang'], via='helpers', hang=True, code=-1))
+            else:
+                line.setdefault('via', 'page' if name.startswith('page') else 'helpers')
+                results.append(line)
+    seed = results[0]['seed'] if results and 'seed' in results[0] else args.seed
+    text, totals = report(results, helper_memory, stub_memory, seed)
+    print(text)
+    return 0 if totals['different'] == 0 and totals['hangs'] == 0 and totals['crashes'] == 0 else 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--build', default=os.environ.get('STUB_BUILD_DIR') or os.path.join(REPO, 'build', 'test'))
@@ -189,6 +224,8 @@ def main():
     parser.add_argument('--count', type=int, default=10000)
     parser.add_argument('--page-count', type=int, default=300)
     parser.add_argument('--slice', type=int, default=500)
+    parser.add_argument('--report-only', action='store_true',
+                        help='print the report of the outcomes already in --out, run nothing')
     parser.add_argument('--jobs', type=int, default=3, help='slices run side by side (each mostly waits)')
     parser.add_argument('--out', default=None)
     parser.add_argument('--prefix', default=None, help='Wine prefix (made when missing; default: the build\'s)')
@@ -196,6 +233,8 @@ def main():
     args.build = os.path.abspath(args.build)
     args.out = os.path.abspath(args.out or os.path.join(args.build, 'long-campaign-%d' % args.seed))
     os.makedirs(args.out, exist_ok=True)
+    if args.report_only:
+        return report_from_files(args)
     for name in os.listdir(args.out):
         if name.endswith('.jsonl'):
             os.remove(os.path.join(args.out, name))

@@ -129,7 +129,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   size_t cycle_start_ = 0;   // verified_ when the current download cycle began
   bool in_cycle_ = false;    // a download preceded the running hash pass
   int fruitless_cycles_ = 0;
-  std::atomic<bool> meta_beyond_space_{false};  // the meta's head announced more than the volume holds
+  std::atomic<long> meta_refusal_{0};  // why the meta's head was refused before its body: disk full or invalid
   int64 progress_ = 0;
   int64 total_ = 0;
   ILogger* logger_;
@@ -168,16 +168,22 @@ bool DownloadSimpleTask::StartMeta() {
   // A meta longer than the size it announces needs is refused before the
   // length the server claims for it is allocated.
   // So is the meta of a file the volume cannot hold: a head may announce
-  // 2^26 blocks, whose meta alone is over a gigabyte.
+  // 2^26 blocks, whose meta alone is over a gigabyte. A meta whose length
+  // matches its head is then disk full; one whose length does not is invalid
+  // (a damaged head) and would be refused once read.
   BodyHeadCheck head;
   head.size = kMetaSizeField;
   head.accept = [this](const uint8* bytes, int64 length) {
     if (!MetaLengthFitsHead(bytes, length)) return false;
+    const int64 size = MetaHeadSize(bytes);
     unsigned long long available = 0;
-    if (VolumeHolds(MetaHeadSize(bytes), &available)) return true;
-    logger_->Log(L"DownloadSimpleTask::StartMeta", L"Not enough disk space %lld/%llu.", MetaHeadSize(bytes),
-                 available);
-    meta_beyond_space_ = true;
+    if (VolumeHolds(size, &available)) return true;
+    if (length == MetaLength(size)) {
+      logger_->Log(L"DownloadSimpleTask::StartMeta", L"Not enough disk space %lld/%llu.", size, available);
+      meta_refusal_ = kResultDiskFull;
+    } else {
+      meta_refusal_ = kResultFail;
+    }
     return false;
   };
   ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head);
@@ -197,8 +203,11 @@ void DownloadSimpleTask::OnMetaComplete(const HttpToMemResult& meta) {
     EarlyEnd();
     return;
   }
+  if (meta.result < 0 && meta_refusal_ == kResultFail) {
+    logger_->Log(L"DownloadSimple::OnMetaComplete", L"CreateDownloadMetaSimple failed.");
+  }
   if (meta.result < 0) {
-    Finish(meta_beyond_space_ ? kResultDiskFull : meta.result);
+    Finish(meta_refusal_ != 0 ? meta_refusal_.load() : meta.result);
     EarlyEnd();
     return;
   }

