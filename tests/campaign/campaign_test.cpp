@@ -17,11 +17,12 @@
 namespace {
 
 constexpr int kDownloads = 240;
-// Wine keeps a closed WinINet request until its pending read ends, so in the
-// block-verified paths a stop waits out a stalled or silent server's pause
-// (1 s); Windows aborts the read when the handle closes. Plain downloads
-// (URL moniker) stop within the second under Wine too.
-constexpr long kWineVerifiedStopMs = 2500;
+// Wine keeps a closed WinINet request until its pending read ends and reads
+// an unread body to its end first, so in the block-verified paths a stop
+// waits out a stalled or silent server's pause (1 s) or the rest of a body,
+// longer on a loaded machine; Windows aborts the read when the handle closes.
+// Plain downloads (URL moniker) stop within the second under Wine too.
+constexpr long kWineVerifiedStopMs = 5000;
 
 unsigned CampaignSeed() {
   const char* text = getenv("STUB_CAMPAIGN_SEED");

@@ -2,8 +2,8 @@
 // The fault campaign's short page share: a few downloads started by a page in
 // the test stub against the chaos server, one of them first killed with its
 // stub and resumed. Never success with another file, no hang, no crash, and
-// every stop heard within a second (a
-// block-verified one under Wine within the server's pause and a second more). STUB_CAMPAIGN_SEED replays a seed.
+// every stop heard within a second (a block-verified one under Wine within
+// 5 s: see campaign_test.cpp). STUB_CAMPAIGN_SEED replays a seed.
 
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -53,9 +53,10 @@ test('page downloads against faults: never another file, no hang, no crash, stop
     assert.ok(!o.hang, `hang: ${what}`);
     assert.ok(!o.crash, `crash: ${what}`);
     assert.notEqual(o.code, 10, `Running as a final result: ${what}`);
-    // Under Wine a closed WinINet request waits for its pending read: a
-    // block-verified download's stop may wait out a stalled server's pause.
-    if (o.stopped) assert.ok(o.stop_ms <= (o.path === 'plain' ? SLOW_STOP_MS : 2500), `slow stop: ${what}`);
+    // Under Wine a closed WinINet request waits for its pending read and
+    // drains an unread body: a block-verified download's stop may wait out a
+    // stalled server's pause or the rest of a body.
+    if (o.stopped) assert.ok(o.stop_ms <= (o.path === 'plain' ? SLOW_STOP_MS : 5000), `slow stop: ${what}`);
   }
   assert.ok(outcomes.some((o) => o.killed), 'a stub was killed part way');
 });
