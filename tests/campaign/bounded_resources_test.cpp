@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "archive/package_extract.h"
 #include "archive/zip_format.h"
 #include "base/registry.h"
@@ -123,6 +125,28 @@ std::string BuildZip(const std::vector<RawEntry>& entries) {
   return out + directory + end;
 }
 
+// One stored entry's bytes listed under count names, every directory record
+// pointing at the same local header: count times the data from one copy.
+std::string BuildSharedZip(size_t count, const std::string& data, uint32_t crc) {
+  std::string zip = BuildZip({{"copy0", data, static_cast<uint32_t>(data.size()), format::kMethodStored, crc}});
+  const size_t end_at = zip.size() - format::kEndRecordSize;
+  const size_t directory_at = format::ReadLe32(reinterpret_cast<const uint8_t*>(&zip[end_at]) +
+                                               format::kEndDirectoryOffset);
+  const std::string first = zip.substr(directory_at, end_at - directory_at);
+  std::string directory;
+  for (size_t i = 0; i < count; ++i) {
+    std::string record = first.substr(0, format::kCentralHeaderSize);
+    const std::string name = "copy" + std::to_string(i);
+    Put16(record, format::kCentralNameLength, static_cast<uint16_t>(name.size()));
+    directory += record + name;
+  }
+  std::string end = zip.substr(end_at);
+  Put16(end, format::kEndEntriesOnDisk, static_cast<uint16_t>(count));
+  Put16(end, format::kEndTotalEntries, static_cast<uint16_t>(count));
+  Put32(end, format::kEndDirectorySize, static_cast<uint32_t>(directory.size()));
+  return zip.substr(0, directory_at) + directory + end;
+}
+
 class BoundedResourcesTest : public AppFixture {
  protected:
   void SetUp() override {
@@ -220,6 +244,21 @@ TEST_F(BoundedResourcesTest, ArchiveOf65535EntriesWithOneDamagedWritesNothing) {
   const std::wstring package = work_ + L"many.zip";
   ASSERT_TRUE(enginetest::WriteWholeFile(package, zip));
   PeakScope peak("archive of 65,535 entries", 32 * kMiB);
+  std::wstring unzip;
+  std::wstring setup;
+  EXPECT_EQ(ExtractPackage(nullptr, nullptr, package, &unzip, &setup), stubframework::archive::kPackageFailed);
+  EXPECT_TRUE(unzip.empty() || !FolderHasFiles(unzip)) << "files were written";
+}
+
+// 65,535 names for one MiB stored once (64 GiB if each were written): the
+// entries overlap, so the package fails before a single file is written.
+TEST_F(BoundedResourcesTest, OverlappingEntriesOf65535NamesWriteNothing) {
+  const std::string data(kMiB, '\0');
+  const uint32_t crc = static_cast<uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  const std::string zip = BuildSharedZip(65535, data, crc);
+  const std::wstring package = work_ + L"shared.zip";
+  ASSERT_TRUE(enginetest::WriteWholeFile(package, zip));
+  PeakScope peak("65,535 overlapping entries", 32 * kMiB);
   std::wstring unzip;
   std::wstring setup;
   EXPECT_EQ(ExtractPackage(nullptr, nullptr, package, &unzip, &setup), stubframework::archive::kPackageFailed);
