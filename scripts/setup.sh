@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build python3 curl openssl ca-certificates
   # both thread models: posix for the tests, win32 for the shipped product
   g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 libz-mingw-w64-dev googletest nlohmann-json3-dev libssl-dev g++
+  clang libclang-rt-14-dev zlib1g-dev  # native fuzz targets: libFuzzer, ASan, UBSan
   wine wine32:i386 wine64
   nginx msitools wixl osslsigncode unzip file
   # the download benchmarks' reference tool, and /usr/bin/time for their memory peaks

@@ -3,49 +3,14 @@
 #include <ws2tcpip.h>
 
 #include "base/wide_format.h"
-#include "browserhost/utf8_text.h"
 
 namespace stubframework::browserhost {
 
 namespace {
 
-uint32_t ReadLength(const std::string& buffer) {
-  const auto* b = reinterpret_cast<const unsigned char*>(buffer.data());
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
-}
-
 bool IsLoopback(const sockaddr_in& address) { return (ntohl(address.sin_addr.s_addr) >> 24) == 127; }
 
-// A page's text may hold an unpaired surrogate, which JSON writes as an
-// escape that the parser refuses; such a message is read with U+FFFD instead.
-nlohmann::json ParseMessage(const std::string& text) {
-  nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
-  if (!message.is_discarded()) return message;
-  return nlohmann::json::parse(ReplaceLoneSurrogateEscapes(text), nullptr, false);
-}
-
 }  // namespace
-
-bool EncodeFrame(const std::string& text, std::string* frame) {
-  if (text.size() > kMaxFrameBytes) return false;
-  uint32_t size = static_cast<uint32_t>(text.size());
-  frame->clear();
-  for (int i = 0; i < 4; ++i) frame->push_back(static_cast<char>((size >> (8 * i)) & 0xFF));
-  frame->append(text);
-  return true;
-}
-
-bool DecodeFrames(std::string* buffer, std::deque<std::string>* texts) {
-  while (buffer->size() >= 4) {
-    uint32_t size = ReadLength(*buffer);
-    if (size > kMaxFrameBytes) return false;
-    if (buffer->size() - 4 < size) break;
-    texts->push_back(buffer->substr(4, size));
-    buffer->erase(0, 4 + static_cast<size_t>(size));
-  }
-  return true;
-}
 
 HostChannel::HostChannel() : ready_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
@@ -143,7 +108,7 @@ void HostChannel::ReadLoop() {
     if (!DecodeFrames(&buffer, &texts)) break;
     bool bad = false;
     while (!texts.empty()) {
-      nlohmann::json message = ParseMessage(texts.front());
+      nlohmann::json message = ParseFrameText(texts.front());
       texts.pop_front();
       if (message.is_discarded() || !message.is_object()) {
         bad = true;

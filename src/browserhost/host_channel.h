@@ -17,24 +17,14 @@
 #include <nlohmann/json.hpp>
 
 #include "base/unique_handle.h"
+#include "browserhost/frame_codec.h"
 #include "browserhost/ui_host_endpoint.h"
 
 namespace stubframework::browserhost {
 
-// The largest frame either side sends (tools/uihost/frames.js has the same
-// limit): a page's text of several million characters fits. A larger frame
-// from the harness ends the connection; a message of ours that would be
-// larger is not sent (the call it belongs to fails with kFrameTooLarge).
-inline constexpr uint32_t kMaxFrameBytes = 16u << 20;
 // HRESULT_FROM_WIN32(ERROR_MESSAGE_EXCEEDS_MAX_SIZE): a call whose request or
 // answer does not fit in a frame. The harness answers the page with the same.
 inline constexpr HRESULT kFrameTooLarge = static_cast<HRESULT>(0x800710F0);
-
-// The 4-byte length prefix and the text; false for text too long for a frame.
-bool EncodeFrame(const std::string& text, std::string* frame);
-// Splits complete frames off the front of `buffer` into `texts`; false when a
-// frame announces more than kMaxFrameBytes.
-bool DecodeFrames(std::string* buffer, std::deque<std::string>* texts);
 
 class HostChannel {
  public:

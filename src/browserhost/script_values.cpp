@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/variant.h"
+#include "browserhost/script_value.h"
 #include "browserhost/utf8_text.h"
 
 namespace stubframework::browserhost {
@@ -30,64 +31,39 @@ json Text(const std::wstring& text) {
 
 HRESULT ScriptValues::ToVariant(const json& value, VARIANT* out) const {
   ::VariantInit(out);
-  if (!value.is_object()) return E_INVALIDARG;
-  auto type_field = value.find("t");
-  if (type_field == value.end() || !type_field->is_string()) return E_INVALIDARG;
-  const std::string& type = type_field->get_ref<const std::string&>();
-  auto payload = value.find("v");
-  if (type == "undefined") return S_OK;
-  if (type == "null") {
-    out->vt = VT_NULL;
-    return S_OK;
-  }
-  if (type == "s") {
-    std::wstring text;
-    auto units = value.find("u");
-    if (units != value.end()) {
-      if (!units->is_array()) return E_INVALIDARG;
-      text.reserve(units->size());
-      for (const json& unit : *units) {
-        if (!unit.is_number_integer() || unit.get<int64_t>() < 0 || unit.get<int64_t>() > 0xFFFF) return E_INVALIDARG;
-        text.push_back(static_cast<wchar_t>(unit.get<int64_t>()));
-      }
-    } else if (payload != value.end() && payload->is_string()) {
-      text = FromUtf8(payload->get_ref<const std::string&>());
-    } else {
-      return E_INVALIDARG;
+  ScriptValue decoded;
+  if (!DecodeScriptValue(value, &decoded)) return E_INVALIDARG;
+  switch (decoded.kind) {
+    case ScriptValue::Kind::kUndefined:
+      return S_OK;
+    case ScriptValue::Kind::kNull:
+      out->vt = VT_NULL;
+      return S_OK;
+    case ScriptValue::Kind::kText: {
+      std::wstring text = decoded.from_units ? std::wstring(decoded.units.begin(), decoded.units.end())
+                                             : FromUtf8(decoded.utf8);
+      BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+      if (copy == nullptr) return E_OUTOFMEMORY;
+      out->vt = VT_BSTR;
+      out->bstrVal = copy;
+      return S_OK;
     }
-    BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (copy == nullptr) return E_OUTOFMEMORY;
-    out->vt = VT_BSTR;
-    out->bstrVal = copy;
-    return S_OK;
-  }
-  if (type == "b") {
-    if (payload == value.end() || !payload->is_boolean()) return E_INVALIDARG;
-    out->vt = VT_BOOL;
-    out->boolVal = payload->get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-  }
-  if (type == "i") {
-    // A script engine makes a 32-bit integer of every whole number that fits.
-    if (payload == value.end() || !payload->is_number_integer()) return E_INVALIDARG;
-    int64_t n = payload->get<int64_t>();
-    if (n < std::numeric_limits<LONG>::min() || n > std::numeric_limits<LONG>::max()) return E_INVALIDARG;
-    out->vt = VT_I4;
-    out->lVal = static_cast<LONG>(n);
-    return S_OK;
-  }
-  if (type == "d") {
-    if (payload == value.end() || !payload->is_number()) return E_INVALIDARG;
-    out->vt = VT_R8;
-    out->dblVal = payload->get<double>();
-    return S_OK;
-  }
-  if (type == "fn") {
-    auto id = value.find("id");
-    if (id == value.end() || !id->is_string() || id->get_ref<const std::string&>().empty()) return E_INVALIDARG;
-    out->vt = VT_DISPATCH;
-    out->pdispVal = static_cast<IDispatchEx*>(PageFunction::Create(link_, id->get<std::string>()));
-    return S_OK;
+    case ScriptValue::Kind::kBool:
+      out->vt = VT_BOOL;
+      out->boolVal = decoded.boolean ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    case ScriptValue::Kind::kInteger:
+      out->vt = VT_I4;
+      out->lVal = decoded.integer;
+      return S_OK;
+    case ScriptValue::Kind::kNumber:
+      out->vt = VT_R8;
+      out->dblVal = decoded.number;
+      return S_OK;
+    case ScriptValue::Kind::kFunction:
+      out->vt = VT_DISPATCH;
+      out->pdispVal = static_cast<IDispatchEx*>(PageFunction::Create(link_, decoded.function_id));
+      return S_OK;
   }
   return E_INVALIDARG;
 }

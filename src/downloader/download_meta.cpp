@@ -17,6 +17,8 @@ int64 ReadSize(const uint8* data) {
 // Without the rounding addition, which would overflow for sizes near 2^63.
 int64 BlockCount(int64 size) { return size <= 0 ? 0 : size / kBlockSize + (size % kBlockSize != 0 ? 1 : 0); }
 
+int64 MetaHeadSize(const uint8* head) { return ReadSize(head); }
+
 int64 MetaLength(int64 size) { return static_cast<int64>(kSizeField) + static_cast<int64>(kDigestSize) * BlockCount(size); }
 
 bool MetaLengthFitsHead(const uint8* head, int64 length) {

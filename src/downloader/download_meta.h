@@ -4,10 +4,9 @@
 
 #include <array>
 #include <cstddef>
-#include <string>
 #include <vector>
 
-#include "downloader/interfaces.h"
+#include "downloader/block_format.h"
 
 namespace stubframework::downloader {
 
@@ -30,6 +29,9 @@ bool ParseDownloadMeta(const uint8* data, size_t length, DownloadMeta* meta);
 
 // Length of the meta of a file of `size` bytes: 8 + 20 per started MiB.
 int64 MetaLength(int64 size);
+
+// The file size the first 8 bytes of a meta announce.
+int64 MetaHeadSize(const uint8* head);
 
 // Whether a meta body of `length` bytes whose first 8 bytes are `head` is no
 // longer than the size it announces needs (checked before it is allocated).

@@ -1,6 +1,7 @@
 #include "downloader/download_simple_task.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "base/unique_handle.h"
@@ -106,6 +107,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   void OnMetaComplete(const HttpToMemResult& meta);
   bool PrepareStart();
   bool FitsFreeSpace();
+  bool VolumeHolds(int64 size, unsigned long long* available) const;
   bool StartHash();
   void OnHash(const uint8 digest[kDigestSize]);
   void OnHashComplete(HashResult hashResult);
@@ -133,6 +135,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   size_t cycle_start_ = 0;   // verified_ when the current download cycle began
   bool in_cycle_ = false;    // a download preceded the running hash pass
   int fruitless_cycles_ = 0;
+  std::atomic<long> meta_refusal_{0};  // why the meta's head was refused before its body: disk full or invalid
   int64 progress_ = 0;
   int64 total_ = 0;
   ILogger* logger_;
@@ -170,9 +173,25 @@ bool DownloadSimpleTask::StartMeta() {
   }
   // A meta longer than the size it announces needs is refused before the
   // length the server claims for it is allocated.
+  // So is the meta of a file the volume cannot hold: a head may announce
+  // 2^26 blocks, whose meta alone is over a gigabyte. A meta whose length
+  // matches its head is then disk full; one whose length does not is invalid
+  // (a damaged head) and would be refused once read.
   BodyHeadCheck head;
   head.size = kMetaSizeField;
-  head.accept = MetaLengthFitsHead;
+  head.accept = [this](const uint8* bytes, int64 length) {
+    if (!MetaLengthFitsHead(bytes, length)) return false;
+    const int64 size = MetaHeadSize(bytes);
+    unsigned long long available = 0;
+    if (VolumeHolds(size, &available)) return true;
+    if (length == MetaLength(size)) {
+      logger_->Log(L"DownloadSimpleTask::StartMeta", L"Not enough disk space %lld/%llu.", size, available);
+      meta_refusal_ = kResultDiskFull;
+    } else {
+      meta_refusal_ = kResultFail;
+    }
+    return false;
+  };
   ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head);
   callback->Release();
   if (task == nullptr) {
@@ -190,8 +209,11 @@ void DownloadSimpleTask::OnMetaComplete(const HttpToMemResult& meta) {
     EarlyEnd();
     return;
   }
+  if (meta.result < 0 && meta_refusal_ == kResultFail) {
+    logger_->Log(L"DownloadSimple::OnMetaComplete", L"CreateDownloadMetaSimple failed.");
+  }
   if (meta.result < 0) {
-    Finish(meta.result);
+    Finish(meta_refusal_ != 0 ? meta_refusal_.load() : meta.result);
     EarlyEnd();
     return;
   }
@@ -220,18 +242,25 @@ void DownloadSimpleTask::OnMetaComplete(const HttpToMemResult& meta) {
 // the disk-full result before anything is created or extended (a file system
 // with sparse files would otherwise accept any size).
 bool DownloadSimpleTask::FitsFreeSpace() {
-  int64 needed = total_ - ExistingSize(path_);
-  if (needed <= 0) return true;
-  std::wstring folder = FolderOf(path_);
-  ULARGE_INTEGER available;
-  if (!::GetDiskFreeSpaceExW(folder.empty() ? nullptr : folder.c_str(), &available, nullptr, nullptr)) {
-    return true;  // unknown: sizing the file reports a real shortage itself
-  }
-  if (static_cast<unsigned long long>(needed) <= available.QuadPart) return true;
-  logger_->Log(L"DownloadSimpleTask::PrepareStart", L"Not enough disk space %lld/%llu.", needed,
-               available.QuadPart);
+  unsigned long long available = 0;
+  if (VolumeHolds(total_, &available)) return true;
+  logger_->Log(L"DownloadSimpleTask::PrepareStart", L"Not enough disk space %lld/%llu.", total_ - ExistingSize(path_),
+               available);
   Finish(kResultDiskFull);
   return false;
+}
+
+// Whether the destination's volume can take the file at `size` bytes, with
+// what the destination holds already; true when the free space is unknown
+// (sizing the file then reports a real shortage itself).
+bool DownloadSimpleTask::VolumeHolds(int64 size, unsigned long long* available) const {
+  int64 needed = size - ExistingSize(path_);
+  if (needed <= 0) return true;
+  std::wstring folder = FolderOf(path_);
+  ULARGE_INTEGER free_bytes;
+  if (!::GetDiskFreeSpaceExW(folder.empty() ? nullptr : folder.c_str(), &free_bytes, nullptr, nullptr)) return true;
+  *available = free_bytes.QuadPart;
+  return static_cast<unsigned long long>(needed) <= free_bytes.QuadPart;
 }
 
 bool DownloadSimpleTask::PrepareStart() {

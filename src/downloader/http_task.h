@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "downloader/content_range.h"
 #include "downloader/interfaces.h"
 
 namespace stubframework::downloader {
@@ -14,19 +15,4 @@ namespace stubframework::downloader {
 ITask* CreateHttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback,
                       ILogger* logger);
 
-namespace details {
-
-// Reads "bytes FIRST-LAST/TOTAL" into offset, length and total; false when the
-// text has another shape (a "*" total, for example), a number does not fit
-// 64 bits, or LAST is before FIRST.
-bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total);
-
-// The value of a Content-Length header (digits, blanks around them allowed);
-// -1 for anything else.
-int64 ParseContentLength(const std::string& text);
-
-// "Range: bytes=OFFSET-LAST" for a range of `size` bytes at `offset`.
-std::string RangeHeader(int64 offset, int64 size);
-
-}  // namespace details
 }  // namespace stubframework::downloader

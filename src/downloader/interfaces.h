@@ -9,14 +9,9 @@
 #include <cstdint>
 #include <string>
 
+#include "downloader/block_format.h"
+
 namespace stubframework::downloader {
-
-using int64 = long long;
-using uint8 = unsigned char;
-
-// The engine's unit of verification: the meta file lists one SHA-1 per block.
-inline constexpr int64 kBlockSize = 1048576;
-inline constexpr size_t kDigestSize = 20;
 
 enum HashResult : int32_t {
   Success = 0,    // the whole file was hashed

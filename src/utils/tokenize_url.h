@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "utils/token_reply.h"
+
 namespace stubframework::utils {
 
 // The service's host and port, build-time settings (CMake STUB_TOKEN_SERVICE_HOST,
@@ -20,9 +22,5 @@ bool TokenizeUrl(std::wstring& url);
 
 // The same against an explicit endpoint (tests run a local service).
 bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url);
-
-// The text between the first two double quotes after "tokenizedUrl": in the
-// service's answer; empty when absent. No unescaping.
-std::wstring ExtractTokenizedUrl(const std::wstring& answer);
 
 }  // namespace stubframework::utils

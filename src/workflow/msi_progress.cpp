@@ -29,7 +29,9 @@ bool ReadInteger(const std::wstring& text, size_t& at, long* value) {
   return true;
 }
 
-long Wrap32(int64_t value) { return static_cast<long>(static_cast<uint32_t>(value)); }
+// Through int32_t, so that a long of 64 bits (a native build) wraps as the
+// 32-bit long of the product does.
+long Wrap32(int64_t value) { return static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(value))); }
 
 }  // namespace
 

@@ -210,7 +210,8 @@ TEST_F(DownloadSimpleTaskTest, AMetaAnnouncingMoreThanTheVolumeHoldsIsDiskFull) 
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), downloader::kResultDiskFull) << std::hex << recorder_->result();
   EXPECT_EQ(enginetest::FileSizeOf(dest_), -1) << "nothing was created";
-  EXPECT_EQ(logger_->CountContaining(L"DownloadSimpleTask::PrepareStart> Not enough disk space "), 1u)
+  // Seen from the meta's head, before its body was allocated.
+  EXPECT_EQ(logger_->CountContaining(L"DownloadSimpleTask::StartMeta> Not enough disk space "), 1u)
       << logger_->Dump();
   EXPECT_EQ(logger_->CountContaining(L"HttpToFileTask::Start"), 0u);
 }

@@ -84,6 +84,38 @@ TEST(HttpTaskHelpers, ContentLengthIsDigitsOnly) {
   for (const Case& c : cases) EXPECT_EQ(downloader::details::ParseContentLength(c.text), c.value) << c.text;
 }
 
+// Found by fuzzing: the fields of a range that cannot be overflowed the length.
+TEST(HttpTaskHelpers, ContentRangeRefusesWhatNoRangeCanBe) {
+  const char* refused[] = {
+      "bytes 0-9223372036854775807/9223372036854775807",                   // length beyond 63 bits
+      "bytes -9223372036854775808-9223372036854775807/9223372036854775807",  // a sign
+      "bytes 0-18446744073709551615/18446744073709551616",                 // beyond 63 bits
+      "bytes 200-100/1000",                                                 // first after last
+      "bytes 0-1000/1000",                                                  // last at the total
+      "bytes +1-2/3", "bytes  1-2/3", "bytes 1 -2/3", "bytes 1-2/3 ", "bytes 1-2/3x", "bytes 1-2/",
+      "bytes 1-2", "bytes=1-2/3", "bytes 0x1-2/3"};
+  for (const char* text : refused) {
+    downloader::int64 offset = -5, length = -5, total = -5;
+    EXPECT_FALSE(downloader::details::ParseContentRange(text, &offset, &length, &total)) << text;
+  }
+  struct Accepted {
+    const char* text;
+    downloader::int64 offset, length, total;
+  } accepted[] = {
+      {"bytes 0-0/1", 0, 1, 1},
+      {"bytes 9223372036854775806-9223372036854775806/9223372036854775807", 9223372036854775806LL, 1,
+       9223372036854775807LL},
+      {"bytes 0-9223372036854775806/9223372036854775807", 0, 9223372036854775807LL, 9223372036854775807LL},
+  };
+  for (const Accepted& c : accepted) {
+    downloader::int64 offset = -5, length = -5, total = -5;
+    ASSERT_TRUE(downloader::details::ParseContentRange(c.text, &offset, &length, &total)) << c.text;
+    EXPECT_EQ(offset, c.offset) << c.text;
+    EXPECT_EQ(length, c.length) << c.text;
+    EXPECT_EQ(total, c.total) << c.text;
+  }
+}
+
 TEST(HttpTaskHelpers, RangeHeaderNamesFirstAndLastByte) {
   EXPECT_EQ(downloader::details::RangeHeader(600, 400), "Range: bytes=600-999");
   EXPECT_EQ(downloader::details::RangeHeader(3145728, 7340032), "Range: bytes=3145728-10485759");

@@ -44,6 +44,16 @@ Content-Range announces).
   swap        serves `src`; while `times=K` (default 1) requests of this key
               and src have not been made, a src ending in ".meta" is served
               from `old=NAME` instead (a file replaced after its meta was read)
+  hugemeta    a meta whose head announces `size=` bytes (default 2^26 MiB - 1):
+              200 with the Content-Length such a meta has (or `length=`), the
+              8-byte head, then `body=N` more zero bytes (default 0), then close
+  chaos       /chaos/KEY/KIND/PCT/NAME (all in the path, so that ".meta" and
+              a query may follow NAME): serves NAME of the document root; each
+              request of KEY, with probability PCT %, gets the fault KIND
+              instead (one of CHAOS_KINDS), its details drawn from a generator
+              seeded with KEY and the request's number: a campaign that puts
+              its seed in KEY is reproducible. Stalls last CHAOS_PAUSE_MS. PCT with an "s" after it
+              ("50s") paces the clean answers (64 KiB every 10 ms)
 
 Record: one line per request, appended before answering, tab-separated:
 METHOD TARGET RANGE IF-RANGE NOTE.
@@ -60,6 +70,16 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, unquote, urlsplit
 
 BLOCK = 1 << 20
+
+# What a chaos request may get instead of the file (behaviour "chaos").
+CHAOS_KINDS = ('clean', 'drop', 'flip', 'range200', 'etag', 'badrange', 'nolength', 'headersonly',
+               'stall', 'status404', 'status500', 'redirect', 'html200', 'unasked206', 'chunkedcut',
+               'silent')
+# How long a stalled or silent chaos answer waits before it closes.
+CHAOS_PAUSE_MS = 1000
+# A PCT ending in "s" paces the clean answers: this many bytes every so long.
+CHAOS_PACE_CHUNK = 65536
+CHAOS_PACE_S = 0.01
 
 
 def pattern_byte(i):
@@ -148,6 +168,7 @@ class Handler(BaseHTTPRequestHandler):
         if_range = self.headers.get('If-Range', '')
         n = self.server.count(key)
         self.n = n
+        self.parts = parts
         note = []
         try:
             handler = getattr(self, 'b_' + behaviour, None)
@@ -386,6 +407,123 @@ class Handler(BaseHTTPRequestHandler):
         else:
             answer = '{"status":"ok","tokenizedUrl":"%s?token=%s"}' % (sent, key)
         self.simple(200, answer.encode('utf-8'), [('Content-Type', 'application/json')])
+
+    def b_hugemeta(self, params, key, n, range_header, if_range, note):
+        size = int(params.get('size', str((1 << 26) * BLOCK - 1)))
+        blocks = (size + BLOCK - 1) // BLOCK
+        length = int(params.get('length', str(8 + 20 * blocks)))
+        body = min(int(params.get('body', '0')), length - 8)
+        self.rec(note + ['200'])
+        self.send_response(200)
+        self.send_header('Content-Length', str(length))
+        self.end_headers()
+        self.wfile.write(size.to_bytes(8, 'little', signed=True))
+        for i in range(0, body, 65536):
+            self.wfile.write(b'\0' * min(65536, body - i))
+        self.close_now()
+
+    def b_chaos(self, params, key, n, range_header, if_range, note):
+        parts = self.parts
+        paced = parts[4].endswith('s') if len(parts) > 4 else False
+        percent_text = parts[4][:-1] if paced else (parts[4] if len(parts) > 4 else '')
+        if len(parts) < 6 or parts[3] not in CHAOS_KINDS or not percent_text.isdigit():
+            self.rec(note + ['bad-chaos'])
+            self.simple(404, b'chaos wants /chaos/KEY/KIND/PCT/NAME')
+            return
+        kind, percent, name = parts[3], int(percent_text), os.path.basename(parts[5])
+        if not os.path.isfile(os.path.join(self.server.docroot, name)):
+            self.rec(note + ['no-such-file'])
+            self.simple(404, b'no such file')
+            return
+        rnd = random.Random('%s:%d' % (key, n))
+        params = {'src': name}
+        if kind == 'clean' or rnd.random() * 100 >= percent:
+            self.serve(params, range_header, if_range, note + ['clean'],
+                       pace=(CHAOS_PACE_CHUNK, CHAOS_PACE_S) if paced else None)
+            return
+        getattr(self, 'chaos_' + kind)(params, rnd, key, n, range_header, if_range, note + [kind])
+
+    # Each chaos fault: params names the file; rnd decides the details.
+    def chaos_drop(self, params, rnd, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        after = rnd.randrange(0, max(1, body.size))
+        self.serve(params, range_header, if_range, note + ['after=%d' % after], drop_after=after)
+
+    def chaos_flip(self, params, rnd, key, n, range_header, if_range, note):
+        def flip(data, start, note):
+            for _ in range(rnd.randint(1, 3)):
+                if data:
+                    i = rnd.randrange(len(data))
+                    data[i] ^= 1 << rnd.randrange(8)
+                    note.append('flipped@%d' % (start + i))
+        self.serve(params, range_header, if_range, note, mutate=flip)
+
+    def chaos_range200(self, params, rnd, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note, honour_range=False)
+
+    def chaos_etag(self, params, rnd, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note, etag='"v%d"' % n)
+
+    def chaos_badrange(self, params, rnd, key, n, range_header, if_range, note):
+        body = Body(self.server.docroot, params)
+        _, start, end = self.plan(body, range_header, if_range, '"bad"')
+        last, size = max(start, end - 1), body.size
+        choices = ['bytes %d-%d/%d' % (start + 1, last + 1, size), 'bytes %d-%d/%d' % (start, last, size + 1),
+                   'bytes %d-%d/%d' % (start, max(start, last - 1), size), 'bytes */%d' % size,
+                   'bytes %d-%d/*' % (start, last), 'bytes %d-%d/%d' % (last, start, size),
+                   'bytes -%d-%d/%d' % (start, last, size), 'bytes 0-18446744073709551615/18446744073709551616',
+                   'bytes -9223372036854775808-9223372036854775807/9223372036854775807', 'bytes x-y/z', '']
+        cr = rnd.choice(choices)
+        self.server.record([self.command, self.path, range_header, if_range, ' '.join(note + ['cr=' + cr])])
+        data = body.read(start, end)
+        self.send_response(206)
+        self.send_header('ETag', '"fixed-%d"' % size)
+        if cr:
+            self.send_header('Content-Range', cr)
+        self.send_header('Content-Length', str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def chaos_nolength(self, params, rnd, key, n, range_header, if_range, note):
+        size = Body(self.server.docroot, params).size
+        cut = rnd.randrange(0, size) if rnd.random() < 0.5 else size
+        self.b_nolength(dict(params, cut=str(cut)), key, n, range_header, if_range, note)
+
+    def chaos_headersonly(self, params, rnd, key, n, range_header, if_range, note):
+        self.serve(params, range_header, if_range, note, drop_after=0)
+
+    def chaos_stall(self, params, rnd, key, n, range_header, if_range, note):
+        size = Body(self.server.docroot, params).size
+        after = str(rnd.randrange(0, max(1, size)))
+        self.b_stall(dict(params, after=after, ms=str(CHAOS_PAUSE_MS)), key, n, range_header, if_range, note)
+
+    def chaos_status404(self, params, rnd, key, n, range_header, if_range, note):
+        self.b_status({'code': '404'}, key, n, range_header, if_range, note)
+
+    def chaos_status500(self, params, rnd, key, n, range_header, if_range, note):
+        self.b_status({'code': '500'}, key, n, range_header, if_range, note)
+
+    def chaos_redirect(self, params, rnd, key, n, range_header, if_range, note):
+        target = {'code': '302'}
+        if rnd.random() < 0.5:  # to the same file, served whole; else to nowhere
+            target['to'] = '/chaos/%s-to/clean/0/%s' % (key, params['src'])
+        self.b_status(target, key, n, range_header, if_range, note)
+
+    def chaos_html200(self, params, rnd, key, n, range_header, if_range, note):
+        self.b_portal(params, key, n, range_header, if_range, note)
+
+    def chaos_unasked206(self, params, rnd, key, n, range_header, if_range, note):
+        size = Body(self.server.docroot, params).size
+        part = str(rnd.randrange(0, max(1, size)))
+        self.b_unasked206(dict(params, part=part), key, n, range_header, if_range, note)
+
+    def chaos_chunkedcut(self, params, rnd, key, n, range_header, if_range, note):
+        size = Body(self.server.docroot, params).size
+        cut = str(rnd.randrange(0, max(1, size)))
+        self.b_chunked(dict(params, chunk='4096', cut=cut), key, n, range_header, if_range, note)
+
+    def chaos_silent(self, params, rnd, key, n, range_header, if_range, note):
+        self.b_silent({'ms': str(CHAOS_PAUSE_MS)}, key, n, range_header, if_range, note)
 
 
 def make_server(port, docroot, record_path):

