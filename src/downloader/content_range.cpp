@@ -5,7 +5,7 @@ namespace stubframework::downloader::details {
 
 namespace {
 
-constexpr char kUnit[] = "bytes ";
+constexpr char kUnit[] = "bytes";
 
 // A run of decimal digits at `at` that fits 63 bits; moves `at` past it.
 bool ReadNumber(const std::string& text, size_t* at, int64* value) {
@@ -35,6 +35,9 @@ bool Expect(const std::string& text, size_t* at, char c) {
 bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total) {
   if (text.compare(0, sizeof(kUnit) - 1, kUnit) != 0) return false;
   size_t at = sizeof(kUnit) - 1;
+  // One blank by the standard; more have always been taken.
+  if (at >= text.size() || !IsBlank(text[at])) return false;
+  while (at < text.size() && IsBlank(text[at])) ++at;
   int64 first = 0;
   int64 last = 0;
   int64 whole = 0;

@@ -8,9 +8,10 @@
 
 namespace stubframework::downloader::details {
 
-// Reads "bytes FIRST-LAST/TOTAL" (decimal digits only) into offset, length and
-// total. False for any other shape (a "*" total, a sign, blanks, trailing
-// text), for FIRST > LAST, for LAST >= TOTAL and for numbers beyond 63 bits.
+// Reads "bytes FIRST-LAST/TOTAL" (decimal digits only; one or more blanks
+// after the unit) into offset, length and total. False for any other shape (a
+// "*" total, a sign, blanks elsewhere, trailing text), for FIRST > LAST, for
+// LAST >= TOTAL and for numbers beyond 63 bits.
 bool ParseContentRange(const std::string& text, int64* offset, int64* length, int64* total);
 
 // The value of a Content-Length header (digits, blanks around them allowed);

@@ -9,6 +9,7 @@
 #include "archive/file_crc.h"
 #include "base/log.h"
 #include "base/unique_handle.h"
+#include "base/wide_format.h"
 #include "externalmethods/external_methods.h"
 #include "externalmethods/file_version.h"
 #include "externalmethods/script_call.h"
@@ -89,14 +90,15 @@ HRESULT GetDiskAvailableSpaceMethod(ExternalMethods& methods, ScriptCall& call) 
   // The volume's free bytes, not the caller's quota.
   if (!::GetDiskFreeSpaceExW(path.c_str(), nullptr, nullptr, &total_free)) total_free.QuadPart = 0;
   base::LogDebug(methods.log(), L"EMGetDiskAvailableSpace args: %s, Result", path.c_str());
-  return call.ReturnText(std::to_wstring(total_free.QuadPart));
+  // The runtime's own formatting: std::to_wstring would bring the C99 wide printf.
+  return call.ReturnText(base::Format(L"%I64u", total_free.QuadPart));
 }
 
 HRESULT GetFileSizeMethod(ExternalMethods& methods, ScriptCall& call) {
   LARGE_INTEGER size = {};
   base::UniqueHandle file = OpenUnsharedFile(call.Text(0));
   if (!file || !::GetFileSizeEx(file.Get(), &size)) size.QuadPart = 0;
-  const std::wstring result = std::to_wstring(static_cast<unsigned long long>(size.QuadPart));
+  const std::wstring result = base::Format(L"%I64u", static_cast<unsigned long long>(size.QuadPart));
   base::LogDebug(methods.log(), L"EMGetFileSize %s", result.c_str());
   return call.ReturnText(result);
 }

@@ -92,7 +92,7 @@ TEST(HttpTaskHelpers, ContentRangeRefusesWhatNoRangeCanBe) {
       "bytes 0-18446744073709551615/18446744073709551616",                 // beyond 63 bits
       "bytes 200-100/1000",                                                 // first after last
       "bytes 0-1000/1000",                                                  // last at the total
-      "bytes +1-2/3", "bytes  1-2/3", "bytes 1 -2/3", "bytes 1-2/3 ", "bytes 1-2/3x", "bytes 1-2/",
+      "bytes +1-2/3", "bytes1-2/3", "bytes 1 -2/3", "bytes 1-2/3 ", "bytes 1-2/3x", "bytes 1-2/",
       "bytes 1-2", "bytes=1-2/3", "bytes 0x1-2/3"};
   for (const char* text : refused) {
     downloader::int64 offset = -5, length = -5, total = -5;
