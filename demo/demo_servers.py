@@ -33,6 +33,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TELEMETRY_SERVER = os.path.join(HERE, '..', 'tools', 'telemetry-server', 'telemetry_server.py')
+sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'support'))
+from fixture_process import alive, answers, free_port, read_env, run_supervisor  # noqa: E402
 BLOCK = 1 << 20
 MAX_LIFETIME_S = 3600
 # Linux hands out ephemeral ports from 32768 up: ports picked below it are not
@@ -68,12 +70,6 @@ http {{
 """
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
 def port_is_free(port):
     with socket.socket() as s:
         try:
@@ -93,35 +89,6 @@ def free_fixed_ports(count):
             if len(ports) == count:
                 return ports
     raise SystemExit('no free ports')
-
-
-def answers(port):
-    try:
-        with socket.create_connection(('127.0.0.1', port), timeout=0.5):
-            return True
-    except OSError:
-        return False
-
-
-def alive(pid):
-    try:
-        os.kill(pid, 0)
-        return True
-    except OSError:
-        return False
-
-
-def read_env(state):
-    env = {}
-    try:
-        with open(os.path.join(state, 'servers.env')) as f:
-            for line in f:
-                key, _, value = line.rstrip('\n').partition('=')
-                if key:
-                    env[key] = value
-    except OSError:
-        pass
-    return env
 
 
 class Corruption:
@@ -316,7 +283,7 @@ def supervise(state, options, watch_pid, ready_w):
 
 
 def stop(state):
-    env = read_env(state)
+    env = read_env(os.path.join(state, 'servers.env'))
     for key, sig in (('supervisor_pid', signal.SIGTERM), ('telemetry_pid', signal.SIGTERM),
                      ('nginx_pid', signal.SIGQUIT)):
         pid = int(env.get(key, '0') or 0)
@@ -352,22 +319,7 @@ def start(state, options):
     state = os.path.abspath(state)
     stop(state)
     os.makedirs(state, exist_ok=True)
-    ready_r, ready_w = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.close(ready_r)
-        os.setsid()
-        devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(devnull, fd)
-        code = 1
-        try:
-            code = supervise(state, options, int(options['watch']), ready_w)
-        finally:
-            os._exit(code)
-    os.close(ready_w)
-    with os.fdopen(ready_r) as ready:
-        message = ready.readline().strip()
+    message = run_supervisor(lambda ready_w: supervise(state, options, int(options['watch']), ready_w))
     if message != 'ok':
         print('demo servers: %s' % (message or 'the supervisor died'), file=sys.stderr)
         return 1

@@ -44,3 +44,33 @@ def terminate(pid, wait_s=5.0):
             return
         time.sleep(0.05)
     os.kill(pid, signal.SIGKILL)
+
+
+def answers(port):
+    try:
+        with socket.create_connection(('127.0.0.1', port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+def run_supervisor(supervise):
+    """Forks a supervisor in a session of its own, its standard streams on
+    /dev/null, and calls supervise(ready_w) there; returns the first line it
+    writes to ready_w ('ok' when everything started), or '' if it died first."""
+    ready_r, ready_w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(ready_r)
+        os.setsid()
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(devnull, fd)
+        code = 1
+        try:
+            code = supervise(ready_w)
+        finally:
+            os._exit(code)
+    os.close(ready_w)
+    with os.fdopen(ready_r) as ready:
+        return ready.readline().strip()

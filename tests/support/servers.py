@@ -12,7 +12,6 @@ lifetime, so a killed test run leaves nothing behind.
 """
 import os
 import signal
-import socket
 import subprocess
 import sys
 import threading
@@ -21,7 +20,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import fault_server  # noqa: E402
-from fixture_process import alive, free_port, read_env, terminate  # noqa: E402
+from fixture_process import alive, answers, free_port, read_env, run_supervisor, terminate  # noqa: E402
 
 MAX_LIFETIME_S = 3 * 3600
 
@@ -52,14 +51,6 @@ http {{
   }}
 }}
 """
-
-
-def answers(port):
-    try:
-        with socket.create_connection(('127.0.0.1', port), timeout=0.5):
-            return True
-    except OSError:
-        return False
 
 
 def stop(state):
@@ -158,22 +149,7 @@ def start(state):
     stop(state)
     os.makedirs(os.path.join(state, 'docroot'), exist_ok=True)
     watch_pid = os.getppid()
-    ready_r, ready_w = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.close(ready_r)
-        os.setsid()
-        devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(devnull, fd)
-        code = 1
-        try:
-            code = supervise(state, watch_pid, ready_w)
-        finally:
-            os._exit(code)
-    os.close(ready_w)
-    with os.fdopen(ready_r) as ready:
-        message = ready.readline().strip()
+    message = run_supervisor(lambda ready_w: supervise(state, watch_pid, ready_w))
     if message != 'ok':
         print('test servers failed: %s' % (message or 'supervisor died'), file=sys.stderr)
         return 1

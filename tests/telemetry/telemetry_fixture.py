@@ -19,7 +19,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
-from fixture_process import alive, free_port, read_env, terminate  # noqa: E402
+from fixture_process import alive, free_port, read_env, run_supervisor, terminate  # noqa: E402
 
 SERVER = os.path.join(HERE, '..', '..', 'tools', 'telemetry-server', 'telemetry_server.py')
 MAX_LIFETIME_S = 3 * 3600
@@ -92,22 +92,7 @@ def start(state, pki):
     stop(state)
     os.makedirs(state, exist_ok=True)
     watch_pid = os.getppid()
-    ready_r, ready_w = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.close(ready_r)
-        os.setsid()
-        devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(devnull, fd)
-        code = 1
-        try:
-            code = supervise(state, os.path.abspath(pki), watch_pid, ready_w)
-        finally:
-            os._exit(code)
-    os.close(ready_w)
-    with os.fdopen(ready_r) as ready:
-        message = ready.readline().strip()
+    message = run_supervisor(lambda ready_w: supervise(state, os.path.abspath(pki), watch_pid, ready_w))
     if message != 'ok':
         print('telemetry service failed: %s' % (message or 'supervisor died'), file=sys.stderr)
         return 1
