@@ -37,12 +37,14 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
                 const BodyHeadCheck& check)
       : url_(url), callback_(callback), check_(check), head_(check.accept ? check.size : 0), logger_(logger) {
     httpCallback_ = details::Object<HttpToMemHttpCallback>::Create(this);
-    if (httpCallback_ == nullptr) throw std::bad_alloc();
+    if (httpCallback_ == nullptr) return;  // Create answers null
     callback_->AddRef();
     logger_->AddRef();
   }
+  bool Constructed() const { return httpCallback_ != nullptr; }
 
   ~HttpToMemTask() {
+    if (httpCallback_ == nullptr) return;  // nothing was taken
     httpCallback_->Release();
     if (callback_ != nullptr) callback_->Release();
     logger_->Release();

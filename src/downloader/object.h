@@ -18,21 +18,46 @@ namespace stubframework::downloader::details {
 void CountObject(int delta);
 #endif
 
+// A T whose constructor could not get what it needs (an event, a member
+// object) says so through `bool Constructed() const`; Create then destroys it
+// and answers null. Types without that member always count as constructed.
+template <typename T>
+auto ConstructedWell(const T& object, int) -> decltype(object.Constructed()) {
+  return object.Constructed();
+}
+template <typename T>
+bool ConstructedWell(const T&, long) {
+  return true;
+}
+
 template <typename T>
 class Object final : public T {
  public:
   // Allocates with malloc and constructs; the count starts at 1. Null when
-  // memory is missing (a throwing member constructor counts as that too).
+  // memory is missing or the object could not be constructed. Where
+  // exceptions exist a throwing member constructor counts as that too; the
+  // shipped product is built without them, and there a member that cannot get
+  // its memory ends the process, as everywhere else in it.
   template <typename... Args>
   static Object* Create(Args&&... args) {
     void* memory = malloc(sizeof(Object));
     if (memory == nullptr) return nullptr;
+    Object* object = nullptr;
+#if __cpp_exceptions
     try {
-      return new (memory) Object(std::forward<Args>(args)...);
+      object = new (memory) Object(std::forward<Args>(args)...);
     } catch (...) {
       free(memory);
       return nullptr;
     }
+#else
+    object = new (memory) Object(std::forward<Args>(args)...);
+#endif
+    if (!ConstructedWell(static_cast<const T&>(*object), 0)) {
+      object->Release();
+      return nullptr;
+    }
+    return object;
   }
 
   void AddRef() override {

@@ -17,8 +17,8 @@ class DownloadCallback : public downloader::IDownloadCallback {
  public:
   explicit DownloadCallback(const utils::DownloadHost* host)
       : host_(host), event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!event_) throw std::bad_alloc();
   }
+  bool Constructed() const { return static_cast<bool>(event_); }
   ~DownloadCallback() {
     if (task_ != nullptr) task_->Release();
   }

@@ -16,8 +16,8 @@ class HttpToMemCallback : public downloader::ITaskCallback<downloader::HttpToMem
  public:
   explicit HttpToMemCallback(downloader::Buffer* buffer)
       : buffer_(buffer), event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!event_) throw std::bad_alloc();
   }
+  bool Constructed() const { return static_cast<bool>(event_); }
 
   void OnComplete(downloader::HttpToMemResult&& result) override {
     success_ = result.result >= 0;

@@ -20,8 +20,8 @@ class HashCallback : public downloader::IHashCallback {
  public:
   explicit HashCallback(const downloader::DownloadMeta* meta)
       : meta_(meta), event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!event_) throw std::bad_alloc();
   }
+  bool Constructed() const { return static_cast<bool>(event_); }
 
   void SetTask(downloader::ITask* task) { task_ = task; }
   void Wait() { ::WaitForSingleObject(event_.Get(), INFINITE); }

@@ -118,6 +118,27 @@ TEST(ObjectModel, AFailedConstructionYieldsNull) {
   EXPECT_EQ(LiveObjects(), before);
 }
 
+// What a constructor does where there are no exceptions: it says so.
+class Unfinished : public downloader::IObject {
+ public:
+  explicit Unfinished(bool finished) : finished_(finished) {}
+  bool Constructed() const { return finished_; }
+
+ private:
+  bool finished_;
+};
+
+TEST(ObjectModel, AnObjectThatWasNotConstructedYieldsNullAndIsGone) {
+  long before = LiveObjects();
+  EXPECT_EQ(Object<Unfinished>::Create(false), nullptr);
+  EXPECT_EQ(LiveObjects(), before);
+  Object<Unfinished>* whole = Object<Unfinished>::Create(true);
+  ASSERT_NE(whole, nullptr);
+  EXPECT_EQ(LiveObjects(), before + 1);
+  whole->Release();
+  EXPECT_EQ(LiveObjects(), before);
+}
+
 TEST(ResultCodes, Win32ErrorsMapIntoTheWin32Facility) {
   EXPECT_EQ(downloader::ResultFromWin32(0), 0);
   EXPECT_EQ(downloader::ResultFromWin32(-5), -5);
