@@ -27,7 +27,11 @@ namespace std {
 [[noreturn]] void __throw_bad_array_new_length() { STUB_FAIL(bad_array_new_length()); }
 [[noreturn]] void __throw_bad_cast() { STUB_FAIL(bad_cast()); }
 [[noreturn]] void __throw_bad_typeid() { STUB_FAIL(bad_typeid()); }
-[[noreturn]] void __throw_bad_function_call() { STUB_FAIL(bad_function_call()); }
+#if !__cpp_exceptions
+// Where exceptions exist the library's own object is linked for the class's
+// type information anyway, and it defines this helper too.
+[[noreturn]] void __throw_bad_function_call() { std::abort(); }
+#endif
 [[noreturn]] void __throw_bad_exception() { STUB_FAIL(bad_exception()); }
 [[noreturn]] void __throw_logic_error(const char*) { STUB_FAIL(bad_alloc()); }
 [[noreturn]] void __throw_domain_error(const char*) { STUB_FAIL(bad_alloc()); }
