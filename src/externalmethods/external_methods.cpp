@@ -49,16 +49,17 @@ HRESULT ExternalMethods::Dispatch(const MethodSignature& method, WORD flags, DIS
   if (method.call != CallKind::kUnchecked) {
     LogTag(method, TagAt::kBeforeChecks);
     if (flags != static_cast<WORD>(method.call)) return DISP_E_MEMBERNOTFOUND;
-    if (call.count() != static_cast<UINT>(method.arity) || call.named_count() != 0) return DISP_E_BADPARAMCOUNT;
-    if (method.arity > 0 && method.check_types) {
+    const int arity = method.arity();
+    if (call.count() != static_cast<UINT>(arity) || call.named_count() != 0) return DISP_E_BADPARAMCOUNT;
+    if (arity > 0 && method.checks_types()) {
       // The check walks the argument block, which holds the last script argument first.
       VARTYPE expected[kMaxArity];
-      for (int i = 0; i < method.arity; ++i) expected[i] = method.args[method.arity - 1 - i];
-      HRESULT checked = CheckParamTypes(params, expected, method.arity);
+      for (int i = 0; i < arity; ++i) expected[i] = method.args[arity - 1 - i];
+      HRESULT checked = CheckParamTypes(params, expected, arity);
       if (FAILED(checked)) return checked;
     }
     LogTag(method, TagAt::kBeforeResultSlot);
-    if (method.result != ResultKind::kNone && result == nullptr && !method.works_without_result) return S_OK;
+    if (method.result != ResultKind::kNone && result == nullptr && !method.runs_without_result()) return S_OK;
   }
   LogTag(method, TagAt::kBeforeWork);
   if (method.body == nullptr) return E_NOTIMPL;

@@ -1,11 +1,10 @@
 // The one description of every script-visible method: how it must be called,
-// what it takes and returns, where its tag is logged, and who owes its body.
+// what it takes and returns, where its tag is logged, and its body.
 //
 // Building a method: write its body as a MethodBody (it runs only after the
 // dispatcher's checks, and finds its arguments in script order through
-// ScriptCall), put the body into the method's row in method_table.cpp and mark
-// the row's owner kBuilt. The tag of the row is logged by the dispatcher; the
-// body writes its other lines.
+// ScriptCall) and put it into the method's row in method_table.cpp. The tag of
+// the row is logged by the dispatcher; the body writes its other lines.
 #pragma once
 
 #include <windows.h>
@@ -35,19 +34,11 @@ enum class TagAt {
   kBeforeWork,        // after every check, right before the body
 };
 
-// The group of methods that builds a body still missing here.
-enum class Owner {
-  kBuilt,
-  kWindowAndDialog,
-  kQueryAndFile,
-  kRegistry,
-  kProcessAndRestart,
-  kProductChecks,
-  kDownloadWorker,
-  kInstallWorker,
-  kMaintenanceWorkers,
-  kSelfUpdate,
-  kResume,
+// What sets a row apart from the ordinary checked call.
+enum MethodFlag : unsigned {
+  kNoFlags = 0,
+  kArgumentsAsText = 1,    // the argument's type is not checked: the body reads it as text
+  kRunsWithoutResult = 2,  // the body runs even when nobody takes the result
 };
 
 // A method's work, run once the dispatch checks have passed.
@@ -58,15 +49,20 @@ inline constexpr int kMaxArity = 6;
 struct MethodSignature {
   const wchar_t* name;
   CallKind call;
-  int arity;
-  VARTYPE args[kMaxArity];  // in script order
+  VARTYPE args[kMaxArity];  // in script order; the list ends at the first VT_EMPTY
   ResultKind result;
   const wchar_t* tag;
   TagAt tag_at;
-  Owner owner;
-  MethodBody body;          // null: answers E_NOTIMPL once the checks have passed
-  bool check_types;         // false: the argument is read as text whatever its type
-  bool works_without_result;  // the body runs even when nobody takes the result
+  MethodBody body;
+  unsigned flags = kNoFlags;  // MethodFlag bits
+
+  constexpr int arity() const {
+    int count = 0;
+    while (count < kMaxArity && args[count] != VT_EMPTY) ++count;
+    return count;
+  }
+  constexpr bool checks_types() const { return (flags & kArgumentsAsText) == 0; }
+  constexpr bool runs_without_result() const { return (flags & kRunsWithoutResult) != 0; }
 };
 
 // Rows 0 .. kBaseMethodCount-1 are the framework's names, the rest the product's.

@@ -21,143 +21,121 @@ namespace stubframework::externalmethods {
 
 namespace {
 
-constexpr VARTYPE T = VT_BSTR;
-constexpr VARTYPE I = VT_I4;
-constexpr VARTYPE B = VT_BOOL;
-constexpr VARTYPE F = VT_DISPATCH;  // a page function called back later
+// The words a row is written in.
+constexpr VARTYPE kText = VT_BSTR;
+constexpr VARTYPE kInt = VT_I4;
+constexpr VARTYPE kBool = VT_BOOL;
+constexpr VARTYPE kPageFunction = VT_DISPATCH;  // called back later by a worker
 
-constexpr CallKind M = CallKind::kMethod;
-constexpr CallKind G = CallKind::kMethodGet;
-constexpr CallKind U = CallKind::kUnchecked;
+constexpr CallKind kMethod = CallKind::kMethod;
+constexpr CallKind kMethodOrGet = CallKind::kMethodGet;
+constexpr CallKind kAnyCall = CallKind::kUnchecked;
 
-constexpr ResultKind None = ResultKind::kNone;
-constexpr ResultKind Text = ResultKind::kText;
-constexpr ResultKind Bool = ResultKind::kBool;
-constexpr ResultKind Int = ResultKind::kInt;
-constexpr ResultKind UInt = ResultKind::kUnsignedInt;
+constexpr ResultKind kNothing = ResultKind::kNone;
+constexpr ResultKind kReturnsText = ResultKind::kText;
+constexpr ResultKind kReturnsBool = ResultKind::kBool;
+constexpr ResultKind kReturnsInt = ResultKind::kInt;
+constexpr ResultKind kReturnsUnsigned = ResultKind::kUnsignedInt;
 
-constexpr TagAt NoTag = TagAt::kNone;
-constexpr TagAt First = TagAt::kBeforeChecks;
-constexpr TagAt Checked = TagAt::kBeforeResultSlot;
-constexpr TagAt Work = TagAt::kBeforeWork;
+constexpr TagAt kNoTag = TagAt::kNone;
+constexpr TagAt kTagOnEntry = TagAt::kBeforeChecks;
+constexpr TagAt kTagAfterChecks = TagAt::kBeforeResultSlot;
+constexpr TagAt kTagBeforeWork = TagAt::kBeforeWork;
 
-// name, call, arity, arguments, result, tag, tag placement, owner, body[, type check, runs without result]
+// name, how it is called, its arguments in script order, what it returns,
+// its tag and where the tag is logged, its body[, flags]
 constexpr MethodSignature kRows[kMethodCount] = {
     // Framework names, in registration order.
-    {L"download", M, 6, {T, T, T, B, B, F}, None, L"EMDownload", First, Owner::kBuilt, DownloadMethod, true,
-     false},
-    {L"isDestReadOnly", G, 1, {T}, Bool, L"EMisDestReadOnly", Work, Owner::kBuilt, IsDestReadOnlyMethod, true, false},
-    {L"stopDownload", M, 0, {}, None, L"EMStopDownload", First, Owner::kBuilt, StopDownloadMethod, true,
-     false},
-    {L"install", M, 5, {T, T, T, I, F}, None, L"EMInstall", First, Owner::kBuilt, InstallMethod, true, false},
-    {L"closeWindow", M, 0, {}, None, L"ZSClose", Work, Owner::kBuilt, CloseWindowMethod, true, false},
+    {L"download", kMethod, {kText, kText, kText, kBool, kBool, kPageFunction}, kNothing, L"EMDownload", kTagOnEntry, DownloadMethod},
+    {L"isDestReadOnly", kMethodOrGet, {kText}, kReturnsBool, L"EMisDestReadOnly", kTagBeforeWork, IsDestReadOnlyMethod},
+    {L"stopDownload", kMethod, {}, kNothing, L"EMStopDownload", kTagOnEntry, StopDownloadMethod},
+    {L"install", kMethod, {kText, kText, kText, kInt, kPageFunction}, kNothing, L"EMInstall", kTagOnEntry, InstallMethod},
+    {L"closeWindow", kMethod, {}, kNothing, L"ZSClose", kTagBeforeWork, CloseWindowMethod},
     // The three window toggles log after acting: their bodies write the line.
-    {L"minimizeWindow", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, MinimizeWindowMethod, true, false},
-    {L"dragWindow", M, 0, {}, None, L"ZSDragWindow", Work, Owner::kBuilt, DragWindowMethod, true, false},
-    {L"hideWindow", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, HideWindowMethod, true, false},
-    {L"showWindow", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, ShowWindowMethod, true, false},
-    {L"terminateWindow", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, TerminateWindowMethod, true, false},
-    {L"selectFolder", G, 1, {T}, Text, L"EMSelectFolder", Work, Owner::kBuilt, SelectFolderMethod, true, false},
-    {L"startProgram", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, StartProgramMethod, true, false},
-    {L"messageBox", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, MessageBoxMethod, true, false},
-    {L"messageBoxExit", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, MessageBoxExitMethod, true, false},
-    {L"messageBoxCancel", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, MessageBoxCancelMethod, true, false},
-    {L"messageBoxError", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, MessageBoxErrorMethod, true, false},
-    {L"restartSystem", M, 2, {T, T}, None, nullptr, NoTag, Owner::kBuilt, RestartSystemMethod, true, false},
-    {L"restartSystemNoMsg", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, RestartSystemNoMsgMethod, true, false},
-    {L"deleteRegKey", M, 2, {T, B}, None, L"EMDeleteRegKey", Work, Owner::kBuilt, DeleteRegKeyMethod, true, false},
-    {L"runAfterReboot", M, 1, {T}, None, L"EMRunAfterReboot", First, Owner::kBuilt, RunAfterRebootMethod, true,
-     false},
-    {L"undoRunAfterReboot", M, 0, {}, None, L"EMUndoRunAfterReboot", First, Owner::kBuilt, UndoRunAfterRebootMethod,
-     true, false},
-    {L"setWindowSize", M, 2, {I, I}, None, nullptr, NoTag, Owner::kBuilt, SetWindowSizeMethod, true, false},
-    {L"setProperty", M, 2, {T, T}, None, L"EMSetProperty", First, Owner::kBuilt, SetPropertyMethod, true, false},
-    {L"setLang", M, 1, {I}, None, nullptr, NoTag, Owner::kBuilt, SetLangMethod, true, false},
-    {L"setInstallStatus", M, 1, {I}, None, nullptr, NoTag, Owner::kBuilt, SetInstallStatusMethod, true, false},
-    {L"setChannel", M, 1, {T}, None, nullptr, NoTag, Owner::kBuilt, SetChannelMethod, true, false},
-    {L"setDataToReg", M, 4, {T, T, T, B}, None, L"EMSetDataToReg", Work, Owner::kBuilt, SetDataToRegMethod, true, false},
-    {L"isFileExists", G, 1, {T}, Bool, nullptr, NoTag, Owner::kBuilt, IsFileExistsMethod, true, false},
-    {L"isSkipSelfUpdate", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsSkipSelfUpdateMethod, true, false},
-    {L"isNeedSelfUpdate", G, 1, {T}, Bool, nullptr, NoTag, Owner::kBuilt, IsNeedSelfUpdateMethod, true, false},
-    {L"isSilentLaunchStub", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsSilentLaunchStubMethod, true, false},
-    {L"selfUpdate", M, 2, {T, F}, None, nullptr, NoTag, Owner::kBuilt, SelfUpdateMethod, true, false},
-    {L"createDirectory", G, 1, {T}, Bool, nullptr, NoTag, Owner::kBuilt, CreateDirectoryMethod, true, false},
-    {L"initDownloadSize", M, 3, {T, T, B}, None, L"EMInitDownloadSize", First, Owner::kBuilt,
-     InitDownloadSizeMethod, true, false},
-    {L"trackUserActivity", M, 1, {T}, None, L"EMTrackUserActivity", Work, Owner::kBuilt, TrackUserActivityMethod, true,
-     false},
-    {L"openPage", G, 1, {T}, Bool, L"EMOpenPage", Work, Owner::kBuilt, OpenPageMethod, true, false},
+    {L"minimizeWindow", kMethod, {}, kNothing, nullptr, kNoTag, MinimizeWindowMethod},
+    {L"dragWindow", kMethod, {}, kNothing, L"ZSDragWindow", kTagBeforeWork, DragWindowMethod},
+    {L"hideWindow", kMethod, {}, kNothing, nullptr, kNoTag, HideWindowMethod},
+    {L"showWindow", kMethod, {}, kNothing, nullptr, kNoTag, ShowWindowMethod},
+    {L"terminateWindow", kMethod, {}, kNothing, nullptr, kNoTag, TerminateWindowMethod},
+    {L"selectFolder", kMethodOrGet, {kText}, kReturnsText, L"EMSelectFolder", kTagBeforeWork, SelectFolderMethod},
+    {L"startProgram", kMethod, {kText, kText}, kNothing, nullptr, kNoTag, StartProgramMethod},
+    {L"messageBox", kMethod, {kText, kText}, kNothing, nullptr, kNoTag, MessageBoxMethod},
+    {L"messageBoxExit", kMethod, {kText, kText}, kNothing, nullptr, kNoTag, MessageBoxExitMethod},
+    {L"messageBoxCancel", kMethod, {kText, kText}, kNothing, nullptr, kNoTag, MessageBoxCancelMethod},
+    {L"messageBoxError", kMethod, {kText, kText}, kNothing, nullptr, kNoTag, MessageBoxErrorMethod},
+    {L"restartSystem", kMethod, {kText, kText}, kNothing, nullptr, kNoTag, RestartSystemMethod},
+    {L"restartSystemNoMsg", kMethod, {}, kNothing, nullptr, kNoTag, RestartSystemNoMsgMethod},
+    {L"deleteRegKey", kMethod, {kText, kBool}, kNothing, L"EMDeleteRegKey", kTagBeforeWork, DeleteRegKeyMethod},
+    {L"runAfterReboot", kMethod, {kText}, kNothing, L"EMRunAfterReboot", kTagOnEntry, RunAfterRebootMethod},
+    {L"undoRunAfterReboot", kMethod, {}, kNothing, L"EMUndoRunAfterReboot", kTagOnEntry, UndoRunAfterRebootMethod},
+    {L"setWindowSize", kMethod, {kInt, kInt}, kNothing, nullptr, kNoTag, SetWindowSizeMethod},
+    {L"setProperty", kMethod, {kText, kText}, kNothing, L"EMSetProperty", kTagOnEntry, SetPropertyMethod},
+    {L"setLang", kMethod, {kInt}, kNothing, nullptr, kNoTag, SetLangMethod},
+    {L"setInstallStatus", kMethod, {kInt}, kNothing, nullptr, kNoTag, SetInstallStatusMethod},
+    {L"setChannel", kMethod, {kText}, kNothing, nullptr, kNoTag, SetChannelMethod},
+    {L"setDataToReg", kMethod, {kText, kText, kText, kBool}, kNothing, L"EMSetDataToReg", kTagBeforeWork, SetDataToRegMethod},
+    {L"isFileExists", kMethodOrGet, {kText}, kReturnsBool, nullptr, kNoTag, IsFileExistsMethod},
+    {L"isSkipSelfUpdate", kMethod, {}, kReturnsBool, nullptr, kNoTag, IsSkipSelfUpdateMethod},
+    {L"isNeedSelfUpdate", kMethodOrGet, {kText}, kReturnsBool, nullptr, kNoTag, IsNeedSelfUpdateMethod},
+    {L"isSilentLaunchStub", kMethod, {}, kReturnsBool, nullptr, kNoTag, IsSilentLaunchStubMethod},
+    {L"selfUpdate", kMethod, {kText, kPageFunction}, kNothing, nullptr, kNoTag, SelfUpdateMethod},
+    {L"createDirectory", kMethodOrGet, {kText}, kReturnsBool, nullptr, kNoTag, CreateDirectoryMethod},
+    {L"initDownloadSize", kMethod, {kText, kText, kBool}, kNothing, L"EMInitDownloadSize", kTagOnEntry, InitDownloadSizeMethod},
+    {L"trackUserActivity", kMethod, {kText}, kNothing, L"EMTrackUserActivity", kTagBeforeWork, TrackUserActivityMethod},
+    {L"openPage", kMethodOrGet, {kText}, kReturnsBool, L"EMOpenPage", kTagBeforeWork, OpenPageMethod},
     // Reads its argument as text without checking its type.
-    {L"runApplication", G, 1, {T}, Bool, L"EMRunApplication", Checked, Owner::kBuilt, RunApplicationMethod, false,
-     false},
-    {L"executeCommand", G, 1, {T}, Bool, L"EMExecuteCommand", Checked, Owner::kBuilt, ExecuteCommandMethod, true,
-     false},
-    {L"updateInstallerList", M, 5, {T, T, B, B, F}, None, L"EMUpdateInstallerList", Work, Owner::kBuilt,
-     UpdateInstallerListMethod, true, false},
-    {L"startRegApps", M, 0, {}, None, L"EMStartRegApps", Work, Owner::kBuilt, StartRegAppsMethod, true, false},
-    {L"searchRegKey", G, 4, {B, T, T, T}, Bool, L"EMSearchRegKey", First, Owner::kBuilt, SearchRegKeyMethod, true, false},
-    {L"getProperty", G, 1, {T}, Text, nullptr, NoTag, Owner::kBuilt, GetPropertyMethod, true, false},
-    {L"getDiskAvailableSpace", G, 1, {T}, Text, L"EMGetDiskAvailableSpace", Work, Owner::kBuilt,
-     GetDiskAvailableSpaceMethod, true, false},
-    {L"getOSLang", M, 0, {}, Int, nullptr, NoTag, Owner::kBuilt, GetOSLangMethod, true, false},
-    {L"getLanguageByID", G, 1, {I}, Int, nullptr, NoTag, Owner::kBuilt, GetLanguageByIdMethod, true, false},
-    {L"getParsedInstallLanguage", G, 1, {T}, Int, nullptr, NoTag, Owner::kBuilt, GetParsedInstallLanguageMethod,
-     true, false},
-    {L"getFileVersion", G, 2, {T, T}, Text, L"EMGetMSIFileVersion", Work, Owner::kBuilt, GetFileVersionMethod,
-     true, false},
-    {L"getDataFromReg", G, 2, {T, T}, Text, L"EMGetDataFromReg", Work, Owner::kBuilt, GetDataFromRegMethod, true, false},
-    {L"getCrc", G, 1, {T}, Text, L"EMGetCRC", Work, Owner::kBuilt, GetCrcMethod, true, false},
-    {L"getOSVersion", M, 0, {}, Text, nullptr, NoTag, Owner::kBuilt, GetOSVersionMethod, true, false},
-    {L"getResumeMode", M, 0, {}, Int, nullptr, NoTag, Owner::kBuilt, GetResumeModeMethod, true, false},
-    {L"getResourceLocation", M, 0, {}, Text, nullptr, NoTag, Owner::kBuilt, GetResourceLocationMethod, true, false},
-    {L"getCurrentPath", M, 0, {}, Text, L"EMGetCurrentPath", Work, Owner::kBuilt, GetCurrentPathMethod, true, false},
-    {L"getDesktopPath", M, 0, {}, Text, L"EMGetDesktopPath", Work, Owner::kBuilt, GetDesktopPathMethod, true, false},
-    {L"getTempPath", G, 1, {T}, Text, L"EMGetTempPath", Work, Owner::kBuilt, GetTempPathMethod, true, false},
-    {L"getBaseRegKey", M, 0, {}, Text, L"EMGetBaseRegKey", Work, Owner::kBuilt, GetBaseRegKeyMethod, true, false},
-    {L"getFileSize", G, 1, {T}, Text, L"EMGetFileSize", Work, Owner::kBuilt, GetFileSizeMethod, true, false},
-    {L"getLastInstallError", M, 0, {}, UInt, L"EMGetLastInstallError", First, Owner::kBuilt,
-     GetLastInstallErrorMethod, true, false},
-    {L"checkOS", G, 2, {T, T}, Bool, L"EMCheckOS", Work, Owner::kBuilt, CheckOSMethod, true, false},
-    {L"getMachineId", M, 0, {}, Text, L"EMGetMachineId", Work, Owner::kBuilt, GetMachineIdMethod, true, false},
-    {L"setUninstallRegistryFromStub", M, 2, {T, B}, None, L"SetUninstallRegistryFromStub", First, Owner::kBuilt,
-     SetUninstallRegistryFromStubMethod, true, false},
-    {L"isUninstallModeLaunch", M, 0, {}, Bool, L"EMIsUninstallModeLaunch", First, Owner::kBuilt,
-     IsUninstallModeLaunchMethod, true, false},
+    {L"runApplication", kMethodOrGet, {kText}, kReturnsBool, L"EMRunApplication", kTagAfterChecks, RunApplicationMethod, kArgumentsAsText},
+    {L"executeCommand", kMethodOrGet, {kText}, kReturnsBool, L"EMExecuteCommand", kTagAfterChecks, ExecuteCommandMethod},
+    {L"updateInstallerList", kMethod, {kText, kText, kBool, kBool, kPageFunction}, kNothing, L"EMUpdateInstallerList", kTagBeforeWork, UpdateInstallerListMethod},
+    {L"startRegApps", kMethod, {}, kNothing, L"EMStartRegApps", kTagBeforeWork, StartRegAppsMethod},
+    {L"searchRegKey", kMethodOrGet, {kBool, kText, kText, kText}, kReturnsBool, L"EMSearchRegKey", kTagOnEntry, SearchRegKeyMethod},
+    {L"getProperty", kMethodOrGet, {kText}, kReturnsText, nullptr, kNoTag, GetPropertyMethod},
+    {L"getDiskAvailableSpace", kMethodOrGet, {kText}, kReturnsText, L"EMGetDiskAvailableSpace", kTagBeforeWork, GetDiskAvailableSpaceMethod},
+    {L"getOSLang", kMethod, {}, kReturnsInt, nullptr, kNoTag, GetOSLangMethod},
+    {L"getLanguageByID", kMethodOrGet, {kInt}, kReturnsInt, nullptr, kNoTag, GetLanguageByIdMethod},
+    {L"getParsedInstallLanguage", kMethodOrGet, {kText}, kReturnsInt, nullptr, kNoTag, GetParsedInstallLanguageMethod},
+    {L"getFileVersion", kMethodOrGet, {kText, kText}, kReturnsText, L"EMGetMSIFileVersion", kTagBeforeWork, GetFileVersionMethod},
+    {L"getDataFromReg", kMethodOrGet, {kText, kText}, kReturnsText, L"EMGetDataFromReg", kTagBeforeWork, GetDataFromRegMethod},
+    {L"getCrc", kMethodOrGet, {kText}, kReturnsText, L"EMGetCRC", kTagBeforeWork, GetCrcMethod},
+    {L"getOSVersion", kMethod, {}, kReturnsText, nullptr, kNoTag, GetOSVersionMethod},
+    {L"getResumeMode", kMethod, {}, kReturnsInt, nullptr, kNoTag, GetResumeModeMethod},
+    {L"getResourceLocation", kMethod, {}, kReturnsText, nullptr, kNoTag, GetResourceLocationMethod},
+    {L"getCurrentPath", kMethod, {}, kReturnsText, L"EMGetCurrentPath", kTagBeforeWork, GetCurrentPathMethod},
+    {L"getDesktopPath", kMethod, {}, kReturnsText, L"EMGetDesktopPath", kTagBeforeWork, GetDesktopPathMethod},
+    {L"getTempPath", kMethodOrGet, {kText}, kReturnsText, L"EMGetTempPath", kTagBeforeWork, GetTempPathMethod},
+    {L"getBaseRegKey", kMethod, {}, kReturnsText, L"EMGetBaseRegKey", kTagBeforeWork, GetBaseRegKeyMethod},
+    {L"getFileSize", kMethodOrGet, {kText}, kReturnsText, L"EMGetFileSize", kTagBeforeWork, GetFileSizeMethod},
+    {L"getLastInstallError", kMethod, {}, kReturnsUnsigned, L"EMGetLastInstallError", kTagOnEntry, GetLastInstallErrorMethod},
+    {L"checkOS", kMethodOrGet, {kText, kText}, kReturnsBool, L"EMCheckOS", kTagBeforeWork, CheckOSMethod},
+    {L"getMachineId", kMethod, {}, kReturnsText, L"EMGetMachineId", kTagBeforeWork, GetMachineIdMethod},
+    {L"setUninstallRegistryFromStub", kMethod, {kText, kBool}, kNothing, L"SetUninstallRegistryFromStub", kTagOnEntry, SetUninstallRegistryFromStubMethod},
+    {L"isUninstallModeLaunch", kMethod, {}, kReturnsBool, L"EMIsUninstallModeLaunch", kTagOnEntry, IsUninstallModeLaunchMethod},
     // Shows its box even when nobody takes the answer.
-    {L"confirmMessageBox", G, 2, {T, T}, Bool, L"EMConfirmMessageBox", Work, Owner::kBuilt, ConfirmMessageBoxMethod,
-     true,
-     true},
-    {L"removeProgram", M, 4, {T, B, T, F}, None, L"EMRemoveProgram", First, Owner::kBuilt, RemoveProgramMethod, true,
-     false},
-    {L"repairProgram", M, 3, {T, T, F}, None, L"ZSRepairProgram", First, Owner::kBuilt, RepairProgramMethod, true,
-     false},
-    {L"verifyFileInSpecialDirectory", M, 3, {T, T, F}, None, L"EMVerifyFileInSpecialDirectory", First,
-     Owner::kBuilt, VerifyFileInSpecialDirectoryMethod, true, false},
-    {L"cancelVerifyThread", M, 0, {}, None, nullptr, NoTag, Owner::kBuilt, CancelVerifyThreadMethod, true, false},
-    {L"isInEmbargoedCountry", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsInEmbargoedCountryMethod, true,
-     false},
-    {L"isInternetConnected", M, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsInternetConnectedMethod, true, false},
-    {L"getDownloadTimeProp", M, 0, {}, Text, L"EMGetDownloadTimeProp", First, Owner::kBuilt,
-     GetDownloadTimePropMethod, true, false},
-    {L"manageDesktopShortcut", M, 2, {T, B}, None, nullptr, NoTag, Owner::kBuilt, ManageDesktopShortcutMethod,
-     true, false},
+    {L"confirmMessageBox", kMethodOrGet, {kText, kText}, kReturnsBool, L"EMConfirmMessageBox", kTagBeforeWork, ConfirmMessageBoxMethod, kRunsWithoutResult},
+    {L"removeProgram", kMethod, {kText, kBool, kText, kPageFunction}, kNothing, L"EMRemoveProgram", kTagOnEntry, RemoveProgramMethod},
+    {L"repairProgram", kMethod, {kText, kText, kPageFunction}, kNothing, L"ZSRepairProgram", kTagOnEntry, RepairProgramMethod},
+    {L"verifyFileInSpecialDirectory", kMethod, {kText, kText, kPageFunction}, kNothing, L"EMVerifyFileInSpecialDirectory", kTagOnEntry, VerifyFileInSpecialDirectoryMethod},
+    {L"cancelVerifyThread", kMethod, {}, kNothing, nullptr, kNoTag, CancelVerifyThreadMethod},
+    {L"isInEmbargoedCountry", kMethod, {}, kReturnsBool, nullptr, kNoTag, IsInEmbargoedCountryMethod},
+    {L"isInternetConnected", kMethod, {}, kReturnsBool, nullptr, kNoTag, IsInternetConnectedMethod},
+    {L"getDownloadTimeProp", kMethod, {}, kReturnsText, L"EMGetDownloadTimeProp", kTagOnEntry, GetDownloadTimePropMethod},
+    {L"manageDesktopShortcut", kMethod, {kText, kBool}, kNothing, nullptr, kNoTag, ManageDesktopShortcutMethod},
 
     // Product names, registered after the framework's.
-    {L"isNET46Installed", G, 1, {T}, Bool, nullptr, NoTag, Owner::kBuilt, IsNet46InstalledMethod, true, false},
-    {L"isWindows7GM", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsWindows7GmMethod, true, false},
-    {L"isWindows8GM", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsWindows8GmMethod, true, false},
-    {L"isWindows10", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsWindows10Method, true, false},
-    {L"isWindows7", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsWindows7Method, true, false},
-    {L"isWindows8", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsWindows8Method, true, false},
-    {L"isGreaterThanWindows10", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsGreaterThanWindows10Method,
-     true, false},
-    {L"isIE8", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsIe8Method, true, false},
-    {L"CheckMinSys", U, 0, {}, Text, L"EMCheckMinSys", Work, Owner::kBuilt, CheckMinSysMethod, true, false},
-    {L"isRequireReboot", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsRequireRebootMethod, true, false},
-    {L"removeRebootKey", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, RemoveRebootKeyMethod, true, false},
-    {L"isLowRes", U, 0, {}, Bool, nullptr, NoTag, Owner::kBuilt, IsLowResMethod, true, false},
-    {L"GetUrlOSVersion", U, 0, {}, Text, L"EMGetUrlOSVersion", Work, Owner::kBuilt, GetUrlOsVersionMethod, true, false},
-    {L"GetGAPostURL", M, 1, {T}, None, nullptr, NoTag, Owner::kBuilt, GetGaPostUrlMethod, true, false},
+    {L"isNET46Installed", kMethodOrGet, {kText}, kReturnsBool, nullptr, kNoTag, IsNet46InstalledMethod},
+    {L"isWindows7GM", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsWindows7GmMethod},
+    {L"isWindows8GM", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsWindows8GmMethod},
+    {L"isWindows10", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsWindows10Method},
+    {L"isWindows7", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsWindows7Method},
+    {L"isWindows8", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsWindows8Method},
+    {L"isGreaterThanWindows10", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsGreaterThanWindows10Method},
+    {L"isIE8", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsIe8Method},
+    {L"CheckMinSys", kAnyCall, {}, kReturnsText, L"EMCheckMinSys", kTagBeforeWork, CheckMinSysMethod},
+    {L"isRequireReboot", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsRequireRebootMethod},
+    {L"removeRebootKey", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, RemoveRebootKeyMethod},
+    {L"isLowRes", kAnyCall, {}, kReturnsBool, nullptr, kNoTag, IsLowResMethod},
+    {L"GetUrlOSVersion", kAnyCall, {}, kReturnsText, L"EMGetUrlOSVersion", kTagBeforeWork, GetUrlOsVersionMethod},
+    {L"GetGAPostURL", kMethod, {kText}, kNothing, nullptr, kNoTag, GetGaPostUrlMethod},
 };
 
 }  // namespace
