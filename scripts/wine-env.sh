@@ -6,5 +6,7 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 # No Gecko or Mono install prompts: MSHTML and .NET are not used under Wine.
 # No menu entries on the Linux side for shortcuts that installers create.
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+# No automatic debugger: it would hold a crashed test (and its output pipe)
+# until the test's timeout; without it a crash ends the program at once.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
