@@ -1,9 +1,11 @@
-# Sourced by the download benchmarks. Builds the benchmark program and the
+# Sourced by the download benchmarks. Builds the benchmark programs and the
 # native metatool in BUILD (argument 1; default build/bench, configured on
-# first use with the product's size-optimised flags and no tests), starts the
-# test servers (nginx and the fault server on free 127.0.0.1 ports) and a warm
-# wineserver, and stops both on exit. Sets BUILD, BENCH, METATOOL, STATE, PORT,
-# FAULT_PORT, DOCROOT, ACCESS_LOG and the function winpath.
+# first use with the product's size-optimised flags and no tests), makes the
+# benchmarks' own Wine prefix (BUILD/bench-wineprefix; never the project's),
+# starts the test servers (nginx and the fault server on free 127.0.0.1 ports)
+# and a warm wineserver, and stops both on exit. Sets BUILD, BENCH,
+# WORKER_BENCH, METATOOL, STATE, PORT, FAULT_PORT, DOCROOT, ACCESS_LOG,
+# RESULTS_DIR and the functions winpath and load1.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BUILD="${1:-build/bench}"
@@ -12,11 +14,24 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     -DCMAKE_BUILD_TYPE=MinSizeRel -DSTUB_BUILD_TESTS=OFF >/dev/null
 fi
 BUILD="$(cd "$BUILD" && pwd)"
-cmake --build "$BUILD" --target download_bench metatool_native >/dev/null
+cmake --build "$BUILD" --target download_bench worker_bench metatool_native >/dev/null
 BENCH="$BUILD/bench/download_bench.exe"
+WORKER_BENCH="$BUILD/bench/worker_bench.exe"
 METATOOL="$BUILD/tools/metatool-native"
-export STUB_WINEPREFIX="${STUB_WINEPREFIX:-$(grep -s '^STUB_WINEPREFIX:' "$BUILD/CMakeCache.txt" | cut -d= -f2)}"
+# A Wine prefix of the benchmarks' own: stopping its wineserver at the end
+# must never end tests running in another prefix.
+BENCH_PREFIX="$BUILD/bench-wineprefix"
+if [ -n "${STUB_WINEPREFIX:-}" ] && [ "$(realpath -m "$STUB_WINEPREFIX")" != "$(realpath -m "$BENCH_PREFIX")" ]; then
+  echo "bench: runs only in its own prefix $BENCH_PREFIX, not in $STUB_WINEPREFIX" >&2
+  exit 2
+fi
+export STUB_WINEPREFIX="$BENCH_PREFIX"
+bash scripts/setup.sh >/dev/null
 source scripts/wine-env.sh
+# Every run's figures stay after the benchmark ends.
+RESULTS_DIR="$BUILD/bench-results"
+mkdir -p "$RESULTS_DIR"
+load1() { cut -d' ' -f1 /proc/loadavg; }
 
 STATE="$BUILD/bench-servers"
 python3 tests/support/servers.py start "$STATE" >/dev/null

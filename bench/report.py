@@ -9,7 +9,7 @@ is "LABEL:SUBJECT:REFERENCE:KIND:TARGET", KIND one of
   throughput  ratio = reference time / subject time (higher is better)
   time        ratio = subject time / reference time (lower is better)
   memory      ratio = subject / reference (lower is better)
-TARGET is the goal's bound for the ratio. Prints each measure's median and,
+TARGET is the goal's bound for the ratio (0: shown for reference, no goal). Prints each measure's median and,
 per goal, the median of the per-run ratios (paired runs) and the ratio of the
 medians, and whether the goal is met.
 """
@@ -47,9 +47,10 @@ def main():
             of_medians = statistics.median(s.values()) / statistics.median(r.values())
             met = statistics.median(ratios) <= target
             bound = '<='
-        print('%-44s %s/%s: median of ratios %.3f, ratio of medians %.3f (goal %s %.2f: %s)' %
-              (label, subject, reference, statistics.median(ratios), of_medians, bound, target,
-               'met' if met else 'NOT MET'))
+        verdict = '(for reference)' if target == 0 else '(goal %s %.2f: %s)' % (
+            bound, target, 'met' if met else 'NOT MET')
+        print('%-44s %s/%s: median of ratios %.3f, ratio of medians %.3f %s' %
+              (label, subject, reference, statistics.median(ratios), of_medians, verdict))
     return 0
 
 

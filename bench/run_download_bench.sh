@@ -21,7 +21,7 @@ timed() {
   echo "${out%% *}"
 }
 
-results="$STATE/work/download-results.txt"
+results="$RESULTS_DIR/download-$(date +%Y%m%dT%H%M%S).txt"
 : > "$results"
 for i in $(seq "$RUNS"); do
   rm -f "$STATE/work/curl.bin"

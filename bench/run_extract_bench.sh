@@ -9,7 +9,15 @@ cd "$(dirname "$0")/.."
 BUILD="$(cd "${1:-build/test}" && pwd)"
 RUNS="${RUNS:-9}"
 cmake --build "$BUILD" --target extract_bench archive_fixture_image stub_signing_cert >/dev/null
-export STUB_WINEPREFIX="${STUB_WINEPREFIX:-$(grep -s '^STUB_WINEPREFIX:' "$BUILD/CMakeCache.txt" | cut -d= -f2)}"
+# A Wine prefix of the benchmark's own (stopping its wineserver must never
+# end tests running in the build's prefix).
+BENCH_PREFIX="$BUILD/bench-wineprefix"
+if [ -n "${STUB_WINEPREFIX:-}" ] && [ "$(realpath -m "$STUB_WINEPREFIX")" != "$(realpath -m "$BENCH_PREFIX")" ]; then
+  echo "bench: runs only in its own prefix $BENCH_PREFIX, not in $STUB_WINEPREFIX" >&2
+  exit 2
+fi
+export STUB_WINEPREFIX="$BENCH_PREFIX"
+bash scripts/setup.sh >/dev/null
 source scripts/wine-env.sh
 STATE="$BUILD/bench-extract"
 rm -rf "$STATE"
@@ -32,7 +40,8 @@ BENCH="$BUILD/bench/extract_bench.exe"
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 now() { date +%s.%N; }
 
-results="$STATE/results.txt"
+mkdir -p "$BUILD/bench-results"
+results="$BUILD/bench-results/extract-$(date +%Y%m%dT%H%M%S).txt"
 : > "$results"
 for i in $(seq "$RUNS"); do
   rm -rf "$STATE/unzip" "$STATE/ours" "$STATE/ours_exe"

@@ -80,7 +80,7 @@ fresh_log_after_kill() {
 
 max_rss_kib() { /usr/bin/time -f '%M' -o "$STATE/work/rss" "$@" > "$STATE/work/stdout" && cat "$STATE/work/rss"; }
 
-results="$STATE/work/resume-results.txt"
+results="$RESULTS_DIR/resume-$(date +%Y%m%dT%H%M%S).txt"
 : > "$results"
 for i in $(seq "$RUNS"); do
   # Fresh downloads: peak memory.

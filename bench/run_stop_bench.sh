@@ -12,7 +12,7 @@ head -c $((64 * 1048576)) /dev/urandom > "$DOCROOT/stop.bin"
 "$METATOOL" create "$DOCROOT/stop.bin" >/dev/null
 OUT="$STATE/work/stop.bin"
 
-results="$STATE/work/stop-results.txt"
+results="$RESULTS_DIR/stop-$(date +%Y%m%dT%H%M%S).txt"
 : > "$results"
 # Pieces every 10 ms: about 4 MB/s, 1 MB/s, 400 KB/s and 100 KB/s.
 for chunk in 40000 10000 4000 1000; do

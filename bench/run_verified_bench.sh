@@ -20,7 +20,7 @@ metalink "$DOCROOT/bench.bin" "$URL" > "$STATE/work/bench.meta4"
 OUT="$STATE/work/out.bin"
 ARIA="$STATE/work/aria"
 
-results="$STATE/work/verified-results.txt"
+results="$RESULTS_DIR/verified-$(date +%Y%m%dT%H%M%S).txt"
 : > "$results"
 for i in $(seq "$RUNS"); do
   echo "$i curl $(curl -s -o /dev/null -w '%{time_total}' "$URL")" >> "$results"
