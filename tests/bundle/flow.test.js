@@ -73,6 +73,9 @@ test('the shipped flow: Load, Initialization, MinSys, Downloading, Installing, F
     await onPage(run, 'Installing');
     await workerStarted(run, 'install');
     await drive(run, 10, 1000, 420);
+    // The bar names the component it installs, not the page's heading again.
+    assert.deepEqual(await run.page.evaluate(() => [$('h1').text(), $('#progress .progress-name').text()]),
+      ['Tessary wird installiert', 'Tessary 22']);
     // The installer "installs" the product: its folder appears in the
     // registry and its program on disk.
     await run.page.evaluate((registry) => {
