@@ -228,6 +228,8 @@ const PAGES = [
   ['01-Load', 'Load.html', { resumeMode: 3 }, {}],
   ['02-Initialization', 'pages/Initialization/page.html', {}, { stopAt: '**/pages/**' }],
   ['03-MinSys', 'pages/MinSys/page.html', { props: { minSysFailed: 'LOWRES|LOWMEM|WIN8' } }, {}],
+  // Passed: drawn as it leaves, with the frame and banner of every page and no empty heading or button.
+  ['03-MinSys-passed', 'pages/MinSys/page.html', { props: { minSysFailed: '' } }, { stopAt: '**/pages/**' }],
   ['04-Welcome', 'pages/Welcome/page.html', {}, {}],
   ['05-Agreement', 'pages/Agreement/page.html', {}, { init: 'Config_ShowAgreement = true;' }],
   [
