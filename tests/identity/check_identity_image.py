@@ -47,8 +47,17 @@ VERSION_STRINGS = {
 
 def version_string(image, key):
     """The value of a StringFileInfo entry: the key (UTF-16, NUL-ended), padding
-    to a 32-bit boundary, then the value; None when the key is absent."""
-    at = image.find(wide(key))
+    to a 32-bit boundary, then the value; None when the key is absent. Looked
+    for after the resource's own VS_VERSION_INFO key, as a whole key (after
+    its entry's type word, 1 for text), since code strings may end in the
+    same words."""
+    start = image.find(wide("VS_VERSION_INFO"))
+    if start < 0:
+        return None
+    at = image.find(b"\1\0" + wide(key), start)
+    if at < 0:
+        return None
+    at += 2
     if at < 0:
         return None
     at += len(wide(key))
