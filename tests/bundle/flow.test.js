@@ -294,6 +294,9 @@ for (const scale of [1, 1.5]) {
         written.push(await shoot(run, name, scale));
         const look = await run.page.evaluate(() => ({
           hdpi: document.documentElement.className.indexOf('hdpi') >= 0,
+          // The banner and title bar, where a page has them, name the product of config/product.js.
+          banner: $('#banner .product').length ? $('#banner .product').text() : 'Tessary 22',
+          titlebar: $('#titlebar .app-name').length ? $('#titlebar .app-name').text() : 'Tessary Setup',
           empty: $('[data-text]').filter(function () {
             return $(this).closest('.hidden').length === 0 && $.trim($(this).text()) === '';
           }).length,
@@ -301,7 +304,7 @@ for (const scale of [1, 1.5]) {
             return !this.complete || this.naturalWidth === 0;
           }).length,
         }));
-        assert.deepEqual(look, { hdpi: scale > 1.25, empty: 0, broken: 0 }, name);
+        assert.deepEqual(look, { hdpi: scale > 1.25, banner: 'Tessary 22', titlebar: 'Tessary Setup', empty: 0, broken: 0 }, name);
         assert.deepEqual(run.errors, [], name);
       } finally {
         await run.close();

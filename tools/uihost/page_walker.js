@@ -81,6 +81,8 @@ class PageWalker {
     const page = this.run.page;
     if (!page || page.isClosed()) return;
     const url = page.url();
+    // Before the start page: nothing to show yet.
+    if (url === 'about:blank') return;
     const title = await page.title();
     const now = Date.now();
     if (!this.current || this.current.url !== url || this.current.title !== title) {
