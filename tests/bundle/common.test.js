@@ -254,6 +254,12 @@ test('the product name and version come from config/product.js into every text o
   assert.equal(value.shortcut, 'Ostrava Notes Setup.lnk');
 });
 
+test('a component is shown by its text key, else by its name, else as the key itself', async () => {
+  const { value } = await probe({}, (cases) => cases.map((c) => ComponentList.displayName(c, 'en')),
+    [{ name: 'Tessary' }, { name: 'OstravaNotes', text: 'Tessary' }, { name: 'Other', text: 'noSuchText' }, { name: 'Plain' }]);
+  assert.deepEqual(value, ['Tessary 22', 'Tessary 22', 'noSuchText', 'Plain']);
+});
+
 test('the job list keeps the chosen bitness, skips installed components and refuses unsafe names', async () => {
   const list = [
     { group: 0, type: 2, name: 'Main', files: [{ name: 'Main/x64.msi', url: 'https://d.example/x64.msi', param: '/qn', size: 5, crc: '' }] },

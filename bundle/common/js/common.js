@@ -538,6 +538,14 @@ var ComponentList = {
     return isTrue(getProp("isDownload64"));
   },
 
+  // What the pages call a component: the lang.js text named by its `text`
+  // (else by its `name`, which is also its property and report name), or
+  // the key itself when no language has it.
+  displayName: function (component, code) {
+    var key = component.text || component.name;
+    return Lang.text(key, code) || key;
+  },
+
   // Whether the component is for the chosen bitness.
   fitsArchitecture: function (component) {
     var x86 = hasFlag(component.type, ComponentType.X86);

@@ -45,8 +45,7 @@ var Installing = {
 
   installCurrent: function () {
     var job = Installing.jobs[Installing.index];
-    var name = job.component.name;
-    $("#progress .progress-name").attr("data-name", name).text(Lang.text(name) || name);
+    $("#progress .progress-name").text(ComponentList.displayName(job.component));
     var seconds = job.component.estimatedTime > 0 ? job.component.estimatedTime | 0 : 0;
     // The bar follows the estimated time where the installer reports less.
     Installing.progress.startTimed(seconds, Installing.share(0), Installing.share(95));
