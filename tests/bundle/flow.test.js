@@ -130,6 +130,25 @@ test('the shipped flow: Load, Initialization, MinSys, Downloading, Installing, F
   }
 });
 
+test('a finished download shows the size that arrived beside 100%, not the size the list announced', async () => {
+  const run = await openPage(browser, server.origin, 'pages/Downloading/page.html', {
+    native: { workers: { download: 'hold' }, props: { downloadPath: 'C:\\Down', downloadUrl: 'https://d.example/Tessary-22.0-x64.msi' } },
+    stopAt: '**/pages/**',
+  });
+  try {
+    await workerStarted(run, 'download');
+    const MB_TENTH = MB / 10;
+    await drive(run, 10, 15 * MB_TENTH, 12 * MB_TENTH);
+    assert.equal(await run.page.textContent('#progress .progress-detail'), '1.2 MB of 1.5 MB');
+    await drive(run, 0, 15 * MB_TENTH, 14 * MB_TENTH);
+    await waitFor(() => run.page.evaluate(() => $('#progress .progress-percent').text()).then((t) => /100/.test(t)), '100%');
+    assert.equal(await run.page.textContent('#progress .progress-detail'), '1.4 MB of 1.4 MB');
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
 test('a failed download shows the error page with its text and report code', async () => {
   const run = await openPage(browser, server.origin, 'Load.html', {
     native: { workers: { download: [[10, 100, 10], [8, 100, 10]] } },

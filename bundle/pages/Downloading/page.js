@@ -96,6 +96,12 @@ var Downloading = {
       if (job) Downloading.showProgress(job, total, current);
       return;
     }
+    // A finished file is as large as what arrived, whatever size the list
+    // announced or the last progress report said: the bar reaches 100% beside it.
+    var group = job && Downloading.groupOf(job);
+    if (result === Config_ErrorHandle.NoError && group && current > 0) {
+      group.$detail.text(Lang.format("downloadedOf", sizeText(current), sizeText(current)));
+    }
     window.setTimeout(function () {
       Downloading.finishJob(result);
     }, 0);
