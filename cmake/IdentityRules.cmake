@@ -57,6 +57,19 @@ function(_stub_check_port list_name variable)
   set(${list_name} "${${list_name}}" PARENT_SCOPE)
 endfunction()
 
+# The version resource's free texts: printable ASCII without double quotes
+# (the resource compiler's string syntax), at most 128 characters; empty
+# takes the default.
+function(_stub_check_text list_name variable)
+  set(value "${${variable}}")
+  _stub_shown(shown "${value}")
+  string(LENGTH "${value}" length)
+  if(length GREATER 128 OR NOT value MATCHES "^[ !#-~]*$")
+    list(APPEND ${list_name} "${variable} ${shown}: at most 128 printable ASCII characters without double quotes, or empty for the default")
+  endif()
+  set(${list_name} "${${list_name}}" PARENT_SCOPE)
+endfunction()
+
 # stub_identity_problems(<out>): one message per unsound setting; empty when
 # every setting is sound.
 function(stub_identity_problems out)
@@ -104,6 +117,20 @@ function(stub_identity_problems out)
     endif()
   endif()
 
+  # The executable's name: a file name without blanks, which a command line
+  # or a download link would otherwise have to quote.
+  if(NOT "${STUB_EXE_NAME}" STREQUAL "")
+    string(LENGTH "${STUB_EXE_NAME}" length)
+    if(length GREATER 64 OR NOT STUB_EXE_NAME MATCHES "^[A-Za-z0-9][A-Za-z0-9._-]*$" OR STUB_EXE_NAME MATCHES "[.]$"
+       OR STUB_EXE_NAME MATCHES "[.][Ee][Xx][Ee]$")
+      _stub_shown(shown "${STUB_EXE_NAME}")
+      list(APPEND problems "STUB_EXE_NAME ${shown}: 1 to 64 of A-Z a-z 0-9 . - _ without \".exe\", beginning with a letter or digit, or empty for <product without blanks>Setup")
+    endif()
+  endif()
+  foreach(text STUB_COMPANY STUB_DESCRIPTION STUB_COPYRIGHT)
+    _stub_check_text(problems ${text})
+  endforeach()
+
   foreach(service TELEMETRY PAGEVIEW TOKEN_SERVICE)
     _stub_check_host(problems STUB_${service}_HOST)
     _stub_check_port(problems STUB_${service}_PORT)
@@ -117,6 +144,12 @@ endfunction()
 #   STUB_PENDING_RESTART_SUBKEY  the setting, or SOFTWARE\<publisher>\<name>\<major>.<minor>\Setup
 #   STUB_MANIFEST_NAME           <publisher>.<name>.Stub without blanks (the manifest's assembly name)
 #   STUB_MANIFEST_VERSION        the version in four numbers
+#   STUB_VERSION_COMMAS          the same joined by commas (the version resource's numbers)
+#   STUB_EXE_BASE                the product name without blanks (the demo's and tools' executables)
+#   STUB_EXE_OUTPUT_NAME         STUB_EXE_NAME, or <STUB_EXE_BASE>Setup
+#   STUB_COMPANY_TEXT, STUB_DESCRIPTION_TEXT, STUB_COPYRIGHT_TEXT
+#                                the version resource's texts: the settings, or the publisher,
+#                                "<product> Setup" and "Copyright (C) <publisher>"
 macro(stub_identity_derive)
   string(REPLACE " " "" STUB_MANIFEST_NAME "${STUB_PUBLISHER}.${STUB_PRODUCT_NAME}.Stub")
   set(STUB_MANIFEST_VERSION "${STUB_PRODUCT_VERSION}")
@@ -126,6 +159,25 @@ macro(stub_identity_derive)
     string(APPEND STUB_MANIFEST_VERSION ".0")
     math(EXPR _stub_dot_count "${_stub_dot_count} + 1")
   endwhile()
+  string(REPLACE "." "," STUB_VERSION_COMMAS "${STUB_MANIFEST_VERSION}")
+  string(REPLACE " " "" STUB_EXE_BASE "${STUB_PRODUCT_NAME}")
+  if("${STUB_EXE_NAME}" STREQUAL "")
+    set(STUB_EXE_OUTPUT_NAME "${STUB_EXE_BASE}Setup")
+  else()
+    set(STUB_EXE_OUTPUT_NAME "${STUB_EXE_NAME}")
+  endif()
+  set(STUB_COMPANY_TEXT "${STUB_COMPANY}")
+  if("${STUB_COMPANY_TEXT}" STREQUAL "")
+    set(STUB_COMPANY_TEXT "${STUB_PUBLISHER}")
+  endif()
+  set(STUB_DESCRIPTION_TEXT "${STUB_DESCRIPTION}")
+  if("${STUB_DESCRIPTION_TEXT}" STREQUAL "")
+    set(STUB_DESCRIPTION_TEXT "${STUB_PRODUCT_NAME} Setup")
+  endif()
+  set(STUB_COPYRIGHT_TEXT "${STUB_COPYRIGHT}")
+  if("${STUB_COPYRIGHT_TEXT}" STREQUAL "")
+    set(STUB_COPYRIGHT_TEXT "Copyright (C) ${STUB_PUBLISHER}")
+  endif()
   string(REGEX MATCH "^[0-9]+\\.[0-9]+" _stub_major_minor "${STUB_PRODUCT_VERSION}")
   string(REGEX MATCH "^[0-9]+" STUB_PRODUCT_MAJOR_VERSION "${STUB_PRODUCT_VERSION}")
   string(FIND "${STUB_SETTINGS_BASE_KEY}" "\\" _stub_root_end)

@@ -14,6 +14,15 @@ set(STUB_SETTINGS_BASE_KEY "HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework" 
 set(STUB_PENDING_RESTART_KEY "" CACHE STRING
     "HKEY_CURRENT_USER subkey where the product's installer marks a pending restart (empty: SOFTWARE\\<publisher>\\<product>\\<major>.<minor>\\Setup)")
 
+# How Explorer shows the executable: its file name, its version resource
+# (product, company, version, description, copyright) and its icon.
+set(STUB_EXE_NAME "" CACHE STRING
+    "The product's executable name without .exe and without blanks (empty: <product without blanks>Setup)")
+set(STUB_COMPANY "" CACHE STRING "Company in the version resource (empty: the publisher)")
+set(STUB_DESCRIPTION "" CACHE STRING "File description in the version resource (empty: \"<product> Setup\")")
+set(STUB_COPYRIGHT "" CACHE STRING "Copyright in the version resource (empty: \"Copyright (C) <publisher>\")")
+set(STUB_ICON "" CACHE FILEPATH "The executable's icon, an .ico file (empty: the one rendered from res/icon.txt)")
+
 # The services; an empty host means "not configured": nothing is sent.
 set(STUB_TELEMETRY_HOST "" CACHE STRING "Host of the telemetry service (HTTPS; empty: reports are not sent)")
 set(STUB_TELEMETRY_PORT "443" CACHE STRING "Port of the telemetry service")
@@ -29,6 +38,8 @@ set(STUB_TEST_SIGNING_KEY "${CMAKE_BINARY_DIR}/signing/test_signing_key.pem")
 option(STUB_SIGN "Sign the product and its development flavour (OFF: leave them for your own signing tool)" ON)
 set(STUB_SIGNING_CERT "${STUB_TEST_SIGNING_CERT}" CACHE FILEPATH "Code-signing certificate (PEM or DER)")
 set(STUB_SIGNING_KEY "${STUB_TEST_SIGNING_KEY}" CACHE FILEPATH "Private key of the code-signing certificate (PEM or DER, no passphrase)")
+set(STUB_SIGNING_CA "" CACHE FILEPATH
+    "The certificates the signing certificate chains to, PEM, for checking a signature (empty: it is self-signed)")
 
 # The UI bundle the product carries: empty, the staged bundle/ of this tree.
 set(STUB_BUNDLE_DIR "" CACHE PATH "UI bundle folder to pack as it is (empty: stage and pack bundle/)")
@@ -47,6 +58,18 @@ else()
     endif()
   endforeach()
 endif()
+if(NOT "${STUB_SIGNING_CA}" STREQUAL "" AND NOT EXISTS "${STUB_SIGNING_CA}")
+  list(APPEND stub_identity_problem_list "STUB_SIGNING_CA ${STUB_SIGNING_CA} does not exist")
+endif()
+if(NOT "${STUB_ICON}" STREQUAL "")
+  set(stub_icon_head "")
+  if(EXISTS "${STUB_ICON}")
+    file(READ "${STUB_ICON}" stub_icon_head LIMIT 4 HEX)
+  endif()
+  if(NOT stub_icon_head STREQUAL "00000100")
+    list(APPEND stub_identity_problem_list "STUB_ICON ${STUB_ICON}: not an .ico file")
+  endif()
+endif()
 if(NOT "${STUB_BUNDLE_DIR}" STREQUAL "" AND NOT EXISTS "${STUB_BUNDLE_DIR}/Load.html")
   list(APPEND stub_identity_problem_list "STUB_BUNDLE_DIR \"${STUB_BUNDLE_DIR}\": no Load.html (the start page) in it")
 endif()
@@ -55,6 +78,13 @@ if(stub_identity_problem_list)
   message(FATAL_ERROR "Product identity settings:\n  ${stub_identity_message}")
 endif()
 set(STUB_SIGNING_USES_TEST_CERT ${stub_uses_test_cert})
+# What a signature is checked against: the chain's certificates, or the
+# self-signed certificate itself.
+if("${STUB_SIGNING_CA}" STREQUAL "")
+  set(STUB_SIGNING_TRUST "${STUB_SIGNING_CERT}")
+else()
+  set(STUB_SIGNING_TRUST "${STUB_SIGNING_CA}")
+endif()
 
 stub_identity_derive()
 # As C wide-string and integer literals.
@@ -68,4 +98,4 @@ foreach(service TELEMETRY PAGEVIEW TOKEN_SERVICE)
 endforeach()
 configure_file("${CMAKE_SOURCE_DIR}/src/identity/product_identity.h.in"
                "${CMAKE_BINARY_DIR}/generated/identity/product_identity.h" @ONLY)
-message(STATUS "Product: ${STUB_PRODUCT_NAME} ${STUB_PRODUCT_VERSION}, settings ${STUB_SETTINGS_BASE}\\${STUB_PRODUCT_NAME}\\${STUB_PRODUCT_MAJOR_VERSION}")
+message(STATUS "Product: ${STUB_PRODUCT_NAME} ${STUB_PRODUCT_VERSION} (${STUB_EXE_OUTPUT_NAME}.exe), settings ${STUB_SETTINGS_BASE}\\${STUB_PRODUCT_NAME}\\${STUB_PRODUCT_MAJOR_VERSION}")

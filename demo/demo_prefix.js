@@ -11,10 +11,19 @@ const path = require('node:path');
 const REPO = path.resolve(__dirname, '..');
 const WINE_RUN = path.join(REPO, 'scripts', 'wine-run.sh');
 
+// The demo product's own keys (its package writes them; not the stub's identity).
 const PRODUCT_KEY = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Brelvo\\Tessary\\22.0';
 const SAMPLES_KEY = `${PRODUCT_KEY}\\Samples`;
-const SETTINGS_KEY = 'HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22';
 const UNINSTALL_KEY = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall';
+
+// The names the stub of a build tree uses in the prefix, from its demo.env:
+// they follow the tree's identity settings, not the defaults.
+function identityOf(env) {
+  for (const key of ['product_name', 'product_major', 'settings_key']) {
+    if (!env[key]) throw new Error(`demo.env has no ${key}: reconfigure the build tree`);
+  }
+  return { name: env.product_name, major: env.product_major, settingsKey: env.settings_key };
+}
 
 // Runs a program in the prefix and resolves with its exit code and output.
 // The output goes through a file, not a pipe: Wine's services, if this
@@ -98,8 +107,8 @@ async function productState(prefix, productCode) {
 }
 
 // The setup's download folder (getTempPath of the product name).
-function downloadFolder(prefix) {
-  return path.join(userTemp(prefix), 'Tessary');
+function downloadFolder(prefix, identity) {
+  return path.join(userTemp(prefix), identity.name);
 }
 
 function userTemp(prefix) {
@@ -109,23 +118,23 @@ function userTemp(prefix) {
 // Takes the demo product out of the prefix, with what earlier setups left
 // for it (their downloads, a record for a resumed run), so that a run starts
 // from a machine that never had it.
-async function removeProduct(prefix, { productCode, samplesSetup }) {
+async function removeProduct(prefix, { productCode, samplesSetup, identity }) {
   await wine(prefix, ['msiexec', '/x', productCode, '/qn']);
-  fs.rmSync(downloadFolder(prefix), { recursive: true, force: true });
+  fs.rmSync(downloadFolder(prefix, identity), { recursive: true, force: true });
   if (samplesSetup) await wine(prefix, [samplesSetup, '/uninstall']);
-  await wine(prefix, ['reg', 'delete', `${SETTINGS_KEY}\\ResumeRecord`, '/f']);
+  await wine(prefix, ['reg', 'delete', `${identity.settingsKey}\\ResumeRecord`, '/f']);
   await wine(prefix, ['reg', 'delete', 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce',
-    '/v', 'Tessary_22', '/f', '/reg:64']);
+    '/v', `${identity.name}_${identity.major}`, '/f', '/reg:64']);
 }
 
 // The folder where the stub keeps a copy of each run's log.
-function keptLogFolder(prefix) {
-  return path.join(userTemp(prefix), 'Tessary_log');
+function keptLogFolder(prefix, identity) {
+  return path.join(userTemp(prefix), `${identity.name}_log`);
 }
 
 // The newest kept log written at or after `since` (ms), or ''.
-function keptLogSince(prefix, since) {
-  const folder = keptLogFolder(prefix);
+function keptLogSince(prefix, since, identity) {
+  const folder = keptLogFolder(prefix, identity);
   if (!fs.existsSync(folder)) return '';
   let newest = '';
   let newestTime = since - 1000;
@@ -141,6 +150,7 @@ function keptLogSince(prefix, since) {
 }
 
 module.exports = {
+  identityOf,
   wine,
   registryValues,
   productFolder,
@@ -152,5 +162,4 @@ module.exports = {
   windowsPath,
   PRODUCT_KEY,
   SAMPLES_KEY,
-  SETTINGS_KEY,
 };

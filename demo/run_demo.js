@@ -73,9 +73,11 @@ function stopServers(state) {
   execFileSync('python3', [SERVERS, 'stop', state], { stdio: 'ignore' });
 }
 
-function signatureCheck(exe, cert) {
+// Verifies the signature up to the certificates the signing certificate
+// chains to (the certificate itself when it is self-signed).
+function signatureCheck(exe, trusted) {
   try {
-    execFileSync('osslsigncode', ['verify', '-CAfile', cert, '-in', exe], { stdio: 'ignore' });
+    execFileSync('osslsigncode', ['verify', '-CAfile', trusted, '-in', exe], { stdio: 'ignore' });
     return 'ok';
   } catch {
     return 'FAILED';
@@ -160,7 +162,7 @@ async function runStub(exe, prefix, options, shotsDir) {
 function printReport(report) {
   say('');
   say('demo: report');
-  say(`  the product: ${report.product.path}: ${bytes(report.product.bytes)} bytes, signature ${report.product.signature} (test certificate)`);
+  say(`  the product: ${report.product.path}: ${bytes(report.product.bytes)} bytes, signature ${report.product.signature} (verified up to ${report.signingCa})`);
   say(`  the stub the demo ran: ${report.stub.path}: ${bytes(report.stub.bytes)} bytes, signature ${report.stub.signature}`);
   say('    (the development flavour: the product\'s code and bundle with the browser UI host, since MSHTML');
   say('    cannot run under Wine), with the demo\'s settings laid over the bundle\'s configuration:');
@@ -184,7 +186,7 @@ function printReport(report) {
   say('  the run log says:');
   for (const line of report.logLines) say(`    ${line.trim().replace(/^\[\d+ /, '[').slice(0, 150)}`);
   say(`  seconds: ${report.run.seconds.toFixed(1)} (stub start to exit)`);
-  say(`  exit code: ${report.run.exitCode} (as Linux sees it: the low 8 bits; 2147483647 when no self-update is pending)`);
+  say(`  exit code: ${report.run.exitCode} (as Linux sees it: the low 8 bits; 255 is 2147483647, a run with no self-update pending)`);
   say(`  installed in the Wine prefix ${report.prefix}:`);
   for (const f of report.installed.files) say(`    ${f.windowsPath} (${bytes(f.bytes)} bytes)`);
   say(`    shortcut: ${report.installed.shortcut || 'MISSING'}`);
@@ -213,12 +215,16 @@ function problemsOf(report) {
 async function main(argv) {
   const options = parseArguments(argv);
   const env = readEnv(options.env);
+  // The prefix the caller chose (as setup.sh and the tests honour it), else the build tree's.
+  if (process.env.STUB_WINEPREFIX) env.wineprefix = process.env.STUB_WINEPREFIX;
   const out = path.resolve(options.out);
   fs.rmSync(out, { recursive: true, force: true });
   const state = path.join(out, 'servers');
   const docroot = path.join(out, 'docroot');
   fs.mkdirSync(state, { recursive: true });
   const prefix = env.wineprefix;
+  const identity = prefixState.identityOf(env);
+  const signingCa = env.signing_ca || env.signing_cert;
 
   publish(env, docroot);
   const servers = startServers(env, state, docroot);
@@ -231,21 +237,23 @@ async function main(argv) {
     fs.copyFileSync(path.join(overlay, 'config', 'installerlist.js'),
       path.join(docroot, ...RELEASE_PATH.split('/').filter(Boolean), 'installerlist.js'));
     const stub = packStub({ image: env.demo_stub_image, bundle: layBundle(env.bundle, overlay, out),
-      output: path.join(out, 'TessaryDemo.exe'), cert: env.signing_cert, key: env.signing_key });
+      output: path.join(out, path.basename(env.demo_stub_image).replace(/\.image\.exe$/, '.exe')), cert: env.signing_cert, key: env.signing_key });
     say(`demo: servers on 127.0.0.1: downloads ${base} (a proxy in front of nginx on ${servers.nginx_port}), telemetry https://localhost:${servers.telemetry_port}, pageviews http://127.0.0.1:${servers.collector_port}`);
 
     say('demo: removing an earlier demo install from the prefix; trusting the telemetry service\'s test CA');
-    await prefixState.removeProduct(prefix, { productCode: env.msi_product_code, samplesSetup: env.samples_setup });
+    await prefixState.removeProduct(prefix, { productCode: env.msi_product_code, samplesSetup: env.samples_setup, identity });
     const trusted = await prefixState.wine(prefix, [env.trust_ca, path.join(env.pki, 'ca.der')]);
     if (trusted.code !== 0) say(`demo: could not trust the test CA: ${trusted.output.trim()}`);
 
     say(`demo: running the stub through the pages (${options.headless ? 'headless Chromium' : 'a Chromium window'}) ...`);
     const shotsDir = path.join(out, 'screenshots');
     const run = await runStub(stub, prefix, options, shotsDir);
-    const keptLog = prefixState.keptLogSince(prefix, run.started);
+    const keptLog = prefixState.keptLogSince(prefix, run.started, identity);
     const report = {
-      product: { path: env.product_exe, bytes: fs.statSync(env.product_exe).size, signature: signatureCheck(env.product_exe, env.signing_cert) },
-      stub: { path: stub, bytes: fs.statSync(stub).size, signature: signatureCheck(stub, env.signing_cert) },
+      product: { path: env.product_exe, bytes: fs.statSync(env.product_exe).size, signature: signatureCheck(env.product_exe, signingCa) },
+      stub: { path: stub, bytes: fs.statSync(stub).size, signature: signatureCheck(stub, signingCa) },
+      signingCa,
+      identity,
       settings,
       productCode: env.msi_product_code,
       run: { ...run, output: undefined },
@@ -256,7 +264,7 @@ async function main(argv) {
       ],
       // Per file: the ranges asked, the first block that failed its hash, the
       // verdict; then each installer's result.
-      logLines: logLines(keptLog, [/SetRange> Range:/, /Hash mismatch found for block/, /Hash success/,
+      logLines: logLines(keptLog, [/SetRange> Range:/, /Existing file holds/, /Hash mismatch found for block/, /Hash success/,
         /InstallMsi .*, return/, /Install ".*, return/]),
       installed: await prefixState.productState(prefix, env.msi_product_code),
       prefix,

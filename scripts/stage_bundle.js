@@ -7,7 +7,7 @@
 // An overlay folder, when given, is copied over the result last (a demo puts
 // its own configuration scripts there).
 //
-// Usage: stage_bundle.js --source DIR --output DIR --modules DIR [--overlay DIR] [--stamp FILE]
+// Usage: stage_bundle.js --source DIR --output DIR [--modules DIR] [--overlay DIR] [--stamp FILE]
 
 const fs = require('node:fs');
 const path = require('node:path');
@@ -21,17 +21,43 @@ const LIBRARIES = [
   { module: 'jquery-ui-dist', version: '1.12.1', from: 'jquery-ui.min.js', to: 'common/js/jquery-ui.min.js' },
 ];
 
+const USAGE = `usage: stage_bundle.js --source DIR --output DIR [--modules DIR] [--overlay DIR] [--stamp FILE]
+
+Lays out a UI bundle as the executable carries it, in --output (emptied
+first; it may not be the source, hold it or lie inside it):
+  --source DIR    the bundle as written (Load.html at its top)
+  --output DIR    the staged bundle, ready for tools/stubpack/stubpack.py pack
+  --modules DIR   the npm packages with the jQuery builds (default: this checkout's node_modules; npm ci)
+  --overlay DIR   files copied over the result last (other settings to try)
+  --stamp FILE    written when done (the build's dependency stamp)
+Adds the jQuery builds the pages load and renders every SVG image to PNG at
+1x and 2x with /usr/bin/chromium; the SVG sources stay out.`;
+const OPTIONS = ['source', 'output', 'modules', 'overlay', 'stamp'];
+
+class UsageError extends Error {}
+
 function parseArguments(argv) {
-  const options = {};
+  const options = { modules: path.join(__dirname, '..', 'node_modules') };
   for (let i = 0; i < argv.length; i += 2) {
     const name = argv[i];
-    if (!name.startsWith('--') || i + 1 >= argv.length) throw new Error(`stage_bundle: bad argument ${name}`);
+    if (name === '--help' || name === '-h') return { help: true };
+    if (!name.startsWith('--') || !OPTIONS.includes(name.slice(2))) throw new UsageError(`unknown argument ${name}`);
+    if (i + 1 >= argv.length) throw new UsageError(`${name} needs a value`);
     options[name.slice(2)] = argv[i + 1];
   }
-  for (const required of ['source', 'output', 'modules']) {
-    if (!options[required]) throw new Error(`stage_bundle: --${required} is required`);
+  for (const required of ['source', 'output']) {
+    if (!options[required]) throw new UsageError(`--${required} is required`);
   }
   return options;
+}
+
+// The output is emptied: never the source, a folder holding it, or one inside it.
+function refuseOverlap(source, output) {
+  const inside = (child, parent) => child === parent || child.startsWith(parent + path.sep);
+  if (inside(source, output) || inside(output, source)) {
+    throw new UsageError(`--output ${output} and --source ${source} overlap: the output is emptied first`);
+  }
+  if (!fs.existsSync(path.join(source, 'Load.html'))) throw new UsageError(`${source} has no Load.html at its top`);
 }
 
 function walk(root, relative = '') {
@@ -101,8 +127,13 @@ async function renderImages(images, source, output) {
 
 async function main() {
   const options = parseArguments(process.argv.slice(2));
+  if (options.help) {
+    console.log(USAGE);
+    return;
+  }
   const source = path.resolve(options.source);
   const output = path.resolve(options.output);
+  refuseOverlap(source, output);
   fs.rmSync(output, { recursive: true, force: true });
   fs.mkdirSync(output, { recursive: true });
 
@@ -123,6 +154,10 @@ async function main() {
 }
 
 main().catch((error) => {
+  if (error instanceof UsageError) {
+    console.error(`stage_bundle: ${error.message}\n\n${USAGE}`);
+    process.exit(2);
+  }
   console.error(error.message || error);
   process.exit(1);
 });

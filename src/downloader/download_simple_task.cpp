@@ -338,7 +338,9 @@ void DownloadSimpleTask::OnHash(const uint8 digest[kDigestSize]) {
     return;
   }
   if (memcmp(digest, meta_.digests[verified_].data(), kDigestSize) != 0) {
-    logger_->Log(kContext, L"Hash mismatch found for block %Iu.", verified_);
+    // The pass over what the destination held before any transfer reports
+    // what it found when it ends; only a transferred block can mismatch.
+    if (in_cycle_) logger_->Log(kContext, L"Hash mismatch found for block %Iu.", verified_);
     current_.Cancel();
     return;
   }
@@ -363,11 +365,16 @@ void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
     return;
   }
   if (verified_ < BlockTotal()) {
-    logger_->Log(kContext, L"Hash mismatch.");
+    if (in_cycle_) {
+      logger_->Log(kContext, L"Hash mismatch.");
+    } else {
+      logger_->Log(kContext, L"Existing file holds %Iu of %Iu blocks verified; fetching from block %Iu.", verified_,
+                   BlockTotal(), verified_);
+    }
     if (in_cycle_) fruitless_cycles_ = verified_ > cycle_start_ ? 0 : fruitless_cycles_ + 1;
     if (fruitless_cycles_ >= kMaxFruitlessCycles) {
       logger_->Log(kContext, L"Block %Iu failed after %d downloads in a row.", verified_, fruitless_cycles_);
-      Finish(kResultFail);
+      Finish(kResultBlockUnverifiable);
       current_.Reset();
       End();
       return;

@@ -16,6 +16,10 @@ inline constexpr long kResultBadFormat = static_cast<long>(0x80072EFB);
 inline constexpr long kResultShortRead = static_cast<long>(0x80072EE4);
 inline constexpr long kResultInvalidUrl = static_cast<long>(0x80072EE5);
 inline constexpr long kResultDiskFull = static_cast<long>(0x80070070);
+// A block that kept failing its hash, download after download: the file on
+// the server is not the one its meta describes (CRYPT_E_HASH_VALUE). A
+// damaged file, not a failed connection: fetching again will not help.
+inline constexpr long kResultBlockUnverifiable = static_cast<long>(0x80091007);
 
 // A Win32 error e > 0 becomes 0x80070000 | (e & 0xFFFF); 0 and negative
 // values pass unchanged.

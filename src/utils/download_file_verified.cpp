@@ -65,7 +65,7 @@ class DownloadCallback : public downloader::IDownloadCallback {
 
 HRESULT MapVerifiedDownloadResult(long result) {
   if (result == downloader::kResultOk || result == downloader::kResultAbort ||
-      result == downloader::kResultDiskFull) {
+      result == downloader::kResultDiskFull || result == downloader::kResultBlockUnverifiable) {
     return result;
   }
   return kDownloadFailure;

@@ -29,6 +29,7 @@ constexpr ResultMapping kTransferResults[] = {
     {static_cast<HRESULT>(0x80070070), kDiskFull},  // ERROR_DISK_FULL as an HRESULT
     {static_cast<HRESULT>(0x800C0006), kFileNotExist},  // INET_E_OBJECT_NOT_FOUND
     {E_ABORT, kAbort},
+    {static_cast<HRESULT>(0x80091007), kMd5Error},  // a block failed its hash download after download
 };
 
 constexpr wchar_t kMetaSuffix[] = L".meta";

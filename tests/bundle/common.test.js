@@ -220,11 +220,45 @@ for (const lang of ['en', 'ru']) {
         return [getErrorText(code), appExternal.getProperty('IM_ErrorCode')];
       });
     }, results.map((r) => r[0]));
-    const { value: texts } = await probe({ props: { lang } }, (keys) => keys.map((k) => Config_StubMultiLangs[Lang.code()][k]), results.map((r) => r[1]));
+    const { value: texts } = await probe({ props: { lang } },
+      (keys) => keys.map((k) => Lang.withProduct(Config_StubMultiLangs[Lang.code()][k])), results.map((r) => r[1]));
     assert.deepEqual(value, results.map((r, i) => [texts[i], r[2]]));
     assert.ok(texts.every((t) => typeof t === 'string' && t.length > 0));
   });
 }
+
+test('the product name and version come from config/product.js into every text of every language', async () => {
+  const { value } = await probe({}, () => {
+    const raw = [];
+    const left = [];
+    for (const code of Object.keys(Config_StubMultiLangs)) {
+      for (const key of Object.keys(Config_StubMultiLangs[code])) {
+        const text = Config_StubMultiLangs[code][key];
+        if (/Tessary/.test(text)) raw.push(`${code}.${key}`);
+        if (/[{}]/.test(Lang.text(key, code))) left.push(`${code}.${key}`);
+      }
+    }
+    return {
+      raw,
+      left,
+      texts: ['installingTitle', 'appTitle', 'Tessary', 'TessarySamples'].map((k) => Lang.text(k, 'en')),
+      german: Lang.text('installingTitle', 'de'),
+      shortcut: stubParams.shortcut,
+    };
+  }, null, { init: 'Product.name = "Ostrava Notes"; Product.version = "3.1";' });
+  // No text spells the shipped name; none keeps a field unfilled.
+  assert.deepEqual(value.raw, []);
+  assert.deepEqual(value.left, []);
+  assert.deepEqual(value.texts, ['Installing Ostrava Notes', 'Ostrava Notes Setup', 'Ostrava Notes 3.1', 'Ostrava Notes sample projects']);
+  assert.equal(value.german, 'Ostrava Notes wird installiert');
+  assert.equal(value.shortcut, 'Ostrava Notes Setup.lnk');
+});
+
+test('a component is shown by its text key, else by its name, else as the key itself', async () => {
+  const { value } = await probe({}, (cases) => cases.map((c) => ComponentList.displayName(c, 'en')),
+    [{ name: 'Tessary' }, { name: 'OstravaNotes', text: 'Tessary' }, { name: 'Other', text: 'noSuchText' }, { name: 'Plain' }]);
+  assert.deepEqual(value, ['Tessary 22', 'Tessary 22', 'noSuchText', 'Plain']);
+});
 
 test('the job list keeps the chosen bitness, skips installed components and refuses unsafe names', async () => {
   const list = [

@@ -10,7 +10,15 @@ const path = require('node:path');
 const globals = require('globals');
 const html = require('eslint-plugin-html');
 
-const BUNDLE = path.resolve(__dirname, '..', '..', 'bundle');
+// The bundle whose shared names count: STUB_LINT_BUNDLE, else the folder the
+// lint runs in when it is a bundle (Load.html at its top: a team's bundle
+// outside this checkout), else this checkout's.
+function bundleFolder() {
+  if (process.env.STUB_LINT_BUNDLE) return path.resolve(process.env.STUB_LINT_BUNDLE);
+  if (fs.existsSync(path.join(process.cwd(), 'Load.html'))) return process.cwd();
+  return path.resolve(__dirname, '..', '..', 'bundle');
+}
+const BUNDLE = bundleFolder();
 
 function scripts(folder) {
   const found = [];

@@ -73,6 +73,9 @@ test('the shipped flow: Load, Initialization, MinSys, Downloading, Installing, F
     await onPage(run, 'Installing');
     await workerStarted(run, 'install');
     await drive(run, 10, 1000, 420);
+    // The bar names the component it installs, not the page's heading again.
+    assert.deepEqual(await run.page.evaluate(() => [$('h1').text(), $('#progress .progress-name').text()]),
+      ['Tessary wird installiert', 'Tessary 22']);
     // The installer "installs" the product: its folder appears in the
     // registry and its program on disk.
     await run.page.evaluate((registry) => {
@@ -121,6 +124,25 @@ test('the shipped flow: Load, Initialization, MinSys, Downloading, Installing, F
         ['openPage', 'https://www.brelvo.example/tessary/thank-you?lang=de'],
       ],
     );
+    assert.deepEqual(run.errors, []);
+  } finally {
+    await run.close();
+  }
+});
+
+test('a finished download shows the size that arrived beside 100%, not the size the list announced', async () => {
+  const run = await openPage(browser, server.origin, 'pages/Downloading/page.html', {
+    native: { workers: { download: 'hold' }, props: { downloadPath: 'C:\\Down', downloadUrl: 'https://d.example/Tessary-22.0-x64.msi' } },
+    stopAt: '**/pages/**',
+  });
+  try {
+    await workerStarted(run, 'download');
+    const MB_TENTH = MB / 10;
+    await drive(run, 10, 15 * MB_TENTH, 12 * MB_TENTH);
+    assert.equal(await run.page.textContent('#progress .progress-detail'), '1.2 MB of 1.5 MB');
+    await drive(run, 0, 15 * MB_TENTH, 14 * MB_TENTH);
+    await waitFor(() => run.page.evaluate(() => $('#progress .progress-percent').text()).then((t) => /100/.test(t)), '100%');
+    assert.equal(await run.page.textContent('#progress .progress-detail'), '1.4 MB of 1.4 MB');
     assert.deepEqual(run.errors, []);
   } finally {
     await run.close();
@@ -225,6 +247,8 @@ const PAGES = [
   ['01-Load', 'Load.html', { resumeMode: 3 }, {}],
   ['02-Initialization', 'pages/Initialization/page.html', {}, { stopAt: '**/pages/**' }],
   ['03-MinSys', 'pages/MinSys/page.html', { props: { minSysFailed: 'LOWRES|LOWMEM|WIN8' } }, {}],
+  // Passed: drawn as it leaves, with the frame and banner of every page and no empty heading or button.
+  ['03-MinSys-passed', 'pages/MinSys/page.html', { props: { minSysFailed: '' } }, { stopAt: '**/pages/**' }],
   ['04-Welcome', 'pages/Welcome/page.html', {}, {}],
   ['05-Agreement', 'pages/Agreement/page.html', {}, { init: 'Config_ShowAgreement = true;' }],
   [
@@ -289,6 +313,9 @@ for (const scale of [1, 1.5]) {
         written.push(await shoot(run, name, scale));
         const look = await run.page.evaluate(() => ({
           hdpi: document.documentElement.className.indexOf('hdpi') >= 0,
+          // The banner and title bar, where a page has them, name the product of config/product.js.
+          banner: $('#banner .product').length ? $('#banner .product').text() : 'Tessary 22',
+          titlebar: $('#titlebar .app-name').length ? $('#titlebar .app-name').text() : 'Tessary Setup',
           empty: $('[data-text]').filter(function () {
             return $(this).closest('.hidden').length === 0 && $.trim($(this).text()) === '';
           }).length,
@@ -296,7 +323,7 @@ for (const scale of [1, 1.5]) {
             return !this.complete || this.naturalWidth === 0;
           }).length,
         }));
-        assert.deepEqual(look, { hdpi: scale > 1.25, empty: 0, broken: 0 }, name);
+        assert.deepEqual(look, { hdpi: scale > 1.25, banner: 'Tessary 22', titlebar: 'Tessary Setup', empty: 0, broken: 0 }, name);
         assert.deepEqual(run.errors, [], name);
       } finally {
         await run.close();

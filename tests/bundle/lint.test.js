@@ -149,3 +149,28 @@ test('every text key the pages and scripts name exists', () => {
   assert.deepEqual(missing, []);
   assert.ok(used.size > 60, `only ${used.size} keys found: the scan is broken`);
 });
+
+test('a bundle outside the checkout lints with its own shared names, run from its folder', () => {
+  const { spawnSync } = require('node:child_process');
+  const os = require('node:os');
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'team-bundle-'));
+  try {
+    fs.mkdirSync(path.join(folder, 'js'));
+    fs.writeFileSync(path.join(folder, 'Load.html'), '<!DOCTYPE html><html><head><title>x</title>' +
+      '<script src="js/names.js"></script></head><body><script>\nTeamSetup.start();\n</script></body></html>\n');
+    fs.writeFileSync(path.join(folder, 'js', 'names.js'), 'var TeamSetup = { start: function () { return 1; } };\n');
+    const eslint = path.join(REPO, 'node_modules', '.bin', 'eslint');
+    const lint = () => spawnSync(eslint, ['-c', CONFIG, '.'], { cwd: folder, encoding: 'utf8' });
+    const clean = lint();
+    assert.equal(clean.status, 0, clean.stdout + clean.stderr);
+    // The same run fails on a name the team's scripts do not define, and on newer syntax.
+    fs.writeFileSync(path.join(folder, 'js', 'later.js'), 'OtherSetup.start();\n');
+    fs.writeFileSync(path.join(folder, 'js', 'newer.js'), 'let late = 1;\n');
+    const dirty = lint();
+    assert.equal(dirty.status, 1, dirty.stdout + dirty.stderr);
+    assert.match(dirty.stdout, /later\.js\n +1:1 +error +'OtherSetup' is not defined/);
+    assert.match(dirty.stdout, /newer\.js\n +1:\d+ +error +Parsing error/);
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+});

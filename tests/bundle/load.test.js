@@ -142,3 +142,16 @@ test('resume mode DOWNLOADING with a sequence that lacks Downloading closes the 
   assert.deepEqual(result.went, []);
   assert.equal(result.state.closed, 1);
 });
+
+test('the start page shows the product and its title bar in the setup language', async () => {
+  for (const [lang, titlebar] of [['en', 'Tessary Setup'], ['cs', 'Instalace aplikace Tessary']]) {
+    const run = await openPage(browser, server.origin, 'Load.html', { stopAt: '**/pages/**', native: { props: { lang } } });
+    try {
+      const shown = await run.page.evaluate(() => [$('#titlebar .app-name').text(), $('#banner .product').text()]);
+      assert.deepEqual(shown, [titlebar, 'Tessary 22'], lang);
+      assert.deepEqual(run.errors, []);
+    } finally {
+      await run.close();
+    }
+  }
+});

@@ -68,7 +68,11 @@ TEST_F(DownloadSimpleTaskTest, FreshDownloadFetchesEverythingAndProvesIt) {
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.front(), std::make_pair(int64{0}, static_cast<int64>(data.size())));
   EXPECT_EQ(progress.back(), std::make_pair(static_cast<int64>(data.size()), static_cast<int64>(data.size())));
-  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHash> Hash mismatch found for block 0.")) << logger_->Dump();
+  // The destination held nothing: the first pass says so, and no block mismatched.
+  EXPECT_TRUE(logger_->Has(
+      L"DownloadSimpleTask::OnHashComplete> Existing file holds 0 of 4 blocks verified; fetching from block 0."))
+      << logger_->Dump();
+  EXPECT_EQ(logger_->CountContaining(L"Hash mismatch"), 0u) << logger_->Dump();
   EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Hash success."));
   auto asked = servers().NginxRequests(name, 2);
   ASSERT_EQ(asked.size(), 2u);
@@ -107,7 +111,10 @@ TEST_F(DownloadSimpleTaskTest, FirstBadBlockStartsOneTransferToTheEnd) {
 
   EXPECT_EQ(recorder_->result(), 0) << logger_->Dump();
   EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
-  EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHash> Hash mismatch found for block 3.")) << logger_->Dump();
+  EXPECT_TRUE(logger_->Has(
+      L"DownloadSimpleTask::OnHashComplete> Existing file holds 3 of 10 blocks verified; fetching from block 3."))
+      << logger_->Dump();
+  EXPECT_EQ(logger_->CountContaining(L"Hash mismatch"), 0u) << "the transferred blocks all verified";
   EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::StartHash> Start hash from block 3."));
   // Progress climbs block by block to 3 MiB before the transfer begins there.
   auto progress = recorder_->progress();
@@ -164,7 +171,7 @@ TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask
   };
   const std::string all = "bytes=0-4194303", from2 = "bytes=2097152-4194303", from3 = "bytes=3145728-4194303";
   const Case cases[] = {
-      {"block 2 never right", block2 + ",5,5,5,5,5", downloader::kResultFail, {all, from2, from2, from2}},
+      {"block 2 never right", block2 + ",5,5,5,5,5", downloader::kResultBlockUnverifiable, {all, from2, from2, from2}},
       {"two fruitless, progress, two fruitless, then right", block2 + ",5,5," + block3 + ",5,5,-",
        downloader::kResultOk, {all, from2, from2, from2, from3, from3, from3}},
       // The last flip would land past the end: that fetch is clean.
@@ -187,9 +194,11 @@ TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask
     for (const auto& r : servers().FaultRequests(key)) ranges.push_back(r.range);
     EXPECT_EQ(ranges, c.ranges);
     EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
-    if (c.expected == downloader::kResultFail) {
+    if (c.expected == downloader::kResultBlockUnverifiable) {
       EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Block 2 failed after 3 downloads in a row."))
           << logger_->Dump();
+      EXPECT_EQ(logger_->CountContaining(L"Hash mismatch found for block 2."), 4u) << logger_->Dump();
+      EXPECT_EQ(logger_->CountContaining(L"Hash mismatch found for block 0."), 0u) << logger_->Dump();
     } else {
       EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
     }

@@ -17,7 +17,8 @@ const env = buildEnv();
 const build = process.env.STUB_BUILD_DIR_UNDER_TEST;
 const DAMAGED_BLOCK = 4;
 
-after(() => prefixState.removeProduct(env.wineprefix, { productCode: env.msi_product_code, samplesSetup: env.samples_setup }));
+after(() => prefixState.removeProduct(env.wineprefix,
+  { productCode: env.msi_product_code, samplesSetup: env.samples_setup, identity: prefixState.identityOf(env) }));
 
 test('the demo installs the product through the pages and reports the re-fetch, the install and the funnel', async () => {
   assert.ok(build, 'STUB_BUILD_DIR_UNDER_TEST names the build tree');

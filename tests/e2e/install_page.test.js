@@ -14,7 +14,7 @@ const { buildEnv, nginx, publish, uniqueKey, packDevStub, nginxRequests, startFl
 const env = buildEnv();
 const servers = nginx();
 const prefix = env.wineprefix;
-const product = { productCode: env.msi_product_code, samplesSetup: env.samples_setup };
+const product = { productCode: env.msi_product_code, samplesSetup: env.samples_setup, identity: prefixState.identityOf(env) };
 const BUNDLE = path.join(__dirname, 'bundle');
 
 after(() => prefixState.removeProduct(prefix, product));

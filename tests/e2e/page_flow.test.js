@@ -22,7 +22,7 @@ const { demoComponents } = require('../../demo/demo_settings');
 const env = buildEnv();
 const servers = nginx();
 const prefix = env.wineprefix;
-const product = { productCode: env.msi_product_code, samplesSetup: env.samples_setup };
+const product = { productCode: env.msi_product_code, samplesSetup: env.samples_setup, identity: prefixState.identityOf(env) };
 const MSI_NAME = 'Tessary-22.0-x64.msi';
 const RUN_ONCE = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce';
 
@@ -55,7 +55,7 @@ function pngSize(file) {
 
 // The kept log of the run and the Linux path of the file its engine downloaded.
 function runLog(started) {
-  const file = prefixState.keptLogSince(prefix, started);
+  const file = prefixState.keptLogSince(prefix, started, product.identity);
   assert.ok(file, 'the run kept its log');
   return fs.readFileSync(file, 'latin1');
 }
@@ -136,7 +136,7 @@ test('a run that an installer stops for a restart comes back with RESUME=INSTALL
   const runOnce = await prefixState.registryValues(prefix, RUN_ONCE, 64);
   const entry = runOnce && runOnce.Tessary_22;
   assert.equal(entry, `"${stubPath}" RESUME=INSTALLING`);
-  const record = await prefixState.registryValues(prefix, `${prefixState.SETTINGS_KEY}\\ResumeRecord`, 32);
+  const record = await prefixState.registryValues(prefix, `${product.identity.settingsKey}\\ResumeRecord`, 32);
   assert.ok(record && /^[A-Za-z]:\\/.test(record._Directory_), `resume record: ${JSON.stringify(record)}`);
   const before = await prefixState.productState(prefix, env.msi_product_code);
   assert.equal(before.samplesVersion, '22.0.0.0', 'the prerequisite installed before it asked for the restart');
@@ -154,7 +154,7 @@ test('a run that an installer stops for a restart comes back with RESUME=INSTALL
   await assertInstalled(['Readme.txt', 'Samples/README.txt', 'Tessary.dat']);
   const runOnceAfter = await prefixState.registryValues(prefix, RUN_ONCE, 64);
   assert.equal(runOnceAfter && runOnceAfter.Tessary_22, undefined, 'the finished install removes the entry');
-  assert.equal(await prefixState.registryValues(prefix, `${prefixState.SETTINGS_KEY}\\ResumeRecord`, 32), null);
+  assert.equal(await prefixState.registryValues(prefix, `${product.identity.settingsKey}\\ResumeRecord`, 32), null);
 });
 
 // A port on 127.0.0.1 where nothing listens.

@@ -3,10 +3,12 @@
 bytes the linker wrote, before the bundle) spells the names and keys of that
 build, in its code and in its manifest, and none of the default ones, except
 the framework's own mutex name;
-its bundle is found; its signature verifies against that build's own test
-certificate, made for the product name.
+its version resource names the product, the company, the version and the
+description it was built with; its bundle is found; its signature verifies
+up to the test root that issued that build's signing certificate, and not
+against the signing certificate alone (it is not self-signed).
 
-Usage: check_identity_image.py EXE CERT.pem
+Usage: check_identity_image.py EXE ROOT.pem SIGNING_CERT.pem
 """
 import os
 import subprocess
@@ -31,7 +33,47 @@ def wide(text):
     return (text + "\0").encode("utf-16-le")
 
 
-def main(exe, cert):
+# What Explorer's Details tab would show.
+VERSION_STRINGS = {
+    "ProductName": "Qorvane",
+    "CompanyName": "Halvern Works Ltd.",
+    "FileDescription": "Qorvane web installer",
+    "FileVersion": "7.3.0.1",
+    "ProductVersion": "7.3.0.1",
+    "LegalCopyright": "Copyright (C) Halvern Works",
+    "OriginalFilename": "QorvaneSetup.exe",
+}
+
+
+def version_string(image, key):
+    """The value of a StringFileInfo entry: the key (UTF-16, NUL-ended), padding
+    to a 32-bit boundary, then the value; None when the key is absent. Looked
+    for after the resource's own VS_VERSION_INFO key, as a whole key (after
+    its entry's type word, 1 for text), since code strings may end in the
+    same words."""
+    start = image.find(wide("VS_VERSION_INFO"))
+    if start < 0:
+        return None
+    at = image.find(b"\1\0" + wide(key), start)
+    if at < 0:
+        return None
+    at += 2
+    if at < 0:
+        return None
+    at += len(wide(key))
+    while image[at:at + 2] == b"\0\0":
+        at += 2
+    end = at
+    while end + 1 < len(image) and image[end:end + 2] != b"\0\0":
+        end += 2
+    return image[at:end].decode("utf-16-le", "replace")
+
+
+def verify(exe, trusted):
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", trusted, "-in", exe], capture_output=True, text=True)
+
+
+def main(exe, root, leaf):
     problems = []
     if os.path.basename(exe) != "QorvaneSetup.exe":
         problems.append(f"executable named {os.path.basename(exe)}")
@@ -58,11 +100,18 @@ def main(exe, cert):
     if bundle is None or not stub_finds_end_record(data, bundle.end_record_at):
         problems.append("no bundle the stub would find")
 
-    result = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe], capture_output=True, text=True)
+    for key, expected in VERSION_STRINGS.items():
+        found = version_string(image, key)
+        if found != expected:
+            problems.append(f"version resource {key} is {found!r}, not {expected!r}")
+
+    result = verify(exe, root)
     if result.returncode != 0:
-        problems.append("signature does not verify:\n" + result.stdout + result.stderr)
-    elif "CN=Qorvane Test Code Signing" not in result.stdout:
+        problems.append("signature does not verify up to the root:\n" + result.stdout + result.stderr)
+    elif "CN=Qorvane Code Signing" not in result.stdout:
         problems.append("signed by another certificate:\n" + result.stdout)
+    if verify(exe, leaf).returncode == 0:
+        problems.append("the signature verifies against the signing certificate alone: it should need the root")
 
     for p in problems:
         print("FAIL:", p)

@@ -263,6 +263,95 @@ class Repack(PackerTest):
         self.assertIn("the stub finds its bundle", check.stdout)
 
 
+class References(PackerTest):
+    """Every file a page names must be in the bundle; pack and check refuse
+    otherwise, naming each missing one; stage makes a source bundle whole."""
+
+    def pack_unsigned(self, folder):
+        return stubpack("pack", "--stub", PRODUCT_EXE, "--bundle", folder, "--output", self.path("out.exe"), "--unsigned")
+
+    def test_each_kind_of_reference_missing_or_present(self):
+        page = b'<html><head>%s</head><body></body></html>'
+        cases = [
+            # (what, files besides Load.html, Load.html's head, missing lines expected)
+            ("a script", {}, b'<script src="js/app.js"></script>', ["Load.html: js/app.js"]),
+            ("a style sheet, single quotes", {}, b"<link rel=stylesheet href='css/a.css'>", ["Load.html: css/a.css"]),
+            ("an unquoted image", {}, b"<img src=img/logo.png>", ["Load.html: img/logo.png"]),
+            ("an inline style's url()", {}, b'<div style="background:url(bg.png)"></div>', ["Load.html: bg.png"]),
+            ("a style sheet's url(), from its own folder", {"css/a.css": b"p{background:url( '../img/x.png' )}"},
+             b'<link href="css/a.css">', ["css/a.css: ../img/x.png"]),
+            ("a page climbing out of the bundle", {}, b'<script src="../outside.js"></script>',
+             ["Load.html: ../outside.js (outside the bundle)"]),
+            ("a page in a folder naming a common file", {"pages/A/page.html": b'<script src="../../common/c.js"></script>'},
+             b"", ["pages/A/page.html: ../../common/c.js"]),
+            ("all present, a query and a fragment stripped, case ignored",
+             {"js/App.js": b"", "css/a.css": b"p{background:url(../img/x.png)}", "img/x.png": b"x"},
+             b'<script src="js/app.js?v=2"></script><link href="css/a.css#top">', []),
+            ("not files of the bundle", {},
+             b'<a href="https://example.com/x.js"></a><img src="data:image/png;base64,AA"><a href="#top"></a>'
+             b'<a href="/root.js"></a><a href="//host/x.js"></a><img src="${logo}"><a href="mailto:a@b"></a>'
+             b'<svg><rect fill="url(#grad)"/></svg>', []),
+        ]
+        for what, files, head, expected in cases:
+            with self.subTest(what):
+                folder = write_tree(tempfile.mkdtemp(dir=self.dir), {"Load.html": page % head, **files})
+                result = self.pack_unsigned(folder)
+                if not expected:
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    continue
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(f"{len(expected)} files its pages name are not in it", result.stderr)
+                listed = [line.strip() for line in result.stderr.splitlines()[1:]]
+                self.assertEqual(listed, expected)
+                self.assertFalse(os.path.exists(self.path("out.exe")))
+
+    def test_the_source_bundle_is_refused_until_staged(self):
+        source = os.path.join(REPO, "bundle")
+        refused = self.pack_unsigned(source)
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        for missing in ("Load.html: common/js/jquery-1.11.2.min.js", "common/css/common.css: ../img/logo@2x.png",
+                        "pages/Agreement/page.html: ../../common/js/jquery-ui.min.js", "... and 19 more"):
+            self.assertIn(missing, refused.stderr)
+        self.assertIn("stubpack.py stage", refused.stderr)
+
+        staged = self.path("staged")
+        result = stubpack("stage", "--bundle", source, "--output", staged)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("every file the pages name is there", result.stdout)
+        self.assertTrue(os.path.isfile(os.path.join(staged, "common", "img", "logo@2x.png")))
+        packed = self.pack_unsigned(staged)
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        checked = stubpack("check", self.path("out.exe"))
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        self.assertIn("every file its pages name is in the bundle", checked.stdout)
+
+    def test_check_names_what_a_stub_packed_elsewhere_lacks(self):
+        bundle = zip_bytes({"Load.html": b'<script src="gone.js"></script><link href="here.css">', "here.css": b""})
+        write(self.path("in.exe"), self.stripped_product() + bundle)
+        result = stubpack("check", self.path("in.exe"))
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn("the stub finds its bundle", result.stdout)
+        self.assertEqual(result.stderr.splitlines()[1:], ["  Load.html: gone.js"])
+
+    def test_stage_refusals(self):
+        source = os.path.join(REPO, "bundle")
+        cases = [
+            ("an output inside the source", ["--bundle", source, "--output", os.path.join(source, "staged")], "overlap"),
+            ("the source as the output", ["--bundle", source, "--output", source], "overlap"),
+            ("a folder holding the source", ["--bundle", source, "--output", REPO], "overlap"),
+            ("no start page", ["--bundle", self.dir, "--output", self.path("staged")], "no Load.html"),
+        ]
+        for what, args, fragment in cases:
+            with self.subTest(what):
+                result = stubpack("stage", *args)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(fragment, result.stderr)
+        self.assertTrue(os.path.isfile(os.path.join(source, "Load.html")), "the source is untouched")
+        helped = subprocess.run(["node", os.path.join(REPO, "scripts", "stage_bundle.js"), "--help"],
+                                capture_output=True, text=True)
+        self.assertEqual((helped.returncode, helped.stdout.split("\n")[0].split(" ")[0]), (0, "usage:"))
+
+
 class RepackedStubUnderWine(PackerTest):
     """The development flavour repacked with pages of our own: they run in the
     browser UI host and leave a mark only they know."""

@@ -46,6 +46,8 @@ TEST(VerifiedDownloadResult, KeepsSuccessAbortAndDiskFullAndMapsTheRest) {
   EXPECT_EQ(MapVerifiedDownloadResult(0), S_OK);
   EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultAbort), E_ABORT);
   EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultDiskFull), static_cast<HRESULT>(0x80070070));
+  // A damaged file stays a damaged file, not a network failure to retry.
+  EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultBlockUnverifiable), static_cast<HRESULT>(0x80091007));
   const HRESULT kFailure = static_cast<HRESULT>(0x800C0008);
   EXPECT_EQ(MapVerifiedDownloadResult(static_cast<long>(0x80072EE2)), kFailure);  // WinINet timeout
   EXPECT_EQ(MapVerifiedDownloadResult(downloader::kResultFail), kFailure);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "downloader/result_codes.h"
 #include "workflow/download_thread.h"
 #include "workflow/extract_in_download.h"
 #include "workflow/transfer_download_error.h"
@@ -20,12 +21,15 @@ TEST(TransferResult, MapsEveryListedHresultAndTheRestToUnknown) {
   EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x80070070)), kDiskFull);
   EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x800C0006)), kFileNotExist);
   EXPECT_EQ(MapTransferResult(E_ABORT), kAbort);
+  EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(downloader::kResultBlockUnverifiable)), kMd5Error);
   // Neighbours of the listed values are not listed.
   EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x800C0004)), kUnknowError);
   EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x800C0007)), kUnknowError);
   EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x80070005)), kUnknowError);
   EXPECT_EQ(MapTransferResult(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)), kUnknowError);
   EXPECT_EQ(MapTransferResult(E_OUTOFMEMORY), kUnknowError);
+  EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x80091006)), kUnknowError);
+  EXPECT_EQ(MapTransferResult(static_cast<HRESULT>(0x80091008)), kUnknowError);
   EXPECT_EQ(MapTransferResult(2), kUnknowError);
 }
 

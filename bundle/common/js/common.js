@@ -117,10 +117,20 @@ var Lang = {
     if (id > 0) appExternal.setLang(id | 0);
   },
 
+  // The text of `key`, with the product's name and version (config/product.js)
+  // in place of {product} and {version}.
   text: function (key, code) {
     var table = Config_StubMultiLangs[code || Lang.code()];
-    if (table && table.hasOwnProperty(key)) return table[key];
-    return Config_StubMultiLangs.en.hasOwnProperty(key) ? Config_StubMultiLangs.en[key] : "";
+    var text = "";
+    if (table && table.hasOwnProperty(key)) text = table[key];
+    else if (Config_StubMultiLangs.en.hasOwnProperty(key)) text = Config_StubMultiLangs.en[key];
+    return Lang.withProduct(text);
+  },
+
+  withProduct: function (text) {
+    return String(text).replace(/\{(product|version)\}/g, function (field, name) {
+      return name === "product" ? Product.name : Product.version;
+    });
   },
 
   // The text with its %s and %d fields filled in order; %% is a percent sign.
@@ -153,6 +163,9 @@ var Lang = {
     });
     $("[data-title]", scope).each(function () {
       $(this).attr("title", Lang.text($(this).attr("data-title")));
+    });
+    $("[data-product]", scope).each(function () {
+      $(this).text($(this).attr("data-product") === "version" ? Product.version : Product.name);
     });
     document.documentElement.lang = Lang.urlCode(Lang.code());
   },
@@ -523,6 +536,14 @@ var ComponentList = {
 
   is64: function () {
     return isTrue(getProp("isDownload64"));
+  },
+
+  // What the pages call a component: the lang.js text named by its `text`
+  // (else by its `name`, which is also its property and report name), or
+  // the key itself when no language has it.
+  displayName: function (component, code) {
+    var key = component.text || component.name;
+    return Lang.text(key, code) || key;
   },
 
   // Whether the component is for the chosen bitness.

@@ -3,7 +3,7 @@
 var stubParams = {
   isDVD: false,
   // Desktop shortcut that continues an interrupted installation.
-  shortcut: "Tessary Setup.lnk"
+  shortcut: Product.name + " Setup.lnk"
 };
 
 var UrlParams = {

@@ -22,7 +22,7 @@ var Downloading = {
       var group = Downloading.groups[id];
       if (!group) {
         var $group = $('<div class="progress-group"></div>').appendTo($root);
-        $('<div class="progress-name"></div>').attr("data-name", jobs[i].component.name).appendTo($group);
+        $('<div class="progress-name"></div>').data("component", jobs[i].component).appendTo($group);
         var $percent = $('<div class="progress-percent"></div>').appendTo($group);
         var $bar = $("<div></div>").appendTo($group);
         var $detail = $('<div class="progress-detail"></div>').appendTo($group);
@@ -36,8 +36,7 @@ var Downloading = {
   // Texts that follow the language: component names and the billboard.
   relabel: function () {
     $("#progress .progress-name").each(function () {
-      var name = $(this).attr("data-name");
-      $(this).text(Lang.text(name) || name);
+      $(this).text(ComponentList.displayName($(this).data("component")));
     });
     BillboardController.show(BillboardController.index);
   },
@@ -96,6 +95,12 @@ var Downloading = {
     if (result === Config_ErrorHandle.Running) {
       if (job) Downloading.showProgress(job, total, current);
       return;
+    }
+    // A finished file is as large as what arrived, whatever size the list
+    // announced or the last progress report said: the bar reaches 100% beside it.
+    var group = job && Downloading.groupOf(job);
+    if (result === Config_ErrorHandle.NoError && group && current > 0) {
+      group.$detail.text(Lang.format("downloadedOf", sizeText(current), sizeText(current)));
     }
     window.setTimeout(function () {
       Downloading.finishJob(result);

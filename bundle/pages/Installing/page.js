@@ -22,7 +22,9 @@ var Installing = {
     Installing.jobs = Jobs.installers();
     Installing.index = 0;
     var $group = $('<div class="progress-group"></div>').appendTo($("#progress").empty());
-    $('<div class="progress-name"></div>').text(Lang.text("installingTitle")).appendTo($group);
+    // The bar is labelled with the component being installed; the heading
+    // above already says what the page does.
+    $('<div class="progress-name"></div>').appendTo($group);
     var $percent = $('<div class="progress-percent"></div>').appendTo($group);
     Installing.progress = new InstallProgress($("<div></div>").appendTo($group), $percent);
     if (Installing.jobs.length === 0) {
@@ -43,6 +45,7 @@ var Installing = {
 
   installCurrent: function () {
     var job = Installing.jobs[Installing.index];
+    $("#progress .progress-name").text(ComponentList.displayName(job.component));
     var seconds = job.component.estimatedTime > 0 ? job.component.estimatedTime | 0 : 0;
     // The bar follows the estimated time where the installer reports less.
     Installing.progress.startTimed(seconds, Installing.share(0), Installing.share(95));

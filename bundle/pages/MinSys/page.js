@@ -1,5 +1,6 @@
 // Shows which minimum-system requirement failed; without a failure it moves
-// on at once.
+// on at once, showing meanwhile the frame and banner every page has, not
+// the failure's heading and button.
 
 var MinSys = {
   failed: function () {
@@ -21,11 +22,12 @@ var MinSys = {
 
 $(function () {
   var failed = MinSys.failed();
+  Page.init();
   if (failed.length === 0) {
+    $("#content, #footer").addClass("hidden");
     Navigator.nextPage();
     return;
   }
-  Page.init();
   MinSys.show(failed);
   appExternal.setInstallStatus(Config_Status.ENVIRONMENT_NOT_MEET | 0);
   $("#btn-help").on("click", function () {

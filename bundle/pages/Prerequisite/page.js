@@ -18,7 +18,7 @@ var Prerequisite = {
       var c = components[i];
       var must = hasFlag(c.type, ComponentType.MustSelect);
       var $box = $('<input type="checkbox">').attr("data-name", c.name).prop("checked", ComponentList.isSelected(c)).prop("disabled", must);
-      var $label = $("<label></label>").append($box).append(" ").append($("<span></span>").text(Lang.text(c.name) || c.name));
+      var $label = $("<label></label>").append($box).append(" ").append($("<span></span>").text(ComponentList.displayName(c)));
       $("<li class=\"choice\"></li>").append($label).appendTo($list);
     }
   },
