@@ -8,6 +8,9 @@ from telemetry_report import FUNNEL_STAGES, clean, drop_offs, percent
 
 BAR_WIDTH = 420
 ROW_HEIGHT = 26
+# Labels take the left column; a longer one is shortened to fit it.
+LABEL_COLUMN = 260
+LABEL_CHARS = 32
 STAGE_TITLES = {
     'started': 'Runs started',
     'downloaded': 'Downloaded',
@@ -23,15 +26,18 @@ def esc(text):
 def _bars(rows, scale_to, colour):
     """A horizontal bar chart: rows of (label, value, caption, figure name)."""
     height = ROW_HEIGHT * max(len(rows), 1) + 4
-    parts = ['<svg class="bars" width="%d" height="%d" role="img">' % (BAR_WIDTH + 330, height)]
+    parts = ['<svg class="bars" width="%d" height="%d" role="img">' % (LABEL_COLUMN + BAR_WIDTH + 240, height)]
     for i, (label, value, caption, figure) in enumerate(rows):
         y = i * ROW_HEIGHT + 2
         width = 0 if not scale_to else max(1, round(BAR_WIDTH * value / scale_to)) if value else 0
-        parts.append('<text x="0" y="%d" class="label">%s</text>' % (y + 17, esc(label)))
-        parts.append('<rect x="170" y="%d" width="%d" height="%d" fill="%s"></rect>' % (
-            y, width, ROW_HEIGHT - 6, colour))
+        label = clean(label)
+        short = label if len(label) <= LABEL_CHARS else label[:LABEL_CHARS - 1] + '\u2026'
+        parts.append('<text x="0" y="%d" class="label"><title>%s</title>%s</text>' % (
+            y + 17, html_module.escape(label), html_module.escape(short)))
+        parts.append('<rect x="%d" y="%d" width="%d" height="%d" fill="%s"></rect>' % (
+            LABEL_COLUMN, y, width, ROW_HEIGHT - 6, colour))
         parts.append('<text x="%d" y="%d" class="value" data-figure="%s">%s</text>' % (
-            178 + width, y + 17, esc(figure), esc(caption)))
+            LABEL_COLUMN + 8 + width, y + 17, esc(figure), esc(caption)))
     parts.append('</svg>')
     return ''.join(parts)
 
@@ -88,7 +94,7 @@ body { font: 14px/1.4 system-ui, sans-serif; margin: 24px 32px; color: #1d2730; 
 h1 { font-size: 22px; margin: 0 0 4px; }
 h2 { font-size: 16px; margin: 0 0 10px; }
 section { background: #fff; border: 1px solid #dde2e8; border-radius: 6px; padding: 14px 18px; margin: 14px 0; }
-.grid { display: grid; grid-template-columns: repeat(auto-fit, minmax(720px, 1fr)); gap: 0 14px; }
+.grid { display: grid; grid-template-columns: repeat(auto-fit, minmax(960px, 1fr)); gap: 0 14px; }
 svg text { font: 13px system-ui, sans-serif; fill: #1d2730; }
 svg text.small { font-size: 11px; }
 table { border-collapse: collapse; }
