@@ -75,8 +75,9 @@ class Client:
     after an error (a stub opens one per send; a reverse proxy in front
     keeps them open to the service, which is what this measures)."""
 
-    def __init__(self, port, collector_port, tls):
+    def __init__(self, port, collector_port, tls, fresh=False):
         self.port, self.collector_port, self.tls = port, collector_port, tls
+        self.fresh = fresh
         self.conns = {}
         self.latencies = []
         self.accepted = []  # (kind, token, extra)
@@ -102,7 +103,7 @@ class Client:
             response = conn.getresponse()
             response.read()
             status = response.status
-            if response.getheader('Connection', '').lower() == 'close':
+            if self.fresh or response.getheader('Connection', '').lower() == 'close':
                 conn.close()
                 self.conns.pop(collector, None)
         except (OSError, http.client.HTTPException):
@@ -203,7 +204,7 @@ def phase(args, port, collector_port, tls, hostile_count, archive):
                  for _ in range(hostile_count)]
     for thread in attackers:
         thread.start()
-    clients = [Client(port, collector_port, tls) for _ in range(args.clients)]
+    clients = [Client(port, collector_port, tls, args.new_connections) for _ in range(args.clients)]
     left = [args.runs]
     lock = threading.Lock()
     deadline = time.monotonic() + args.seconds
@@ -285,7 +286,8 @@ def start_services(args, target_options, folder, cert, key):
             [sys.executable, SERVER] + target_options +
             ['--bind', '127.0.0.1', '--port', str(port), '--collector-port', str(collector), '--reuse-port',
              '--cert', cert, '--key', key, '--quiet', '--port-file', ports, '--spool', folder,
-             '--max-upload-bytes', str(args.max_upload), '--request-deadline', '5', '--workers', str(args.workers)],
+             '--max-upload-bytes', str(args.max_upload), '--request-deadline', '5', '--workers', str(args.workers)] +
+            (['--profile', args.profile_dir] if args.profile_dir else []),
             stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, 'service-%d.err' % i), 'w')))
         for _ in range(400):
             if os.path.exists(ports) or services[-1].poll() is not None:
@@ -313,8 +315,12 @@ def main(argv=None):
     parser.add_argument('--compare', action='store_true',
                         help='first a clean phase, then the same with the hostile clients; compare p99')
     parser.add_argument('--max-upload', type=int, default=4 << 20, help='the services\' upload size limit')
+    parser.add_argument('--new-connections', action='store_true',
+                        help='a connection (and TLS handshake) per request, as the stub makes without a proxy')
+    parser.add_argument('--profile', action='store_true', help='profile the services and print where time goes')
     parser.add_argument('--keep', help='leave the state (database, logs) in this folder')
     args = parser.parse_args(argv)
+    args.profile_dir = None
 
     folder = tempfile.mkdtemp(prefix='telemetry-load-', dir=args.keep)
     postgres = None
@@ -332,6 +338,9 @@ def main(argv=None):
             target_options = ['--database', target]
         Store(target).close()  # one migration before the processes start
         cert, key = make_certificate(folder)
+        if args.profile:
+            args.profile_dir = os.path.join(folder, 'profile')
+            os.makedirs(args.profile_dir)
         services, port, collector = start_services(args, target_options, folder, cert, key)
         tls = ssl.create_default_context(cafile=cert)
         archive = log_archive()
@@ -358,23 +367,45 @@ def main(argv=None):
             services_cpu, pg_cpu, own_cpu))
         if clean_p99:
             print('hostile p99 / clean p99 = %.2f' % (p99 / clean_p99))
+        if args.profile:
+            stop_services(services)
+            print_profile(args.profile_dir)
         store = Store(target)
         lost, doubled, accepted = check_store(store, all_clients)
         store.close()
         print('store: %d accepted documents checked, %d lost, %d stored twice' % (accepted, lost, doubled))
         return 0 if accepted and not lost and not doubled else 1
     finally:
-        for service in services:
-            service.terminate()
-        for service in services:
-            try:
-                service.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                service.kill()
+        stop_services(services)
         if postgres:
             postgres.stop()
         if not args.keep:
             shutil.rmtree(folder, ignore_errors=True)
+
+
+def stop_services(services):
+    for service in services:
+        if service.poll() is None:
+            service.terminate()
+    for service in services:
+        try:
+            service.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            service.kill()
+
+
+def print_profile(folder):
+    """The functions where the services' worker threads spent most time."""
+    import pstats
+    files = [os.path.join(folder, name) for name in os.listdir(folder)]
+    if not files:
+        print('profile: no worker wrote one')
+        return
+    stats = pstats.Stats(*files, stream=sys.stdout).strip_dirs()
+    stats.files = []  # one header line per worker says nothing
+    print('profile of %d worker threads (cumulative, then own time):' % len(files))
+    stats.sort_stats('cumulative').print_stats(18)
+    stats.sort_stats('tottime').print_stats(12)
 
 
 def postgres_pid(postgres):

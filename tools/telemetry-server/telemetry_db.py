@@ -129,6 +129,11 @@ class SqliteDatabase:
         with self._lock:
             return self._db.execute(sql, args).fetchall()
 
+    def insert(self, table, row):
+        """One row in a transaction of its own; answers its id."""
+        with self.transaction() as cursor:
+            return cursor.insert(table, row)
+
     def close(self):
         with self._lock:
             self._db.close()
@@ -190,6 +195,12 @@ class PostgresDatabase:
     def query(self, sql, args=()):
         with self._connection() as conn:
             return conn.execute(sql.replace('?', '%s'), args).fetchall()
+
+    def insert(self, table, row):
+        """One row, committed by itself (one round trip: no BEGIN and COMMIT
+        around it); answers its id."""
+        with self._connection() as conn:
+            return Cursor(conn.cursor(), self.engine, self._psycopg).insert(table, row)
 
     def close(self):
         self._closed = True

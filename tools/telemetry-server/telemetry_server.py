@@ -411,7 +411,7 @@ class TelemetryServer(ThreadingHTTPServer):
                  max_document=DEFAULT_MAX_DOCUMENT, max_upload=DEFAULT_MAX_UPLOAD, quiet=False,
                  workers=DEFAULT_WORKERS, pending=DEFAULT_PENDING, request_deadline=DEFAULT_REQUEST_DEADLINE_S,
                  upload_deadline=DEFAULT_UPLOAD_DEADLINE_S, uploads_in_flight=DEFAULT_UPLOADS_IN_FLIGHT,
-                 quota=DEFAULT_QUOTA, spool_dir=None, report_token=None, reuse_port=False):
+                 quota=DEFAULT_QUOTA, spool_dir=None, report_token=None, reuse_port=False, profile_dir=None):
         self.store = store
         self.recorder = recorder
         self.tls = tls
@@ -426,6 +426,7 @@ class TelemetryServer(ThreadingHTTPServer):
         self.spool_dir = spool_dir
         self.report_token = report_token
         self.reuse_port = reuse_port
+        self.profile_dir = profile_dir
         self.refused_connections = 0
         self._pending = queue.Queue(maxsize=pending)
         self._local = threading.local()
@@ -450,6 +451,17 @@ class TelemetryServer(ThreadingHTTPServer):
             self.shutdown_request(request)
 
     def _work(self):
+        if not self.profile_dir:
+            return self._serve_connections()
+        import cProfile
+        profile = cProfile.Profile(time.thread_time)  # CPU, not the wait for work
+        try:
+            profile.runcall(self._serve_connections)
+        finally:
+            profile.dump_stats(os.path.join(self.profile_dir, '%d-%s-%d.prof' % (
+                os.getpid(), threading.current_thread().name, self.server_address[1])))
+
+    def _serve_connections(self):
         while True:
             item = self._pending.get()
             if item is None:
@@ -562,6 +574,7 @@ def parse_args(argv):
     parser.add_argument('--upload-deadline', type=float, default=DEFAULT_UPLOAD_DEADLINE_S,
                         help='seconds for a whole log upload (default %g)' % DEFAULT_UPLOAD_DEADLINE_S)
     parser.add_argument('--record', help='append one line per request to this file (for tests)')
+    parser.add_argument('--profile', metavar='DIR', help='profile the worker threads into DIR (slows the service)')
     parser.add_argument('--port-file', help='write the ports listened on to this file once serving')
     parser.add_argument('--quiet', action='store_true', help='no request log on standard error')
     args = parser.parse_args(argv)
@@ -578,7 +591,8 @@ def serve(args, store):
                    max_document=args.max_document_bytes, max_upload=args.max_upload_bytes, quiet=args.quiet,
                    workers=args.workers, pending=args.pending, request_deadline=args.request_deadline,
                    upload_deadline=args.upload_deadline, uploads_in_flight=args.uploads_in_flight,
-                   quota=args.upload_quota_bytes, spool_dir=args.spool, reuse_port=args.reuse_port)
+                   quota=args.upload_quota_bytes, spool_dir=args.spool, reuse_port=args.reuse_port,
+                   profile_dir=args.profile)
     servers = [TelemetryServer((args.bind, args.port), tls=tls, report_token=args.report_token, **options)]
     if args.collector_port is not None:
         servers.append(TelemetryServer((args.bind, args.collector_port), is_collector=True, **options))

@@ -223,8 +223,7 @@ class Store:
         return self.db.query(sql, args)
 
     def _insert(self, table, row):
-        with self.db.transaction() as cursor:
-            return cursor.insert(table, row)
+        return self.db.insert(table, row)
 
     def add_analytics(self, body):
         row = parse_analytics(body)
