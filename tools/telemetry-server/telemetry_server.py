@@ -82,6 +82,10 @@ class Recorder:
         self._path = path
         self._lock = threading.Lock()
 
+    @property
+    def enabled(self):
+        return bool(self._path)
+
     def write(self, method, target, content_type, status, body, note, agent):
         if not self._path:
             return
@@ -359,7 +363,7 @@ class TelemetryHandler(BaseHTTPRequestHandler):
 
     def _head_of(self, path):
         """The upload for the request record (tests read it), when it is small."""
-        if not self.server.recorder._path or os.path.getsize(path) > DRAIN_LIMIT:
+        if not self.server.recorder.enabled or os.path.getsize(path) > DRAIN_LIMIT:
             return b''
         with open(path, 'rb') as f:
             return f.read()

@@ -89,17 +89,22 @@ def zip_bytes(files):
     return out.getvalue()
 
 
+def make_certificate(folder):
+    """A self-signed certificate for "localhost" in folder: (cert, key)."""
+    cert, key = os.path.join(folder, 'cert.pem'), os.path.join(folder, 'key.pem')
+    subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj',
+                    '/CN=localhost', '-addext', 'subjectAltName=DNS:localhost', '-keyout', key,
+                    '-out', cert], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
 class ServiceTest(SqliteTarget, unittest.TestCase):
     server_options = {}
 
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix='telemetry-test-')
-        cls.cert = os.path.join(cls.dir, 'cert.pem')
-        cls.key = os.path.join(cls.dir, 'key.pem')
-        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj',
-                        '/CN=localhost', '-addext', 'subjectAltName=DNS:localhost', '-keyout', cls.key,
-                        '-out', cls.cert], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.cert, cls.key = make_certificate(cls.dir)
 
     @classmethod
     def tearDownClass(cls):
@@ -307,8 +312,9 @@ class BoundedServiceTest(SqliteTarget, unittest.TestCase):
     """The limits that keep one client from exhausting the service."""
 
     def setUp(self):
-        ServiceTest.setUpClass.__func__(self)
+        self.dir = tempfile.mkdtemp(prefix='telemetry-bounds-')
         self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        self.cert, self.key = make_certificate(self.dir)
         self.db = self.make_target(self.dir, self.id().rsplit('.', 1)[-1])
         self.store = Store(self.db)
         self.addCleanup(self.store.close)
@@ -441,15 +447,14 @@ class UploadMemoryTest(unittest.TestCase):
     def test_parallel_large_uploads_are_streamed_and_memory_stays_bounded(self):
         folder = tempfile.mkdtemp(prefix='telemetry-mem-')
         self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
-        ServiceTest.dir = folder
-        ServiceTest.setUpClass.__func__(ServiceTest)
+        cert, key = make_certificate(folder)
         size = 24 << 20
         archive = os.path.join(folder, 'big.zip')
         with zipfile.ZipFile(archive, 'w', zipfile.ZIP_STORED) as out:
             out.writestr('installer_log_1.txt', os.urandom(size))
         ports = os.path.join(folder, 'ports')
         server = subprocess.Popen([sys.executable, SERVER, '--db', os.path.join(folder, 'm.db'), '--bind',
-                                   '127.0.0.1', '--port', '0', '--cert', ServiceTest.cert, '--key', ServiceTest.key,
+                                   '127.0.0.1', '--port', '0', '--cert', cert, '--key', key,
                                    '--port-file', ports, '--quiet', '--max-upload-bytes', str(32 << 20),
                                    '--uploads-in-flight', '6', '--spool', folder],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -460,7 +465,7 @@ class UploadMemoryTest(unittest.TestCase):
                 break
             time.sleep(0.05)
         port = int(open(ports).read().split('=')[1].split()[0])
-        tls = ssl.create_default_context(cafile=ServiceTest.cert)
+        tls = ssl.create_default_context(cafile=cert)
         statuses = []
 
         def send(token):
