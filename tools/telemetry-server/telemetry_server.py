@@ -62,6 +62,9 @@ DEFAULT_WORKERS = 64
 DEFAULT_PENDING = 1024
 DEFAULT_UPLOADS_IN_FLIGHT = 4
 DEFAULT_REQUEST_DEADLINE_S = 20.0
+# Honest clients send their request line and headers at once: a client that
+# trickles them (or never completes its TLS handshake) frees its worker soon.
+DEFAULT_HEADER_DEADLINE_S = 5.0
 DEFAULT_UPLOAD_DEADLINE_S = 300.0
 # The kernel's queue of connections not yet accepted: a burst of installers
 # starting at once waits there instead of being refused.
@@ -197,9 +200,18 @@ class TelemetryHandler(BaseHTTPRequestHandler):
 
     def handle_one_request(self):
         # The deadline covers the whole request, from the wait for its first
-        # line to the last byte of its body, however slowly it trickles.
-        self.server.watchdog.arm(self.guard, self.server.request_deadline)
+        # line to the last byte of its body, however slowly it trickles; its
+        # line and headers must come within the shorter header deadline.
+        self._began = time.monotonic()
+        self.server.watchdog.arm(self.guard, min(self.server.header_deadline, self.server.request_deadline))
         super().handle_one_request()
+
+    def parse_request(self):
+        complete = super().parse_request()
+        if complete:
+            spent = time.monotonic() - self._began
+            self.server.watchdog.arm(self.guard, max(0.0, self.server.request_deadline - spent))
+        return complete
 
     def log_message(self, fmt, *args):
         if not self.server.quiet:
@@ -414,6 +426,7 @@ class TelemetryServer(ThreadingHTTPServer):
     def __init__(self, address, store, recorder, tls=None, is_collector=False, embargoed=(),
                  max_document=DEFAULT_MAX_DOCUMENT, max_upload=DEFAULT_MAX_UPLOAD, quiet=False,
                  workers=DEFAULT_WORKERS, pending=DEFAULT_PENDING, request_deadline=DEFAULT_REQUEST_DEADLINE_S,
+                 header_deadline=DEFAULT_HEADER_DEADLINE_S,
                  upload_deadline=DEFAULT_UPLOAD_DEADLINE_S, uploads_in_flight=DEFAULT_UPLOADS_IN_FLIGHT,
                  quota=DEFAULT_QUOTA, spool_dir=None, report_token=None, reuse_port=False, profile_dir=None):
         self.store = store
@@ -425,6 +438,7 @@ class TelemetryServer(ThreadingHTTPServer):
         self.max_upload = max_upload
         self.quiet = quiet
         self.request_deadline = request_deadline
+        self.header_deadline = header_deadline
         self.upload_deadline = upload_deadline
         self.uploads = UploadGate(uploads_in_flight, quota)
         self.spool_dir = spool_dir
@@ -487,7 +501,7 @@ class TelemetryServer(ThreadingHTTPServer):
         request.settimeout(self.request_deadline)
         guard = request.dup()
         self._local.guard = guard
-        self.watchdog.arm(guard, self.request_deadline)
+        self.watchdog.arm(guard, min(self.header_deadline, self.request_deadline))
         try:
             if self.tls is None:
                 return super().finish_request(request, client_address)
@@ -575,6 +589,9 @@ def parse_args(argv):
                         help='accepted connections waiting for a worker; beyond, closed (default %d)' % DEFAULT_PENDING)
     parser.add_argument('--request-deadline', type=float, default=DEFAULT_REQUEST_DEADLINE_S,
                         help='seconds for a whole request (default %g)' % DEFAULT_REQUEST_DEADLINE_S)
+    parser.add_argument('--header-deadline', type=float, default=DEFAULT_HEADER_DEADLINE_S,
+                        help='seconds for the TLS handshake, or a request\'s line and headers (default %g)'
+                        % DEFAULT_HEADER_DEADLINE_S)
     parser.add_argument('--upload-deadline', type=float, default=DEFAULT_UPLOAD_DEADLINE_S,
                         help='seconds for a whole log upload (default %g)' % DEFAULT_UPLOAD_DEADLINE_S)
     parser.add_argument('--record', help='append one line per request to this file (for tests)')
@@ -594,6 +611,7 @@ def serve(args, store):
     options = dict(store=store, recorder=recorder, embargoed=read_embargoed(args),
                    max_document=args.max_document_bytes, max_upload=args.max_upload_bytes, quiet=args.quiet,
                    workers=args.workers, pending=args.pending, request_deadline=args.request_deadline,
+                   header_deadline=args.header_deadline,
                    upload_deadline=args.upload_deadline, uploads_in_flight=args.uploads_in_flight,
                    quota=args.upload_quota_bytes, spool_dir=args.spool, reuse_port=args.reuse_port,
                    profile_dir=args.profile)

@@ -372,29 +372,43 @@ class BoundedServiceTest(SqliteTarget, unittest.TestCase):
         self.assertEqual(self.request('POST', '/v1/logAnalytics', analytics_document())[0], 200)
         self.assertEqual(self.rows('SELECT COUNT(*) FROM log_uploads')[0][0], 2)
 
-    def test_a_trickling_client_is_cut_at_the_whole_request_deadline(self):
-        self.start(request_deadline=1.5)
+    def trickle(self, head, body, pause):
+        """Sends head at once and body a byte per pause; answers the seconds
+        until the service cut the connection, or None if it answered."""
         raw = socket.create_connection(('127.0.0.1', self.https.server_address[1]))
         slow = self.client_tls.wrap_socket(raw, server_hostname='localhost')
-        request = b'POST /v1/logAnalytics HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100\r\n\r\n' + b'<' * 100
         began = time.monotonic()
-        cut = None
-        for byte in request:
-            try:
+        try:
+            slow.sendall(head)
+            for byte in body:
+                time.sleep(pause)  # each read comes well inside any per-read timeout
                 slow.sendall(bytes([byte]))
-            except OSError:
-                cut = time.monotonic() - began
-                break
-            time.sleep(0.2)  # each read comes well inside any per-read timeout
-        else:
-            try:
-                cut = time.monotonic() - began if not slow.recv(100) else None
-            except OSError:
-                cut = time.monotonic() - began
+            answer = slow.recv(100)
+        except OSError:
+            answer = b''
         slow.close()
-        self.assertIsNotNone(cut, 'the trickling request was served')
-        self.assertGreater(cut, 1.0)
-        self.assertLess(cut, 4.0)
+        return None if answer else time.monotonic() - began
+
+    def test_a_trickling_client_is_cut_at_the_whole_request_deadline(self):
+        self.start(request_deadline=2.0, header_deadline=1.0)
+        doc = analytics_document(token='T-slow')
+        head = b'POST /v1/logAnalytics HTTP/1.1\r\nHost: localhost\r\nContent-Length: %d\r\n\r\n' % len(doc)
+        cases = [
+            # (what, sent at once, trickled, pause, cut between (seconds) or None: served)
+            ('headers trickled', b'', head, 0.1, (0.8, 3.0)),
+            ('body trickled past the request deadline', head, doc[:40], 0.1, (1.8, 4.0)),
+            ('body a little slow, within it', head + doc[:-5], doc[-5:], 0.2, None),
+        ]
+        for what, at_once, trickled, pause, expected in cases:
+            with self.subTest(what):
+                cut = self.trickle(at_once, trickled, pause)
+                if expected is None:
+                    self.assertIsNone(cut, 'the request was cut')
+                else:
+                    self.assertIsNotNone(cut, 'the trickling request was served')
+                    self.assertGreater(cut, expected[0])
+                    self.assertLess(cut, expected[1])
+        self.assertEqual(self.rows("SELECT COUNT(*) FROM analytics WHERE token = 'T-slow'")[0][0], 1)
 
     def test_connections_beyond_the_workers_wait_or_are_closed_and_threads_stay_capped(self):
         before = threading.active_count()
