@@ -74,6 +74,7 @@ ALTER TABLE pageviews ADD COLUMN result TEXT;
 ALTER TABLE pageviews ADD COLUMN channel TEXT;
 ALTER TABLE pageviews ADD COLUMN language TEXT;
 CREATE INDEX pageviews_machine ON pageviews(machine_id);
+CREATE INDEX analytics_time ON analytics(time);
 """,
 ]
 

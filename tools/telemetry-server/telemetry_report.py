@@ -4,6 +4,7 @@ the dashboard show. Every text that came from a client is escaped before
 it is shown (clean() for a terminal, html() for the page).
 """
 import json
+import time as time_module
 import unicodedata
 
 from telemetry_store import FAILURE_WORDS, STARTED_WORD
@@ -27,11 +28,24 @@ def clean(text):
     return ''.join(out)
 
 
-def _runs(store):
-    """{token: run} in the order runs first reported."""
+def since_text(days):
+    """The stored time text of `days` days ago (UTC), or '' for no bound."""
+    if not days or days <= 0:
+        return ''
+    days = min(days, 100 * 366)  # older than any store; keeps the clock arithmetic in range
+    return time_module.strftime('%Y-%m-%dT%H:%M:%SZ', time_module.gmtime(time_module.time() - days * 86400))
+
+
+def _runs(store, since=''):
+    """{token: run} in the order runs first reported; with since, only the
+    runs whose start report came at or after it."""
     runs = {}
-    rows = store.query('SELECT token, time, status, channel, language, install_language, os, machine_id '
-                       'FROM analytics ORDER BY id')
+    sql = 'SELECT token, time, status, channel, language, install_language, os, machine_id FROM analytics'
+    args = ()
+    if since:
+        sql += (' WHERE token IN (SELECT token FROM analytics WHERE status = ? AND time >= ?)')
+        args = (STARTED_WORD, since)
+    rows = store.query(sql + ' ORDER BY id', args)
     for token, time, status, channel, language, install_language, os_name, machine in rows:
         run = runs.get(token)
         if run is None:
@@ -47,11 +61,11 @@ def _runs(store):
             run['end'] = status
             run['channel'] = channel
             run['language'] = install_language or language
-    _attach_pageviews(store, runs)
+    _attach_pageviews(store, runs, since)
     return runs
 
 
-def _attach_pageviews(store, runs):
+def _attach_pageviews(store, runs, since):
     """A pageview names the machine, not the run: it belongs to that
     machine's newest run that had begun by then."""
     by_machine = {}
@@ -59,7 +73,7 @@ def _attach_pageviews(store, runs):
         by_machine.setdefault(run['machine'], []).append(run)
     for time, machine, page, result, channel in store.query(
             'SELECT time, machine_id, page, result, channel FROM pageviews '
-            'WHERE machine_id IS NOT NULL ORDER BY id'):
+            'WHERE machine_id IS NOT NULL AND time >= ? ORDER BY id', (since,)):
         owner = None
         for run in by_machine.get(machine, ()):
             if run['first'] <= time:
@@ -94,9 +108,11 @@ def _rate_table(runs, key):
     return table
 
 
-def funnel(store, newest_logs=5):
-    """The report's figures as a dictionary (see format_report)."""
-    runs = list(_runs(store).values())
+def funnel(store, newest_logs=5, days=0):
+    """The report's figures as a dictionary (see format_report); with days,
+    of the runs that started in the last that many days."""
+    since = since_text(days)
+    runs = list(_runs(store, since).values())
     ended = [run for run in runs if run['end'] is not None]
     stages = {name: 0 for name in FUNNEL_STAGES}
     by_status, stops, by_result, per_day = {}, {}, {}, {}
@@ -130,7 +146,7 @@ def funnel(store, newest_logs=5):
         'by_channel': _rate_table(runs, lambda run: run['channel']),
         'by_result': by_result,
         'per_day': per_day,
-        'pageviews': store.query('SELECT COUNT(*) FROM pageviews')[0][0],
+        'pageviews': store.query('SELECT COUNT(*) FROM pageviews WHERE time >= ?', (since,))[0][0],
         'refused_uploads': {reason: count for reason, count in refused},
         'logs': [{'id': i, 'time': t, 'token': tok, 'machine_id': m, 'size': s,
                   'names': [e[0] for e in json.loads(entries)]} for i, t, tok, m, s, entries in logs],

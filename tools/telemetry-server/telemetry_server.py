@@ -9,7 +9,7 @@ Serves over HTTPS the endpoints the stub reports to:
   POST /v1/isInEmbargoedCountry  region check; answers
                                  <RegionRestrictions><country>C</country><isEmbargo>true|false</isEmbargo></RegionRestrictions>
   POST /v1/logUserActivity       an event the page reports
-  GET  /report?token=R           the funnel dashboard (only with --report-token R)
+  GET  /report?token=R[&days=N]  the funnel dashboard (only with --report-token R)
 and, with --collector-port, a plain-HTTP pageview collector (POST /collect).
 
 Every document is stored parsed into columns, in a SQLite file (--db, for a
@@ -391,7 +391,11 @@ class TelemetryHandler(BaseHTTPRequestHandler):
             given = bearer[len('Bearer '):].strip()
         if not hmac.compare_digest(given.encode('utf-8', 'replace'), expected.encode('utf-8')):
             return self._refuse_unknown(404, b'not found\n')
-        page = telemetry_dashboard.render(telemetry_report.funnel(self.server.store)).encode('utf-8')
+        try:
+            days = max(0, int(query.get('days', ['0'])[0]))
+        except ValueError:
+            days = 0
+        page = telemetry_dashboard.render(telemetry_report.funnel(self.server.store, days=days)).encode('utf-8')
         self._answer(200, page, 'text/html; charset=utf-8', note='report',
                      headers=[('Cache-Control', 'no-store'), ('X-Content-Type-Options', 'nosniff')])
 
@@ -563,6 +567,8 @@ def parse_args(argv):
     parser.add_argument('--report-html', metavar='FILE', help='write the funnel dashboard (HTML) to FILE and exit')
     parser.add_argument('--report-token', help='serve the dashboard at GET /report?token=THIS (or as a Bearer token)')
     parser.add_argument('--newest-logs', type=int, default=5, help='uploaded logs listed by --report (default 5)')
+    parser.add_argument('--days', type=int, default=0,
+                        help='report only the runs that started in the last DAYS days (default: all)')
     parser.add_argument('--save-log', nargs=2, metavar=('ID', 'FILE'), help='write uploaded log archive ID to FILE and exit')
     parser.add_argument('--bind', default='0.0.0.0', help='address to listen on (default 0.0.0.0)')
     parser.add_argument('--port', type=int, default=443, help='HTTPS port (default 443; 0 picks a free one)')
@@ -648,10 +654,11 @@ def main(argv=None):
     store = Store(args.db or args.database)
     try:
         if args.report:
-            sys.stdout.write(telemetry_report.format_report(telemetry_report.funnel(store, args.newest_logs)))
+            sys.stdout.write(telemetry_report.format_report(
+                telemetry_report.funnel(store, args.newest_logs, args.days)))
             return 0
         if args.report_html:
-            page = telemetry_dashboard.render(telemetry_report.funnel(store, args.newest_logs))
+            page = telemetry_dashboard.render(telemetry_report.funnel(store, args.newest_logs, args.days))
             with open(args.report_html, 'w', encoding='utf-8') as f:
                 f.write(page)
             return 0

@@ -613,6 +613,25 @@ class CommandLineTest(SqliteTarget, unittest.TestCase):
             with self.subTest(shown):
                 self.assertIn(shown, result.stdout)
 
+    def test_report_of_the_last_days_counts_only_runs_that_started_in_them(self):
+        store = Store(self.db)
+        for token, age_days in (('OLD', 40), ('EDGE', 29), ('NEW', 0)):
+            store.add_analytics(analytics_document(token=token, machine='P-' + token))
+            store.add_analytics(analytics_document(token=token, status='completed', machine='P-' + token))
+            store.add_pageview(('v=1&cid=P-%s&dp=%%2FFinish&cd3=0' % token).encode())
+            stamp = time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(time.time() - age_days * 86400))
+            with store.db.transaction() as cursor:
+                cursor.execute('UPDATE analytics SET time = ? WHERE token = ?', (stamp, token))
+                cursor.execute('UPDATE pageviews SET time = ? WHERE machine_id = ?', (stamp, 'P-' + token))
+        store.close()
+        for days, started in (('0', 3), ('30', 2), ('1', 1), ('99999999', 3)):
+            with self.subTest(days=days):
+                result = self.run_server(*self.target_options(self.db), '--report', '--days', days)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn('runs started: %d\n' % started, result.stdout)
+                self.assertRegex(result.stdout, r'installed\s+%d\s' % started)
+                self.assertIn('Pageviews: %d\n' % started, result.stdout)
+
 
 class PostgresServiceTest(PostgresTarget, ServiceTest):
     """The same endpoints with the documents in PostgreSQL."""
