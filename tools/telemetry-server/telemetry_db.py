@@ -93,6 +93,10 @@ class IntegrityError(Exception):
     """A unique key was already taken (by this process or another)."""
 
 
+class StoreUnavailable(Exception):
+    """The database cannot be reached or is busy; the request may be tried again."""
+
+
 class SqliteDatabase:
     engine = 'sqlite'
 
@@ -118,17 +122,27 @@ class SqliteDatabase:
         """A cursor inside BEGIN ... COMMIT (ROLLBACK on an exception)."""
         with self._lock:
             cursor = self._db.cursor()
-            cursor.execute('BEGIN IMMEDIATE')
+            try:
+                cursor.execute('BEGIN IMMEDIATE')
+            except sqlite3.OperationalError as error:
+                raise StoreUnavailable(str(error))
             try:
                 yield Cursor(cursor, self.engine)
             except BaseException:
                 cursor.execute('ROLLBACK')
                 raise
-            cursor.execute('COMMIT')
+            try:
+                cursor.execute('COMMIT')
+            except sqlite3.OperationalError as error:
+                cursor.execute('ROLLBACK')
+                raise StoreUnavailable(str(error))
 
     def query(self, sql, args=()):
         with self._lock:
-            return self._db.execute(sql, args).fetchall()
+            try:
+                return self._db.execute(sql, args).fetchall()
+            except sqlite3.OperationalError as error:
+                raise StoreUnavailable(str(error))
 
     def insert(self, table, row):
         """One row in a transaction of its own; answers its id."""
@@ -171,6 +185,11 @@ class PostgresDatabase:
             except queue.Empty:
                 conn = self._psycopg.connect(self._url, autocommit=True)
             yield conn
+        except self._psycopg.OperationalError as error:
+            if conn is not None:
+                conn.close()
+                conn = None
+            raise StoreUnavailable(str(error))
         except BaseException:
             if conn is not None:
                 conn.close()
@@ -227,6 +246,10 @@ class Cursor:
             return self._cursor.execute(sql, args)
         except sqlite3.IntegrityError as error:
             raise IntegrityError(str(error))
+        except Exception as error:
+            if self._psycopg and isinstance(error, self._psycopg.errors.UniqueViolation):
+                raise IntegrityError(str(error))
+            raise
 
     def fetchall(self):
         return self._cursor.fetchall()

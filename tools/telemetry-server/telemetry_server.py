@@ -53,6 +53,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import telemetry_dashboard  # noqa: E402
 import telemetry_report  # noqa: E402
+from telemetry_db import StoreUnavailable  # noqa: E402
 from telemetry_store import BadInput, Conflict, Store  # noqa: E402
 
 DEFAULT_MAX_DOCUMENT = 256 * 1024
@@ -175,10 +176,14 @@ class UploadGate:
             self._bytes += size
             pending = self._bytes
         why = ''
-        if store.has_upload(token):
-            why = 'duplicate'
-        elif store.stored_upload_bytes() + pending > self.quota:
-            why = 'quota'
+        try:
+            if store.has_upload(token):
+                why = 'duplicate'
+            elif store.stored_upload_bytes() + pending > self.quota:
+                why = 'quota'
+        except BaseException:
+            self.leave(token, size)
+            raise
         if why:
             self.leave(token, size)
         return why
@@ -283,7 +288,25 @@ class TelemetryHandler(BaseHTTPRequestHandler):
         split = urlsplit(self.path)
         return split.path, parse_qs(split.query)
 
+    def _guarded(self, handler):
+        try:
+            handler()
+        except StoreUnavailable as error:
+            if not self.server.quiet:
+                self.log_error('store unavailable: %s', error)
+            self._answer(503, b'the store is unavailable; try again later\n', note='store unavailable',
+                         headers=[('Retry-After', str(RETRY_AFTER_S))])
+
     def do_POST(self):
+        self._guarded(self._post)
+
+    def do_PUT(self):
+        self._guarded(self._put)
+
+    def do_GET(self):
+        self._guarded(self._get)
+
+    def _post(self):
         path, _ = self._route()
         if self.server.is_collector:
             if path != '/collect':
@@ -310,7 +333,7 @@ class TelemetryHandler(BaseHTTPRequestHandler):
         except BadInput as error:
             self._answer(400, (str(error) + '\n').encode(), note='refused: %s' % error, request_body=body)
 
-    def do_PUT(self):
+    def _put(self):
         path, query = self._route()
         if self.server.is_collector or path != '/v1/reportError':
             return self._refuse_unknown(404, b'not found\n')
@@ -326,7 +349,11 @@ class TelemetryHandler(BaseHTTPRequestHandler):
             self._drain(length)
             return self._answer(400, b'a log upload needs its run token\n', note='no token')
         gate = self.server.uploads
-        why = gate.enter(self.server.store, token, length)
+        try:
+            why = gate.enter(self.server.store, token, length)
+        except StoreUnavailable:
+            self._drain(length)
+            raise
         if why:
             return self._refuse_upload(why, token, length)
         try:
@@ -380,7 +407,7 @@ class TelemetryHandler(BaseHTTPRequestHandler):
         with open(path, 'rb') as f:
             return f.read()
 
-    def do_GET(self):
+    def _get(self):
         path, query = self._route()
         expected = self.server.report_token
         if self.server.is_collector or path != '/report' or not expected:

@@ -636,6 +636,20 @@ class CommandLineTest(SqliteTarget, unittest.TestCase):
 class PostgresServiceTest(PostgresTarget, ServiceTest):
     """The same endpoints with the documents in PostgreSQL."""
 
+    def test_a_lost_database_answers_503_and_the_service_keeps_serving(self):
+        import psycopg
+        name = self.db.rsplit('/', 1)[1]
+        self.assertEqual(self.request('POST', '/v1/logAnalytics', analytics_document())[0], 200)
+        with psycopg.connect(postgres().url, autocommit=True) as conn:
+            conn.execute('DROP DATABASE "%s" WITH (FORCE)' % name)
+        for what, method, target, body in (
+                ('analytics', 'POST', '/v1/logAnalytics', analytics_document(token='T-2')),
+                ('region', 'POST', '/v1/isInEmbargoedCountry', region_document('T-2')),
+                ('upload', 'PUT', '/v1/reportError?token=T-2&machineId=M', zip_bytes({'a.txt': b'x'}))):
+            with self.subTest(what):
+                self.assertEqual(self.request(method, target, body)[0], 503)
+        self.assertEqual(self.request('POST', '/v1/logAnalytics', b'<broken')[0], 400, 'still answering')
+
 
 class PostgresCommandLineTest(PostgresTarget, CommandLineTest):
     """The same report and archive commands reading PostgreSQL."""
