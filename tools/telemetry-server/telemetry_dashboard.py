@@ -4,7 +4,7 @@ data-figure name, so a test (or a team's own tooling) can read it back.
 """
 import html as html_module
 
-from telemetry_report import FUNNEL_STAGES, clean, drop_offs, percent
+from telemetry_report import clean, drop_offs, percent
 
 BAR_WIDTH = 420
 ROW_HEIGHT = 26
@@ -136,6 +136,3 @@ def render(data, title='Install funnel'):
             '<section><h2>Newest uploaded logs</h2><table>%s</table></section></body></html>\n') % (
         esc(title), STYLE, esc(title), data['runs'], data['pageviews'], refused, body,
         logs or '<tr><td>none</td></tr>')
-
-
-__all__ = ['render', 'FUNNEL_STAGES']

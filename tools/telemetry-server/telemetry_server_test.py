@@ -6,7 +6,6 @@ import io
 import os
 import shutil
 import socket
-import sqlite3
 import ssl
 import subprocess
 import sys
