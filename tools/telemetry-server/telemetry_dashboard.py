@@ -105,7 +105,7 @@ p.note { color: #5b6670; margin: 6px 0 0; }
 
 def render(data, title='Install funnel'):
     """The page for funnel() data."""
-    stops = {'%s at %s' % (word, page or '-'): count for (word, page), count in data['stops'].items()}
+    stops = {word + (' at ' + page if page else ''): count for (word, page), count in data['stops'].items()}
     logs = ''.join('<tr><td>#%d</td><td>%s</td><td>%s</td><td>%d bytes</td><td>%s</td></tr>' % (
         log['id'], esc(log['time']), esc(log['token']), log['size'], esc(', '.join(log['names'])))
         for log in data['logs'])
