@@ -63,6 +63,11 @@ function expectedFigures() {
     figures[`funnel.${stage}`] = RUNS.filter((r) => STAGES.indexOf(r.stage) >= STAGES.indexOf(stage)).length;
   }
   for (const run of RUNS) figures[`day.${run.day}.runs`] = (figures[`day.${run.day}.runs`] || 0) + 1;
+  for (const run of RUNS) {
+    const word = run.ends.length ? run.ends[run.ends.length - 1] : '(no end report)';
+    const stop = `stop.${word}${run.page ? ` at ${run.page}` : ''}`;
+    figures[stop] = (figures[stop] || 0) + 1;
+  }
   const failures = {};
   for (const [prefix, key] of [['os', 'os'], ['language', 'lang']]) {
     for (const run of RUNS) {
