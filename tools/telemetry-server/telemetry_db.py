@@ -56,13 +56,16 @@ CREATE INDEX IF NOT EXISTS analytics_token ON analytics(token);
 CREATE INDEX IF NOT EXISTS analytics_machine ON analytics(machine_id);
 """,
     # 2: archives kept in pieces (written and read a piece at a time), one
-    # upload per run, refused uploads counted, pageviews parsed into columns.
+    # upload per run (earlier extra uploads of a run keep a token marked
+    # "#id"), refused uploads counted, pageviews parsed into columns.
     """
 CREATE TABLE log_chunks (
   upload_id INTEGER NOT NULL,
   seq INTEGER NOT NULL,
   data {blob} NOT NULL,
   PRIMARY KEY (upload_id, seq));
+UPDATE log_uploads SET token = token || '#' || CAST(id AS TEXT)
+  WHERE id NOT IN (SELECT MIN(id) FROM log_uploads GROUP BY token);
 CREATE UNIQUE INDEX log_uploads_token ON log_uploads(token);
 CREATE TABLE refused_uploads (
   id {id},

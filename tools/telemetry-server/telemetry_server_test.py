@@ -6,6 +6,7 @@ import io
 import os
 import shutil
 import socket
+import sqlite3
 import ssl
 import subprocess
 import sys
@@ -18,7 +19,9 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import pg_testserver  # noqa: E402
+import telemetry_db  # noqa: E402
 import telemetry_server  # noqa: E402
+import telemetry_store  # noqa: E402
 from telemetry_store import Store  # noqa: E402
 
 SERVER = os.path.join(HERE, 'telemetry_server.py')
@@ -630,6 +633,35 @@ class CommandLineTest(SqliteTarget, unittest.TestCase):
                 self.assertIn('runs started: %d\n' % started, result.stdout)
                 self.assertRegex(result.stdout, r'installed\s+%d\s' % started)
                 self.assertIn('Pageviews: %d\n' % started, result.stdout)
+
+
+class MigrationTest(unittest.TestCase):
+    def test_a_store_of_the_first_release_opens_with_its_rows_and_archives_intact(self):
+        folder = tempfile.mkdtemp(prefix='telemetry-migrate-')
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        path = os.path.join(folder, 'old.db')
+        old = sqlite3.connect(path)
+        old.executescript(';'.join(telemetry_db.statements(telemetry_db.MIGRATIONS[0], 'sqlite')))
+        first, second = zip_bytes({'installer_log_1.txt': b'one'}), zip_bytes({'installer_log_1.txt': b'two'})
+        for archive in (first, second):  # the first release took any number per run
+            old.execute("INSERT INTO log_uploads (time, token, machine_id, entries, size, archive) "
+                        "VALUES ('2026-01-01T00:00:00Z', 'T-twice', 'M', '[]', ?, ?)", (len(archive), archive))
+        old.execute("INSERT INTO pageviews (time, payload) VALUES ('2026-01-01T00:00:00Z', ?)", (b'v=1',))
+        old.commit()
+        old.close()
+        for _ in range(2):  # opening twice migrates once
+            store = Store(path)
+            self.assertEqual(store.query('SELECT id, token FROM log_uploads ORDER BY id'),
+                             [(1, 'T-twice'), (2, 'T-twice#2')])
+            self.assertEqual((store.log_archive(1), store.log_archive(2)), (first, second))
+            self.assertEqual(store.query('SELECT version FROM schema_version ORDER BY version'),
+                             [(v,) for v in range(1, len(telemetry_db.MIGRATIONS) + 1)])
+            self.assertEqual(store.query('SELECT payload, page FROM pageviews'), [(b'v=1', None)])
+            store.close()
+        store = Store(path)
+        with self.assertRaises(telemetry_store.Conflict):
+            store.add_log_upload(second, 'T-twice', 'M')
+        store.close()
 
 
 class PostgresServiceTest(PostgresTarget, ServiceTest):
