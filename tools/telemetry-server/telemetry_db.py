@@ -87,6 +87,14 @@ TYPE_WORDS = {
 }
 
 
+def postgres_sql(sql, args):
+    """SQL with '?' placeholders as psycopg takes it (a literal '%' doubled
+    when there are arguments; no arguments given as None, so '%' stays)."""
+    if not args:
+        return sql, None
+    return sql.replace('%', '%%').replace('?', '%s'), args
+
+
 def statements(script, engine):
     text = script.replace('{id}', TYPE_WORDS[engine]['id']).replace('{blob}', TYPE_WORDS[engine]['blob'])
     return [s.strip() for s in text.split(';') if s.strip()]
@@ -217,7 +225,7 @@ class PostgresDatabase:
 
     def query(self, sql, args=()):
         with self._connection() as conn:
-            return conn.execute(sql.replace('?', '%s'), args).fetchall()
+            return conn.execute(*postgres_sql(sql, args)).fetchall()
 
     def insert(self, table, row):
         """One row, committed by itself (one round trip: no BEGIN and COMMIT
@@ -244,7 +252,7 @@ class Cursor:
 
     def execute(self, sql, args=()):
         if self._engine == 'postgresql':
-            sql = sql.replace('?', '%s')
+            sql, args = postgres_sql(sql, args)
         try:
             return self._cursor.execute(sql, args)
         except sqlite3.IntegrityError as error:

@@ -310,6 +310,46 @@ class ServiceTest(SqliteTarget, unittest.TestCase):
         self.assertEqual(self.request('GET', '/report', headers={'Authorization': 'Bearer R-secret'})[0], 200)
 
 
+    def test_two_services_on_one_database_store_each_run_once(self):
+        # A second service with its own store and connections, as another process would have:
+        # PostgreSQL for many machines, the same SQLite file for processes on one.
+        other_store = Store(self.db)
+        self.addCleanup(other_store.close)
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(self.cert, self.key)
+        other = telemetry_server.TelemetryServer(('127.0.0.1', 0), store=other_store, tls=tls, quiet=True,
+                                                 recorder=telemetry_server.Recorder(None), spool_dir=self.dir)
+        thread = threading.Thread(target=other.serve_forever)
+        thread.start()
+        self.addCleanup(other.server_close)
+        self.addCleanup(thread.join)
+        self.addCleanup(other.shutdown)
+        ports = [self.https.server_address[1], other.server_address[1]]
+
+        def send(port, method, target, body, out):
+            conn = http.client.HTTPSConnection('localhost', port, timeout=20, context=self.client_tls)
+            conn.request(method, target, body=body, headers={'Content-Type': 'application/xml'})
+            out.append(conn.getresponse().status)
+            conn.close()
+        archive = zip_bytes({'installer_log_1.txt': b'x' * 5000})
+        for i in range(8):
+            answers = []
+            racers = [threading.Thread(target=send, args=(port, 'PUT', '/v1/reportError?token=T-race-%d&machineId=M'
+                                                          % i, archive, answers)) for port in ports]
+            racers += [threading.Thread(target=send, args=(ports[n % 2], 'POST', '/v1/logAnalytics',
+                                                           analytics_document(token='T-race-%d' % i,
+                                                                              status=('started', 'completed')[n]),
+                                                           answers)) for n in range(2)]
+            for racer in racers:
+                racer.start()
+            for racer in racers:
+                racer.join()
+            with self.subTest(run=i):
+                self.assertEqual(sorted(answers), [200, 200, 200, 409])
+        self.assertEqual(self.rows("SELECT COUNT(*), COUNT(DISTINCT token) FROM log_uploads"), [(8, 8)])
+        self.assertEqual(self.rows("SELECT COUNT(*) FROM analytics WHERE token LIKE 'T-race-%'"), [(16,)])
+
+
 class BoundedServiceTest(SqliteTarget, unittest.TestCase):
     """The limits that keep one client from exhausting the service."""
 
