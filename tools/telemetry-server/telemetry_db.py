@@ -12,6 +12,7 @@ caller a pooled connection of its own.
 import contextlib
 import queue
 import sqlite3
+import sys
 import threading
 
 # The schema's history. Each step runs once per database, in order, and is
@@ -169,7 +170,11 @@ class PostgresDatabase:
     engine = 'postgresql'
 
     def __init__(self, url, pool_size=16):
-        import psycopg  # only a PostgreSQL deployment needs it
+        try:
+            import psycopg  # only a PostgreSQL deployment needs it
+        except ImportError:
+            raise StoreUnavailable('PostgreSQL needs psycopg 3 (Debian: python3-psycopg) in this interpreter, %s'
+                                   % sys.executable)
         self._psycopg = psycopg
         self._url = url
         self._idle = queue.LifoQueue()

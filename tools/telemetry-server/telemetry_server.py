@@ -40,6 +40,7 @@ import os
 import queue
 import signal
 import socket
+import sqlite3
 import ssl
 import sys
 import tempfile
@@ -678,7 +679,11 @@ def serve(args, store):
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    store = Store(args.db or args.database)
+    try:
+        store = Store(args.db or args.database)
+    except (StoreUnavailable, sqlite3.Error) as error:
+        print('cannot open the store: %s' % error, file=sys.stderr)
+        return 2
     try:
         if args.report:
             sys.stdout.write(telemetry_report.format_report(

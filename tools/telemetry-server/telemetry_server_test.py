@@ -560,6 +560,13 @@ class CommandLineTest(SqliteTarget, unittest.TestCase):
         for text in ('/v1/logAnalytics', '/v1/reportError', '--report', '--embargoed', '--cert', '--port'):
             self.assertIn(text, result.stdout)
         self.assertNotEqual(self.run_server('--db', self.db).returncode, 0, 'serving without a certificate')
+        for target in (['--database', 'postgresql://nobody@127.0.0.1:%d/none' % pg_testserver.free_port()],
+                       ['--db', os.path.join(self.dir, 'no-such-folder', 'x.db')]):
+            with self.subTest(target[1]):
+                result = self.run_server(*target, '--report')
+                self.assertEqual(result.returncode, 2)
+                self.assertTrue(result.stderr.startswith('cannot open the store: '), result.stderr)
+                self.assertNotIn('Traceback', result.stderr)
 
     def test_report_counts_runs_by_their_last_end_and_failure_rates(self):
         store = Store(self.db)
