@@ -286,7 +286,8 @@ def start_services(args, target_options, folder, cert, key):
             [sys.executable, SERVER] + target_options +
             ['--bind', '127.0.0.1', '--port', str(port), '--collector-port', str(collector), '--reuse-port',
              '--cert', cert, '--key', key, '--quiet', '--port-file', ports, '--spool', folder,
-             '--max-upload-bytes', str(args.max_upload), '--request-deadline', '5', '--workers', str(args.workers)] +
+             '--max-upload-bytes', str(args.max_upload), '--request-deadline', '5'] +
+            (['--workers', str(args.workers)] if args.workers else []) +
             (['--profile', args.profile_dir] if args.profile_dir else []),
             stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, 'service-%d.err' % i), 'w')))
         for _ in range(400):
@@ -306,7 +307,7 @@ def main(argv=None):
     where.add_argument('--db', help='SQLite file (default: a PostgreSQL server of its own)')
     where.add_argument('--database', help='an existing PostgreSQL database to add to')
     parser.add_argument('--processes', type=int, default=2, help='service processes sharing the port (default 2)')
-    parser.add_argument('--workers', type=int, default=64, help='worker threads per service process')
+    parser.add_argument('--workers', type=int, help='worker threads per service process (default: the service\'s)')
     parser.add_argument('--clients', type=int, default=8, help='concurrent honest clients (default 8)')
     parser.add_argument('--runs', type=int, default=100, help='stub runs to send at most (default 100)')
     parser.add_argument('--seconds', type=float, default=30, help='stop sending after this long (default 30)')

@@ -60,7 +60,10 @@ from telemetry_store import BadInput, Conflict, Store  # noqa: E402
 DEFAULT_MAX_DOCUMENT = 256 * 1024
 DEFAULT_MAX_UPLOAD = 64 << 20
 DEFAULT_QUOTA = 10 << 30
-DEFAULT_WORKERS = 64
+# A worker is cheap while it waits, and every connection a slow client holds
+# is one less for the rest: enough that a few hundred such clients do not
+# crowd out the others (a buffering proxy in front removes them altogether).
+DEFAULT_WORKERS = 256
 DEFAULT_PENDING = 1024
 DEFAULT_UPLOADS_IN_FLIGHT = 4
 DEFAULT_REQUEST_DEADLINE_S = 20.0
