@@ -36,6 +36,7 @@ Examples:
 import argparse
 import binascii
 import hmac
+import itertools
 import os
 import queue
 import signal
@@ -55,6 +56,7 @@ sys.path.insert(0, HERE)
 import telemetry_dashboard  # noqa: E402
 import telemetry_report  # noqa: E402
 from telemetry_db import StoreUnavailable  # noqa: E402
+from telemetry_reception import ConnectionReader, Reception  # noqa: E402
 from telemetry_store import BadInput, Conflict, Store  # noqa: E402
 
 DEFAULT_MAX_DOCUMENT = 256 * 1024
@@ -79,7 +81,11 @@ RETRY_AFTER_S = 30
 # A refused body up to this size is read and dropped before the answer, so the
 # client sees the answer rather than a reset connection; a larger one is not read.
 DRAIN_LIMIT = 8 << 20
+# ... within this long: draining is a courtesy no slow client may hold a worker for.
+DRAIN_DEADLINE_S = 2.0
 READ_PIECE = 64 * 1024
+# Threads that take connections through their TLS handshake and request head.
+RECEPTIONS = 4
 
 
 class Recorder:
@@ -199,28 +205,42 @@ class UploadGate:
             self._bytes -= size
 
 
+class SocketWriter:
+    """The handler's wfile: every write sent whole."""
+
+    closed = False
+
+    def __init__(self, sock):
+        self._sock = sock
+
+    def write(self, data):
+        self._sock.sendall(data)
+        return len(data)
+
+    def flush(self):
+        pass
+
+    def close(self):
+        pass
+
+
 class TelemetryHandler(BaseHTTPRequestHandler):
     protocol_version = 'HTTP/1.1'
     server_version = 'TelemetryService/1.0'
 
     def setup(self):
-        super().setup()
+        # The reception has read the request's head already; the rest is
+        # read from the socket behind it.
+        self.connection = self.request
         self.guard = self.server.guard_of_thread()
+        self.rfile = ConnectionReader(self.connection, self.server.head_of_thread())
+        self.wfile = SocketWriter(self.connection)
 
-    def handle_one_request(self):
-        # The deadline covers the whole request, from the wait for its first
-        # line to the last byte of its body, however slowly it trickles; its
-        # line and headers must come within the shorter header deadline.
-        self._began = time.monotonic()
-        self.server.watchdog.arm(self.guard, min(self.server.header_deadline, self.server.request_deadline))
-        super().handle_one_request()
-
-    def parse_request(self):
-        complete = super().parse_request()
-        if complete:
-            spent = time.monotonic() - self._began
-            self.server.watchdog.arm(self.guard, max(0.0, self.server.request_deadline - spent))
-        return complete
+    def handle(self):
+        # One request per turn: a kept-open connection goes back to the
+        # reception between requests instead of holding this worker.
+        self.close_connection = True
+        self.handle_one_request()
 
     def log_message(self, fmt, *args):
         if not self.server.quiet:
@@ -273,6 +293,8 @@ class TelemetryHandler(BaseHTTPRequestHandler):
 
     def _drain(self, length):
         left = length if 0 <= length <= DRAIN_LIMIT else 0
+        if left:
+            self.server.watchdog.arm(self.guard, DRAIN_DEADLINE_S)
         while left > 0:
             chunk = self.rfile.read(min(left, READ_PIECE))
             if not chunk:
@@ -449,11 +471,13 @@ class TelemetryHandler(BaseHTTPRequestHandler):
 class TelemetryServer(ThreadingHTTPServer):
     """One listening socket served by a fixed pool of worker threads.
 
-    States: accepted connections wait in a bounded queue (a full queue closes
-    the newest at once); each worker takes one, runs its TLS handshake and its
-    requests under the watchdog's deadline, and closes it. Threads: the
-    caller's serve_forever() accepts; the workers and the watchdog are started
-    by the constructor and joined by server_close()."""
+    States: an accepted connection waits in the reception (Reception) through
+    its TLS handshake until its request head is complete; then in a bounded
+    queue of ready requests (a full queue closes it); a worker serves that
+    one request under the watchdog's deadline and hands a kept-open
+    connection back to the reception, or closes it. Threads: the caller's
+    serve_forever() accepts; the reception, the workers and the watchdog are
+    started by the constructor and joined by server_close()."""
 
     request_queue_size = LISTEN_BACKLOG
     daemon_threads = True
@@ -485,6 +509,11 @@ class TelemetryServer(ThreadingHTTPServer):
         self._local = threading.local()
         super().__init__(address, TelemetryHandler)
         self.watchdog = Watchdog()
+        # OpenSSL lets go of the interpreter during a handshake, so a few
+        # receptions take handshakes on every core.
+        self._receptions = [Reception(tls, min(header_deadline, request_deadline), max(1, pending // RECEPTIONS),
+                                      self._request_ready) for _ in range(RECEPTIONS)]
+        self._next_reception = itertools.count()
         self._workers = [threading.Thread(target=self._work, name='worker-%d' % i, daemon=True)
                          for i in range(workers)]
         for worker in self._workers:
@@ -496,12 +525,18 @@ class TelemetryServer(ThreadingHTTPServer):
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
         super().server_bind()
 
+    def _reception(self):
+        return self._receptions[next(self._next_reception) % len(self._receptions)]
+
     def process_request(self, request, client_address):
+        self._reception().admit(request, client_address)
+
+    def _request_ready(self, sock, client_address, head, began):
         try:
-            self._pending.put_nowait((request, client_address))
+            self._pending.put_nowait((sock, client_address, head, began))
         except queue.Full:
             self.refused_connections += 1
-            self.shutdown_request(request)
+            sock.close()
 
     def _work(self):
         if not self.profile_dir:
@@ -519,47 +554,52 @@ class TelemetryServer(ThreadingHTTPServer):
             item = self._pending.get()
             if item is None:
                 return
-            request, client_address = item
+            sock = item[0]
+            kept = False
             try:
-                self.finish_request(request, client_address)
+                kept = self._serve_request(*item)
             except Exception:
-                self.handle_error(request, client_address)
+                self.handle_error(sock, item[1])
             finally:
-                self.shutdown_request(request)
+                if not kept:
+                    self.shutdown_request(sock)
 
     def guard_of_thread(self):
         return self._local.guard
 
-    def finish_request(self, request, client_address):
-        # A duplicate of the connection's socket lets the watchdog end it
-        # whatever state the worker is in (even inside the TLS handshake).
-        request.settimeout(self.request_deadline)
-        guard = request.dup()
-        self._local.guard = guard
-        self.watchdog.arm(guard, min(self.header_deadline, self.request_deadline))
+    def head_of_thread(self):
+        return self._local.head
+
+    def _serve_request(self, sock, client_address, head, began):
+        """Serves one request whose head has arrived; True when the
+        connection went back to the reception for the next one."""
+        sock.setblocking(True)
+        sock.settimeout(self.request_deadline)
+        # A socket on a duplicate of the connection's descriptor lets the
+        # watchdog end it whatever the worker is blocked in.
+        guard = socket.socket(fileno=os.dup(sock.fileno()))
+        self.watchdog.arm(guard, max(0.0, self.request_deadline - (time.monotonic() - began)))
+        self._local.guard, self._local.head = guard, head
         try:
-            if self.tls is None:
-                return super().finish_request(request, client_address)
-            try:
-                secure = self.tls.wrap_socket(request, server_side=True)
-            except (ssl.SSLError, OSError):
-                return
-            try:
-                super().finish_request(secure, client_address)
-            finally:
-                secure.close()
+            handler = self.RequestHandlerClass(sock, client_address, self)
         finally:
             self.watchdog.disarm(guard)
             guard.close()
-            self._local.guard = None
+            self._local.guard = self._local.head = None
+        if handler.close_connection:
+            return False
+        self._reception().admit(sock, client_address, handler.rfile.leftover(), handshaken=True)
+        return True
 
     def server_close(self):
         super().server_close()
+        for reception in self._receptions:
+            reception.stop()
         self.watchdog.stop()
         while True:
             try:
-                request, _ = self._pending.get_nowait()
-                request.close()
+                item = self._pending.get_nowait()
+                item[0].close()
             except queue.Empty:
                 break
         for _ in self._workers:
