@@ -84,8 +84,10 @@ DRAIN_LIMIT = 8 << 20
 # ... within this long: draining is a courtesy no slow client may hold a worker for.
 DRAIN_DEADLINE_S = 2.0
 READ_PIECE = 64 * 1024
-# Threads that take connections through their TLS handshake and request head.
-RECEPTIONS = 4
+# Threads that take connections through their TLS handshake and request head:
+# OpenSSL lets go of the interpreter during a handshake, so two keep both
+# cores of a small machine busy with handshakes; more only add switching.
+RECEPTIONS = 2
 
 
 class Recorder:
@@ -509,8 +511,6 @@ class TelemetryServer(ThreadingHTTPServer):
         self._local = threading.local()
         super().__init__(address, TelemetryHandler)
         self.watchdog = Watchdog()
-        # OpenSSL lets go of the interpreter during a handshake, so a few
-        # receptions take handshakes on every core.
         self._receptions = [Reception(tls, min(header_deadline, request_deadline), max(1, pending // RECEPTIONS),
                                       self._request_ready) for _ in range(RECEPTIONS)]
         self._next_reception = itertools.count()
