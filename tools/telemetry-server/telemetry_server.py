@@ -663,7 +663,8 @@ def parse_args(argv):
     parser.add_argument('--workers', type=int, default=DEFAULT_WORKERS,
                         help='connections served at once (default %d)' % DEFAULT_WORKERS)
     parser.add_argument('--pending', type=int, default=DEFAULT_PENDING,
-                        help='accepted connections waiting for a worker; beyond, closed (default %d)' % DEFAULT_PENDING)
+                        help='connections waiting for their request head, or for a worker; beyond, closed '
+                        '(default %d)' % DEFAULT_PENDING)
     parser.add_argument('--request-deadline', type=float, default=DEFAULT_REQUEST_DEADLINE_S,
                         help='seconds for a whole request (default %g)' % DEFAULT_REQUEST_DEADLINE_S)
     parser.add_argument('--header-deadline', type=float, default=DEFAULT_HEADER_DEADLINE_S,
