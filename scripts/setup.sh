@@ -14,6 +14,8 @@ packages=(
   # the download benchmarks' reference tool, and /usr/bin/time for their memory peaks
   aria2 time
   chromium
+  # the telemetry service's production store, and its tests' own server
+  postgresql python3-psycopg
 )
 
 missing=()

@@ -122,6 +122,8 @@ TEST_F(AnalyticsServiceTest, RegionReplyNamesTheCountryAndOnlyAListedOneIsEmbarg
   EXPECT_EQ(free.is_embargo, L"false");
   EXPECT_FALSE(free.embargoed());
 
+  // Another run in another country: a run's region is fixed by its first report.
+  source_.identity.token = NewGuidString();
   source_.identity.country = L"131";
   ASSERT_TRUE(analytics.SendStartReport());
   RegionReply restricted = analytics.CheckRegion();

@@ -1,16 +1,17 @@
 """The telemetry service's storage: the documents the installer sends,
-parsed into columns, and the log archives it uploads, in one SQLite file.
-Also the install-funnel report read from it.
-
-Standard library only.
+parsed into columns, and the log archives it uploads, in SQLite or
+PostgreSQL (telemetry_db.py). The funnel report is in telemetry_report.py.
 """
 import io
 import json
-import sqlite3
-import threading
+import os
+import re
 import time
 import zipfile
 import xml.etree.ElementTree as ElementTree
+from urllib.parse import parse_qs
+
+from telemetry_db import IntegrityError, open_database
 
 # Status words whose run failed.
 FAILURE_WORDS = {
@@ -23,6 +24,11 @@ NO_MACHINE_ID = 'X-XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX'
 
 MAX_ZIP_ENTRIES = 256
 MAX_ZIP_UNPACKED_BYTES = 512 << 20
+# Archives are written to and read from the store in pieces of this size, so
+# no upload is ever whole in memory.
+CHUNK_BYTES = 1 << 20
+# Longest pageview field kept in a column (the whole payload is kept too).
+MAX_PAGEVIEW_FIELD = 200
 
 SCHEMA = """
 CREATE TABLE IF NOT EXISTS analytics (
@@ -139,10 +145,30 @@ def parse_activity(body):
     }
 
 
-def inspect_archive(body):
-    """[(name, crc32, size)] of a ZIP archive whose every entry reads back intact."""
+# A drive ("C:"), a stream name ("a.txt:x") or any control character.
+_BAD_NAME_CHARS = re.compile(r'[:\x00-\x1f\x7f]')
+
+
+def unsafe_entry_name(name):
+    """Why an archive entry name could write outside the folder it is saved
+    into (or hide what it is), or '' when it is a plain relative path."""
+    parts = name.replace('\\', '/').split('/')
+    if not name or parts[0] == '':
+        return 'absolute path'
+    if _BAD_NAME_CHARS.search(name):
+        return 'drive, stream or control character'
+    if '..' in parts:
+        return 'parent folder'
+    return ''
+
+
+def inspect_archive(source):
+    """[(name, crc32, size)] of a ZIP archive (a path, a file or bytes) whose
+    every entry has a safe name and reads back intact."""
+    if isinstance(source, (bytes, bytearray)):
+        source = io.BytesIO(source)
     try:
-        archive = zipfile.ZipFile(io.BytesIO(body))
+        archive = zipfile.ZipFile(source)
     except (zipfile.BadZipFile, ValueError, OSError) as error:
         raise BadInput('not a ZIP archive: %s' % error)
     with archive:
@@ -151,6 +177,10 @@ def inspect_archive(body):
             raise BadInput('empty archive')
         if len(infos) > MAX_ZIP_ENTRIES:
             raise BadInput('too many entries')
+        for info in infos:
+            why = unsafe_entry_name(info.filename)
+            if why:
+                raise BadInput('entry name %r refused: %s' % (info.filename, why))
         if sum(info.file_size for info in infos) > MAX_ZIP_UNPACKED_BYTES:
             raise BadInput('archive unpacks too large')
         try:
@@ -162,30 +192,38 @@ def inspect_archive(body):
         return [(info.filename, info.CRC, info.file_size) for info in infos]
 
 
-class Store:
-    """One SQLite file, shared by the server's threads."""
+def parse_pageview(body):
+    """The columns of a pageview payload (form-encoded text the page built)."""
+    fields = parse_qs(body.decode('latin-1'), keep_blank_values=True)
 
-    def __init__(self, path):
-        self._lock = threading.Lock()
-        self._db = sqlite3.connect(path, check_same_thread=False)
-        with self._lock:
-            self._db.executescript(SCHEMA)
-            self._db.commit()
+    def field(name):
+        return fields.get(name, [''])[0][:MAX_PAGEVIEW_FIELD]
+    page = field('dp')
+    return {'machine_id': field('cid'), 'page': page[1:] if page.startswith('/') else page,
+            'result': field('cd3'), 'channel': field('cd1'), 'language': field('cd2')}
+
+
+class Conflict(BadInput):
+    """A second log upload for a run that already has one (409)."""
+
+
+class Store:
+    """The documents and archives in one database (a SQLite file or a
+    PostgreSQL URL); shared by the service's threads, and on PostgreSQL by
+    several service processes."""
+
+    def __init__(self, target):
+        self.db = open_database(target)
+        self.engine = self.db.engine
 
     def close(self):
-        with self._lock:
-            self._db.close()
-
-    def _insert(self, table, row):
-        columns = ', '.join(row)
-        marks = ', '.join('?' for _ in row)
-        with self._lock:
-            self._db.execute('INSERT INTO %s (%s) VALUES (%s)' % (table, columns, marks), list(row.values()))
-            self._db.commit()
+        self.db.close()
 
     def query(self, sql, args=()):
-        with self._lock:
-            return self._db.execute(sql, args).fetchall()
+        return self.db.query(sql, args)
+
+    def _insert(self, table, row):
+        return self.db.insert(table, row)
 
     def add_analytics(self, body):
         row = parse_analytics(body)
@@ -194,11 +232,12 @@ class Store:
         return row
 
     def country_of(self, token, machine_id):
-        """The country the newest analytics document of this run, else of
-        this machine, reported; empty when none did."""
-        found = self.query('SELECT country FROM analytics WHERE token = ? ORDER BY id DESC LIMIT 1', (token,))
+        """The country the first analytics document of this run, else of this
+        machine, reported; empty when none did. Later documents cannot change
+        it, so whoever learns a token or a machine id cannot move its region."""
+        found = self.query('SELECT country FROM analytics WHERE token = ? ORDER BY id LIMIT 1', (token,))
         if not found and machine_id and machine_id != NO_MACHINE_ID:
-            found = self.query('SELECT country FROM analytics WHERE machine_id = ? ORDER BY id DESC LIMIT 1',
+            found = self.query('SELECT country FROM analytics WHERE machine_id = ? ORDER BY id LIMIT 1',
                                (machine_id,))
         return found[0][0] if found else ''
 
@@ -216,70 +255,67 @@ class Store:
         self._insert('activities', row)
         return row
 
-    def add_log_upload(self, body, token, machine_id):
-        entries = inspect_archive(body)
-        self._insert('log_uploads', {
-            'time': now_text(), 'token': token, 'machine_id': machine_id,
-            'entries': json.dumps([list(e) for e in entries], ensure_ascii=False),
-            'size': len(body), 'archive': body})
+    def has_upload(self, token):
+        return bool(self.query('SELECT 1 FROM log_uploads WHERE token = ? LIMIT 1', (token,)))
+
+    def stored_upload_bytes(self):
+        return int(self.query('SELECT COALESCE(SUM(size), 0) FROM log_uploads')[0][0])
+
+    def count_refused_upload(self, token, reason, size):
+        self._insert('refused_uploads', {'time': now_text(), 'token': token, 'reason': reason, 'size': size})
+
+    def add_log_upload(self, source, token, machine_id):
+        """Checks and stores an archive (a file path, or bytes); answers its
+        entries. The archive goes in a piece at a time."""
+        if not token:
+            raise BadInput('a log upload needs its run token')
+        if isinstance(source, (bytes, bytearray)):
+            data = bytes(source)
+            size = len(data)
+            opened = io.BytesIO(data)
+        else:
+            size = os.path.getsize(source)
+            opened = open(source, 'rb')
+        with opened as archive:
+            entries = inspect_archive(archive)
+            archive.seek(0)
+            try:
+                with self.db.transaction() as cursor:
+                    upload_id = cursor.insert('log_uploads', {
+                        'time': now_text(), 'token': token, 'machine_id': machine_id,
+                        'entries': json.dumps([list(e) for e in entries], ensure_ascii=False),
+                        'size': size, 'archive': b''})
+                    seq = 0
+                    while True:
+                        piece = archive.read(CHUNK_BYTES)
+                        if not piece:
+                            break
+                        cursor.execute('INSERT INTO log_chunks (upload_id, seq, data) VALUES (?, ?, ?)',
+                                       (upload_id, seq, piece))
+                        seq += 1
+            except IntegrityError:
+                raise Conflict('this run already uploaded its logs')
         return entries
 
     def add_pageview(self, body):
-        self._insert('pageviews', {'time': now_text(), 'payload': body})
+        row = parse_pageview(body)
+        row.update(time=now_text(), payload=body)
+        self._insert('pageviews', row)
+
+    def write_log_archive(self, upload_id, out):
+        """Writes upload upload_id to the file out; False when there is none."""
+        found = self.query('SELECT archive FROM log_uploads WHERE id = ?', (upload_id,))
+        if not found:
+            return False
+        out.write(bytes(found[0][0]))  # archives stored whole before they were kept in pieces
+        seq = 0
+        while True:
+            piece = self.query('SELECT data FROM log_chunks WHERE upload_id = ? AND seq = ?', (upload_id, seq))
+            if not piece:
+                return True
+            out.write(bytes(piece[0][0]))
+            seq += 1
 
     def log_archive(self, upload_id):
-        found = self.query('SELECT archive FROM log_uploads WHERE id = ?', (upload_id,))
-        return found[0][0] if found else None
-
-
-def funnel(store, newest_logs=5):
-    """The install funnel as a dictionary (see format_report)."""
-    started = store.query('SELECT COUNT(DISTINCT token) FROM analytics WHERE status = ?', (STARTED_WORD,))[0][0]
-    # The last end report of each run counts.
-    ends = store.query(
-        'SELECT a.status, a.os, a.language FROM analytics a JOIN '
-        '(SELECT token, MAX(id) AS id FROM analytics WHERE status != ? GROUP BY token) last ON a.id = last.id',
-        (STARTED_WORD,))
-    by_status, by_os, by_language = {}, {}, {}
-    for status, os_name, language in ends:
-        by_status[status] = by_status.get(status, 0) + 1
-        failed = status in FAILURE_WORDS
-        for table, key in ((by_os, os_name), (by_language, language)):
-            runs, failures = table.get(key, (0, 0))
-            table[key] = (runs + 1, failures + int(failed))
-    logs = store.query('SELECT id, time, token, machine_id, size, entries FROM log_uploads '
-                       'ORDER BY id DESC LIMIT ?', (newest_logs,))
-    return {
-        'started': started,
-        'ended': len(ends),
-        'by_status': by_status,
-        'by_os': by_os,
-        'by_language': by_language,
-        'pageviews': store.query('SELECT COUNT(*) FROM pageviews')[0][0],
-        'logs': [{'id': i, 'time': t, 'token': tok, 'machine_id': m, 'size': s,
-                  'names': [e[0] for e in json.loads(entries)]} for i, t, tok, m, s, entries in logs],
-    }
-
-
-def format_report(data):
-    lines = ['Install funnel',
-             '  runs started: %d' % data['started'],
-             '  runs ended:   %d' % data['ended']]
-    for status, count in sorted(data['by_status'].items(), key=lambda item: (-item[1], item[0])):
-        lines.append('    %-28s %d' % (status or '(no word)', count))
-    for title, table in (('Failure rate per OS', data['by_os']),
-                         ('Failure rate per language', data['by_language'])):
-        lines.append(title)
-        if not table:
-            lines.append('  (no ended runs)')
-        for key, (runs, failures) in sorted(table.items()):
-            lines.append('  %-28s %d of %d failed (%.1f%%)' % (key or '(unknown)', failures, runs,
-                                                             100.0 * failures / runs))
-    lines.append('Pageviews: %d' % data['pageviews'])
-    lines.append('Newest uploaded logs')
-    if not data['logs']:
-        lines.append('  (none)')
-    for log in data['logs']:
-        lines.append('  #%d %s token %s machine %s, %d bytes: %s' % (
-            log['id'], log['time'], log['token'], log['machine_id'], log['size'], ', '.join(log['names'])))
-    return '\n'.join(lines) + '\n'
+        out = io.BytesIO()
+        return out.getvalue() if self.write_log_archive(upload_id, out) else None
