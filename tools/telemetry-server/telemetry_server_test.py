@@ -187,6 +187,18 @@ class ServiceTest(SqliteTarget, unittest.TestCase):
         conn.endheaders()
         self.assertEqual(conn.getresponse().status, 400)
         conn.close()
+        # A negative length would read (and hold) the body until the client
+        # closes: it is refused at once, on both kinds of endpoint.
+        for method, path in (('POST', '/v1/logAnalytics'), ('PUT', '/v1/reportError?token=N&machineId=M')):
+            with self.subTest(path):
+                conn = http.client.HTTPSConnection('localhost', self.https.server_address[1], timeout=10,
+                                                   context=self.client_tls)
+                conn.putrequest(method, path)
+                conn.putheader('Content-Length', '-1')
+                conn.endheaders()
+                conn.send(b'x' * 1000)
+                self.assertEqual(conn.getresponse().status, 400)
+                conn.close()
         self.assertEqual(self.request('POST', '/v1/logAnalytics', analytics_document() + b' ' * 4096)[0], 400)
         self.assertEqual(self.request('PUT', '/v1/reportError?token=T&machineId=M',
                                       zip_bytes({'big.txt': os.urandom(70 * 1024)}))[0], 400)
