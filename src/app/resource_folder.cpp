@@ -28,8 +28,15 @@ ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
   // The bundle is read in place from the running executable.
   base::UniqueHandle executable(::CreateFileW(module_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool ok = executable && archive::ExtractArchive(executable.Get(), folder_, nullptr);
+  // Only where the security directory places it: bytes in the certificate
+  // table are not covered by the signature.
+  bool ok = false;
+  archive::BundleFault fault = executable ? archive::ExtractBundle(executable.Get(), folder_, nullptr, &ok)
+                                          : archive::BundleFault::kUnreadable;
   executable.Reset();
+  if (fault != archive::BundleFault::kNone && log_ != nullptr) {
+    log_->Error(L"UI bundle refused: %s", archive::BundleFaultText(fault));
+  }
   if (!ok) {
     if (log_ != nullptr) log_->Error(L"Load Resource from pe failed.");
     return;

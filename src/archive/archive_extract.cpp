@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "archive/bundle_region.h"
 #include "archive/entry_path.h"
 #include "archive/file_source.h"
 #include "archive/file_target.h"
@@ -54,18 +55,8 @@ bool FitsOnVolume(const std::wstring& folder, uint64_t bytes) {
   return bytes <= available.QuadPart;
 }
 
-}  // namespace
-
-bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
-  FileSource source(file, reporter);
-  uint64_t file_size = 0;
-  if (!source.Size(&file_size)) return false;
-  ZipReader reader;
-  bool opened = reader.Open(file_size, [&source](uint64_t offset, void* buffer, size_t size) {
-    return source.ReadAt(offset, buffer, size);
-  });
-  if (!opened) return false;
-
+// Writes every entry of an opened reader below destination.
+bool ExtractEntries(const ZipReader& reader, const std::wstring& destination, ZipReporter* reporter) {
   CreateFolderWithParents(destination);
   const unsigned count = static_cast<unsigned>(reader.entries().size());
   // Refused before anything is written; inflating never goes past the sizes
@@ -78,6 +69,33 @@ bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* r
   }
   if (reporter != nullptr) reporter->Progress(count, count);
   return ok;
+}
+
+}  // namespace
+
+bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+  FileSource source(file, reporter);
+  uint64_t file_size = 0;
+  if (!source.Size(&file_size)) return false;
+  ZipReader reader;
+  bool opened = reader.Open(file_size, [&source](uint64_t offset, void* buffer, size_t size) {
+    return source.ReadAt(offset, buffer, size);
+  });
+  return opened && ExtractEntries(reader, destination, reporter);
+}
+
+BundleFault ExtractBundle(HANDLE file, const std::wstring& destination, ZipReporter* reporter, bool* extracted) {
+  *extracted = false;
+  FileSource source(file, reporter);
+  uint64_t file_size = 0;
+  if (!source.Size(&file_size)) return BundleFault::kUnreadable;
+  ZipReader reader;
+  BundleFault fault = OpenBundle(file_size, [&source](uint64_t offset, void* buffer, size_t size) {
+    return source.ReadAt(offset, buffer, size);
+  }, &reader);
+  if (fault != BundleFault::kNone) return fault;
+  *extracted = ExtractEntries(reader, destination, reporter);
+  return BundleFault::kNone;
 }
 
 }  // namespace stubframework::archive

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "archive/bundle_region.h"
+
 namespace stubframework::archive {
 
 class ZipReporter;
@@ -17,5 +19,11 @@ class ZipReporter;
 // (error ERROR_DISK_FULL). With a reporter: progress (i, count) before entry i
 // and (count, count) at the end, failed or not.
 bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter);
+
+// The same for the UI bundle of an executable: the archive is taken only from
+// where the executable's security directory places it (OpenBundle). A fault
+// there extracts nothing and is returned; otherwise extracted says whether
+// every entry was written.
+BundleFault ExtractBundle(HANDLE file, const std::wstring& destination, ZipReporter* reporter, bool* extracted);
 
 }  // namespace stubframework::archive

@@ -52,6 +52,7 @@ inline constexpr size_t kEndEntriesOnDisk = 8;
 inline constexpr size_t kEndTotalEntries = 10;
 inline constexpr size_t kEndDirectorySize = 12;
 inline constexpr size_t kEndDirectoryOffset = 16;
+inline constexpr size_t kEndCommentLength = 20;
 
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {

@@ -115,6 +115,7 @@ bool ZipReader::Open(uint64_t file_size, ReadAtFunction read) {
   read_ = std::move(read);
   entries_.clear();
   directory_size_ = 0;
+  archive_end_ = 0;
 
   uint64_t end_position = 0;
   if (!FindEndRecord(file_size, read_, &end_position)) return false;
@@ -127,6 +128,7 @@ bool ZipReader::Open(uint64_t file_size, ReadAtFunction read) {
   uint16_t total_entries = ReadLe16(end + kEndTotalEntries);
   uint32_t directory_size = ReadLe32(end + kEndDirectorySize);
   uint32_t directory_offset = ReadLe32(end + kEndDirectoryOffset);
+  archive_end_ = end_position + kEndRecordSize + ReadLe16(end + kEndCommentLength);
 
   if (entries_on_disk != total_entries) return false;
   bool single_disk = (disk == 0 && directory_disk == 0) || (disk == 1 && directory_disk == 1);

@@ -55,6 +55,9 @@ class ZipReader {
   // Absolute position and size of the central directory.
   uint64_t directory_position() const { return directory_position_; }
   uint32_t directory_size() const { return directory_size_; }
+  // Where the end record and the comment it declares end (the comment's
+  // length is not checked against the file).
+  uint64_t archive_end() const { return archive_end_; }
   // What the entries would take on disk, as their directory records declare.
   uint64_t DeclaredSize() const;
 
@@ -72,6 +75,7 @@ class ZipReader {
   uint64_t base_offset_ = 0;
   uint64_t directory_position_ = 0;
   uint32_t directory_size_ = 0;
+  uint64_t archive_end_ = 0;
   std::vector<ZipEntry> entries_;
 };
 

@@ -61,7 +61,7 @@ HRESULT StopDownloadMethod(ExternalMethods& methods, ScriptCall&) {
 HRESULT InitDownloadSizeMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring url = call.Text(0);
   const std::wstring temp_file = call.Text(1) + kSizeQuerySuffix;
-  if (ScriptBool(call, 2) == VARIANT_TRUE) utils::TokenizeUrl(url);
+  if (ScriptBool(call, 2) == VARIANT_TRUE) utils::TokenizeUrl(url, methods.log());
 
   htmlui::HtmlExternal* bridge = methods.bridge();
   base::LockedProperties properties = methods.properties();

@@ -2,6 +2,7 @@
 
 #include "workflow/extracted_packages.h"
 #include "externalmethods/script_call.h"
+#include "externalmethods/shell_launch.h"
 
 namespace stubframework::externalmethods {
 
@@ -65,5 +66,8 @@ HRESULT ExternalMethods::Dispatch(const MethodSignature& method, WORD flags, DIS
   if (method.body == nullptr) return E_NOTIMPL;
   return method.body(*this, call);
 }
+
+// A link to the web from a page: the shell opens it as the interactive user.
+bool ExternalMethods::OpenInBrowser(const std::wstring& url) { return ShellLaunch(url, std::wstring()) >= 0; }
 
 }  // namespace stubframework::externalmethods

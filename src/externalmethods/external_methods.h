@@ -36,6 +36,7 @@ class ExternalMethods : public htmlui::ScriptMethods {
   // The bridge calls this whenever its window changes; dialogs are owned by
   // it and window methods act on it.
   void SetHostWindow(HWND window) override { host_window_ = window; }
+  bool OpenInBrowser(const std::wstring& url) override;
   HWND host_window() const { return host_window_; }
 
   // A second registration of a name replaces the first.

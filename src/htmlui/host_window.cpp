@@ -2,6 +2,7 @@
 
 #include "htmlui/html_external.h"
 #include "htmlui/mshtml_client.h"
+#include "htmlui/page_origin.h"
 
 namespace stubframework::htmlui {
 
@@ -30,6 +31,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
   const auto* params = static_cast<const HostWindowParams*>(create->lpCreateParams);
   if (params == nullptr || params->start_page == nullptr || params->start_page[0] == L'\0') return -1;
   HostWindowData* data = InstallHostWindowData(window, *params);
+  data->site->SetPageFolder(PageFolderOf(params->start_page));
   if (data->site->CreateDocument() && data->site->NavigateTo(params->start_page)) return 0;
   // Not every system sends WM_DESTROY to a window whose creation failed, so
   // the data goes now; a later WM_DESTROY finds none.

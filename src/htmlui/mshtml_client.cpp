@@ -7,6 +7,8 @@
 
 #include "htmlui/document_guids.h"
 #include "htmlui/html_external.h"
+#include "htmlui/page_origin.h"
+#include "htmlui/script_methods.h"
 
 namespace stubframework::htmlui {
 
@@ -75,6 +77,35 @@ bool MSHTMLClient::NavigateTo(const wchar_t* url) {
   return SUCCEEDED(persist->Load(FALSE, moniker.Get(), bind_context.Get(), 0));
 }
 
+HRESULT MSHTMLClient::FollowLink(const std::wstring& url) {
+  switch (ClassifyNavigation(url, page_folder_)) {
+    case NavigationVerdict::kLoadInPlace:
+      NavigateTo(url.c_str());
+      break;
+    case NavigationVerdict::kOpenInBrowser:
+      if (bridge_ != nullptr && bridge_->methods() != nullptr) bridge_->methods()->OpenInBrowser(url);
+      break;
+    case NavigationVerdict::kRefuse:
+      break;
+  }
+  return S_OK;
+}
+
+std::wstring MSHTMLClient::DocumentUrl() const {
+  if (!document_) return std::wstring();
+  DISPPARAMS none = {};
+  VARIANT value;
+  ::VariantInit(&value);
+  std::wstring url;
+  HRESULT hr = document_->Invoke(kDispidDocumentUrl, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                 &value, nullptr, nullptr);
+  if (SUCCEEDED(hr) && V_VT(&value) == VT_BSTR && V_BSTR(&value) != nullptr) {
+    url.assign(V_BSTR(&value), ::SysStringLen(V_BSTR(&value)));
+  }
+  ::VariantClear(&value);
+  return url;
+}
+
 void MSHTMLClient::Resize() {
   RECT rect = ClientRect();
   if (view_) {
@@ -110,6 +141,23 @@ bool MSHTMLClient::TranslateAcceleratorMessage(MSG* message) {
   return active->TranslateAccelerator(message) == S_OK;
 }
 
+// IServiceProvider
+
+STDMETHODIMP MSHTMLClient::QueryService(REFGUID service, REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (service != SID_SHlinkFrame) return E_NOINTERFACE;
+  if (riid == IID_IHlinkFrame) {
+    *object = static_cast<IHlinkFrame*>(this);
+  } else if (riid == IID_IUnknown) {
+    *object = static_cast<IDispatch*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
 // IUnknown
 
 STDMETHODIMP MSHTMLClient::QueryInterface(REFIID riid, void** object) {
@@ -133,6 +181,8 @@ STDMETHODIMP MSHTMLClient::QueryInterface(REFIID riid, void** object) {
     *object = static_cast<IPropertyNotifySink*>(this);
   } else if (riid == IID_IOleCommandTarget) {
     *object = static_cast<IOleCommandTarget*>(this);
+  } else if (riid == IID_IServiceProvider) {
+    *object = static_cast<IServiceProvider*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -199,10 +249,12 @@ STDMETHODIMP MSHTMLClient::GetOptionKeyPath(LPOLESTR* key, DWORD) {
 
 STDMETHODIMP MSHTMLClient::GetDropTarget(IDropTarget*, IDropTarget**) { return E_FAIL; }
 
+// The bridge runs programs as administrator: a document from anywhere but the
+// extracted bundle (a page reached by script, a frame) gets nothing.
 STDMETHODIMP MSHTMLClient::GetExternal(IDispatch** external) {
   if (external == nullptr) return E_POINTER;
   *external = nullptr;
-  if (bridge_ == nullptr) return S_FALSE;
+  if (bridge_ == nullptr || !IsBundlePage(DocumentUrl(), page_folder_)) return S_FALSE;
   *external = static_cast<IDispatchEx*>(bridge_);
   (*external)->AddRef();
   return S_OK;
@@ -319,7 +371,28 @@ STDMETHODIMP MSHTMLClient::TranslateAccelerator(LPMSG, WORD) { return E_NOTIMPL;
 
 STDMETHODIMP MSHTMLClient::SetBrowseContext(IHlinkBrowseContext*) { return E_NOTIMPL; }
 STDMETHODIMP MSHTMLClient::GetBrowseContext(IHlinkBrowseContext**) { return E_NOTIMPL; }
-STDMETHODIMP MSHTMLClient::Navigate(DWORD, LPBC, IBindStatusCallback*, IHlink*) { return E_NOTIMPL; }
+// Every link the document follows comes here (QueryService hands this table
+// out as the hyperlink frame); its absolute address decides.
+STDMETHODIMP MSHTMLClient::Navigate(DWORD, LPBC bind_context, IBindStatusCallback*, IHlink* link) {
+  if (link == nullptr) return E_INVALIDARG;
+  std::wstring url;
+  ComPtr<IMoniker> target;
+  LPWSTR text = nullptr;
+  LPWSTR location = nullptr;  // the part after "#": the same document
+  if (SUCCEEDED(link->GetMonikerReference(HLINKGETREF_ABSOLUTE, &target, &location)) && target &&
+      SUCCEEDED(target->GetDisplayName(bind_context, nullptr, &text)) && text != nullptr) {
+    url = text;
+  }
+  ::CoTaskMemFree(text);
+  ::CoTaskMemFree(location);
+  text = location = nullptr;
+  if (url.empty() && SUCCEEDED(link->GetStringReference(HLINKGETREF_ABSOLUTE, &text, &location)) && text != nullptr) {
+    url = text;
+  }
+  ::CoTaskMemFree(text);
+  ::CoTaskMemFree(location);
+  return FollowLink(url);
+}
 STDMETHODIMP MSHTMLClient::OnNavigate(DWORD, IMoniker*, LPCWSTR, LPCWSTR, DWORD) { return E_NOTIMPL; }
 STDMETHODIMP MSHTMLClient::UpdateHlink(ULONG, IMoniker*, LPCWSTR, LPCWSTR) { return E_NOTIMPL; }
 

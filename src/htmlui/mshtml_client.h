@@ -12,6 +12,8 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 
+#include <string>
+
 namespace stubframework::htmlui {
 
 class HtmlExternal;
@@ -23,6 +25,7 @@ inline constexpr DWORD kHostInfoFlags = 0x40250003;
 inline constexpr long kDownloadControl = 0x2070;
 inline constexpr DISPID kDispidAmbientDlControl = -5512;
 inline constexpr DISPID kDispidReadyState = -525;
+inline constexpr DISPID kDispidDocumentUrl = 1025;  // IHTMLDocument2::URL
 inline constexpr long kReadyStateComplete = 4;
 inline constexpr DWORD kSetTitleCommand = 28;  // OLECMDID_SETTITLE
 // Commands of the command-handler group that are swallowed: 6 and 6041.
@@ -31,6 +34,7 @@ inline constexpr DWORD kSwallowedHandlerCommands[] = {6, 6041};
 inline constexpr DWORD kMenusShown[] = {2, 4, 10, 11};
 
 class MSHTMLClient final : public IDispatch,
+                           public IServiceProvider,
                            public IDocHostUIHandler2,
                            public IDocHostShowUI,
                            public IOleClientSite,
@@ -52,8 +56,19 @@ class MSHTMLClient final : public IDispatch,
   // created one is an IHTMLDocument2): property notifications, client site,
   // in-place activation.
   bool AttachDocument(IDispatch* document);
+  // The folder of the stub's own pages (PageFolderOf the start page): only a
+  // document loaded from below it gets the bridge, and links lead nowhere
+  // else in this window.
+  void SetPageFolder(const std::wstring& folder) { page_folder_ = folder; }
   // Loads a path or URL into the document through a URL moniker.
   bool NavigateTo(const wchar_t* url);
+  // A link followed from the page (ClassifyNavigation): a bundle page loads
+  // here, a web address opens in the default browser through the bridge's
+  // method table, anything else is dropped. S_OK in every case: the link is
+  // handled, and the document must not follow it itself.
+  HRESULT FollowLink(const std::wstring& url);
+  // The document's address (its URL property); empty without one.
+  std::wstring DocumentUrl() const;
   // Fits the document to the window's client area.
   void Resize();
   // Closes the view, stops notifications, detaches and releases the document.
@@ -70,6 +85,9 @@ class MSHTMLClient final : public IDispatch,
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
+
+  // IServiceProvider: the hyperlink frame, so that links come to FollowLink.
+  STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override;
 
   // IDispatch: ambient properties.
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -145,7 +163,7 @@ class MSHTMLClient final : public IDispatch,
   STDMETHODIMP SetStatusText(LPCOLESTR text) override;
   STDMETHODIMP TranslateAccelerator(LPMSG message, WORD id) override;
 
-  // IHlinkFrame: present, never handed out.
+  // IHlinkFrame: handed out as the hyperlink-frame service only.
   STDMETHODIMP SetBrowseContext(IHlinkBrowseContext* context) override;
   STDMETHODIMP GetBrowseContext(IHlinkBrowseContext** context) override;
   STDMETHODIMP Navigate(DWORD flags, LPBC bind_context, IBindStatusCallback* callback, IHlink* link) override;
@@ -173,6 +191,7 @@ class MSHTMLClient final : public IDispatch,
   Microsoft::WRL::ComPtr<IOleDocumentView> view_;
   HtmlExternal* bridge_;
   DWORD sink_cookie_ = 0;
+  std::wstring page_folder_;
 };
 
 }  // namespace stubframework::htmlui

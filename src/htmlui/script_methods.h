@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <cstddef>
+#include <string>
 
 #include "base/critical_section.h"
 
@@ -31,6 +32,13 @@ class ScriptMethods {
   virtual void SetHostWindow(HWND window) = 0;
   // Every locked property operation takes it.
   virtual base::CriticalSection& lock() = 0;
+  // Shows a web address in the user's default browser, outside the stub's
+  // window and unelevated where the shell allows; false when nothing was
+  // opened (a table without a shell, as in tests of the bridge alone).
+  virtual bool OpenInBrowser(const std::wstring& url) {
+    (void)url;
+    return false;
+  }
 
  protected:
   ~ScriptMethods() = default;

@@ -1,5 +1,6 @@
 #include "utils/tokenize_url.h"
 
+#include "base/log.h"
 #include "base/wide_format.h"
 #include "identity/product_identity.h"
 #include "utils/post_bytes.h"
@@ -15,16 +16,17 @@ std::wstring TokenServiceEndpoint() {
   return std::wstring(L"https://") + kTokenServiceHost + port + kTokenServicePath;
 }
 
-bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url) {
+bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url, base::Log* log) {
   if (url.empty() || endpoint.empty()) return false;
   std::string answer;
   if (!PostBytes(endpoint, base::ToUtf8(url), &answer)) return false;
-  std::wstring tokenized = ExtractTokenizedUrl(base::FromUtf8(answer));
-  if (tokenized.empty()) return false;
-  url = tokenized;
-  return true;
+  TokenReplyFault fault = ReadTokenReply(base::FromUtf8(answer), &url);
+  if (fault != TokenReplyFault::kNone) {
+    base::LogError(log, L"TokenizeUrl: answer not used, %s; keeping %s", TokenReplyFaultText(fault), url.c_str());
+  }
+  return fault == TokenReplyFault::kNone;
 }
 
-bool TokenizeUrl(std::wstring& url) { return TokenizeUrlAt(TokenServiceEndpoint(), url); }
+bool TokenizeUrl(std::wstring& url, base::Log* log) { return TokenizeUrlAt(TokenServiceEndpoint(), url, log); }
 
 }  // namespace stubframework::utils

@@ -5,6 +5,10 @@
 
 #include "utils/token_reply.h"
 
+namespace stubframework::base {
+class Log;
+}
+
 namespace stubframework::utils {
 
 // The service's host and port, build-time settings (CMake STUB_TOKEN_SERVICE_HOST,
@@ -16,11 +20,12 @@ inline constexpr wchar_t kTokenServicePath[] = L"/v1/token";
 std::wstring TokenServiceEndpoint();
 
 // Posts `url` (UTF-8) to the configured service and replaces it with the
-// answer's "tokenizedUrl". False, with `url` unchanged, when there is no
-// service, the post fails or the answer has no such member.
-bool TokenizeUrl(std::wstring& url);
+// answer's "tokenizedUrl" when that is an https URL (ReadTokenReply). False,
+// with `url` unchanged, when there is no service, the post fails or the
+// answer is not used; why an answer is not used goes to log (may be null).
+bool TokenizeUrl(std::wstring& url, base::Log* log = nullptr);
 
 // The same against an explicit endpoint (tests run a local service).
-bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url);
+bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url, base::Log* log = nullptr);
 
 }  // namespace stubframework::utils

@@ -39,11 +39,11 @@ int MapAndLog(const utils::DownloadHost& host, HRESULT hr) {
   return MapTransferResult(hr);
 }
 
-void Tokenize(const TransferSettings& settings, std::wstring& url) {
+void Tokenize(const TransferSettings& settings, std::wstring& url, base::Log* log) {
   if (settings.tokenize) {
     settings.tokenize(url);
   } else {
-    utils::TokenizeUrl(url);
+    utils::TokenizeUrl(url, log);
   }
 }
 
@@ -179,8 +179,8 @@ int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest
   std::wstring url = request.url;
   std::wstring meta_url = url + kMetaSuffix;
   if (request.is_secure) {
-    Tokenize(settings, url);
-    Tokenize(settings, meta_url);
+    Tokenize(settings, url, host.log);
+    Tokenize(settings, meta_url, host.log);
   }
   int code = request.is_resume
                  ? VerifiedTransfer(host, url, meta_url, request.download_file, settings.retry_pause_ms)

@@ -24,6 +24,9 @@ TEST(ResourceFolderWithoutBundleTest, NothingIsExtractedTheFailureIsLoggedAndThe
   std::string text = ReadBytes(log.path());
   EXPECT_NE(text.find("Load Resource from pe."), std::string::npos) << text;
   EXPECT_NE(text.find("Load Resource from pe failed."), std::string::npos) << text;
+  // The reason comes first: this program's image has no archive after it.
+  size_t reason = text.find("UI bundle refused: no archive lies before the certificate table or the end of the file");
+  EXPECT_LT(reason, text.find("Load Resource from pe failed.")) << text;
   EXPECT_EQ(text.find("load resource success"), std::string::npos) << text;
 }
 

@@ -50,6 +50,33 @@ def utf16(text):
     return text.encode('utf-16-le')
 
 
+def pe_stub(archive, table=None):
+    """A PE32 image of headers and one section, the archive after it padded to
+    8 bytes, then (if given) the certificate table named by the security directory."""
+    header = bytearray(0x200)
+    header[0:2] = b'MZ'
+    struct.pack_into('<I', header, 0x3C, 0x40)
+    struct.pack_into('<4sHHIIIHH', header, 0x40, b'PE\0\0', 0x14C, 1, 0, 0, 0, 224, 0x0102)
+    optional = 0x40 + 24
+    struct.pack_into('<H', header, optional, 0x10B)
+    struct.pack_into('<I', header, optional + 60, 0x200)  # SizeOfHeaders
+    struct.pack_into('<I', header, optional + 92, 16)     # NumberOfRvaAndSizes
+    struct.pack_into('<II', header, optional + 224 + 16, 0x200, 0x200)  # one section's raw size and offset
+    body = bytes(header) + b'\xcc' * 0x200 + archive
+    body += b'\0' * (-len(body) % 8)
+    if table is None:
+        return body
+    image = bytearray(body)
+    struct.pack_into('<II', image, optional + 96 + 32, len(body), len(table))
+    return bytes(image) + table
+
+
+def certificate_record(content):
+    der = b'\x30\x82' + struct.pack('>H', len(content)) + content
+    padded = len(der) + 8 + (-(len(der) + 8) % 8)
+    return struct.pack('<IHH', padded, 0x0200, 0x0002) + der + b'\0' * (padded - 8 - len(der))
+
+
 def seeds():
     stored, deflated = zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED
     page = b'<html><body>Load</body></html>' * 20
@@ -66,6 +93,11 @@ def seeds():
     yield 'zip', 'empty', zip_bytes([])
     yield 'zip', 'long_name', zip_bytes([('d/' + 'n' * 300, b'x', stored)])
     yield 'zip', 'package', zip_bytes([('setup.exe', noise(3000, 3), deflated), ('data/a.bin', noise(500, 4), stored)])
+    page_zip = zip_bytes([('Load.html', page, deflated), ('common/style.css', b'body{margin:0}', stored)])
+    yield 'bundle', 'unsigned', pe_stub(page_zip)
+    yield 'bundle', 'signed', pe_stub(page_zip, certificate_record(noise(700, 5)))
+    yield 'bundle', 'two_records', pe_stub(page_zip, certificate_record(noise(300, 6)) + certificate_record(b'x' * 9))
+    yield 'bundle', 'hidden_in_table', pe_stub(page_zip, certificate_record(noise(300, 7)) + page_zip)
     hello = {'type': 'hello', 'token': 'ab' * 32, 'startPage': 'C:\\t\\Load.html'}
     call = {'type': 'call', 'name': 'download', 'args': [
         {'t': 's', 'v': 'http://127.0.0.1/x.bin'}, {'t': 's', 'v': 'C:\\x.bin'}, {'t': 's', 'v': ''},

@@ -53,6 +53,7 @@ class FakeDocument : public IDispatch,
   IOleInPlaceSite* in_place_site = nullptr;
   HWND verb_window = nullptr;
   std::wstring loaded_url;
+  std::wstring url;  // the URL property; none when empty
   LCID ready_state_lcid = 0;
   ULONG references = 1;
 
@@ -88,6 +89,11 @@ class FakeDocument : public IDispatch,
                       UINT*) override {
     calls.push_back("Invoke(" + std::to_string(id) + "," + std::to_string(flags) + "," +
                     std::to_string(params != nullptr ? params->cArgs : 99) + ")");
+    if (id == 1025 && !url.empty() && result != nullptr) {
+      V_VT(result) = VT_BSTR;
+      V_BSTR(result) = ::SysAllocStringLen(url.data(), static_cast<UINT>(url.size()));
+      return S_OK;
+    }
     ready_state_lcid = lcid;
     if (id != -525 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_I4;

@@ -7,6 +7,7 @@ Wine in the browser UI host.
 Environment: PRODUCT_EXE, DEV_EXE, DLL_FILE, CONSOLE_EXE, BUILD_CERT, STUB_WINEPREFIX.
 Run: stubpack_test.py [unittest names]
 """
+import io
 import os
 import shutil
 import struct
@@ -97,6 +98,53 @@ def verifies(exe, cert):
 def bundle_of(exe):
     with zipfile.ZipFile(exe) as z:
         return {name: z.read(name) for name in z.namelist()}
+
+
+def bundle_of_region(exe):
+    """The bundle as the stub reads it: from the bytes before the certificate table alone."""
+    data = read(exe)
+    layout = read_layout(data)
+    end = layout.certificate_offset if layout.signed else len(data)
+    with zipfile.ZipFile(io.BytesIO(data[:end])) as z:
+        return {name: z.read(name) for name in z.namelist()}
+
+
+def security_directory(data):
+    """Offset of the security directory entry (the certificate table's offset, size)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    return pe + 24 + (96 if magic == 0x10B else 112) + 32
+
+
+def hide_in_table(data, hidden):
+    """data (signed) with hidden appended inside its certificate table, the
+    table's and its record's lengths grown to cover it: the signature still
+    verifies, as it does not cover the table."""
+    hidden += b"\0" * (-len(hidden) % 8)
+    entry = security_directory(data)
+    table, size = struct.unpack_from("<II", data, entry)
+    out = bytearray(data + hidden)
+    struct.pack_into("<I", out, entry + 4, size + len(hidden))
+    struct.pack_into("<I", out, table, struct.unpack_from("<I", data, table)[0] + len(hidden))
+    return bytes(out)
+
+
+def tampered_stubs(data, folder):
+    """(what, (bytes, the refusal's words)) for each way of hiding bytes in a signed stub."""
+    entry = security_directory(data)
+    table = struct.unpack_from("<I", data, entry)[0]
+    hidden = zip_bytes({"Load.html": b"<html>not the publisher's</html>"})
+    yield "an archive hidden in the certificate table", (hide_in_table(data, hidden), "holds more than its signatures")
+    yield "bytes after the certificate table", (data + b"\0" * 8, "not at the end of the file")
+    # A second record that is no signature.
+    odd = bytearray(data + struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x04" + bytes(7))
+    struct.pack_into("<I", odd, entry + 4, struct.unpack_from("<I", data, entry + 4)[0] + 16)
+    yield "a record that is not PKCS#7", (bytes(odd), "does not hold one PKCS#7 blob")
+    # Padding before the table that is not zero: the byte right before it,
+    # when the archive leaves one; else the archive's last byte changed.
+    damaged = bytearray(data)
+    damaged[table - 1] ^= 0x01
+    yield "a changed byte right before the certificate table", (bytes(damaged), "not a UI bundle")
 
 
 NEW_PAGES = {
@@ -201,15 +249,34 @@ class Refusals(PackerTest):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(read(self.path("in.exe")), before)
 
-    def test_a_signature_too_large_for_the_stub_to_see_past(self):
-        # The stub looks for its bundle's end record no further back than
-        # 65557 bytes from the end; 200 certificates make a larger table.
+    def test_a_large_signature_does_not_hide_the_bundle(self):
+        # The stub finds its bundle through the security directory, so a
+        # certificate table far larger than a ZIP comment can be (200
+        # certificates) no longer stands between it and its bundle.
         cert, key = make_cert(self.dir, "Bulky", count=200)
-        result = stubpack("pack", "--stub", PRODUCT_EXE, "--bundle", self.pages, "--output", self.path("out.exe"),
+        out = self.path("out.exe")
+        result = stubpack("pack", "--stub", PRODUCT_EXE, "--bundle", self.pages, "--output", out,
                           "--cert", cert, "--key", key)
-        self.assertEqual(result.returncode, 1, result.stdout)
-        self.assertIn(f"at most {END_RECORD_REACH} are searched", result.stderr)
-        self.assertFalse(os.path.exists(self.path("out.exe")))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        layout = read_layout(read(out))
+        self.assertGreater(layout.certificate_size, END_RECORD_REACH)
+        self.assertEqual(bundle_of_region(out), NEW_PAGES)
+        self.assertIn("the stub finds its bundle", stubpack("check", out).stdout)
+
+    def test_signed_stubs_whose_unsigned_bytes_hide_something(self):
+        # What the signature does not cover (the certificate table, padding
+        # before it) must hold nothing but the signature and zeros.
+        data = read(PRODUCT_EXE)
+        cases = [(what, tampered) for what, tampered in tampered_stubs(data, self.dir)]
+        self.assertEqual(len(cases), 4)
+        for what, (image, fragment) in cases:
+            with self.subTest(what):
+                write(self.path("in.exe"), image)
+                result = stubpack("check", self.path("in.exe"))
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(fragment, result.stderr)
+                self.assertRefused(["pack", "--stub", self.path("in.exe"), "--bundle", self.pages,
+                                    "--output", self.path("out.exe"), "--unsigned"], fragment, self.path("out.exe"))
 
 
 class Repack(PackerTest):
@@ -362,28 +429,50 @@ class RepackedStubUnderWine(PackerTest):
         return subprocess.run(["bash", os.path.join(REPO, "scripts", "wine-run.sh"), os.environ["STUB_WINEPREFIX"],
                                *args], capture_output=True, text=True, stdin=subprocess.DEVNULL)
 
-    def test_repacked_development_stub_runs_the_new_pages(self):
-        mark = uuid.uuid4().hex
-        pages = write_tree(self.path("marked"), {
+    def marked_pages(self, mark):
+        return {
             "Load.html": b"<!DOCTYPE html><html><head><script src=\"js/mark.js\"></script></head><body><script>\n"
                          b"  var ext = window.external;\n"
                          b"  ext.setDataToReg(\"HKEY_CURRENT_USER\\\\Software\\\\StubpackTest\", \"mark\", MARK, false);\n"
                          b"  setTimeout(function () { ext.closeWindow(); }, 100);\n"
                          b"</script></body></html>\n",
             "js/mark.js": f'var MARK = "{mark}";\n'.encode(),
-        })
+        }
+
+    def run_stub(self, exe):
         self.wine("reg", "delete", self.MARK_KEY, "/f")
         self.addCleanup(self.wine, "reg", "delete", self.MARK_KEY, "/f")
+        run = subprocess.run(["node", os.path.join(REPO, "tools", "uihost", "run.js"), "--headless", exe, "run=1"],
+                             capture_output=True, text=True, timeout=180, stdin=subprocess.DEVNULL,
+                             env=dict(os.environ, STUB_WINEPREFIX=os.environ["STUB_WINEPREFIX"]))
+        query = self.wine("reg", "query", self.MARK_KEY, "/v", "mark")
+        return run, query.stdout
+
+    def test_repacked_development_stub_runs_the_new_pages(self):
+        mark = uuid.uuid4().hex
+        pages = write_tree(self.path("marked"), self.marked_pages(mark))
         out = self.path("RepackedDev.exe")
         result = stubpack("pack", "--stub", DEV_EXE, "--bundle", pages, "--output", out, "--unsigned")
         self.assertEqual(result.returncode, 0, result.stderr)
 
-        run = subprocess.run(["node", os.path.join(REPO, "tools", "uihost", "run.js"), "--headless", out, "run=1"],
-                             capture_output=True, text=True, timeout=180, stdin=subprocess.DEVNULL,
-                             env=dict(os.environ, STUB_WINEPREFIX=os.environ["STUB_WINEPREFIX"]))
+        run, marks = self.run_stub(out)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        query = self.wine("reg", "query", self.MARK_KEY, "/v", "mark")
-        self.assertIn(mark, query.stdout, run.stdout + run.stderr + query.stdout + query.stderr)
+        self.assertIn(mark, marks, run.stdout + run.stderr)
+
+    def test_pages_hidden_in_the_certificate_table_never_run(self):
+        # The signed development flavour with marked pages appended inside its
+        # certificate table: its signature still verifies, and a reader that
+        # scanned back from the end of the file would show these pages.
+        mark = uuid.uuid4().hex
+        data = read(DEV_EXE)
+        self.assertTrue(read_layout(data).signed)
+        out = self.path("HiddenPages.exe")
+        write(out, hide_in_table(data, zip_bytes(self.marked_pages(mark))))
+        self.assertTrue(verifies(out, BUILD_CERT), "the tampering keeps the signature valid")
+
+        run, marks = self.run_stub(out)
+        self.assertNotIn(mark, marks, run.stdout + run.stderr)
+        self.assertIn("exit code (low 8 bits): 2", run.stdout, run.stdout + run.stderr)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ const net = require('node:net');
 const { after, before, test } = require('node:test');
 
 const { MAX_FRAME_BYTES } = require('../../tools/uihost/frames');
-const { startTestRun } = require('./support');
+const { startTestRun, waitFor } = require('./support');
 
 let run;
 before(async () => {
@@ -114,4 +114,56 @@ test('once the stub has connected, no other process can take its place', async (
   assert.ok(['ECONNREFUSED', 'ECONNRESET', 'closed'].includes(outcome), outcome);
   // The page still works.
   assert.equal(await run.page.evaluate(() => window.external.getProperty('firstScript')), 'ran before the body');
+});
+
+test('the window shows only the bundle\'s pages: other places are not loaded, web addresses go to the default browser', async () => {
+  // A local server stands in for the web and records whether anyone came.
+  const visits = [];
+  const web = http.createServer((req, res) => {
+    visits.push(req.url);
+    res.writeHead(200, { 'Content-Type': 'text/html' });
+    res.end('<title>not ours</title><script>window.external.closeWindow()</script>');
+  });
+  await new Promise((resolve) => web.listen(0, '127.0.0.1', resolve));
+  const webAddress = `http://127.0.0.1:${web.address().port}/help.html`;
+  const seen = [];
+  const onNavigation = (event) => seen.push(event);
+  const external = [];
+  const onExternal = (address) => external.push(address);
+  run.on('navigation', onNavigation);
+  run.on('external', onExternal);
+  try {
+    const own = run.page.url();
+    const titles = run.windowOps.length;
+    for (const [address, verdict] of [
+      [webAddress, 'browser'],
+      [`${run.origin}/Load.html`, 'refuse'],
+      [`${run.origin}/${run.secret}/__uihost__/rpc`, 'refuse'],
+    ]) {
+      // Left to the page's next task, so that this evaluation returns first.
+      await run.page.evaluate((a) => setTimeout(() => { location.href = a; }, 0), address);
+      await waitFor(() => seen.some((event) => event.url === address), `the navigation to ${address}`);
+      assert.equal(seen.find((event) => event.url === address).verdict, verdict, address);
+    }
+    // (A file: address from a page of http: is refused by Chromium itself,
+    // before any request; the rule's own table covers it.)
+    assert.deepEqual(external, [webAddress]);
+    assert.deepEqual(visits, [], 'the web page was never fetched');
+    assert.equal(run.page.url(), own, 'the bundle page stays');
+    assert.equal(await run.page.evaluate(() => window.external.getProperty('firstScript')), 'ran before the body');
+    assert.equal(run.windowOps.length, titles, 'no window operation came of it');
+    // A request naming a document outside the bundle as its sender is refused.
+    const call = { type: 'call', name: 'getProperty', args: [{ t: 's', v: 'firstScript' }] };
+    assert.equal((await rpc(call, { Referer: webAddress })).status, 403);
+    assert.equal((await rpc(call, { Referer: `${run.origin}/Load.html` })).status, 403);
+    assert.equal((await rpc(call, { Referer: own })).status, 200);
+    // Between the bundle's own pages the window goes on as before.
+    await run.page.evaluate(() => setTimeout(() => { location.href = 'Second.html'; }, 0));
+    await waitFor(() => run.page.url().endsWith('/Second.html'), 'the second page');
+    assert.ok(!seen.some((event) => event.url.endsWith('/Second.html')));
+  } finally {
+    run.off('navigation', onNavigation);
+    run.off('external', onExternal);
+    web.close();
+  }
 });

@@ -3,9 +3,11 @@ right after the PE image, before the certificate table.
 
 The archive is deflated, with "/" separated names, no folder entries, no
 comment and a fixed time stamp (the same folder gives the same bytes). The
-stub finds it by scanning back from the end of the file for the end record,
-no further than a maximal comment (65535 bytes) plus the record; offsets in
-the archive count from its own first byte.
+stub looks for it only between the end of the image and the certificate
+table the security directory names (the end of an unsigned file): the
+archive must end there, followed by at most 7 zero bytes. It scans back for
+the end record from that point, no further than a maximal comment (65535
+bytes) plus the record; offsets in the archive count from its own first byte.
 """
 import io
 import os
@@ -16,7 +18,7 @@ START_PAGE = "Load.html"
 FIXED_TIME = (2020, 1, 1, 0, 0, 0)
 END_RECORD = b"PK\x05\x06"
 END_RECORD_SIZE = 22
-# How far back from the end of the file the stub looks for the end record.
+# How far back from the region's end the stub looks for the end record.
 END_RECORD_REACH = 65535 + END_RECORD_SIZE
 # Signing pads the file to a multiple of 8 before the certificate table.
 MAX_PADDING = 7
@@ -133,11 +135,17 @@ def find_bundle(data, start, end):
     return Bundle(names, archive_end, start + at)
 
 
-def stub_finds_end_record(data, end_record_at):
-    """Whether the stub, scanning back from the end of the file, meets this end
-    record first and within its reach."""
-    if len(data) - end_record_at > END_RECORD_REACH:
+def stub_finds_end_record(data, end_record_at, region_end=None):
+    """Whether the stub, scanning back from the end of the region (the
+    certificate table's start, or the end of an unsigned file; read from
+    data's security directory when not given), meets this end record first
+    and within its reach."""
+    if region_end is None:
+        from pe_image import read_layout
+        layout = read_layout(data)
+        region_end = layout.certificate_offset if layout.signed else len(data)
+    if region_end - end_record_at > END_RECORD_REACH:
         return False
     # The stub takes a signature only where a whole record fits after it.
-    last = data.rfind(END_RECORD, 0, len(data) - END_RECORD_SIZE + len(END_RECORD))
+    last = data.rfind(END_RECORD, 0, region_end - END_RECORD_SIZE + len(END_RECORD))
     return last == end_record_at

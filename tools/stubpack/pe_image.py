@@ -15,6 +15,13 @@ FILE_DLL = 0x2000
 SECURITY_DIRECTORY = 4
 SECTION_HEADER_SIZE = 40
 COFF_SYMBOL_SIZE = 18
+# The certificate table: WIN_CERTIFICATE records (length, revision 2, PKCS#7
+# signed data), each on an 8-byte boundary. The stub refuses a table that
+# holds anything else, and more than this many records.
+CERTIFICATE_ALIGNMENT = 8
+CERTIFICATE_REVISION_2 = 0x0200
+CERTIFICATE_PKCS_SIGNED_DATA = 0x0002
+MAX_CERTIFICATE_RECORDS = 8
 
 
 class PeError(Exception):
@@ -89,13 +96,59 @@ def read_layout(data):
     _need(data, image_end, "sections")
 
     if certificate_size:
-        if certificate_offset < image_end or certificate_offset + certificate_size != len(data):
+        if certificate_offset < image_end or certificate_offset % CERTIFICATE_ALIGNMENT:
+            raise PeError("its certificate table is not after the image on an 8-byte boundary")
+        if certificate_offset + certificate_size != len(data):
             raise PeError("its certificate table is not at the end of the file, after the image")
+        check_certificate_records(data, certificate_offset, len(data))
+    elif certificate_offset:
+        raise PeError("its security directory names a certificate table of no bytes")
 
     return PeLayout(machine=machine, magic=magic, characteristics=characteristics,
                     subsystem=_u16(data, optional + 68), image_end=image_end,
                     checksum_at=optional + 64, certificate_entry=certificate_entry,
                     certificate_offset=certificate_offset, certificate_size=certificate_size)
+
+
+def _der_sequence_length(data, at, end):
+    """Total length of the DER SEQUENCE at data[at:end], or 0 when there is none."""
+    if end - at < 2 or data[at] != 0x30:
+        return 0
+    if data[at + 1] < 0x80:
+        return 2 + data[at + 1]
+    count = data[at + 1] & 0x7F
+    if count == 0 or count > 4 or end - at < 2 + count:
+        return 0
+    return 2 + count + int.from_bytes(data[at + 2:at + 2 + count], "big")
+
+
+def check_certificate_records(data, offset, end):
+    """PeError unless data[offset:end] holds signatures alone: records of
+    revision 2 with PKCS#7 signed data whose DER length accounts for the
+    record, and nothing after each blob but zeros to the next 8-byte boundary
+    (the bytes the signature does not cover must hide nothing)."""
+    records = 0
+    while offset < end:
+        records += 1
+        if records > MAX_CERTIFICATE_RECORDS:
+            raise PeError(f"its certificate table holds more than {MAX_CERTIFICATE_RECORDS} records")
+        if end - offset < 8:
+            raise PeError("its certificate table ends inside a record header")
+        length, revision, kind = struct.unpack_from("<IHH", data, offset)
+        if revision != CERTIFICATE_REVISION_2 or kind != CERTIFICATE_PKCS_SIGNED_DATA:
+            raise PeError(f"its certificate table holds a record of revision 0x{revision:04x}, type {kind}, "
+                          "not a PKCS#7 signature")
+        if length <= 8 or length > end - offset:
+            raise PeError(f"a certificate record's length ({length}) does not fit its table")
+        blob = _der_sequence_length(data, offset + 8, end)
+        if blob == 0 or 8 + blob > length:
+            raise PeError("a certificate record does not hold one PKCS#7 blob")
+        used = 8 + blob
+        aligned = -(-used // CERTIFICATE_ALIGNMENT) * CERTIFICATE_ALIGNMENT
+        following = min(aligned, end - offset)
+        if length > aligned or data[offset + used:offset + following].strip(b"\0"):
+            raise PeError("its certificate table holds more than its signatures")
+        offset += following
 
 
 def require_stub_program(layout):

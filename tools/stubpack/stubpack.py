@@ -64,6 +64,12 @@ def read_file(path, limit=MAX_STUB_BYTES):
     return data
 
 
+def region_end(data, layout):
+    """Where the stub expects its bundle to end (before at most 7 zero bytes):
+    the certificate table's start, or the end of an unsigned file."""
+    return layout.certificate_offset if layout.signed else len(data)
+
+
 def read_stub(path, require_bundle=True):
     """(file bytes, PE layout, bundle or None) of a stub; PackError naming the
     reason when it is not one."""
@@ -71,8 +77,7 @@ def read_stub(path, require_bundle=True):
     try:
         layout = read_layout(data)
         require_stub_program(layout)
-        end = layout.certificate_offset if layout.signed else len(data)
-        bundle = find_bundle(data, layout.image_end, end)
+        bundle = find_bundle(data, layout.image_end, region_end(data, layout))
     except (PeError, BundleError) as e:
         raise PackError(f"{path}: {e}")
     if bundle is None and require_bundle:
@@ -101,13 +106,11 @@ def write_stub(image, archive, output, mode_from, cert=None, key=None, descripti
             result = packed.name + ".signed"
         data = read_file(result)
         layout = read_layout(data)
-        bundle = find_bundle(data, layout.image_end, layout.certificate_offset if layout.signed else len(data))
+        bundle = find_bundle(data, layout.image_end, region_end(data, layout))
         if bundle is None or bundle.size != len(archive):
             raise PackError(f"{output}: the bundle is not where it was appended")
-        if not stub_finds_end_record(data, bundle.end_record_at):
-            raise PackError(f"{output}: the stub would not find its bundle: {len(data) - bundle.end_record_at} bytes "
-                            f"from its end record to the end of the file, at most {END_RECORD_REACH} are searched "
-                            "(the signature is too large)")
+        if not stub_finds_end_record(data, bundle.end_record_at, region_end(data, layout)):
+            raise PackError(f"{output}: the stub would not find its bundle")
         shutil.copymode(mode_from, result)
         os.replace(result, output)
     except (PeError, BundleError, SigningError) as e:
@@ -192,11 +195,13 @@ def check(args):
         print(f"signature: {layout.certificate_size} bytes of certificate table")
     else:
         print("signature: none")
-    distance = len(data) - bundle.end_record_at
-    if not stub_finds_end_record(data, bundle.end_record_at):
-        raise PackError(f"{args.stub}: the stub would not find its bundle: its end record lies {distance} bytes "
-                        f"before the end of the file, at most {END_RECORD_REACH} are searched")
-    print(f"the stub finds its bundle ({distance} bytes from the end, at most {END_RECORD_REACH})")
+    end = region_end(data, layout)
+    if not stub_finds_end_record(data, bundle.end_record_at, end):
+        raise PackError(f"{args.stub}: the stub would not find its bundle: its end record lies "
+                        f"{end - bundle.end_record_at} bytes before the {'certificate table' if layout.signed else 'end of the file'}, "
+                        f"at most {END_RECORD_REACH} are searched")
+    where = "the certificate table" if layout.signed else "the end of the file"
+    print(f"the stub finds its bundle (right before {where}, through the security directory)")
     missing = missing_in_archive(data[layout.image_end:layout.image_end + bundle.size])
     if missing:
         raise PackError(missing_message(f"{args.stub}'s bundle", missing))

@@ -10,7 +10,10 @@
 // Every HTTP request must carry the secret as the first segment of its path
 // and name 127.0.0.1 with this server's port as its Host: no other local
 // process or web page can reach window.external, which writes the registry and
-// starts programs.
+// starts programs. The browser window shows the bundle's pages only: a
+// navigation of a top frame anywhere else is cancelled (a web address is
+// reported as an 'external' event, the default browser's job), and nothing of
+// a page outside the bundle reaches the stub.
 
 const { spawn, execFile } = require('node:child_process');
 const crypto = require('node:crypto');
@@ -23,6 +26,7 @@ const path = require('node:path');
 const { encodeFrame, FrameReader, MAX_FRAME_BYTES, MAX_HELLO_FRAME_BYTES, FRAME_TOO_LARGE } = require('./frames');
 const { installUiHostShim } = require('./page_shim');
 const { resolveStatic, contentType } = require('./static_files');
+const { isBundlePage, classifyNavigation } = require('./page_rule');
 
 const REPO = path.resolve(__dirname, '..', '..');
 const WINE_RUN = path.join(REPO, 'scripts', 'wine-run.sh');
@@ -132,6 +136,8 @@ class UiHostRun extends EventEmitter {
       serviceWorkers: 'block',
       deviceScaleFactor: this.options.deviceScaleFactor || 1,
     });
+    // Every top-frame navigation of every page: only the bundle's pages load.
+    await context.route('**/*', (route) => this.routeRequest(route));
     await context.addInitScript({
       content: `(${installUiHostShim.toString()})(${JSON.stringify({
         origin: this.origin,
@@ -260,8 +266,27 @@ class UiHostRun extends EventEmitter {
     this.resolveReady(this);
   }
 
+  isOwnPage(address) {
+    return isBundlePage(address, this.origin, this.secret);
+  }
+
+  routeRequest(route) {
+    const request = route.request();
+    const frame = request.frame();
+    if (!request.isNavigationRequest() || frame.parentFrame() !== null) return route.continue();
+    const address = request.url();
+    const verdict = classifyNavigation(address, this.origin, this.secret);
+    if (verdict === 'load') return route.continue();
+    this.log(`navigation to ${address} cancelled (${verdict})`);
+    this.emit('navigation', { url: address, verdict });
+    if (verdict === 'browser') this.emit('external', address);
+    // No content: the browser stays on the page it shows (an aborted
+    // navigation would replace it with an error page).
+    return route.fulfill({ status: 204, body: '' });
+  }
+
   onLoad() {
-    if (!this.stub) return;
+    if (!this.stub || !this.page || !this.isOwnPage(this.page.url())) return;
     this.sendToStub({ type: 'loaded' });
     this.page
       .title()
@@ -332,7 +357,7 @@ class UiHostRun extends EventEmitter {
   // Hands a message to the page while it is not in a call of its own.
   push(message) {
     if (message.type === 'box' || message.type === 'folder') this.currentBox = message;
-    if (!this.page || this.page.isClosed()) {
+    if (!this.page || this.page.isClosed() || !this.isOwnPage(this.page.url())) {
       this.answerForPage(message);
       return;
     }
@@ -417,6 +442,9 @@ class UiHostRun extends EventEmitter {
     if (request.method !== 'POST') return refuse(405);
     const origin = request.headers.origin;
     if (origin !== undefined && origin !== this.origin) return refuse(403);
+    // The asking document, where the browser names it, must be a bundle page.
+    const referer = request.headers.referer;
+    if (referer !== undefined && !this.isOwnPage(referer)) return refuse(403);
     if (!String(request.headers['content-type'] || '').startsWith('application/json')) return refuse(415);
     const chunks = [];
     let size = 0;
