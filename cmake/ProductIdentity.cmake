@@ -33,6 +33,8 @@ set(STUB_SIGNING_KEY "${STUB_TEST_SIGNING_KEY}" CACHE FILEPATH "Private key of t
 # The UI bundle the product carries: empty, the staged bundle/ of this tree.
 set(STUB_BUNDLE_DIR "" CACHE PATH "UI bundle folder to pack as it is (empty: stage and pack bundle/)")
 
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseKey.cmake")
+
 include("${CMAKE_CURRENT_LIST_DIR}/IdentityRules.cmake")
 stub_identity_problems(stub_identity_problem_list)
 set(stub_uses_test_cert FALSE)
