@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/unique_handle.h"
+#include "trust/same_signer.h"
+#include "utils/held_file.h"
+#include "utils/signed_meta.h"
 #include "utils/verify_file.h"
 #include "workflow/bridge_download_host.h"
 #include "workflow/reported_transfer.h"
@@ -38,6 +42,34 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+// With a release key, the downloaded stub must match its signed .meta and be
+// signed by the running stub's own certificate; otherwise it is removed and
+// the launcher finds nothing to start.
+int CheckNewerStub(const SelfUpdateJob& job, const std::wstring& target) {
+  base::Log* log = job.host.log;
+  int code = kNoError;
+  {
+    base::UniqueHandle held;
+    const utils::UseCheck use = utils::HoldVerifiedFile(job.host.release_key, target, &held);
+    if (use != utils::UseCheck::kVerified) {
+      base::LogDebug(log, L"Self-update %s refused: the file %s", target.c_str(), utils::UseCheckProblem(use));
+      code = kFailure;
+    } else {
+      const trust::SignerCheck signer = trust::CheckSameSigner(held.Get(), target, job.self_path);
+      if (signer != trust::SignerCheck::kSameSigner) {
+        base::LogDebug(log, L"Self-update %s refused: the file %s", target.c_str(), trust::SignerCheckProblem(signer));
+        code = kFailure;
+      }
+    }
+  }
+  if (code != kNoError) {
+    for (const wchar_t* suffix : {L"", utils::kMetaSuffix, utils::kMetaSignatureSuffix}) {
+      ::DeleteFileW((target + suffix).c_str());
+    }
+  }
+  return code;
+}
+
 void RunSelfUpdateJob(SelfUpdateJob& job, htmlui::PageCallback& callback) {
   base::Log* log = job.host.log;
   base::LockedProperties properties = job.host.properties();
@@ -54,6 +86,7 @@ void RunSelfUpdateJob(SelfUpdateJob& job, htmlui::PageCallback& callback) {
     if (job.store_stub_name) job.store_stub_name(name);
     const std::wstring target = FolderOf(job.self_path) + name;
     code = RunReportedTransfer(context, host, TransferRequest{job.url, target, true, true, false}, job.transfer);
+    if (code == kNoError && job.host.release_key.present()) code = CheckNewerStub(job, target);
     if (code == kNoError) {
       ::DeleteUrlCacheEntryW(job.url.c_str());
     } else {
