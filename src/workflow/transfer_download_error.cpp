@@ -134,8 +134,16 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
                    const std::wstring& signature_url, const std::wstring& path, DWORD pause_ms) {
   downloader::Buffer meta;
   downloader::Buffer signature;
-  const utils::SignedMetaStatus status =
-      utils::FetchSignedMeta(host.release_key, meta_url, signature_url, &meta, &signature);
+  utils::SignedMetaStatus status = utils::SignedMetaStatus::kNoMeta;
+  // A fetch that failed is tried again as a transfer is; a bad signature is not.
+  for (int attempt = 1;; ++attempt) {
+    status = utils::FetchSignedMeta(host.release_key, meta_url, signature_url, &meta, &signature);
+    if (status == utils::SignedMetaStatus::kValid || status == utils::SignedMetaStatus::kBadSignature ||
+        attempt >= kMaxTransferAttempts) {
+      break;
+    }
+    if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
+  }
   if (status != utils::SignedMetaStatus::kValid) {
     base::LogDebug(host.log, L"Download %s refused: %s (%s)", url.c_str(), utils::SignedMetaProblem(status),
                    signature_url.c_str());
