@@ -8,7 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "base/temp_folder.h"
 #include "base/wide_format.h"
+#include "workflow/download_properties.h"
 #include "downloader/buffer.h"
 #include "downloader/download_test_util.h"
 #include "support/test_files.h"
@@ -130,6 +132,29 @@ TEST_F(InstallReleaseKeyTest, ThePackageCannotBeChangedWhileItsInstallerRuns) {
   HANDLE writer = ::CreateFileW(installer_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "released once the installer has ended";
   if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+}
+
+// What an extraction during the download left lay open to change until the
+// install: with a key, the checked ZIP is extracted again and its own
+// setup.exe runs; the earlier folder goes.
+TEST_F(InstallReleaseKeyTest, AZipPackageRunsWhatItHoldsNotWhatAnEarlierExtractionLeft) {
+  const std::wstring zip = work_ + L"fetched.zip";
+  ASSERT_TRUE(::CopyFileW(BuildPath(NESTED_SETUP_ZIP).c_str(), zip.c_str(), FALSE));
+  KeepSignedMeta(zip);
+  const std::wstring earlier = base::MakeUniqueFolder(temp_);
+  ASSERT_TRUE(::CreateDirectoryW((earlier + L"deep").c_str(), nullptr));
+  PlaceInstaller(earlier + L"deep\\setup.exe");  // stands for a replaced program
+  methods_->properties().SetProperty(workflow::kIsExtractInDownload, workflow::kTrue);
+  methods_->properties().SetProperty(zip + workflow::kUnzipFolderSuffix, earlier);
+  methods_->properties().SetProperty(zip + workflow::kSetupFolderSuffix, earlier + L"deep");
+
+  Calls calls = InstallRecording(zip);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  const std::wstring recorded = ReadUtf16File(record_);
+  EXPECT_EQ(recorded.find(earlier), std::wstring::npos) << "the earlier extraction's program ran";
+  EXPECT_NE(recorded.find(L"\\package\\bin\\setup.exe"), std::wstring::npos) << base::ToAnsi(recorded);
+  EXPECT_FALSE(Exists(earlier));
 }
 
 }  // namespace
