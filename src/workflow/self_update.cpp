@@ -42,32 +42,15 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-// With a release key, the downloaded stub must match its signed .meta and be
-// signed by the running stub's own certificate; otherwise it is removed and
-// the launcher finds nothing to start.
+// Without a key nothing is checked here; the download was checked against its .meta.
 int CheckNewerStub(const SelfUpdateJob& job, const std::wstring& target) {
-  base::Log* log = job.host.log;
-  int code = kNoError;
-  {
-    base::UniqueHandle held;
-    const utils::UseCheck use = utils::HoldVerifiedFile(job.host.release_key, target, &held);
-    if (use != utils::UseCheck::kVerified) {
-      base::LogDebug(log, L"Self-update %s refused: the file %s", target.c_str(), utils::UseCheckProblem(use));
-      code = kFailure;
-    } else {
-      const trust::SignerCheck signer = trust::CheckSameSigner(held.Get(), target, job.self_path);
-      if (signer != trust::SignerCheck::kSameSigner) {
-        base::LogDebug(log, L"Self-update %s refused: the file %s", target.c_str(), trust::SignerCheckProblem(signer));
-        code = kFailure;
-      }
-    }
+  base::UniqueHandle held;
+  if (HoldNewerStub(job.host.release_key, target, job.self_path, &held, job.host.log)) return kNoError;
+  held.Reset();
+  for (const wchar_t* suffix : {L"", utils::kMetaSuffix, utils::kMetaSignatureSuffix}) {
+    ::DeleteFileW((target + suffix).c_str());
   }
-  if (code != kNoError) {
-    for (const wchar_t* suffix : {L"", utils::kMetaSuffix, utils::kMetaSignatureSuffix}) {
-      ::DeleteFileW((target + suffix).c_str());
-    }
-  }
-  return code;
+  return kFailure;
 }
 
 void RunSelfUpdateJob(SelfUpdateJob& job, htmlui::PageCallback& callback) {
@@ -113,6 +96,22 @@ std::wstring RunningExecutablePath() {
     if (path.size() >= kLongestPath) return std::wstring();
     path.resize(path.size() * 2);
   }
+}
+
+bool HoldNewerStub(const trust::ReleaseKey& key, const std::wstring& path, const std::wstring& self_path,
+                   base::UniqueHandle* held, base::Log* log) {
+  const utils::UseCheck use = utils::HoldVerifiedFile(key, path, held);
+  if (use != utils::UseCheck::kVerified) {
+    base::LogDebug(log, L"Self-update %s refused: the file %s", path.c_str(), utils::UseCheckProblem(use));
+    return false;
+  }
+  const trust::SignerCheck signer = trust::CheckSameSigner(held->Get(), path, self_path);
+  if (signer != trust::SignerCheck::kSameSigner) {
+    held->Reset();
+    base::LogDebug(log, L"Self-update %s refused: the file %s", path.c_str(), trust::SignerCheckProblem(signer));
+    return false;
+  }
+  return true;
 }
 
 bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exe_path) {
