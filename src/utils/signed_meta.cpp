@@ -29,9 +29,9 @@ bool IsSignedMeta(const trust::ReleaseKey& key, const downloader::Buffer& meta, 
 
 SignedMetaStatus FetchSignedMeta(const trust::ReleaseKey& key, const std::wstring& meta_url,
                                  const std::wstring& signature_url, downloader::Buffer* meta,
-                                 downloader::Buffer* signature) {
-  if (!DownloadToMemory(meta_url, *meta)) return SignedMetaStatus::kNoMeta;
-  if (!DownloadToMemory(signature_url, *signature) || signature->size() == 0 ||
+                                 downloader::Buffer* signature, const std::function<bool()>& stop) {
+  if (!DownloadToMemory(meta_url, *meta, stop)) return SignedMetaStatus::kNoMeta;
+  if (!DownloadToMemory(signature_url, *signature, stop) || signature->size() == 0 ||
       signature->size() > trust::kMaxSignatureSize) {
     return SignedMetaStatus::kNoSignature;
   }

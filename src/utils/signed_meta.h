@@ -4,6 +4,7 @@
 // so that the file can be proved again at the moment it is used.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "downloader/buffer.h"
@@ -24,10 +25,11 @@ enum class SignedMetaStatus {
 };
 
 // Fetches both and checks the signature over the .meta's bytes; `meta` and
-// `signature` hold what was fetched (kValid: what the key vouches for).
+// `signature` hold what was fetched (kValid: what the key vouches for). A
+// `stop` that answers true ends a fetch (kNoMeta or kNoSignature).
 SignedMetaStatus FetchSignedMeta(const trust::ReleaseKey& key, const std::wstring& meta_url,
                                  const std::wstring& signature_url, downloader::Buffer* meta,
-                                 downloader::Buffer* signature);
+                                 downloader::Buffer* signature, const std::function<bool()>& stop);
 
 // Whether `signature` is the key's signature over `meta`.
 bool IsSignedMeta(const trust::ReleaseKey& key, const downloader::Buffer& meta, const downloader::Buffer& signature);

@@ -137,7 +137,9 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
   utils::SignedMetaStatus status = utils::SignedMetaStatus::kNoMeta;
   // A fetch that failed is tried again as a transfer is; a bad signature is not.
   for (int attempt = 1;; ++attempt) {
-    status = utils::FetchSignedMeta(host.release_key, meta_url, signature_url, &meta, &signature);
+    status = utils::FetchSignedMeta(host.release_key, meta_url, signature_url, &meta, &signature,
+                                    [&host] { return host.CancelRequested(); });
+    if (host.CancelRequested()) return kAbort;
     if (status == utils::SignedMetaStatus::kValid || status == utils::SignedMetaStatus::kBadSignature ||
         attempt >= kMaxTransferAttempts) {
       break;
