@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,7 +79,8 @@ class SelfUpdateTest : public MethodFixture {
   }
 
   // The worker, with what the method would record kept for the test.
-  Calls RunSelfUpdate(const std::wstring& url, const std::wstring& self_path) {
+  Calls RunSelfUpdate(const std::wstring& url, const std::wstring& self_path,
+                      std::function<bool(std::wstring& url)> tokenize = nullptr) {
     RecordingFunction function;
     auto* job = new workflow::SelfUpdateJob;
     job->host = externalmethods::WorkerHostOf(*methods_);
@@ -86,6 +89,7 @@ class SelfUpdateTest : public MethodFixture {
     job->store_stub_name = [this](const std::wstring& name) { stored_names_.push_back(name); };
     job->store_exit_code = [this] { ++exit_code_stores_; };
     job->transfer.retry_pause_ms = 10;
+    if (tokenize) job->transfer.tokenize = tokenize;
     EXPECT_EQ(job->callback_stream.Marshal(nullptr, L"test", &function), S_OK);
     EXPECT_TRUE(htmlui::StartWorkerThread(workflow::SelfUpdateThreadFunc, job));
     return PumpUntilDone(function);
@@ -300,6 +304,21 @@ TEST_F(ReleaseKeyUpdateTest, AListIsLoadedOnlyWithItsSignature) {
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back()[0], workflow::kNoError);
   EXPECT_EQ(ReadWholeFile(list), served);
+}
+
+// The self-update's download is a secure one: the .meta's signature goes
+// through the token service as the file and its .meta do.
+TEST_F(ReleaseKeyUpdateTest, TheSignatureIsAskedForThroughTheTokenServiceToo) {
+  const std::string genuine = ReadWholeFile(Signed(L"genuine.exe"));
+  const std::wstring url = PublishSigned("SETUP.EXE", genuine);
+  std::vector<std::wstring> tokenized;
+  Calls calls = RunSelfUpdate(url, self_, [&tokenized](std::wstring& address) {
+    tokenized.push_back(address);
+    return true;  // the address stays as it is
+  });
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(tokenized, (std::vector<std::wstring>{url, url + L".meta", url + L".meta.sig"}));
 }
 
 }  // namespace
