@@ -10,7 +10,7 @@
 # it: every `target_link_libraries(... urlmon)` in the tree links the delay
 # library. A DLL that the product starts to use and that is missing here shows
 # up in the image check, which names it.
-set(STUB_DELAY_LOAD_DLLS urlmon wininet winhttp msi crypt32 version iphlpapi)
+set(STUB_DELAY_LOAD_DLLS urlmon wininet winhttp msi crypt32 version iphlpapi wintrust)
 
 # Every program that links one of them gets the linker script fragment that
 # keeps the delay-import tables whole.

@@ -44,6 +44,8 @@ set(STUB_SIGNING_CA "" CACHE FILEPATH
 # The UI bundle the product carries: empty, the staged bundle/ of this tree.
 set(STUB_BUNDLE_DIR "" CACHE PATH "UI bundle folder to pack as it is (empty: stage and pack bundle/)")
 
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseKey.cmake")
+
 include("${CMAKE_CURRENT_LIST_DIR}/IdentityRules.cmake")
 stub_identity_problems(stub_identity_problem_list)
 set(stub_uses_test_cert FALSE)

@@ -55,6 +55,8 @@ function publish(env, docroot) {
   fs.mkdirSync(release, { recursive: true });
   for (const file of [env.msi, `${env.msi}.meta`, env.samples_zip, `${env.samples_zip}.meta`]) {
     fs.copyFileSync(file, path.join(release, path.basename(file)));
+    // The release key's signature of each .meta, when the build signs with one.
+    if (fs.existsSync(`${file}.sig`)) fs.copyFileSync(`${file}.sig`, path.join(release, `${path.basename(file)}.sig`));
   }
   fs.writeFileSync(path.join(docroot, 'tessary', 'thank-you.html'),
     '<!DOCTYPE html><title>Thank you</title><p>Thank you for installing Tessary 22 (demo).</p>\n');
@@ -100,6 +102,16 @@ function downloadFacts(proxyLog) {
     seen.add(request.path);
   }
   return { requests, total, refetched };
+}
+
+// Which files the stub proved against the release key: each signature it
+// fetched, and whether the run refused anything for want of one.
+function signatureFacts(env, proxyLog, keptLog) {
+  const fetched = downloadFacts(proxyLog).requests
+    .filter((r) => r.method === 'GET' && /\.sig(\?|$)/.test(r.path) && r.status === 200)
+    .map((r) => r.path.replace(/\?.*$/, '').replace(/\.sig$/, ''));
+  const refused = logLines(keptLog, [/ refused: /]).map((line) => line.trim());
+  return { key: env.release_key || null, verified: [...new Set(fetched)], refused };
 }
 
 function logLines(logFile, patterns) {
@@ -182,6 +194,11 @@ function printReport(report) {
     say(`    ${r.method} ${r.path}${range}  ${r.status}  ${bytes(r.bytes)} bytes${flipped}`);
   }
   say(`  bytes downloaded: ${bytes(report.downloads.total)}; re-fetched: ${bytes(report.downloads.refetched)}`);
+  const sig = report.signatures;
+  say(sig.key
+    ? `  verified against the release key's signatures (${sig.key}): ${sig.verified.join(', ') || 'NOTHING'}`
+    : '  no release key: downloads were checked against their .meta only');
+  for (const line of sig.refused) say(`    refused: ${line.replace(/^\[\d+ /, '[').slice(0, 150)}`);
   say(`  blocks verified (SHA-1 per 1 MiB block against the .meta): ${report.blocks.map((b) => `${b.file} ${b.blocks}`).join(', ')}`);
   say('  the run log says:');
   for (const line of report.logLines) say(`    ${line.trim().replace(/^\[\d+ /, '[').slice(0, 150)}`);
@@ -208,6 +225,10 @@ function problemsOf(report) {
   if (!report.installed.uninstallEntry) problems.push('no uninstall entry');
   if (!report.installed.samplesVersion) problems.push('the samples are not installed');
   if (!report.keptLog) problems.push('no kept log');
+  if (report.signatures.refused.length) problems.push(`refused for want of a signature: ${report.signatures.refused.length}`);
+  if (report.signatures.key && report.signatures.verified.length < 3) {
+    problems.push(`only ${report.signatures.verified.length} of the list and two .meta files were proved against signatures`);
+  }
   if (report.run.pageErrors.length) problems.push(`script errors: ${report.run.pageErrors.join(' | ')}`);
   return problems;
 }
@@ -233,9 +254,11 @@ async function main(argv) {
     const sizes = { msi: metaFileSize(`${env.msi}.meta`), zip: metaFileSize(`${env.samples_zip}.meta`) };
     const settings = demoOverlay(base, sizes);
     const overlay = writeOverlay(env.bundle, path.join(out, 'overlay'), settings);
-    // The list the setup fetches is the one the overlay carries.
-    fs.copyFileSync(path.join(overlay, 'config', 'installerlist.js'),
-      path.join(docroot, ...RELEASE_PATH.split('/').filter(Boolean), 'installerlist.js'));
+    // The list the setup fetches is the one the overlay carries, signed as a
+    // release pipeline signs it (the stub loads no unsigned list).
+    const servedList = path.join(docroot, ...RELEASE_PATH.split('/').filter(Boolean), 'installerlist.js');
+    fs.copyFileSync(path.join(overlay, 'config', 'installerlist.js'), servedList);
+    if (env.release_key) execFileSync(env.metatool, ['sign', '--key', env.release_key, servedList], { stdio: 'ignore' });
     const stub = packStub({ image: env.demo_stub_image, bundle: layBundle(env.bundle, overlay, out),
       output: path.join(out, path.basename(env.demo_stub_image).replace(/\.image\.exe$/, '.exe')), cert: env.signing_cert, key: env.signing_key });
     say(`demo: servers on 127.0.0.1: downloads ${base} (a proxy in front of nginx on ${servers.nginx_port}), telemetry https://localhost:${servers.telemetry_port}, pageviews http://127.0.0.1:${servers.collector_port}`);
@@ -266,6 +289,7 @@ async function main(argv) {
       // verdict; then each installer's result.
       logLines: logLines(keptLog, [/SetRange> Range:/, /Existing file holds/, /Hash mismatch found for block/, /Hash success/,
         /InstallMsi .*, return/, /Install ".*, return/]),
+      signatures: signatureFacts(env, servers.proxy_log, keptLog),
       installed: await prefixState.productState(prefix, env.msi_product_code),
       prefix,
       keptLog,

@@ -17,7 +17,7 @@ import sys
 # Bottom to top. Folders in one inner list share a floor.
 FLOORS = [
     ["base", "identity"],
-    ["archive", "sysinfo"],
+    ["archive", "sysinfo", "trust"],
     ["downloader"],
     ["utils"],
     ["htmlui"],

@@ -145,6 +145,9 @@ int Application::LanguageForCode(const std::wstring& code) { return LanguageInde
 IDispatch* Application::external_dispatch() { return static_cast<IDispatchEx*>(external_.Get()); }
 
 void Application::Run() {
+  if (!release_key_.present()) {
+    base::LogDebug(log_.get(), L"No release key: downloads are checked against their .meta only");
+  }
   analytics_->SendStartReport();
   if (resources_->extracted()) {
     ::CoInitialize(nullptr);

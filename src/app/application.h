@@ -54,6 +54,9 @@ class Application : public externalmethods::MethodHost {
   std::wstring base_reg_key() override;
   int resume_mode() override;
   workflow::DownloadFolders* download_folders() override { return &download_folders_; }
+  trust::ReleaseKey release_key() override { return release_key_; }
+  // The build's key unless set; tests of the keyless configuration set none.
+  void SetReleaseKey(const trust::ReleaseKey& key) { release_key_ = key; }
   std::wstring product_id() override;
   std::wstring product_version() override;
   std::wstring stub_path() override;
@@ -91,6 +94,7 @@ class Application : public externalmethods::MethodHost {
   // Written by download workers, read by the closing steps.
   workflow::DownloadFolders download_folders_;
   htmlui::UiHostFactory make_ui_host_ = htmlui::MakeMshtmlUiHost;
+  trust::ReleaseKey release_key_ = trust::ProductReleaseKey();
 };
 
 SystemFacts GatherSystemFacts();

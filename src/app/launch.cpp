@@ -10,6 +10,8 @@
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
+#include "trust/release_key.h"
+#include "workflow/self_update.h"
 
 namespace stubframework::app {
 
@@ -58,6 +60,11 @@ void HandOverToNewerStub(const std::wstring& folder, const std::wstring& tail, c
   std::wstring name;
   std::wstring key = MakeSettingsKey(InstallContext::kSettingsBaseDefault(), product, major_version);
   if (!ReadSetting(key, kUpdateStubNameSetting, name) || !IsPlainFileName(name) || !PathExists(folder + name)) return;
+  // The name comes from HKCU and the folder is the user's: with a release key
+  // the file is checked again here and held unchanged while it runs.
+  base::UniqueHandle held;
+  const trust::ReleaseKey release_key = trust::ProductReleaseKey();
+  if (release_key.present() && !workflow::HoldNewerStub(release_key, folder + name, exe_path, &held, nullptr)) return;
   std::wstring command_line = NewerStubCommandLine(tail, exe_path);
   DWORD code = RunProcess({folder, name, command_line}, true);
   RunProcess({folder, name, FinishingCommandLine(command_line, code, ::GetCurrentProcessId())}, false);

@@ -14,6 +14,7 @@
 #include "htmlui/ui_host.h"
 #include "sysinfo/fact_source.h"
 #include "telemetry/analytics.h"
+#include "trust/release_key.h"
 #include "workflow/package_folders.h"
 
 namespace stubframework::externalmethods {
@@ -36,6 +37,8 @@ class MethodHost {
   // The folders this run's downloads wrote into: below them, as below the
   // temporary folder, the end of the run may delete package folders.
   virtual workflow::DownloadFolders* download_folders() { return nullptr; }
+  // What downloads, installs and the self-update must be signed with.
+  virtual trust::ReleaseKey release_key() { return trust::ProductReleaseKey(); }
 
   // What the install and resume methods copy for their work.
   // The product id and version settings.

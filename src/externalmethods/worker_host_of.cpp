@@ -7,10 +7,12 @@ workflow::WorkerHost WorkerHostOf(ExternalMethods& methods) {
   worker.log = methods.log();
   worker.bridge = methods.bridge();
   worker.lock = &methods.lock();
+  worker.release_key = trust::ProductReleaseKey();
   if (MethodHost* host = methods.host()) {
     worker.store = &host->properties();
     worker.settings_key = host->settings_key();
     worker.download_folders = host->download_folders();
+    worker.release_key = host->release_key();
   }
   return worker;
 }

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "base/log.h"
+#include "trust/release_key.h"
 
 namespace stubframework::base {
 class LockedProperties;
@@ -25,6 +26,8 @@ struct DownloadHost {
   base::LockedProperties* properties = nullptr;     // "downloadTotal" / "downloadCurrent"
   std::function<bool()> cancel_requested;           // the bridge's cancel flag (stopDownload)
   std::function<bool()> size_query;                 // the bridge's size-query flag (initDownloadSize)
+  // With a key, a verified download is used only when its .meta is signed.
+  trust::ReleaseKey release_key;
 
   bool CancelRequested() const { return cancel_requested && cancel_requested(); }
   bool SizeQuery() const { return size_query && size_query(); }

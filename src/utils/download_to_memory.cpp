@@ -8,6 +8,7 @@
 #include "downloader/download_logger.h"
 #include "downloader/http_to_mem_task.h"
 #include "downloader/object.h"
+#include "utils/download_host.h"
 
 namespace stubframework::utils {
 namespace {
@@ -26,7 +27,16 @@ class HttpToMemCallback : public downloader::ITaskCallback<downloader::HttpToMem
     ::SetEvent(event_.Get());
   }
 
-  void Wait() { ::WaitForSingleObject(event_.Get(), INFINITE); }
+  // Waits for the end; a stop request cancels the task, which then ends.
+  void Wait(downloader::ITask* task, const std::function<bool()>& stop) {
+    bool cancelled = false;
+    while (::WaitForSingleObject(event_.Get(), stop ? kStopPollMs : INFINITE) == WAIT_TIMEOUT) {
+      if (!cancelled && stop()) {
+        task->Cancel();
+        cancelled = true;
+      }
+    }
+  }
   bool success() const { return success_; }
 
  private:
@@ -37,7 +47,7 @@ class HttpToMemCallback : public downloader::ITaskCallback<downloader::HttpToMem
 
 }  // namespace
 
-bool DownloadToMemory(const std::wstring& url, downloader::Buffer& buffer) {
+bool DownloadToMemory(const std::wstring& url, downloader::Buffer& buffer, const std::function<bool()>& stop) {
   downloader::ILogger* logger = downloader::CreateDownloadLogger(nullptr);
   if (logger == nullptr) return false;
   auto* callback = downloader::details::Object<HttpToMemCallback>::Create(&buffer);
@@ -45,7 +55,7 @@ bool DownloadToMemory(const std::wstring& url, downloader::Buffer& buffer) {
   bool success = false;
   if (task != nullptr) {
     task->Start();
-    callback->Wait();
+    callback->Wait(task, stop);
     success = callback->success();
     task->Release();
   }

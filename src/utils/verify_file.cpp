@@ -53,14 +53,19 @@ class HashCallback : public downloader::IHashCallback {
 }  // namespace
 
 bool VerifyFileWithMeta(const std::wstring& path, const downloader::Buffer& meta) {
-  downloader::DownloadMeta parsed;
-  if (!downloader::ParseDownloadMeta(meta.data(), meta.size(), &parsed)) return false;
   base::UniqueHandle file(
       ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  return file && VerifyOpenFileWithMeta(file.Get(), meta);
+}
+
+bool VerifyOpenFileWithMeta(HANDLE file, const downloader::Buffer& meta) {
+  downloader::DownloadMeta parsed;
+  if (!downloader::ParseDownloadMeta(meta.data(), meta.size(), &parsed)) return false;
+  LARGE_INTEGER start = {};
+  if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
   auto* callback = downloader::details::Object<HashCallback>::Create(&parsed);
   if (callback == nullptr) return false;
-  downloader::ITask* task = downloader::CreateHashTask(file.Get(), callback);
+  downloader::ITask* task = downloader::CreateHashTask(file, callback);
   if (task == nullptr) {
     callback->Release();
     return false;

@@ -122,7 +122,13 @@ int InstallZipPackage(const InstallerRun& run, const std::wstring& zip_file, con
   base::LockedProperties& properties = *run.properties;
   std::wstring unzip_folder;
   std::wstring setup_folder;
-  if (properties.GetProperty(kIsExtractInDownload) != kTrue) {
+  const bool extracted_before = properties.GetProperty(kIsExtractInDownload) == kTrue;
+  if (extracted_before && run.extract_checked_package) {
+    // What the download extracted lay open to change since; the checked ZIP is extracted again.
+    const std::wstring earlier = properties.GetProperty(zip_file + kUnzipFolderSuffix);
+    if (IsExtractedPackage(base::TemporaryPath(), earlier, earlier)) DeleteUnzipFolder(earlier);
+  }
+  if (!extracted_before || run.extract_checked_package) {
     int extracted = archive::ExtractPackage(run.log, run.bridge, zip_file, &unzip_folder, &setup_folder);
     if (extracted != kNoError) {
       // The folder was made for this package alone; nothing else will remove it.

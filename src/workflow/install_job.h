@@ -46,6 +46,9 @@ struct InstallerRun {
   base::LockedProperties* properties = nullptr;
   htmlui::HtmlExternal* bridge = nullptr;  // receives the raw result; may be null
   DWORD tick_ms = kInstallTickMs;
+  // A ZIP package was checked at the moment of use: its setup.exe comes from
+  // extracting it now, never from what an earlier extraction left.
+  bool extract_checked_package = false;
 
   void StoreLastInstallError(DWORD raw) const {
     if (bridge != nullptr) bridge->SetLastInstallError(raw);

@@ -11,6 +11,7 @@
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "sysinfo/system_info.h"
+#include "utils/held_file.h"
 #include "workflow/install_executable.h"
 #include "workflow/install_msi.h"
 #include "workflow/install_params.h"
@@ -79,6 +80,18 @@ int RunInstaller(const InstallerRun& run, const InstallJob& job, InstallerKind k
   return kFileNotExist;
 }
 
+// With a release key, the file is proved against its signed .meta and held
+// against writing and deleting until the installer has ended; false (logged)
+// when it cannot be.
+bool HoldForInstall(const InstallJob& job, base::UniqueHandle* held) {
+  if (!job.host.release_key.present()) return true;
+  const utils::UseCheck check = utils::HoldVerifiedFile(job.host.release_key, job.install_file, held);
+  if (check == utils::UseCheck::kVerified) return true;
+  base::LogDebug(job.host.log, L"Install %s refused: the file %s", job.install_file.c_str(),
+                 utils::UseCheckProblem(check));
+  return false;
+}
+
 void RunInstallJob(InstallJob& job, htmlui::PageCallback& callback) {
   base::Log* log = job.host.log;
   base::LockedProperties properties = job.host.properties();
@@ -86,11 +99,15 @@ void RunInstallJob(InstallJob& job, htmlui::PageCallback& callback) {
       properties, [&callback](int code, uint64_t total, uint64_t current) { callback.Call(code, total, current); },
       job.install_file);
   InstallerRun run{log, &properties, job.host.bridge, job.tick_ms};
+  run.extract_checked_package = job.host.release_key.present();
 
   base::UniqueHandle reporter;
+  base::UniqueHandle held;  // the checked file, unchangeable until the installer has ended
   int code = kFileNotExist;
   const InstallerKind kind = InstallerKindOf(job.install_file);
-  if (kind != InstallerKind::kNone) {
+  if (kind != InstallerKind::kNone && !HoldForInstall(job, &held)) {
+    code = kFailure;
+  } else if (kind != InstallerKind::kNone) {
     InstallLogPaths logs = MakeInstallLogPaths(base::TemporaryPath(), job.product_id, sysinfo::Timestamp());
     ::CreateDirectoryW(logs.folder.c_str(), nullptr);
     const std::wstring params = PrepareParams(job, kind, logs);

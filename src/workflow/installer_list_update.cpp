@@ -4,6 +4,9 @@
 
 #include <memory>
 
+#include "utils/companion_url.h"
+#include "utils/signed_meta.h"
+#include "utils/tokenize_url.h"
 #include "workflow/bridge_download_host.h"
 #include "workflow/reported_transfer.h"
 
@@ -12,6 +15,29 @@ namespace stubframework::workflow {
 namespace {
 
 constexpr wchar_t kNewFileMark[] = L"__NEW_FILE__";
+
+// With a release key the new list is script the pages will run: it is used
+// only when its signature (the list's URL + ".sig", fetched as the list was)
+// verifies; otherwise it is removed and the old list stays.
+int CheckSignedList(const InstallerListJob& job, const std::wstring& new_file) {
+  std::wstring signature_url = utils::CompanionUrl(job.url, utils::kSignatureSuffix);
+  if (job.is_secure) {
+    if (job.transfer.tokenize) {
+      job.transfer.tokenize(signature_url);
+    } else {
+      utils::TokenizeUrl(signature_url);
+    }
+  }
+  const utils::SignedMetaStatus status = utils::CheckSignedFile(job.host.release_key, new_file, signature_url);
+  if (status == utils::SignedMetaStatus::kValid) return kNoError;
+  base::LogDebug(job.host.log, L"Update installerlist %s refused: %s (%s)", job.url.c_str(),
+                 status == utils::SignedMetaStatus::kNoMeta ? L"the list cannot be read"
+                 : status == utils::SignedMetaStatus::kNoSignature ? L"the list has no signature"
+                                                                   : L"the list's signature does not verify",
+                 signature_url.c_str());
+  ::DeleteFileW(new_file.c_str());
+  return kFailure;
+}
 
 void RunInstallerListJob(InstallerListJob& job, htmlui::PageCallback& callback) {
   base::Log* log = job.host.log;
@@ -25,6 +51,7 @@ void RunInstallerListJob(InstallerListJob& job, htmlui::PageCallback& callback) 
   const std::wstring new_file = NewListFile(job.download_file);
   TransferRequest request{job.url, new_file, job.is_secure, job.is_resume, false};
   int code = RunReportedTransfer(context, host, request, job.transfer);
+  if (code == kNoError && job.host.release_key.present()) code = CheckSignedList(job, new_file);
   if (code == kNoError) {
     if (::MoveFileExW(new_file.c_str(), job.download_file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       ::DeleteUrlCacheEntryW(job.url.c_str());

@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/unique_handle.h"
+#include "trust/same_signer.h"
+#include "utils/held_file.h"
+#include "utils/signed_meta.h"
 #include "utils/verify_file.h"
 #include "workflow/bridge_download_host.h"
 #include "workflow/reported_transfer.h"
@@ -38,6 +42,17 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+// Without a key nothing is checked here; the download was checked against its .meta.
+int CheckNewerStub(const SelfUpdateJob& job, const std::wstring& target) {
+  base::UniqueHandle held;
+  if (HoldNewerStub(job.host.release_key, target, job.self_path, &held, job.host.log)) return kNoError;
+  held.Reset();
+  for (const wchar_t* suffix : {L"", utils::kMetaSuffix, utils::kMetaSignatureSuffix}) {
+    ::DeleteFileW((target + suffix).c_str());
+  }
+  return kFailure;
+}
+
 void RunSelfUpdateJob(SelfUpdateJob& job, htmlui::PageCallback& callback) {
   base::Log* log = job.host.log;
   base::LockedProperties properties = job.host.properties();
@@ -54,6 +69,7 @@ void RunSelfUpdateJob(SelfUpdateJob& job, htmlui::PageCallback& callback) {
     if (job.store_stub_name) job.store_stub_name(name);
     const std::wstring target = FolderOf(job.self_path) + name;
     code = RunReportedTransfer(context, host, TransferRequest{job.url, target, true, true, false}, job.transfer);
+    if (code == kNoError && job.host.release_key.present()) code = CheckNewerStub(job, target);
     if (code == kNoError) {
       ::DeleteUrlCacheEntryW(job.url.c_str());
     } else {
@@ -80,6 +96,22 @@ std::wstring RunningExecutablePath() {
     if (path.size() >= kLongestPath) return std::wstring();
     path.resize(path.size() * 2);
   }
+}
+
+bool HoldNewerStub(const trust::ReleaseKey& key, const std::wstring& path, const std::wstring& self_path,
+                   base::UniqueHandle* held, base::Log* log) {
+  const utils::UseCheck use = utils::HoldVerifiedFile(key, path, held);
+  if (use != utils::UseCheck::kVerified) {
+    base::LogDebug(log, L"Self-update %s refused: the file %s", path.c_str(), utils::UseCheckProblem(use));
+    return false;
+  }
+  const trust::SignerCheck signer = trust::CheckSameSigner(held->Get(), path, self_path);
+  if (signer != trust::SignerCheck::kSameSigner) {
+    held->Reset();
+    base::LogDebug(log, L"Self-update %s refused: the file %s", path.c_str(), trust::SignerCheckProblem(signer));
+    return false;
+  }
+  return true;
 }
 
 bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exe_path) {

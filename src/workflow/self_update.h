@@ -8,7 +8,10 @@
 #include <functional>
 #include <string>
 
+#include "base/log.h"
+#include "base/unique_handle.h"
 #include "htmlui/page_callback.h"
+#include "trust/release_key.h"
 #include "workflow/transfer_download_error.h"
 #include "workflow/worker_host.h"
 
@@ -16,6 +19,16 @@ namespace stubframework::workflow {
 
 // The full path of this process's executable; empty when it cannot be read.
 std::wstring RunningExecutablePath();
+
+// With a release key: whether the newer stub at `path` may run in place of
+// `self_path` (the running stub). Its bytes must match the signed .meta that
+// its download kept beside it, and it must carry a valid Authenticode
+// signature by `self_path`'s own signer certificate in a tight certificate
+// table. True with `held` open on it against writers and deleters (keep it
+// until the newer stub has ended); false, logged, with nothing held. The
+// worker checks after the download; whoever starts the file checks again.
+bool HoldNewerStub(const trust::ReleaseKey& key, const std::wstring& path, const std::wstring& self_path,
+                   base::UniqueHandle* held, base::Log* log);
 
 // Whether the file served at `url` differs from `exe_path`: its meta
 // (url + ".meta") answers 200 and either cannot be fetched or does not

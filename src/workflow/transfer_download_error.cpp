@@ -6,9 +6,12 @@
 #include <algorithm>
 
 #include "base/wide_format.h"
+#include "utils/companion_url.h"
 #include "utils/download_file_verified.h"
 #include "utils/download_url_to_file.h"
+#include "utils/signed_meta.h"
 #include "utils/tokenize_url.h"
+#include "utils/verify_file.h"
 
 namespace stubframework::workflow {
 
@@ -125,6 +128,43 @@ int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, c
   return code;
 }
 
+// With a release key: the .meta must be signed before the transfer begins,
+// and what arrived must match that .meta (the download fetches its own copy),
+// which then stays beside the file for the check at the moment of use.
+int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
+                   const std::wstring& signature_url, const std::wstring& path, DWORD pause_ms) {
+  downloader::Buffer meta;
+  downloader::Buffer signature;
+  utils::SignedMetaStatus status = utils::SignedMetaStatus::kNoMeta;
+  // A fetch that failed is tried again as a transfer is; a bad signature is not.
+  for (int attempt = 1;; ++attempt) {
+    status = utils::FetchSignedMeta(host.release_key, meta_url, signature_url, &meta, &signature,
+                                    [&host] { return host.CancelRequested(); });
+    if (host.CancelRequested()) return kAbort;
+    if (status == utils::SignedMetaStatus::kValid || status == utils::SignedMetaStatus::kBadSignature ||
+        attempt >= kMaxTransferAttempts) {
+      break;
+    }
+    if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
+  }
+  if (status != utils::SignedMetaStatus::kValid) {
+    base::LogDebug(host.log, L"Download %s refused: %s (%s)", url.c_str(), utils::SignedMetaProblem(status),
+                   signature_url.c_str());
+    return kFailure;
+  }
+  int code = VerifiedTransfer(host, url, meta_url, path, pause_ms);
+  if (code != kNoError) return code;
+  if (!utils::VerifyFileWithMeta(path, meta)) {
+    base::LogDebug(host.log, L"Download %s refused: the file does not match its signed .meta", url.c_str());
+    return kFailure;
+  }
+  if (!utils::StoreSignedMeta(path, meta, signature)) {
+    base::LogDebug(host.log, L"Download %s: the signed .meta could not be kept beside %s", url.c_str(), path.c_str());
+    return kFailure;
+  }
+  return kNoError;
+}
+
 int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& request, const std::wstring& url,
                   const TransferSettings& settings) {
   SYSTEMTIME now;
@@ -178,13 +218,20 @@ int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest
                           const TransferSettings& settings) {
   std::wstring url = request.url;
   std::wstring meta_url = url + kMetaSuffix;
+  std::wstring signature_url = utils::CompanionUrl(url, utils::kMetaSignatureSuffix);
   if (request.is_secure) {
     Tokenize(settings, url, host.log);
     Tokenize(settings, meta_url, host.log);
+    if (host.release_key.present()) Tokenize(settings, signature_url, host.log);
   }
-  int code = request.is_resume
-                 ? VerifiedTransfer(host, url, meta_url, request.download_file, settings.retry_pause_ms)
-                 : PlainTransfer(host, request, url, settings);
+  int code = kUnknowError;
+  if (!request.is_resume) {
+    code = PlainTransfer(host, request, url, settings);
+  } else if (host.release_key.present()) {
+    code = SignedTransfer(host, url, meta_url, signature_url, request.download_file, settings.retry_pause_ms);
+  } else {
+    code = VerifiedTransfer(host, url, meta_url, request.download_file, settings.retry_pause_ms);
+  }
   if ((code == kFailure || code == kFileNotExist) && !CanConnect(url)) code = kNoNetwork;
   return code;
 }

@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
+#include "trust/release_key.h"
 #include "workflow/package_folders.h"
 
 namespace stubframework::workflow {
@@ -22,6 +23,9 @@ struct WorkerHost {
   std::wstring settings_key;
   // Where the run records the folders its downloads wrote into; may be null.
   DownloadFolders* download_folders = nullptr;
+  // What downloads, installs and the self-update must be signed with; none:
+  // downloads are checked against their .meta only.
+  trust::ReleaseKey release_key;
 
   base::LockedProperties properties() const { return base::LockedProperties(*store, *lock); }
 };

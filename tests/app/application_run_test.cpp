@@ -128,5 +128,46 @@ TEST_F(ApplicationRunTest, LogEntryPointsDoNothingWithoutALog) {
   EXPECT_NE(stubtest::ReadWholeFile(app_->log()->path()).find("DEBUG] written 7"), std::string::npos);
 }
 
+std::string LogOf(Application& app) {
+  std::string text;
+  HANDLE file = ::CreateFileW(app.log()->path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
+  ::CloseHandle(file);
+  return text;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+// A stub built without a release key says so once per run; one with a key never.
+TEST_F(ApplicationRunTest, ARunWithoutAReleaseKeySaysOnceThatMetasAreTheOnlyCheck) {
+  const char kLine[] = "No release key: downloads are checked against their .meta only";
+  static const unsigned char kAnyKey[] = {0x30, 0x00};
+  const struct {
+    const char* what;
+    trust::ReleaseKey key;
+    size_t lines;
+  } rows[] = {
+      // The keyed run first: two runs in one second may share a log file.
+      {"a key", trust::ReleaseKey{kAnyKey, sizeof(kAnyKey)}, 0},
+      {"no key", trust::ReleaseKey{}, 1},
+  };
+  for (const auto& row : rows) {
+    if (!app_) app_ = Application::Create();
+    ASSERT_TRUE(app_);
+    app_->SetReleaseKey(row.key);
+    app_->Run();
+    EXPECT_EQ(Count(LogOf(*app_), kLine), row.lines) << row.what;
+    app_.reset();
+  }
+}
+
 }  // namespace
 }  // namespace stubframework::app

@@ -10,6 +10,7 @@
 #include "app/settings_store.h"
 #include "base/temp_folder.h"
 #include "stub_runner.h"
+#include "trust/release_key.h"
 
 namespace stubframework::app {
 namespace {
@@ -40,6 +41,8 @@ class LaunchTest : public ::testing::Test {
     base::DeleteFolderRecursive(root_);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");
   }
+
+  std::wstring HandOverTo(const std::wstring& source, DWORD* first_id, DWORD* code);
 
   std::wstring root_, temp_, stub_;
 };
@@ -123,13 +126,29 @@ std::wstring RecorderPath() {
   return path;
 }
 
+std::wstring WindowsPath(const char* unix_path) {
+  std::wstring path = L"Z:";
+  for (const char* c = unix_path; *c != '\0'; ++c) path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
+  return path;
+}
+
+// The newer stub's files as its verified download leaves them: the program,
+// and (when they exist) its .meta and the .meta's signature.
+void DropNewerStub(const std::wstring& source, const std::wstring& folder) {
+  for (const wchar_t* suffix : {L".meta", L".meta.sig"}) {
+    CopyFileW((source + suffix).c_str(), (folder + L"newer.exe" + suffix).c_str(), TRUE);
+  }
+  CopyFileW(source.c_str(), (folder + L"newer.exe").c_str(), TRUE);
+}
+
 // The working copy ends with 197800; the first process then runs the newer
 // stub named by "update_stub_name" from the copy's folder, twice. The newer
-// stub is dropped into that folder while the working copy runs.
-TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
+// stub (`source`) is dropped into that folder while the working copy runs.
+// Returns the launcher's exit code and what the newer stub recorded.
+std::wstring LaunchTest::HandOverTo(const std::wstring& source, DWORD* first_id, DWORD* code) {
   const std::wstring key = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22";
-  ASSERT_TRUE(WriteSetting(key, L"selfupdate_code", L"197800"));
-  ASSERT_TRUE(WriteSetting(key, L"update_stub_name", L"newer.exe"));
+  EXPECT_TRUE(WriteSetting(key, L"selfupdate_code", L"197800"));
+  EXPECT_TRUE(WriteSetting(key, L"update_stub_name", L"newer.exe"));
   std::wstring record = root_ + L"record.txt";
   SetEnvironmentVariableW(L"STUB_RECORD_FILE", record.c_str());
   SetEnvironmentVariableW(L"STUB_RECORD_EXIT", L"3");
@@ -142,9 +161,7 @@ TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
     while (!done) {
       for (const std::wstring& name : ListFolder(temp_)) {
         std::wstring folder = temp_ + name + L"\\";
-        if (PathExists(folder + L"stub.exe") && !PathExists(folder + L"newer.exe")) {
-          CopyFileW(RecorderPath().c_str(), (folder + L"newer.exe").c_str(), TRUE);
-        }
+        if (PathExists(folder + L"stub.exe") && !PathExists(folder + L"newer.exe")) DropNewerStub(source, folder);
       }
       Sleep(2);
     }
@@ -152,17 +169,17 @@ TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
   STARTUPINFOW si = {sizeof(si)};
   PROCESS_INFORMATION first = {};
   std::wstring command = L"\"" + stub_ + L"\" /QN";
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &first));
+  EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &first));
   WaitForSingleObject(first.hProcess, 60000);
   done = true;
   dropper.join();
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(first.hProcess, &code);
+  *code = 0xFFFFFFFF;
+  GetExitCodeProcess(first.hProcess, code);
+  *first_id = first.dwProcessId;
   CloseHandle(first.hProcess);
   CloseHandle(first.hThread);
   SetEnvironmentVariableW(L"STUB_RECORD_FILE", nullptr);
   SetEnvironmentVariableW(L"STUB_RECORD_EXIT", nullptr);
-  EXPECT_EQ(code, 0u);
 
   // The second run is not waited for; under load a process start under Wine
   // can take seconds.
@@ -171,10 +188,30 @@ TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
     std::string raw = ReadWholeFile(record);
     lines.assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
   }
+  return lines;
+}
+
+// A newer stub signed as the running one, with its signed .meta.
+TEST_F(LaunchTest, SelfUpdateExitHandsOverToTheNewerStubTwice) {
+  DWORD first_id = 0;
+  DWORD code = 0;
+  std::wstring lines = HandOverTo(WindowsPath(SIGNED_RECORDER_EXE), &first_id, &code);
+  EXPECT_EQ(code, 0u);
   std::wstring expected_first = L" /QN run=1 update=0 shortcut=\"" + stub_ + L"\"";
   std::wstring expected = expected_first + L"\n" + expected_first +
-                          L" newVersionExitCode=3 parentProcessID=" + std::to_wstring(first.dwProcessId) + L"\n";
+                          L" newVersionExitCode=3 parentProcessID=" + std::to_wstring(first_id) + L"\n";
   EXPECT_EQ(lines, expected);
+}
+
+// The name is in HKCU and the folder is the user's: anything dropped there,
+// unsigned and without a signed .meta, must not run (with the build's key).
+TEST_F(LaunchTest, AProgramPlantedAsTheNewerStubIsNotStarted) {
+  if (trust::ProductReleaseKey().size == 0) GTEST_SKIP() << "this build has no release key";
+  DWORD first_id = 0;
+  DWORD code = 0;
+  std::wstring lines = HandOverTo(RecorderPath(), &first_id, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(lines, L"") << "the planted program ran";
 }
 
 TEST(RunProcessTest, WaitsAndReturnsTheExitCode) {

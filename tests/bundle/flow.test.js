@@ -332,3 +332,24 @@ for (const scale of [1, 1.5]) {
     for (const file of written) assert.ok(fs.statSync(file).size > 2000, file);
   });
 }
+
+// The component list refresh (Config_MultiDownload): whatever it ends with (a
+// list the native side refused for want of a signature is a Failure), the
+// bundle's list stays in force and the flow goes on to the next page.
+for (const [what, result] of [['refreshed', 0], ['refused or failed', 4], ['not found', 2], ['no network', 8]]) {
+  test(`Initialization moves on when the list refresh is ${what}`, async () => {
+    const run = await openPage(browser, server.origin, 'pages/Initialization/page.html', {
+      native: { workers: { updateInstallerList: [[10, 100, 50], [result, 100, 100]] } },
+      init: 'Config_MultiDownload = true;',
+      stopAt: '**/pages/**',
+    });
+    try {
+      await waitFor(() => run.stopped.length > 0, 'a navigation');
+      assert.deepEqual(run.stopped, ['/pages/MinSys/page.html']);
+      assert.equal((await run.calls('updateInstallerList')).length, 1);
+      assert.deepEqual(run.errors, []);
+    } finally {
+      await run.close();
+    }
+  });
+}

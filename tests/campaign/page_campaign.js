@@ -80,7 +80,13 @@ function prepareSources(servers, seed) {
       crypto.createHash('sha256').update(data).update(String(n)).digest().copy(bytes, at);
     }
     fs.writeFileSync(path.join(servers.docroot, name), bytes);
-    fs.writeFileSync(path.join(servers.docroot, `${name}.meta`), metaOf(bytes));
+    const meta = metaOf(bytes);
+    fs.writeFileSync(path.join(servers.docroot, `${name}.meta`), meta);
+    // Signed as a release pipeline signs it, for a stub that carries the build's test release key.
+    if (process.env.STUB_TEST_RELEASE_KEY) {
+      const key = fs.readFileSync(process.env.STUB_TEST_RELEASE_KEY);
+      fs.writeFileSync(path.join(servers.docroot, `${name}.meta.sig`), crypto.sign('sha256', meta, key));
+    }
     return { name, bytes, crc: String(zlib.crc32(bytes) >>> 0) };
   });
 }

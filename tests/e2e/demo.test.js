@@ -51,7 +51,16 @@ test('the demo installs the product through the pages and reports the re-fetch, 
   assert.equal(msi[0].bytes, size);
   assert.equal(msi[1].range, `bytes=${DAMAGED_BLOCK * BLOCK}-${size - 1}`);
   assert.deepEqual([msi[1].status, msi[1].bytes, msi[1].flipped], [206, size - DAMAGED_BLOCK * BLOCK, null]);
-  assert.equal(report.downloads.refetched, size - DAMAGED_BLOCK * BLOCK);
+  // With the release key, each .meta is read once for its signature check and
+  // once more by the download itself.
+  const metas = env.release_key ? fs.statSync(`${env.msi}.meta`).size + fs.statSync(`${env.samples_zip}.meta`).size : 0;
+  assert.equal(report.downloads.refetched, size - DAMAGED_BLOCK * BLOCK + metas);
+  if (env.release_key) {
+    // The list and both .meta files were proved against the release key; nothing was refused.
+    const proved = report.signatures.verified.map((p) => p.split('/').pop()).sort();
+    assert.deepEqual(proved, ['Tessary-22.0.msi.meta', 'Tessary-Samples-22.0.zip.meta', 'installerlist.js']);
+    assert.deepEqual(report.signatures.refused, []);
+  }
   assert.deepEqual(report.blocks.map((b) => b.blocks), [blockCount(size), blockCount(metaFileSize(`${env.samples_zip}.meta`))]);
   assert.ok(report.logLines.some((line) => line.includes(`Hash mismatch found for block ${DAMAGED_BLOCK}.`)), report.logLines.join('\n'));
 

@@ -39,9 +39,15 @@ test('a page downloads a package block by block, installs it and hears 0 from bo
     await run.close();
   }
 
-  // The block-verified path: the .meta first, then the package.
+  // The block-verified path: the .meta first, then the package. With the
+  // release key the stub carries, the .meta and its signature are fetched and
+  // checked before the download begins (which reads the .meta itself).
   const asked = nginxRequests(servers, key).map(([method, uri]) => `${method} ${uri}`);
-  assert.deepEqual(asked.slice(0, 2), [`GET /${key}/Tessary-22.0.msi.meta`, `GET /${key}/Tessary-22.0.msi`]);
+  const meta = `GET /${key}/Tessary-22.0.msi.meta`;
+  const expected = env.release_key
+    ? [meta, `${meta}.sig`, meta, `GET /${key}/Tessary-22.0.msi`]
+    : [meta, `GET /${key}/Tessary-22.0.msi`];
+  assert.deepEqual(asked.slice(0, expected.length), expected);
   const state = await prefixState.productState(prefix, env.msi_product_code);
   assert.ok(state.files.some((f) => f.path.endsWith(`${path.sep}Readme.txt`)), JSON.stringify(state.files));
   assert.equal(state.uninstallEntry && state.uninstallEntry.DisplayName, 'Tessary 22');

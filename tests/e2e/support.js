@@ -33,12 +33,15 @@ function nginx() {
   return { ...servers, base: `http://127.0.0.1:${servers.nginx_port}` };
 }
 
-// Copies a file and its .meta into nginx's document root under `relative`.
+// Copies a file, its .meta and the .meta's release signature into nginx's
+// document root under `relative`.
 function publish(servers, source, relative) {
   const target = path.join(servers.docroot, ...relative.split('/'));
   fs.mkdirSync(path.dirname(target), { recursive: true });
   fs.copyFileSync(source, target);
-  if (fs.existsSync(`${source}.meta`)) fs.copyFileSync(`${source}.meta`, `${target}.meta`);
+  for (const suffix of ['.meta', '.meta.sig']) {
+    if (fs.existsSync(`${source}${suffix}`)) fs.copyFileSync(`${source}${suffix}`, `${target}${suffix}`);
+  }
   return target;
 }
 

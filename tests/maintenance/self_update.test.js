@@ -47,6 +47,17 @@ async function clearSettings() {
   }
 }
 
+// `source` signed with the build's code-signing certificate (padded to a
+// multiple of 8 first: osslsigncode's checksum skips a trailing odd byte).
+function signedCopy(source, target) {
+  const bytes = fs.readFileSync(source);
+  const unsigned = `${target}.unsigned`;
+  fs.writeFileSync(unsigned, Buffer.concat([bytes, Buffer.alloc((8 - (bytes.length % 8)) % 8)]));
+  execFileSync('osslsigncode', ['sign', '-certs', process.env.SIGNING_CERT, '-key', process.env.SIGNING_KEY, '-h', 'sha256',
+    '-in', unsigned, '-out', target], { stdio: 'ignore' });
+  return fs.readFileSync(target);
+}
+
 function recordedLines(file) {
   if (!fs.existsSync(file)) return [];
   return fs.readFileSync(file).toString('utf16le').split('\n').filter((line) => line.length > 0);
@@ -73,9 +84,14 @@ test('a page updates the stub: 197800, the newer stub with run=1 update=0, then 
   const userFile = path.join(root, 'setup.exe');
   fs.copyFileSync(process.env.UIHOST_TEST_STUB, userFile);
   fs.mkdirSync(served);
-  const newer = fs.readFileSync(process.env.NEWER_STUB);
+  // Signed by the same certificate as the user's stub, its .meta signed with
+  // the release key the stubs carry: the hand-over checks both.
+  const newer = signedCopy(process.env.NEWER_STUB, path.join(root, 'newer.exe'));
   fs.writeFileSync(path.join(served, 'SETUP.EXE'), newer);
   execFileSync(process.env.METATOOL, ['create', path.join(served, 'SETUP.EXE')]);
+  if (process.env.STUB_TEST_RELEASE_KEY) {
+    execFileSync(process.env.METATOOL, ['sign', '--key', process.env.STUB_TEST_RELEASE_KEY, path.join(served, 'SETUP.EXE.meta')]);
+  }
   const url = `http://127.0.0.1:${servers.nginx_port}/${key}/SETUP.EXE`;
   const record = path.join(root, 'record.txt');
   process.env.STUB_RECORD_FILE = windowsPath(record);
@@ -116,4 +132,61 @@ test('a page updates the stub: 197800, the newer stub with run=1 update=0, then 
   assert.ok(first, lines[0]);
   assert.match(first[1], /\\setup\.exe$/, 'the shortcut names the file the user started');
   assert.match(lines[1], new RegExp(`^${lines[0].replace(/[.*+?^${}()|[\]\\]/g, '\\$&')} newVersionExitCode=\\d+ parentProcessID=\\d+$`));
+});
+
+// With the release key the stubs carry: anyone's program with a .meta anyone
+// can make is refused by the working copy, and the launcher starts nothing.
+test("a self-made .meta for anyone's program: refused, never started, the user's file kept", async (t) => {
+  const servers = testServers();
+  if (!servers) {
+    t.skip('STUB_TEST_SERVERS names no test servers (CTest starts them)');
+    return;
+  }
+  if (!process.env.STUB_TEST_RELEASE_KEY) {
+    t.skip('this build carries no test release key');
+    return;
+  }
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'selfupdate-'));
+  const key = `selfupdate_${crypto.randomBytes(6).toString('hex')}`;
+  const served = path.join(servers.docroot, key);
+  t.after(async () => {
+    fs.rmSync(root, { recursive: true, force: true });
+    fs.rmSync(served, { recursive: true, force: true });
+    await clearSettings();
+  });
+  await clearSettings();
+  const userFile = path.join(root, 'setup.exe');
+  fs.copyFileSync(process.env.UIHOST_TEST_STUB, userFile);
+  const original = fs.readFileSync(userFile);
+  fs.mkdirSync(served);
+  // The recording stub as it is: unsigned, with a .meta made by anyone.
+  fs.copyFileSync(process.env.NEWER_STUB, path.join(served, 'SETUP.EXE'));
+  execFileSync(process.env.METATOOL, ['create', path.join(served, 'SETUP.EXE')]);
+  const url = `http://127.0.0.1:${servers.nginx_port}/${key}/SETUP.EXE`;
+  const record = path.join(root, 'record.txt');
+  process.env.STUB_RECORD_FILE = windowsPath(record);
+  t.after(() => delete process.env.STUB_RECORD_FILE);
+
+  const run = await startUiHost({ exe: userFile, args: [], headless: true });
+  t.after(() => run.close(5000));
+  await run.ready;
+  await run.page.evaluate((address) => {
+    window.calls = [];
+    window.external.selfUpdate(address, function (result, total, current) {
+      window.calls.push([result, total, current]);
+    });
+  }, url);
+  const calls = await waitFor(
+    () => run.page.evaluate(() => (window.calls.length && window.calls[window.calls.length - 1][0] !== 10 ? window.calls : null)),
+    'the final callback',
+    60000,
+  );
+  assert.equal(calls[calls.length - 1][0], 4, 'Failure');
+  assert.equal(await setting('update_stub_name'), '', 'no name for the launcher');
+  await run.page.evaluate(() => window.external.closeWindow());
+  await run.exited;
+  // Give a wrongly started stub the time it would need to record itself.
+  await new Promise((resolve) => setTimeout(resolve, 3000));
+  assert.deepEqual(recordedLines(record), [], 'the served program never ran');
+  assert.ok(fs.readFileSync(userFile).equals(original), "the user's file is unchanged");
 });

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "externalmethods/worker_host_of.h"
 #include "maintenance/method_fixture.h"
 #include "support/test_servers.h"
+#include "trust/test_release_key.h"
+#include "utils/signed_meta.h"
 #include "workflow/error_handle.h"
 #include "workflow/self_update.h"
 
@@ -75,7 +79,8 @@ class SelfUpdateTest : public MethodFixture {
   }
 
   // The worker, with what the method would record kept for the test.
-  Calls RunSelfUpdate(const std::wstring& url, const std::wstring& self_path) {
+  Calls RunSelfUpdate(const std::wstring& url, const std::wstring& self_path,
+                      std::function<bool(std::wstring& url)> tokenize = nullptr) {
     RecordingFunction function;
     auto* job = new workflow::SelfUpdateJob;
     job->host = externalmethods::WorkerHostOf(*methods_);
@@ -84,6 +89,7 @@ class SelfUpdateTest : public MethodFixture {
     job->store_stub_name = [this](const std::wstring& name) { stored_names_.push_back(name); };
     job->store_exit_code = [this] { ++exit_code_stores_; };
     job->transfer.retry_pause_ms = 10;
+    if (tokenize) job->transfer.tokenize = tokenize;
     EXPECT_EQ(job->callback_stream.Marshal(nullptr, L"test", &function), S_OK);
     EXPECT_TRUE(htmlui::StartWorkerThread(workflow::SelfUpdateThreadFunc, job));
     return PumpUntilDone(function);
@@ -178,6 +184,141 @@ TEST_F(SelfUpdateTest, AFailedTransferLeavesTheOldListUntouched) {
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back()[0], workflow::kFileNotExist);
   EXPECT_EQ(ReadWholeFile(list), "var list = 'old';");
+}
+
+// With a release key: what the self-update starts must have a .meta the key
+// signed and the running stub's own Authenticode signer; a list is loaded only
+// with its signature. The "running stub" is a signed copy of a small program,
+// and the newer stubs are copies of it signed otherwise (tests/trust).
+class ReleaseKeyUpdateTest : public SelfUpdateTest {
+ protected:
+  void SetUp() override {
+    SelfUpdateTest::SetUp();
+    app_->SetReleaseKey(release_.key());
+    self_ = work_ + L"setup.exe";
+    ASSERT_TRUE(::CopyFileW(Signed(L"genuine_copy.exe").c_str(), self_.c_str(), FALSE));
+  }
+
+  static std::wstring Signed(const wchar_t* name) { return std::wstring(TRUST_SIGNED_FIXTURES) + L"\\" + name; }
+
+  // A file, its .meta and the key's signature of the .meta (or `signature`).
+  std::wstring PublishSigned(const std::string& name, const std::string& bytes, const std::string* signature = nullptr) {
+    const std::string meta = enginetest::MakeMeta(bytes);
+    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name, bytes));
+    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta", meta));
+    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta.sig", signature ? *signature : release_.Sign(meta)));
+    return servers_->NginxUrl("/" + key_ + "/" + name);
+  }
+
+  // The update was refused and left nothing for the launcher to start.
+  void ExpectRefused(const Calls& calls, const char* what) {
+    ASSERT_FALSE(calls.empty()) << what;
+    EXPECT_EQ(calls.back()[0], workflow::kFailure) << what;
+    ASSERT_FALSE(stored_names_.empty()) << what;
+    EXPECT_EQ(stored_names_.back(), L"") << what;
+    EXPECT_FALSE(Exists(work_ + L"SETUP_update.exe")) << what;
+    stored_names_.clear();
+  }
+
+  TestReleaseKey release_;
+  std::wstring self_;
+};
+
+TEST_F(ReleaseKeyUpdateTest, AnyonesBytesWithASelfMadeMetaAreRefused) {
+  const std::string program = NoisyBytes(300000);
+  // Anyone can make a .meta: without a signature by the key it vouches for nothing.
+  ExpectRefused(RunSelfUpdate(Publish("SETUP.EXE", program), self_), "a .meta without a signature");
+  EXPECT_TRUE(LogHasLine("Download " + base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE")) +
+                         " refused: the .meta has no signature (" +
+                         base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE.meta.sig")) + ")"));
+  std::string bent = release_.Sign(enginetest::MakeMeta(program));
+  bent[bent.size() / 2] ^= 0x01;
+  ExpectRefused(RunSelfUpdate(PublishSigned("SETUP.EXE", program, &bent), self_), "a signature with a bit flipped");
+  const std::string over_other = release_.Sign(enginetest::MakeMeta(NoisyBytes(300000, 7)));
+  ExpectRefused(RunSelfUpdate(PublishSigned("SETUP.EXE", program, &over_other), self_),
+                "a signature of another .meta");
+  EXPECT_TRUE(LogHasLine("Download " + base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE")) +
+                         " refused: the .meta's signature does not verify with the release key (" +
+                         base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE.meta.sig")) + ")"));
+}
+
+TEST_F(ReleaseKeyUpdateTest, ASignedMetaIsNotEnoughWithoutTheRunningStubsSigner) {
+  const struct {
+    const wchar_t* file;
+    const char* problem;
+  } rows[] = {
+      {L"other_signer.exe", "is signed by another certificate than the running stub"},
+      {L"unsigned.exe", "has no valid Authenticode signature"},
+      {L"tampered.exe", "has no valid Authenticode signature"},
+      {L"padded.exe", "has bytes beside its signature in or after its certificate table"},
+      {L"trailing.exe", "has bytes beside its signature in or after its certificate table"},
+  };
+  for (const auto& row : rows) {
+    const std::string what = base::ToAnsi(row.file);
+    ExpectRefused(RunSelfUpdate(PublishSigned("SETUP.EXE", ReadWholeFile(Signed(row.file))), self_), what.c_str());
+    EXPECT_TRUE(LogHasLine("Self-update " + base::ToAnsi(work_) + "SETUP_update.exe refused: the file " + row.problem))
+        << what;
+    EXPECT_FALSE(Exists(work_ + L"SETUP_update.exe.meta")) << what;
+  }
+}
+
+TEST_F(ReleaseKeyUpdateTest, TheGenuineNewerStubIsKeptForTheLauncher) {
+  const std::string genuine = ReadWholeFile(Signed(L"genuine.exe"));
+  Calls calls = RunSelfUpdate(PublishSigned("SETUP.EXE", genuine), self_);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(stored_names_, std::vector<std::wstring>{L"SETUP_update.exe"});
+  EXPECT_EQ(ReadWholeFile(work_ + L"SETUP_update.exe"), genuine);
+  // Its signed .meta stays beside it, for the check when it is started.
+  EXPECT_EQ(ReadWholeFile(work_ + L"SETUP_update.exe.meta"), enginetest::MakeMeta(genuine));
+  EXPECT_TRUE(Exists(work_ + L"SETUP_update.exe.meta.sig"));
+}
+
+TEST_F(ReleaseKeyUpdateTest, AListIsLoadedOnlyWithItsSignature) {
+  const std::wstring list = work_ + L"installerlist.js";
+  const std::string served = "window.external.writeMarker('list ran');";
+  std::string bent = release_.Sign(served);
+  bent[10] ^= 0x80;
+  const struct {
+    const char* what;
+    const std::string* signature;
+    int code;
+  } rows[] = {
+      {"no signature", nullptr, workflow::kFailure},
+      {"a signature with a bit flipped", &bent, workflow::kFailure},
+  };
+  for (const auto& row : rows) {
+    WriteFileBytes(list, "var list = 'bundle';");
+    const std::string name = std::string("list_") + (row.signature ? "bent" : "none") + ".js";
+    ASSERT_TRUE(servers_->PutFile(key_ + "/" + name, served));
+    if (row.signature) ASSERT_TRUE(servers_->PutFile(key_ + "/" + name + ".sig", *row.signature));
+    Calls calls = UpdateList(servers_->NginxUrl("/" + key_ + "/" + name), list, false);
+    ASSERT_FALSE(calls.empty()) << row.what;
+    EXPECT_EQ(calls.back()[0], row.code) << row.what;
+    EXPECT_EQ(ReadWholeFile(list), "var list = 'bundle';") << row.what;
+    EXPECT_FALSE(Exists(work_ + L"installerlist__NEW_FILE__.js")) << row.what;
+  }
+  ASSERT_TRUE(servers_->PutFile(key_ + "/signed.js", served));
+  ASSERT_TRUE(servers_->PutFile(key_ + "/signed.js.sig", release_.Sign(served)));
+  Calls calls = UpdateList(servers_->NginxUrl("/" + key_ + "/signed.js"), list, false);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(ReadWholeFile(list), served);
+}
+
+// The self-update's download is a secure one: the .meta's signature goes
+// through the token service as the file and its .meta do.
+TEST_F(ReleaseKeyUpdateTest, TheSignatureIsAskedForThroughTheTokenServiceToo) {
+  const std::string genuine = ReadWholeFile(Signed(L"genuine.exe"));
+  const std::wstring url = PublishSigned("SETUP.EXE", genuine);
+  std::vector<std::wstring> tokenized;
+  Calls calls = RunSelfUpdate(url, self_, [&tokenized](std::wstring& address) {
+    tokenized.push_back(address);
+    return true;  // the address stays as it is
+  });
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(tokenized, (std::vector<std::wstring>{url, url + L".meta", url + L".meta.sig"}));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ class AppForwardingHost : public externalmethods::MethodHost {
   htmlui::HtmlExternal* external() override { return app_->external(); }
   htmlui::UiHost* ui_host() override { return app_->ui_host(); }
   workflow::DownloadFolders* download_folders() override { return app_->download_folders(); }
+  trust::ReleaseKey release_key() override { return app_->release_key(); }
   std::wstring product_id() override { return app_->product_id(); }
   std::wstring product_version() override { return app_->product_version(); }
   std::wstring stub_path() override { return app_->stub_path(); }

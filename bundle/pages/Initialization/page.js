@@ -85,11 +85,12 @@ var Initialization = {
       return;
     }
     // The component list replaces config\installerlist.js; the next pages load it.
+    // A refresh that fails (or whose list is not signed) leaves the bundle's
+    // own list in force, and the flow goes on with it.
     var target = appExternal.getResourceLocation() + "config\\installerlist.js";
     appExternal.updateInstallerList(getProp("downloadUrl"), target, false, false, function (result) {
       if (result === Config_ErrorHandle.Running) return;
-      if (result === Config_ErrorHandle.NoError) Navigator.nextPage();
-      else Navigator.showError(result, Lang.text("updateErrorText"));
+      Navigator.nextPage();
     });
   }
 };
