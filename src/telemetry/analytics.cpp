@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "archive/zip_writer.h"
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
@@ -51,7 +53,9 @@ bool Analytics::Report(bool started) {
     if (status == kStartedStatus) status = kCancelledStatus;
   }
   std::string document = base::ToUtf8(AnalyticsDocument(source_->Identity(), StatusWord(status)));
-  return CallService(services_.telemetry, L"POST", kAnalyticsPath, document, false, log_).accepted();
+  return CallService(services_.telemetry, L"POST", kAnalyticsPath, std::move(document), false, utils::kReportDeadlineMs,
+                     log_)
+      .accepted();
 }
 
 bool Analytics::SendStartReport() { return Report(true); }
@@ -77,7 +81,8 @@ bool Analytics::UploadLogs() {
     ReportIdentity id = source_->Identity();
     std::wstring path = std::wstring(kReportErrorPath) + L"?token=" + EscapeQueryValue(id.token) +
                         L"&machineId=" + EscapeQueryValue(id.machine_id);
-    sent = CallService(services_.telemetry, L"PUT", path, bytes, false, log_).accepted();
+    sent = CallService(services_.telemetry, L"PUT", path, std::move(bytes), false, utils::kLogUploadDeadlineMs, log_)
+               .accepted();
   }
   base::DeleteFolderRecursive(folder);
   return sent;
@@ -91,7 +96,8 @@ int Analytics::ReportWithLogs(bool send_logs) {
 
 RegionReply Analytics::CheckRegion() {
   std::string document = base::ToUtf8(RegionRequestDocument(source_->Identity()));
-  ServiceReply reply = CallService(services_.telemetry, L"POST", kRegionPath, document, true, log_);
+  ServiceReply reply =
+      CallService(services_.telemetry, L"POST", kRegionPath, std::move(document), true, utils::kRegionDeadlineMs, log_);
   return reply.accepted() ? ParseRegionReply(reply.body) : RegionReply();
 }
 

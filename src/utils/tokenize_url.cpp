@@ -18,7 +18,7 @@ std::wstring TokenServiceEndpoint() {
 bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url) {
   if (url.empty() || endpoint.empty()) return false;
   std::string answer;
-  if (!PostBytes(endpoint, base::ToUtf8(url), &answer)) return false;
+  if (!PostBytes(endpoint, base::ToUtf8(url), &answer, kTokenDeadlineMs)) return false;
   std::wstring tokenized = ExtractTokenizedUrl(base::FromUtf8(answer));
   if (tokenized.empty()) return false;
   url = tokenized;
