@@ -1,13 +1,16 @@
 // Deleting a folder in a place others can write: each entry is judged on the
 // handle it is deleted through, so a link swapped in between the listing and
 // the deletion (through the deletion's hook, as another process would) is not
-// followed, and what it leads to survives.
+// followed, and what it leads to survives. The run log's kept copy is made
+// through handles checked the same way.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
+#include "app/app_log.h"
+#include "base/log.h"
 #include "base/temp_folder.h"
 
 namespace stubframework::base {
@@ -100,6 +103,50 @@ TEST_F(DeletionSwapTest, AJunctionNamedAsTheFolderIsNotFollowed) {
   DeleteFolderRecursive(kFixture + L"\\root_link\\");
   EXPECT_TRUE(Exists(kFixture + L"\\outside\\canary.txt"));
   EXPECT_TRUE(Exists(kFixture + L"\\outside\\canary_file.txt"));
+}
+
+// The run log's kept copy in %TEMP%\<name>_log, a folder of a fixed name in
+// a folder the user writes: made only through handles that are what they say.
+std::string ReadAll(const std::wstring& path) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
+  ::CloseHandle(file);
+  return text;
+}
+
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
+TEST(KeptLogTest, TheCopyHoldsTheLogAsWrittenAndIsNeverWrittenOver) {
+  std::wstring temp = MakeUniqueFolder(TemporaryPath());
+  ASSERT_FALSE(temp.empty());
+  {
+    app::AppLog log;
+    ASSERT_TRUE(log.is_open());
+    LogError(&log, L"kept line %d", 7);
+    ASSERT_TRUE(log.KeepCopyIn(temp, L"Prod_log"));
+    const std::wstring kept = temp + L"Prod_log\\" + NameOf(log.path());
+    EXPECT_EQ(ReadAll(kept), ReadAll(log.path()));
+    EXPECT_NE(ReadAll(kept).find("kept line 7"), std::string::npos);
+    // A second copy under the same name (planted, or an earlier run's) is not overwritten.
+    LogError(&log, L"later line");
+    EXPECT_FALSE(log.KeepCopyIn(temp, L"Prod_log"));
+    EXPECT_EQ(ReadAll(kept).find("later line"), std::string::npos);
+  }
+  EXPECT_TRUE(DeleteFolderRecursive(temp));
+}
+
+TEST(KeptLogTest, AKeptFolderThatIsALinkGetsNoCopy) {
+  const std::wstring temp = kFixture + L"\\temp\\";
+  if (!IsLink(temp + L"Linked_log")) GTEST_SKIP() << "no link fixture (the swap_fixture test makes it)";
+  app::AppLog log;
+  ASSERT_TRUE(log.is_open());
+  EXPECT_FALSE(log.KeepCopyIn(temp, L"Linked_log"));
+  EXPECT_FALSE(Exists(kFixture + L"\\outside\\" + NameOf(log.path()))) << "written through the link";
 }
 
 TEST(DeletionTest, ANestedTreeWithReadOnlyEntriesGoesWhole) {
