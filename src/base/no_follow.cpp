@@ -36,13 +36,15 @@ HeldEntry OpenNoFollow(const std::wstring& path, const std::wstring& expected, D
   entry.handle.Reset(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
                                    flags | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!entry.handle) return entry;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(entry.handle.Get(), &info)) {
+  // Not GetFileInformationByHandle: it also asks for the volume's serial
+  // number, which costs milliseconds a call under Wine.
+  FILE_ATTRIBUTE_TAG_INFO info = {};
+  if (!::GetFileInformationByHandleEx(entry.handle.Get(), FileAttributeTagInfo, &info, sizeof(info))) {
     // Nothing known of it: treated as somewhere else.
     return entry;
   }
-  entry.attributes = info.dwFileAttributes;
-  entry.is_link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  entry.attributes = info.FileAttributes;
+  entry.is_link = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (entry.is_link) return entry;
   entry.final_path = FinalPathOf(entry.handle.Get());
   entry.in_place = !entry.final_path.empty() && !expected.empty() && SamePath(entry.final_path, expected);
