@@ -9,6 +9,7 @@
 
 #include "base/critical_section.h"
 #include "base/log.h"
+#include "base/unique_handle.h"
 
 namespace stubframework::app {
 
@@ -38,6 +39,12 @@ class AppLog : public base::Log {
   // Closes the file; later lines are dropped.
   void Close();
 
+  // Copies the log file (as written so far) into `temporary_path` +
+  // `folder_name` + "\" + its own name: the folder is made when missing, the
+  // copy is new. False, copying nothing, when the folder or the copy's name is
+  // a link or leads elsewhere, or a file of that name is already there.
+  bool KeepCopyIn(const std::wstring& temporary_path, const std::wstring& folder_name) const;
+
   const std::wstring& path() const { return path_; }
   const std::wstring& folder() const { return folder_; }
   bool is_open() const { return file_ != nullptr; }
@@ -45,6 +52,8 @@ class AppLog : public base::Log {
  private:
   std::wstring path_;
   std::wstring folder_;
+  std::wstring folder_final_;       // the folder's path as its handle has it
+  base::UniqueHandle held_folder_;  // keeps the folder in place while the log lives
   int max_level_ = kLogDebug;
   FILE* file_ = nullptr;
   // Closing at the end of a run may meet a worker that still writes.

@@ -23,11 +23,6 @@ const wchar_t kUnzipFolderMarker[] = L"__ZIP_Unzip_Folder__";
 
 std::wstring MajorVersion(const std::wstring& version) { return version.substr(0, version.find(L'.')); }
 
-std::wstring FileNameOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 SystemFacts GatherSystemFacts() {
@@ -190,11 +185,7 @@ void Application::UploadFailedRunLog() {
 }
 
 void Application::KeepLogCopy() {
-  if (log_->path().empty()) return;
-  std::wstring folder = base::TemporaryPath() + context_->ProductId() + L"_log";
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  std::wstring target = folder + L"\\" + FileNameOf(log_->path());
-  ::CopyFileW(log_->path().c_str(), target.c_str(), FALSE);
+  log_->KeepCopyIn(base::TemporaryPath(), context_->ProductId() + L"_log");
 }
 
 void Application::DeletePackageFolders() {

@@ -2,6 +2,10 @@
 
 #include <shlobj.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "archive/bundle_region.h"
 #include "archive/entry_path.h"
 #include "archive/file_source.h"
@@ -47,6 +51,20 @@ bool ExtractOneEntry(const ZipReader& reader, size_t index, const std::wstring& 
   return ok;
 }
 
+// Every name usable and no two of them one file, before anything is written:
+// a package whose names Windows would merge is refused whole.
+bool EntryNamesUsable(const ZipReader& reader) {
+  std::vector<std::wstring> names;
+  names.reserve(reader.entries().size());
+  for (const ZipEntry& entry : reader.entries()) {
+    std::wstring name;
+    if (!EntryNameOf(entry.name, &name) || !IsContainedEntryName(name)) return false;
+    if (entry.IsDirectory() && (name.empty() || name.back() != L'\\')) name.push_back(L'\\');
+    names.push_back(std::move(name));
+  }
+  return EntryNamesAreDistinct(names);
+}
+
 // Unknown free space lets the extraction go on: a write that finds the
 // volume full still stops it.
 bool FitsOnVolume(const std::wstring& folder, uint64_t bytes) {
@@ -57,12 +75,15 @@ bool FitsOnVolume(const std::wstring& folder, uint64_t bytes) {
 
 // Writes every entry of an opened reader below destination.
 bool ExtractEntries(const ZipReader& reader, const std::wstring& destination, ZipReporter* reporter) {
-  CreateFolderWithParents(destination);
   const unsigned count = static_cast<unsigned>(reader.entries().size());
-  // Refused before anything is written; inflating never goes past the sizes
-  // declared, so they bound what the extraction can take.
-  bool ok = FitsOnVolume(destination, reader.DeclaredSize());
-  if (!ok && reporter != nullptr) reporter->Error(ERROR_DISK_FULL);
+  bool ok = EntryNamesUsable(reader);
+  if (ok) {
+    CreateFolderWithParents(destination);
+    // Refused before anything is written; inflating never goes past the sizes
+    // declared, so they bound what the extraction can take.
+    ok = FitsOnVolume(destination, reader.DeclaredSize());
+    if (!ok && reporter != nullptr) reporter->Error(ERROR_DISK_FULL);
+  }
   for (unsigned i = 0; i < count && ok; ++i) {
     if (reporter != nullptr) reporter->Progress(i, count);
     ok = ExtractOneEntry(reader, i, destination, reporter);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <set>
 
 #include "archive/zip_reader.h"
 
@@ -28,11 +29,10 @@ bool IsDeviceName(const std::wstring& component) {
 }
 
 bool IsContainedComponent(const std::wstring& component) {
-  // Windows drops trailing dots and blanks, so "..", ". ." and "..." all end
-  // up as a reference to a parent or the folder itself.
-  bool only_dots_and_blanks =
-      std::all_of(component.begin(), component.end(), [](wchar_t c) { return c == L'.' || c == L' '; });
-  if (only_dots_and_blanks) return false;
+  // Windows drops trailing dots and blanks: "..", ". ." and "..." all end up
+  // as a reference to a parent or the folder itself, and "setup.exe." or
+  // "setup.exe " as another entry's "setup.exe".
+  if (component.empty() || component.back() == L'.' || component.back() == L' ') return false;
   for (wchar_t c : component) {
     if (c < 32 || wcschr(L"<>:\"|?*", c) != nullptr) return false;
   }
@@ -55,15 +55,45 @@ bool IsContainedEntryName(const std::wstring& name) {
   }
 }
 
-bool EntryTargetPath(const std::wstring& destination, const std::string& stored_name, std::wstring* target) {
+bool EntryNamesAreDistinct(const std::vector<std::wstring>& names) {
+  std::set<std::wstring> files;
+  std::set<std::wstring> folders;
+  for (const std::wstring& name : names) {
+    std::wstring key = name;
+    std::replace(key.begin(), key.end(), L'/', L'\\');
+    const bool folder = !key.empty() && key.back() == L'\\';
+    while (!key.empty() && key.back() == L'\\') key.pop_back();
+    // The file system's own case rule (an ordinal upper-casing, as NTFS's table).
+    if (!key.empty() && ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, key.c_str(), static_cast<int>(key.size()),
+                                       key.data(), static_cast<int>(key.size())) == 0) {
+      return false;
+    }
+    // A folder may be named twice; a file only once, and never as a folder too.
+    if (files.count(key) != 0) return false;
+    if (folder) {
+      folders.insert(key);
+    } else {
+      if (folders.count(key) != 0) return false;
+      files.insert(key);
+    }
+  }
+  return true;
+}
+
+bool EntryNameOf(const std::string& stored_name, std::wstring* name) {
   int byte_count = static_cast<int>(std::min(stored_name.size(), kEntryNameLimit));
   if (byte_count == 0) return false;
   wchar_t wide[MAX_PATH] = {};
   int length = ::MultiByteToWideChar(CP_ACP, 0, stored_name.data(), byte_count, wide, MAX_PATH);
   if (length <= 0) return false;
-  std::wstring name(wide, length);
-  std::replace(name.begin(), name.end(), L'/', L'\\');
-  if (!IsContainedEntryName(name)) return false;
+  name->assign(wide, length);
+  std::replace(name->begin(), name->end(), L'/', L'\\');
+  return true;
+}
+
+bool EntryTargetPath(const std::wstring& destination, const std::string& stored_name, std::wstring* target) {
+  std::wstring name;
+  if (!EntryNameOf(stored_name, &name) || !IsContainedEntryName(name)) return false;
   wchar_t combined[MAX_PATH] = {};
   if (::PathCombineW(combined, destination.c_str(), name.c_str()) == nullptr) return false;
   target->assign(combined);

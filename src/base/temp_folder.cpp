@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <vector>
+
+#include "base/no_follow.h"
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 
@@ -35,34 +39,91 @@ std::wstring MakeUniqueFolder(const std::wstring& base) {
   }
 }
 
-bool DeleteFolderRecursive(const std::wstring& folder) {
-  if (folder.empty()) return false;
-  std::wstring root = WithTrailingBackslash(folder);
-  WIN32_FIND_DATAW data;
-  UniqueFindHandle find(::FindFirstFileW((root + L"*").c_str(), &data));
-  if (find) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = root + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        // A junction or link is removed itself, never followed: what it points
-        // at does not belong to this folder.
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-          ::RemoveDirectoryW(path.c_str());
-        } else {
-          DeleteFolderRecursive(path);
-        }
-      } else {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-          ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
-        ::DeleteFileW(path.c_str());
-      }
-    } while (::FindNextFileW(find.Get(), &data));
+namespace {
+
+// Others may read and write what is held meanwhile, not rename or delete it:
+// a held folder keeps the paths below it in place.
+constexpr DWORD kDeleteAccess = DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kDeleteShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Marks what the handle holds for deletion when the handle closes; a
+// read-only file is made writable first, through the same handle.
+bool DisposeOf(HANDLE handle, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
   }
-  find.Reset();
-  return ::RemoveDirectoryW(folder.c_str()) != FALSE;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool DeleteHeld(const HeldEntry& entry, const std::wstring& path, const DeletionHook& hook);
+
+// The names in the held folder, read through its handle (a listing by path
+// could be of another folder by now), before any is deleted.
+std::vector<std::wstring> ListNames(HANDLE folder) {
+  std::vector<std::wstring> names;
+  std::vector<unsigned char> buffer(64 * 1024);
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  while (::GetFileInformationByHandleEx(folder, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+    kind = FileIdBothDirectoryInfo;
+    size_t offset = 0;
+    for (;;) {
+      if (offset + sizeof(FILE_ID_BOTH_DIR_INFO) > buffer.size()) return names;
+      const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+      const size_t name_at = offset + offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+      if (name_at + info->FileNameLength > buffer.size()) return names;
+      std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") names.push_back(name);
+      if (info->NextEntryOffset == 0) break;
+      offset += info->NextEntryOffset;
+    }
+  }
+  return names;
+}
+
+// Deletes one listed entry, deciding on the handle it deletes through: a link
+// goes itself, never what it leads to; an entry that is not where its folder's
+// listing put it (something swapped it for a link the system followed) stays.
+bool DeleteEntry(const std::wstring& path, const std::wstring& expected, const DeletionHook& hook) {
+  HeldEntry entry = OpenNoFollow(path, expected, kDeleteAccess, kDeleteShare, OPEN_EXISTING);
+  if (!entry.handle) return false;
+  if (entry.is_link) return DisposeOf(entry.handle.Get(), entry.attributes);
+  if (!entry.in_place) return false;
+  return DeleteHeld(entry, path, hook);
+}
+
+bool DeleteHeld(const HeldEntry& entry, const std::wstring& path, const DeletionHook& hook) {
+  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    const std::wstring root = WithTrailingBackslash(path);
+    for (const std::wstring& name : ListNames(entry.handle.Get())) {
+      if (hook) hook(root + name);
+      DeleteEntry(root + name, JoinFinal(entry.final_path, name), hook);
+    }
+  }
+  return DisposeOf(entry.handle.Get(), entry.attributes);
+}
+
+}  // namespace
+
+bool DeleteFolderRecursive(const std::wstring& folder) { return DeleteFolderRecursive(folder, DeletionHook()); }
+
+bool DeleteFolderRecursive(const std::wstring& folder, const DeletionHook& hook) {
+  if (folder.empty()) return false;
+  std::wstring path = folder;
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  // Where the system opens the target of a link anyway (Wine), only the path
+  // shows a link: such a folder is left alone.
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  HeldEntry entry = OpenNoFollow(path, std::wstring(), kDeleteAccess, kDeleteShare, OPEN_EXISTING);
+  if (!entry.handle) return false;
+  // A link named as the folder: the link goes, what it leads to stays.
+  if (entry.is_link) return DisposeOf(entry.handle.Get(), entry.attributes);
+  if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || entry.final_path.empty()) return false;
+  return DeleteHeld(entry, path, hook);
 }
 
 }  // namespace stubframework::base

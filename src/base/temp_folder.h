@@ -2,6 +2,7 @@
 // tick count, and recursive delete.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace stubframework::base {
@@ -15,8 +16,15 @@ std::wstring TemporaryPath();
 std::wstring MakeUniqueFolder(const std::wstring& base);
 
 // Deletes everything in folder and the folder itself. File deletion failures are
-// ignored; the result is whether the folder itself was removed.
+// ignored; the result is whether the folder itself was removed. Each entry is
+// judged on the handle it is deleted through (base/no_follow.h): a link goes
+// itself, never what it leads to, whatever the listing said a moment before.
 bool DeleteFolderRecursive(const std::wstring& folder);
+
+// Called with each entry's path between the listing and its deletion (tests
+// swap an entry there).
+using DeletionHook = std::function<void(const std::wstring& path)>;
+bool DeleteFolderRecursive(const std::wstring& folder, const DeletionHook& hook);
 
 // Adds a trailing backslash when the path lacks one.
 std::wstring WithTrailingBackslash(std::wstring path);

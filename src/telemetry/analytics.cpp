@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "archive/zip_writer.h"
+#include "base/no_follow.h"
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
@@ -17,6 +20,7 @@ namespace {
 const wchar_t kAnalyticsPath[] = L"/v1/logAnalytics";
 const wchar_t kReportErrorPath[] = L"/v1/reportError";
 const wchar_t kRegionPath[] = L"/v1/isInEmbargoedCountry";
+const wchar_t kArchiveName[] = L"log.zip";
 
 constexpr int kStartedStatus = 0;
 constexpr int kCancelledStatus = 3;
@@ -27,15 +31,23 @@ constexpr size_t kMaxActivityChars = 32 * 1024;
 // A log archive larger than this is not uploaded.
 constexpr LONGLONG kMaxLogArchiveBytes = 64ll << 20;
 
-bool ReadArchive(const std::wstring& path, std::string* bytes) {
-  base::UniqueHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// Reads the archive just written in a folder of the user's temporary folder,
+// through a handle that is that file itself, not a link put in its place.
+bool ReadArchive(const std::wstring& folder, const std::wstring& name, std::string* bytes) {
+  base::HeldEntry held_folder = base::OpenNoFollow(folder, std::wstring(), FILE_LIST_DIRECTORY,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  if (!held_folder.handle || held_folder.is_link) return false;
+  base::HeldEntry file = base::OpenNoFollow(folder + name, base::JoinFinal(held_folder.final_path, name), GENERIC_READ,
+                                            FILE_SHARE_READ, OPEN_EXISTING);
   LARGE_INTEGER size;
-  if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxLogArchiveBytes) return false;
+  if (!file.handle || !file.in_place || !::GetFileSizeEx(file.handle.Get(), &size) ||
+      size.QuadPart > kMaxLogArchiveBytes) {
+    return false;
+  }
   bytes->resize(static_cast<size_t>(size.QuadPart));
   DWORD read = 0;
   return bytes->empty() ||
-         (::ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+         (::ReadFile(file.handle.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
           read == bytes->size());
 }
 
@@ -51,7 +63,9 @@ bool Analytics::Report(bool started) {
     if (status == kStartedStatus) status = kCancelledStatus;
   }
   std::string document = base::ToUtf8(AnalyticsDocument(source_->Identity(), StatusWord(status)));
-  return CallService(services_.telemetry, L"POST", kAnalyticsPath, document, false, log_).accepted();
+  return CallService(services_.telemetry, L"POST", kAnalyticsPath, std::move(document), false, utils::kReportDeadlineMs,
+                     log_)
+      .accepted();
 }
 
 bool Analytics::SendStartReport() { return Report(true); }
@@ -63,7 +77,7 @@ bool Analytics::UploadLogs() {
   if (files.empty() || !ServiceConfigured(services_.telemetry, L"PUT", kReportErrorPath, log_)) return false;
   std::wstring folder = base::MakeUniqueFolder(base::TemporaryPath());
   if (folder.empty()) return false;
-  const std::wstring zip_path = folder + L"log.zip";
+  const std::wstring zip_path = folder + kArchiveName;
   bool zipped = true;
   for (const std::wstring& file : files) {
     if (!archive::AddFileToArchive(zip_path, file)) {
@@ -73,11 +87,12 @@ bool Analytics::UploadLogs() {
   }
   bool sent = false;
   std::string bytes;
-  if (zipped && ReadArchive(zip_path, &bytes)) {
+  if (zipped && ReadArchive(folder, kArchiveName, &bytes)) {
     ReportIdentity id = source_->Identity();
     std::wstring path = std::wstring(kReportErrorPath) + L"?token=" + EscapeQueryValue(id.token) +
                         L"&machineId=" + EscapeQueryValue(id.machine_id);
-    sent = CallService(services_.telemetry, L"PUT", path, bytes, false, log_).accepted();
+    sent = CallService(services_.telemetry, L"PUT", path, std::move(bytes), false, utils::kLogUploadDeadlineMs, log_)
+               .accepted();
   }
   base::DeleteFolderRecursive(folder);
   return sent;
@@ -91,7 +106,8 @@ int Analytics::ReportWithLogs(bool send_logs) {
 
 RegionReply Analytics::CheckRegion() {
   std::string document = base::ToUtf8(RegionRequestDocument(source_->Identity()));
-  ServiceReply reply = CallService(services_.telemetry, L"POST", kRegionPath, document, true, log_);
+  ServiceReply reply =
+      CallService(services_.telemetry, L"POST", kRegionPath, std::move(document), true, utils::kRegionDeadlineMs, log_);
   return reply.accepted() ? ParseRegionReply(reply.body) : RegionReply();
 }
 

@@ -1,12 +1,13 @@
 #include "telemetry/pageview.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <new>
-#include <string>
+#include <windows.h>
+#include <winhttp.h>
 
-#include "telemetry/winhttp_handle.h"
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "utils/timed_exchange.h"
 
 namespace stubframework::telemetry {
 
@@ -19,42 +20,26 @@ const wchar_t kCollectPath[] = L"/collect";
 const wchar_t kOk[] = L"OK";
 const wchar_t kFailed[] = L"Error ";
 const wchar_t kAvailabilityFailed[] = L"Error WinHttpQueryDataAvailable - ";
-const wchar_t kOutOfMemory[] = L"Error - Out of memory - ";
 const wchar_t kReadFailed[] = L"Error WinHttpReadData - ";
 
-// The answer is only echoed: reading stops after this much, and no single
-// piece is larger, whatever the collector announces.
-constexpr DWORD kMaxAnswerBytes = 64 * 1024;
+// The answer is only echoed: reading stops after this much, whatever the
+// collector announces.
+constexpr size_t kMaxAnswerBytes = 64 * 1024;
 
 // To standard output, without the C99 printf's formatting engine.
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// Reads the answer to standard output; the outcome of the reading.
-const wchar_t* ReadAnswer(HINTERNET request) {
-  DWORD total = 0;
-  for (;;) {
-    DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request, &available)) {
-      Print("Error " + std::to_string(::GetLastError()) + " in\tWinHttpQueryDataAvailable.\n");
-      return kAvailabilityFailed;
-    }
-    if (available == 0 || total >= kMaxAnswerBytes) return kOk;
-    available = std::min(available, kMaxAnswerBytes - total);
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[available + 1]);
-    if (!buffer) {
-      Print("Out of memory\n");
-      return kOutOfMemory;
-    }
-    DWORD read = 0;
-    if (!::WinHttpReadData(request, buffer.get(), available, &read)) {
-      Print("Error " + std::to_string(::GetLastError()) + " in WinHttpReadData.\n");
-      return kReadFailed;
-    }
-    buffer[read] = '\0';
-    std::fwrite(buffer.get(), 1, read, stdout);
-    total += read;
-    if (read == 0) return kOk;
+// The outcome of an exchange that was answered, by the step where it stopped.
+const wchar_t* ReadOutcome(const utils::TimedReply& reply) {
+  if (reply.step == utils::ExchangeStep::kAvailability) {
+    Print("Error " + std::to_string(reply.error) + " in\tWinHttpQueryDataAvailable.\n");
+    return kAvailabilityFailed;
   }
+  if (reply.step == utils::ExchangeStep::kRead) {
+    Print("Error " + std::to_string(reply.error) + " in WinHttpReadData.\n");
+    return kReadFailed;
+  }
+  return kOk;
 }
 
 }  // namespace
@@ -71,32 +56,33 @@ std::wstring PostPageview(const ServiceEndpoint& collector, const std::wstring& 
     base::LogDebug(log, L"Pageview collector not configured: POST %s skipped", kCollectPath);
     return kFailed;
   }
-  const std::string body = NarrowToBytes(payload);
-  if (body.size() > MAXDWORD) return kFailed;
-  UniqueWinHttp session(
-      ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  UniqueWinHttp connection;
-  if (session) {
-    SetServiceTimeouts(session.Get());
-    connection.Reset(::WinHttpConnect(session.Get(), collector.host.c_str(), collector.port, 0));
+  utils::TimedRequest request;
+  request.agent = kUserAgent;
+  request.host = collector.host;
+  request.port = collector.port;
+  request.secure = collector.secure;
+  request.verb = L"POST";
+  request.path = kCollectPath;
+  request.version = L"HTTP/1.1";
+  request.open_flags = WINHTTP_FLAG_ESCAPE_DISABLE;
+  request.headers = kContentType;
+  request.body = NarrowToBytes(payload);
+  request.read_limit = kMaxAnswerBytes;
+  request.deadline_ms = utils::kPageviewDeadlineMs;
+  if (request.body.size() > MAXDWORD) return kFailed;
+  utils::TimedReply reply = utils::ExchangeWithDeadline(std::move(request));
+  if (reply.timed_out) {
+    base::LogError(log, L"Pageview POST %s failed: no answer within %lu s (%s)", kCollectPath,
+                   static_cast<unsigned long>(utils::kPageviewDeadlineMs / 1000), utils::ExchangeStepName(reply.step));
   }
-  UniqueWinHttp request;
-  if (connection) {
-    request.Reset(::WinHttpOpenRequest(connection.Get(), L"POST", kCollectPath, L"HTTP/1.1", WINHTTP_NO_REFERER,
-                                       WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                       WINHTTP_FLAG_ESCAPE_DISABLE | (collector.secure ? WINHTTP_FLAG_SECURE : 0)));
-  }
-  const DWORD length = static_cast<DWORD>(body.size());
-  bool answered = request &&
-                  ::WinHttpSendRequest(request.Get(), kContentType, static_cast<DWORD>(-1L),
-                                       const_cast<char*>(body.data()), length, length, 0) &&
-                  ::WinHttpReceiveResponse(request.Get(), nullptr);
-  if (!answered) {
-    base::LogError(log, L"Pageview POST %s failed: error %lu", kCollectPath,
-                   static_cast<unsigned long>(::GetLastError()));
+  if (!reply.answered) {
+    if (!reply.timed_out) {
+      base::LogError(log, L"Pageview POST %s failed: error %lu", kCollectPath, static_cast<unsigned long>(reply.error));
+    }
     return kFailed;
   }
-  return ReadAnswer(request.Get());
+  std::fwrite(reply.body.data(), 1, reply.body.size(), stdout);
+  return ReadOutcome(reply);
 }
 
 }  // namespace stubframework::telemetry

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "htmlui/page_callback.h"
 #include "telemetry/service_client.h"
@@ -23,7 +24,9 @@ struct ActivityJob {
 DWORD WINAPI TrackUserActivityThreadFunc(void* parameter) {
   std::unique_ptr<ActivityJob> job(static_cast<ActivityJob*>(parameter));
   HRESULT joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (!CallService(job->endpoint, L"POST", kUserActivityPath, job->document, false, job->log).accepted()) {
+  if (!CallService(job->endpoint, L"POST", kUserActivityPath, std::move(job->document), false,
+                   utils::kActivityDeadlineMs, job->log)
+           .accepted()) {
     base::LogError(job->log, L"TrackUserActivityTreadFunc track activity:%s failed!", job->activity.c_str());
   }
   job.reset();

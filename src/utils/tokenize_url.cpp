@@ -19,7 +19,7 @@ std::wstring TokenServiceEndpoint() {
 bool TokenizeUrlAt(const std::wstring& endpoint, std::wstring& url, base::Log* log) {
   if (url.empty() || endpoint.empty()) return false;
   std::string answer;
-  if (!PostBytes(endpoint, base::ToUtf8(url), &answer)) return false;
+  if (!PostBytes(endpoint, base::ToUtf8(url), &answer, kTokenDeadlineMs)) return false;
   TokenReplyFault fault = ReadTokenReply(base::FromUtf8(answer), &url);
   if (fault != TokenReplyFault::kNone) {
     base::LogError(log, L"TokenizeUrl: answer not used, %s; keeping %s", TokenReplyFaultText(fault), url.c_str());

@@ -160,15 +160,15 @@ TEST(ArchiveExtractTest, DeclaredSizesBeyondTheFreeSpaceWriteNothingAndReportDis
   EXPECT_TRUE(ListFiles(scratch.path()).empty());
 }
 
-TEST(ArchiveExtractTest, EntryNamesThatEscapeTheDestinationAreRefused) {
+TEST(ArchiveExtractTest, EntryNamesThatEscapeTheDestinationAreRefusedBeforeAnythingIsWritten) {
   for (const wchar_t* name : {L"escape_dotdot.zip", L"escape_nested_dotdot.zip", L"escape_drive.zip",
                               L"escape_backslash.zip", L"escape_slash.zip"}) {
     ScratchFolder outer;
     std::wstring destination = outer.path() + L"dest\\";
     RecordingReporter reporter;
     EXPECT_FALSE(ExtractFile(Fixture(name), destination, &reporter)) << name;
-    EXPECT_EQ(reporter.progress, (Progress{{0, 3}, {1, 3}, {3, 3}})) << name;
-    EXPECT_TRUE(Exists(destination + L"first.txt")) << name;
+    EXPECT_EQ(reporter.progress, (Progress{{3, 3}})) << name;
+    EXPECT_FALSE(Exists(destination + L"first.txt")) << name;
     EXPECT_FALSE(Exists(destination + L"last.txt")) << name;
     // Nothing beside the destination, nothing at the roots of the drives.
     WIN32_FIND_DATAW data;
@@ -185,6 +185,20 @@ TEST(ArchiveExtractTest, EntryNamesThatEscapeTheDestinationAreRefused) {
       EXPECT_FALSE(Exists(outside)) << name << " wrote " << outside;
       ::DeleteFileW(outside);  // one escape must not fail every later run too
     }
+  }
+}
+
+TEST(ArchiveExtractTest, NamesWindowsWouldMergeOrOpenAsADeviceRefuseThePackageWhole) {
+  // "setup.exe " or "setup.exe." would overwrite "setup.exe" (and the later
+  // one would run), as would a name differing only in case.
+  for (const wchar_t* name : {L"merge_blank.zip", L"merge_dot.zip", L"merge_case.zip", L"merge_folder_dot.zip",
+                              L"merge_file_folder.zip", L"merge_device.zip"}) {
+    ScratchFolder outer;
+    std::wstring destination = outer.path() + L"dest\\";
+    RecordingReporter reporter;
+    EXPECT_FALSE(ExtractFile(Fixture(name), destination, &reporter)) << name;
+    EXPECT_EQ(reporter.progress, (Progress{{4, 4}})) << name;
+    EXPECT_FALSE(Exists(destination)) << name << ": nothing extracted, not even the folder";
   }
 }
 

@@ -164,6 +164,17 @@ def main(out):
         write_zip(os.path.join(out, f"escape_{label}.zip"),
                   [good("first.txt"), (name, b"outside\n", zipfile.ZIP_DEFLATED), good("last.txt")])
 
+    # Names that Windows would merge with another entry's, or that open a device.
+    for label, first, second in [("blank", "setup.exe", "setup.exe "),
+                                 ("dot", "setup.exe", "setup.exe."),
+                                 ("case", "a/setup.exe", "A/SETUP.EXE"),
+                                 ("folder_dot", "bin/setup.exe", "bin./setup.exe"),
+                                 ("file_folder", "tools", "TOOLS/"),
+                                 ("device", "setup.exe", "NUL.msi")]:
+        write_zip(os.path.join(out, f"merge_{label}.zip"),
+                  [good("first.txt"), (first, b"first\n", zipfile.ZIP_STORED),
+                   (second, b"" if second.endswith("/") else b"second\n", zipfile.ZIP_STORED), good("last.txt")])
+
     # Folder entries, as archivers that store folders write them.
     with zipfile.ZipFile(os.path.join(out, "with_folders.zip"), "w") as archive:
         archive.writestr(zipfile.ZipInfo("empty/", (2020, 1, 1, 0, 0, 0)), b"")

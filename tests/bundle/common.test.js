@@ -4,6 +4,8 @@
 // actions, error texts and report codes, and the job list.
 
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const { test, before, after } = require('node:test');
 
 const { startServer, launchBrowser, openPage, waitFor } = require('./support');
@@ -258,6 +260,19 @@ test('a component is shown by its text key, else by its name, else as the key it
   const { value } = await probe({}, (cases) => cases.map((c) => ComponentList.displayName(c, 'en')),
     [{ name: 'Tessary' }, { name: 'OstravaNotes', text: 'Tessary' }, { name: 'Other', text: 'noSuchText' }, { name: 'Plain' }]);
   assert.deepEqual(value, ['Tessary 22', 'Tessary 22', 'noSuchText', 'Plain']);
+});
+
+test('isSafeRelativeName follows the shared table of relative names', async () => {
+  // The same table the native ZIP entry check is tested with.
+  const table = JSON.parse(fs.readFileSync(path.join(__dirname, '..', 'archive', 'entry_names.json'), 'utf8'));
+  assert.ok(table.cases.length > 40);
+  const { value } = await probe({}, (names) => names.map((name) => isSafeRelativeName(name)), table.cases.map((c) => c[0]));
+  const wrong = table.cases.filter((c, i) => value[i] !== c[1]).map((c) => JSON.stringify(c[0]));
+  assert.deepEqual(wrong, []);
+  // Only the pages' side: "\\" is not a separator there, and names are short.
+  const { value: own } = await probe({}, (names) => names.map((name) => isSafeRelativeName(name)),
+    ['a\\b', 'n'.repeat(200), 'n'.repeat(201), 42]);
+  assert.deepEqual(own, [false, true, false, false]);
 });
 
 test('the job list keeps the chosen bitness, skips installed components and refuses unsafe names', async () => {

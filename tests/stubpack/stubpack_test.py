@@ -208,6 +208,13 @@ class Refusals(PackerTest):
             ("a name outside ASCII", {"Load.html": b"x", "img/caf\u00e9.png": b"x"}, "printable ASCII"),
             ("a name Windows does not allow", {"Load.html": b"x", "a:b.css": b"x"}, "printable ASCII"),
             ("a folder ending in a dot", {"Load.html": b"x", "img./a.png": b"x"}, "trailing blank"),
+            ("a file ending in a dot", {"Load.html": b"x", "img/a.png.": b"x"}, "trailing blank"),
+            ("a file ending in a blank", {"Load.html": b"x", "img/a.png ": b"x"}, "trailing blank"),
+            ("a folder ending in a blank", {"Load.html": b"x", "img /a.png": b"x"}, "trailing blank"),
+            ("a device name with an extension", {"Load.html": b"x", "img/nul.png": b"x"}, "as a device"),
+            ("a device name as a folder", {"Load.html": b"x", "Com1/a.png": b"x"}, "as a device"),
+            ("two names that differ only in case", {"Load.html": b"x", "img/a.png": b"x", "IMG/A.png": b"y"},
+             "one file on Windows"),
             ("a path too long for the stub", {"Load.html": b"x", long_name: b"x"}, "at most 160"),
         ]
         for what, files, fragment in cases:

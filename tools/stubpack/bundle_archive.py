@@ -35,6 +35,9 @@ MAX_NAME_CHARS = 160
 # Characters Windows does not allow in a file name, or that would change the
 # folder a name lands in once "/" becomes "\".
 FORBIDDEN_CHARS = set('<>:"|?*\\')
+# Names Windows opens as a device in any folder, with any extension.
+RESERVED_STEMS = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {f"COM{i}" for i in range(1, 10)} | \
+    {f"LPT{i}" for i in range(1, 10)}
 
 
 class BundleError(Exception):
@@ -49,6 +52,8 @@ def _check_name(name):
         raise BundleError(f"{name}: {len(name)} characters; the stub's paths hold at most {MAX_NAME_CHARS}")
     if any(part.endswith((" ", ".")) for part in name.split("/")):
         raise BundleError(f"{name}: Windows drops a trailing blank or \".\" from a name")
+    if any(part.split(".")[0].rstrip(" ").upper() in RESERVED_STEMS for part in name.split("/")):
+        raise BundleError(f"{name}: Windows opens this name as a device")
 
 
 def bundle_files(root):
@@ -77,8 +82,14 @@ def zip_folder(root):
     if len(files) >= MAX_ENTRIES:
         raise BundleError(f"{root} holds {len(files)} files; a bundle holds fewer than {MAX_ENTRIES}")
     total = 0
+    seen = {}
     for path, name in files:
         _check_name(name)
+        # The stub refuses a bundle with two names that are one file on Windows.
+        folded = name.upper()
+        if folded in seen:
+            raise BundleError(f"{name} and {seen[folded]} are one file on Windows, where case does not count")
+        seen[folded] = name
         size = os.path.getsize(path)
         total += size
         if size > MAX_FILE_BYTES or total > MAX_BUNDLE_BYTES:

@@ -63,14 +63,21 @@ function isSafeFolder(path) {
   return /^[A-Za-z]:\\/.test(path) && !/(^|\\)\.\.(\\|$)/.test(path) && !/[<>"|?*]/.test(path.substring(2));
 }
 
+// Names Windows opens as a device in any folder, with any extension.
+var DEVICE_NAME = /^(con|prn|aux|nul|conin\$|conout\$|com[1-9]|lpt[1-9])$/i;
+
 // A relative file name of a component list: "/" separated, no drive, no
-// leading separator, no "." or ".." segment.
+// leading separator, no control character, no empty component, none ending
+// in a dot or a blank (Windows drops those: ". ." is "..", "x." is "x") and
+// no device name.
 function isSafeRelativeName(name) {
   if (typeof name !== "string" || name === "" || name.length > 200) return false;
-  if (/[:<>"|?*\\]/.test(name) || name.charAt(0) === "/") return false;
+  if (/[\x00-\x1f:<>"|?*\\]/.test(name) || name.charAt(0) === "/") return false;
   var parts = name.split("/");
   for (var i = 0; i < parts.length; i++) {
-    if (parts[i] === "" || parts[i] === "." || parts[i] === "..") return false;
+    var part = parts[i];
+    if (part === "" || /[. ]$/.test(part)) return false;
+    if (DEVICE_NAME.test(part.split(".")[0].replace(/ +$/, ""))) return false;
   }
   return true;
 }
