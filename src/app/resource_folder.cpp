@@ -11,7 +11,7 @@ namespace stubframework::app {
 
 ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
   std::wstring temporary = base::TemporaryPath();
-  folder_ = temporary.empty() ? std::wstring() : base::MakeUniqueFolder(temporary);
+  if (!temporary.empty() && run_folder_.Create(temporary)) folder_ = run_folder_.path();
   if (folder_.empty()) {
     if (log_ != nullptr) log_->Error(L"create temporary folder failed!");
     return;
@@ -28,7 +28,7 @@ ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
   // The bundle is read in place from the running executable.
   base::UniqueHandle executable(::CreateFileW(module_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool ok = executable && archive::ExtractArchive(executable.Get(), folder_, nullptr);
+  bool ok = executable && archive::ExtractArchive(executable.Get(), folder_, nullptr) && run_folder_.Verify();
   executable.Reset();
   if (!ok) {
     if (log_ != nullptr) log_->Error(L"Load Resource from pe failed.");
@@ -40,7 +40,7 @@ ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
 }
 
 ResourceFolder::~ResourceFolder() {
-  if (!folder_.empty() && !base::DeleteFolderRecursive(folder_) && log_ != nullptr) {
+  if (!folder_.empty() && !run_folder_.Remove() && log_ != nullptr) {
     log_->Error(L"Delete Temp folder failed!");
   }
 }
