@@ -266,9 +266,10 @@ TEST_F(StartRegAppsTest, KeysOutsideThePublishersMachineKeyAreNeitherStartedNorD
     Record(kGuid, row.launch_on_exit.c_str());
     ASSERT_EQ(Call(L"startRegApps", DISPATCH_METHOD, ScriptArgs()), S_OK);
     EXPECT_TRUE(MachineKeyExists(row.machine_key)) << base::ToAnsi(row.machine_key);
+    EXPECT_TRUE(LogHasLine("EMStartRegApps: Software" + base::ToAnsi(row.launch_on_exit) +
+                           " is not the run's key under the publisher's machine key; nothing started or deleted"));
   }
   EXPECT_TRUE(probe_->Starts(1, 1000).empty());
-  EXPECT_TRUE(LogHasLine("is not the run's key under the publisher's machine key"));
 }
 
 // The record lives under HKEY_CURRENT_USER: it must not choose which key of

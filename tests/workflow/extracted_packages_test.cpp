@@ -20,6 +20,8 @@ using testing_support::AppFixture;
 
 TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(app::GetResumeMode(), app::kResumeNone); }
 
+constexpr char kNotRestored[] = "Resume record names no folder this program unpacked into, not restored: ";
+
 class ExtractedPackagesTest : public AppFixture {
  protected:
   void SetUp() override {
@@ -96,7 +98,7 @@ TEST_F(ExtractedPackagesTest, FoldersThatAreNotThisProgramsOwnAreNotRestored) {
   RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
   for (const auto& row : rows) {
     EXPECT_EQ(properties.GetProperty(row.name), L"") << base::ToAnsi(row.name);
-    EXPECT_TRUE(LogHasLine("not restored: " + base::ToAnsi(row.name)));
+    EXPECT_TRUE(LogHasLine(kNotRestored + base::ToAnsi(row.name)));
   }
   EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), unzip_) << "our own folder still is";
   ::RemoveDirectoryW(plain.c_str());
@@ -111,7 +113,7 @@ TEST_F(ExtractedPackagesTest, ValuesLongerThanAnyPathAreSkipped) {
   RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
   EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), unzip_);
   EXPECT_EQ(properties.GetProperty(L"long.zip__ZIP_Unzip_Folder__"), L"") << "read whole, then no folder of ours";
-  EXPECT_TRUE(LogHasLine("not restored: long.zip__ZIP_Unzip_Folder__"));
+  EXPECT_TRUE(LogHasLine(kNotRestored + std::string("long.zip__ZIP_Unzip_Folder__")));
   EXPECT_EQ(properties.GetProperty(L"huge.zip__ZIP_Unzip_Folder__"), L"");
   EXPECT_FALSE(RecordExists());
 }
