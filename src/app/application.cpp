@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/language.h"
 #include "app/launch.h"
+#include "app/leftovers.h"
 #include "app/product.h"
 #include "base/temp_folder.h"
 #include "externalmethods/product/my_external_methods.h"
@@ -22,6 +23,9 @@ namespace {
 const wchar_t kUnzipFolderMarker[] = L"__ZIP_Unzip_Folder__";
 
 std::wstring MajorVersion(const std::wstring& version) { return version.substr(0, version.find(L'.')); }
+
+// Where a run's log is kept after the run.
+std::wstring KeptLogFolder(const std::wstring& product_id) { return base::TemporaryPath() + product_id + L"_log"; }
 
 }  // namespace
 
@@ -60,6 +64,9 @@ Application::Application(base::UniqueHandle mutex, const telemetry::Services& se
     : instance_mutex_(std::move(mutex)) {
   log_ = std::make_unique<app::AppLog>();
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
+  // This run holds the single-instance lock: what earlier runs left that no
+  // live run holds is theirs to clear.
+  RemoveLeftovers(base::TemporaryPath(), KeptLogFolder(context_->ProductId()), log_->folder(), log_.get());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
   analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get());
   // Created with one reference, which the ComPtr takes over (mingw's

@@ -4,9 +4,11 @@
 
 #include <vector>
 
+#include "app/finishing_word.h"
 #include "app/install_context.h"
 #include "app/product.h"
 #include "app/settings_store.h"
+#include "base/secured_folder.h"
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
@@ -39,19 +41,27 @@ void LoadSystemLpk() {
 }
 
 // The last run of a self-update: the newer stub replaces the file the user
-// started, once the process that started it has ended.
+// started, once the process that started it has ended, and only when that
+// launcher handed over its word for exactly this copy.
 [[noreturn]] void FinishSelfUpdate(const ArgumentVector& args, const std::wstring& exit_code,
                                    const std::wstring& parent_id) {
+  const DWORD code = wcstoul(exit_code.c_str(), nullptr, 10);
+  const DWORD parent_pid = wcstoul(parent_id.c_str(), nullptr, 10);
   std::wstring self = ExecutablePath();
   std::wstring target;
-  if (PathExists(self) && GetShortcutPath(args, target) && PathExists(target)) {
-    base::UniqueHandle parent(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, wcstoul(parent_id.c_str(), nullptr, 10)));
+  FinishingWord word;
+  if (!GetShortcutPath(args, target) || !ReadOwnFinishingWord(&word) || !WordMatches(word, code, parent_pid, target)) {
+    ::OutputDebugStringW(L"Finishing run without the launcher's word for this copy: nothing replaced.");
+    ::ExitProcess(code);
+  }
+  if (PathExists(self) && PathExists(target)) {
+    base::UniqueHandle parent(::OpenProcess(SYNCHRONIZE, FALSE, parent_pid));
     if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
     // Overwrite in one step rather than delete first: when the copy fails the
     // user keeps a working stub instead of none.
     ::CopyFileW(self.c_str(), target.c_str(), FALSE);
   }
-  ::ExitProcess(wcstoul(exit_code.c_str(), nullptr, 10));
+  ::ExitProcess(code);
 }
 
 // Runs the newer stub that the working copy stored in `folder`.
@@ -67,7 +77,9 @@ void HandOverToNewerStub(const std::wstring& folder, const std::wstring& tail, c
   if (release_key.present() && !workflow::HoldNewerStub(release_key, folder + name, exe_path, &held, nullptr)) return;
   std::wstring command_line = NewerStubCommandLine(tail, exe_path);
   DWORD code = RunProcess({folder, name, command_line}, true);
-  RunProcess({folder, name, FinishingCommandLine(command_line, code, ::GetCurrentProcessId())}, false);
+  const DWORD self_id = ::GetCurrentProcessId();
+  StartWithFinishingWord(folder + name, folder, FinishingCommandLine(command_line, code, self_id),
+                         {code, self_id, exe_path});
 }
 
 }  // namespace
@@ -98,7 +110,8 @@ FARPROC WINAPI LoadDelayedDllFromSystemFolder(unsigned notification, DelayLoadIn
   if (length == 0 || length >= MAX_PATH) return nullptr;
   // The names come from this image's own delay-import table: plain ASCII.
   std::wstring path = std::wstring(system, length) + L"\\";
-  for (const char* c = info->szDll; *c != '\0'; ++c) path.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+  for (const char* c = info->szDll; *c != '\0'; ++c)
+    path.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
   return reinterpret_cast<FARPROC>(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
@@ -139,18 +152,21 @@ LaunchOutcome RunLaunchCheck(const std::wstring& product, const std::wstring& ma
 
   if (IsWorkingCopy(args)) return LaunchOutcome::kContinue;
 
+  // The working copy runs elevated: it lives in a folder only administrators
+  // can write, held for the whole run, and checked again before each start.
+  base::RunFolder run_folder;
   std::wstring temp = base::TemporaryPath();
-  std::wstring folder = temp.empty() ? std::wstring() : base::MakeUniqueFolder(temp);
-  if (folder.empty()) return LaunchOutcome::kFirstProcessDone;
+  if (temp.empty() || !run_folder.Create(temp)) return LaunchOutcome::kFirstProcessDone;
+  const std::wstring& folder = run_folder.path();
   std::wstring name = FileNameOf(self);
-  if (::CopyFileW(self.c_str(), (folder + name).c_str(), TRUE)) {
+  if (::CopyFileW(self.c_str(), (folder + name).c_str(), TRUE) && run_folder.Verify()) {
     std::wstring tail = CommandLineTail(::GetCommandLineW());
     DWORD code = RunProcess({folder, name, WorkingCopyCommandLine(tail, self)}, true);
-    if (code == static_cast<DWORD>(kSelfUpdateExitCode)) {
+    if (code == static_cast<DWORD>(kSelfUpdateExitCode) && run_folder.Verify()) {
       HandOverToNewerStub(folder, tail, self, product, major_version);
     }
   }
-  base::DeleteFolderRecursive(folder);
+  run_folder.Remove();
   return LaunchOutcome::kFirstProcessDone;
 }
 

@@ -11,7 +11,7 @@ namespace stubframework::app {
 
 ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
   std::wstring temporary = base::TemporaryPath();
-  folder_ = temporary.empty() ? std::wstring() : base::MakeUniqueFolder(temporary);
+  if (!temporary.empty() && run_folder_.Create(temporary)) folder_ = run_folder_.path();
   if (folder_.empty()) {
     if (log_ != nullptr) log_->Error(L"create temporary folder failed!");
     return;
@@ -33,6 +33,7 @@ ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
   bool ok = false;
   archive::BundleFault fault = executable ? archive::ExtractBundle(executable.Get(), folder_, nullptr, &ok)
                                           : archive::BundleFault::kUnreadable;
+  ok = ok && run_folder_.Verify();
   executable.Reset();
   if (fault != archive::BundleFault::kNone && log_ != nullptr) {
     log_->Error(L"UI bundle refused: %s", archive::BundleFaultText(fault));
@@ -47,7 +48,7 @@ ResourceFolder::ResourceFolder(app::AppLog* log) : log_(log) {
 }
 
 ResourceFolder::~ResourceFolder() {
-  if (!folder_.empty() && !base::DeleteFolderRecursive(folder_) && log_ != nullptr) {
+  if (!folder_.empty() && !run_folder_.Remove() && log_ != nullptr) {
     log_->Error(L"Delete Temp folder failed!");
   }
 }

@@ -1,7 +1,11 @@
-// The temporary folder that holds the UI bundle extracted from the executable.
+// The run's protected folder that holds the UI bundle extracted from the
+// executable (the pages can start programs: nobody but administrators may
+// change them), held for the run and deleted at its end.
 #pragma once
 
 #include <string>
+
+#include "base/secured_folder.h"
 
 namespace stubframework::app {
 class AppLog;
@@ -22,6 +26,7 @@ class ResourceFolder {
 
  private:
   bool extracted_ = false;
+  base::RunFolder run_folder_;
   std::wstring folder_;
   app::AppLog* log_;
 };

@@ -6,10 +6,15 @@
 #include <vector>
 
 #include "base/no_follow.h"
+#include "base/secured_folder.h"
 #include "base/unique_handle.h"
 #include "base/wide_format.h"
 
 namespace stubframework::base {
+
+namespace {
+constexpr int kUniqueFolderAttempts = 8;
+}  // namespace
 
 std::wstring WithTrailingBackslash(std::wstring path) {
   if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
@@ -29,14 +34,20 @@ std::wstring TemporaryPath() {
 
 std::wstring MakeUniqueFolder(const std::wstring& base) {
   if (base.empty() || ::GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES) return std::wstring();
-  DWORD n = ::GetTickCount();
-  for (;; ++n) {
-    std::wstring candidate = WithTrailingBackslash(base) + Format(L"%x", n) + L"\\";
-    if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-    if (::CreateDirectoryW(candidate.c_str(), nullptr)) return candidate;
-    // Created by someone else between the check and the call: try the next name.
+  for (int attempt = 0; attempt < kUniqueFolderAttempts; ++attempt) {
+    // A name nobody can guess ahead of time, so nobody can plant it first.
+    const std::wstring random = RandomHex(kRunFolderRandomBytes);
+    if (random.empty()) return std::wstring();
+    const std::wstring candidate = WithTrailingBackslash(base) + random;
+    if (CreateProtectedFolder(candidate)) return candidate + L"\\";
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
   }
+  return std::wstring();
+}
+
+bool IsUniqueFolderName(const std::wstring& name) {
+  return name.size() == 2 * kRunFolderRandomBytes &&
+         name.find_first_not_of(L"0123456789abcdef") == std::wstring::npos;
 }
 
 namespace {

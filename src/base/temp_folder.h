@@ -1,5 +1,5 @@
-// Temporary folders: the user's temporary path, unique folders named by the
-// tick count, and recursive delete.
+// Temporary folders: the user's temporary path, unique folders under random
+// names, and recursive delete.
 #pragma once
 
 #include <functional>
@@ -11,9 +11,13 @@ namespace stubframework::base {
 // empty on failure.
 std::wstring TemporaryPath();
 
-// Creates base + "<tick count in hex>\" (counting up while the name is taken);
-// base must exist and end with a backslash. Empty on failure.
+// Creates base + "<32 random lowercase hex digits>\" with the protected
+// access list of secured_folder.h; base must exist and end with a backslash.
+// Empty on failure.
 std::wstring MakeUniqueFolder(const std::wstring& base);
+
+// Whether name has the shape MakeUniqueFolder gives.
+bool IsUniqueFolderName(const std::wstring& name);
 
 // Deletes everything in folder and the folder itself. File deletion failures are
 // ignored; the result is whether the folder itself was removed. Each entry is

@@ -134,7 +134,6 @@ HRESULT SetUninstallRegistryFromStubMethod(ExternalMethods& methods, ScriptCall&
   request.view64 = call.Bool(1);
   request.product_id = ProductIdOf(methods);
   request.stub_path = workflow::RunningExecutablePath();
-  request.owner = methods.host_window();
   bool written = !request.braced_code.empty() && workflow::WriteUninstallEntry(request);
   base::LogDebug(log, L"SetUninstallRegistryFromStub result: %s", written ? L"success" : L"failed");
   return S_OK;

@@ -7,6 +7,7 @@
 #include "base/registry.h"
 #include "externalmethods/desktop_shortcut.h"
 #include "externalmethods/external_methods.h"
+#include "externalmethods/program_command.h"
 #include "externalmethods/reg_apps.h"
 #include "externalmethods/script_call.h"
 #include "externalmethods/shell_launch.h"
@@ -35,13 +36,18 @@ bool CreateDetachedProcess(const wchar_t* application, const std::wstring& comma
   return true;
 }
 
-// The command interpreter of the system folder: a "cmd.exe" in this
-// program's folder or the current folder is never the one started elevated.
-std::wstring SystemCommandInterpreter() {
+std::wstring SystemFolder() {
   wchar_t system[MAX_PATH] = {};
   UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(system, length) + L"\\cmd.exe";
+  return std::wstring(system, length);
+}
+
+// The command interpreter of the system folder: a "cmd.exe" in this
+// program's folder or the current folder is never the one started elevated.
+std::wstring SystemCommandInterpreter() {
+  const std::wstring system = SystemFolder();
+  return system.empty() ? system : system + L"\\cmd.exe";
 }
 
 const wchar_t* Outcome(bool success) { return success ? L"success" : L"fail"; }
@@ -58,7 +64,9 @@ HRESULT RunApplicationMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring command_line = call.Text(0);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  const bool created = !command_line.empty() && CreateDetachedProcess(nullptr, command_line, startup);
+  ProgramCommand program;
+  const bool created = DecideProgram(command_line, SystemFolder(), &program) &&
+                       CreateDetachedProcess(program.application.c_str(), program.command_line, startup);
   base::LogDebug(methods.log(), L"EMRunApplication: %s, result: %s", command_line.c_str(), Outcome(created));
   call.ReturnBool(created);
   return S_OK;
@@ -92,16 +100,16 @@ HRESULT StartRegAppsMethod(ExternalMethods& methods, ScriptCall&) {
   const std::wstring record_key = RegAppsRecordKey(launch_on_exit);
   const std::wstring parent_key = RegAppsParentKey(record_key, guid);
   base::LogDebug(log, L"%s", parent_key.c_str());
-  // Without a launch-on-exit value the record key is "Software" itself: nothing to start.
-  const std::vector<std::wstring> commands =
-      launch_on_exit.empty() ? std::vector<std::wstring>() : ReadRegApps(record_key);
-  // Dropped whether or not anything can start.
-  if (MayDeleteRegAppsKey(record_key, guid)) {
-    DeleteRegAppsKey(parent_key, guid);
-  } else {
-    base::LogDebug(log, L"EMStartRegApps: %s is no run identifier of %s; no key deleted", guid.c_str(),
-                   record_key.c_str());
+  // The record is the user's to write: only the publisher's own machine key,
+  // with the run's guid in it, is read or deleted.
+  if (!IsOwnRegAppsKey(record_key, guid)) {
+    base::LogDebug(log, L"EMStartRegApps: %s is not the run's key under the publisher's machine key; nothing started "
+                        L"or deleted", record_key.c_str());
+    return S_OK;
   }
+  const std::vector<std::wstring> commands = ReadRegApps(record_key);
+  // Dropped whether or not anything can start.
+  DeleteRegAppsKey(parent_key, guid);
   for (const std::wstring& command : commands) StartRegApp(log, command);
   return S_OK;
 }

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "base/unique_handle.h"
+#include "identity/product_identity.h"
 #include "workflow/resume_manager.h"
 
 namespace stubframework::externalmethods {
@@ -36,6 +37,12 @@ bool MayDeleteRegAppsKey(const std::wstring& record_key, const std::wstring& gui
   if (at == std::wstring::npos) return true;
   const size_t end = at + guid.size();
   return at > 0 && record_key[at - 1] == L'\\' && (end == record_key.size() || record_key[end] == L'\\');
+}
+
+bool IsOwnRegAppsKey(const std::wstring& record_key, const std::wstring& guid) {
+  const std::wstring own = std::wstring(kSoftware) + L"\\" + identity::kPublisher + L"\\";
+  if (record_key.size() <= own.size() || _wcsnicmp(record_key.c_str(), own.c_str(), own.size()) != 0) return false;
+  return MayDeleteRegAppsKey(record_key, guid) && record_key.find(guid) != std::wstring::npos;
 }
 
 std::vector<std::wstring> ReadRegApps(const std::wstring& record_key) {

@@ -23,6 +23,14 @@ std::wstring RegAppsParentKey(const std::wstring& record_key, const std::wstring
 // must not pick a key of the machine to delete.
 bool MayDeleteRegAppsKey(const std::wstring& record_key, const std::wstring& guid);
 
+// Whether the record key is one the elevated stub may act on: below the
+// publisher's own machine key ("Software\<publisher>\", which only
+// administrators can write) and holding the guid (a GUID) as a whole key
+// name. The record and its guid come from the user's registry: anywhere else
+// they could have the stub start, elevated, what another program registered,
+// or delete another program's keys.
+bool IsOwnRegAppsKey(const std::wstring& record_key, const std::wstring& guid);
+
 // The data of every value of the record key (32-bit view) whose name begins
 // with "regApp", in enumeration order; longer names or data are skipped.
 std::vector<std::wstring> ReadRegApps(const std::wstring& record_key);

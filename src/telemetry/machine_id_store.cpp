@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "base/secured_folder.h"
 #include "base/unique_handle.h"
 
 namespace stubframework::telemetry {
@@ -46,15 +47,28 @@ std::wstring MachineIdStorePath() {
                                 folder))) {
     return std::wstring();
   }
-  std::wstring path = std::wstring(folder) + L"\\UniqueId";
-  ::CreateDirectoryW(path.c_str(), nullptr);
-  return path + L"\\data";
+  return MachineIdStorePathIn(folder);
+}
+
+std::wstring MachineIdStorePathIn(const std::wstring& common_app_data) {
+  if (common_app_data.empty()) return std::wstring();
+  std::wstring root = common_app_data;
+  while (root.size() > 3 && root.back() == L'\\') root.pop_back();
+  const std::wstring folder = root + L"\\UniqueId";
+  // Every account may make folders here: a "UniqueId" someone else made, or
+  // a link, would let the elevated stub write where they choose.
+  if (base::EnsureProtectedFolder(root, folder) != base::FolderCheck::kOk) return std::wstring();
+  return folder + L"\\data";
 }
 
 HANDLE OpenStoreFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
   const DWORD start = ::GetTickCount();
   for (;;) {
-    HANDLE file = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Written through no link and no second name; read as it stands.
+    HANDLE file = disposition == CREATE_ALWAYS
+                      ? base::CreateFileNoFollow(path, access, share)
+                      : ::CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     if (::GetLastError() != ERROR_SHARING_VIOLATION || ::GetTickCount() - start >= kSharingRetryMs) {
       return INVALID_HANDLE_VALUE;

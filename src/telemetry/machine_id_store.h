@@ -14,9 +14,15 @@ namespace stubframework::telemetry {
 // The store's path, creating the folders on the way; empty when the
 // application-data folder cannot be found.
 std::wstring MachineIdStorePath();
+// The same under the given folder: "UniqueId" is made with the protected
+// access list, or, when it exists, used only when it is no link and belongs
+// to SYSTEM or Administrators; empty otherwise (nothing is stored then).
+std::wstring MachineIdStorePathIn(const std::wstring& common_app_data);
 
 // Opens a file, retrying every 5 ms while another handle's sharing refuses it,
 // for at most 3000 ms from the first attempt; any other error fails at once.
+// CREATE_ALWAYS truncates only a plain file reached through no link and with
+// no second name; other dispositions do not follow a link at the last name.
 HANDLE OpenStoreFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition);
 
 class DpapiIdStore final : public IdStore {

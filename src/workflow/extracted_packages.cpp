@@ -3,10 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 #include "base/registry_path.h"
+#include "base/secured_folder.h"
+#include "base/temp_folder.h"
 #include "base/unique_handle.h"
+#include "workflow/download_properties.h"
 #include "workflow/resume_mode.h"
 
 namespace stubframework::workflow {
@@ -17,7 +21,41 @@ namespace {
 // record lives under HKCU, where anyone running as the user can write).
 constexpr DWORD kMaxValueChars = 32767;
 
-// Copies every text value of the record into the store.
+bool EndsWith(const std::wstring& text, const wchar_t* tail) {
+  const size_t length = wcslen(tail);
+  return text.size() >= length && text.compare(text.size() - length, length, tail) == 0;
+}
+
+// The record is only a hint: a folder it names is taken when it is one this
+// program unpacked into (a unique folder directly in the temporary folder,
+// no link on the way, owned by SYSTEM or Administrators); otherwise the page
+// downloads and unpacks the package again.
+bool IsOwnUnpackedFolder(const std::wstring& folder) {
+  const std::wstring temp = base::TemporaryPath();
+  if (temp.empty() || folder.size() <= temp.size() || _wcsnicmp(folder.c_str(), temp.c_str(), temp.size()) != 0) {
+    return false;
+  }
+  const size_t end = folder.find(L'\\', temp.size());
+  const std::wstring top = folder.substr(0, end);
+  if (!base::IsUniqueFolderName(top.substr(temp.size())) || base::PathHasReparsePoint(folder)) return false;
+  base::UniqueHandle handle(::CreateFileW(
+      top.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!handle || !::GetFileInformationByHandle(handle.Get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return false;
+  }
+  return base::HasTrustedOwnerIn(handle.Get(), temp);
+}
+
+bool NamesFolder(const std::wstring& value_name) {
+  return EndsWith(value_name, kUnzipFolderSuffix) || EndsWith(value_name, kSetupFolderSuffix);
+}
+
+// Copies every text value of the record into the store; a folder value only
+// when the folder is this program's own.
 void RestoreValues(base::Log* log, const base::RegistryPath& path, base::LockedProperties& properties) {
   base::UniqueHKey key;
   if (::RegOpenKeyExW(path.root, path.subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
@@ -46,6 +84,11 @@ void RestoreValues(base::Log* log, const base::RegistryPath& path, base::LockedP
     std::wstring value_name(name.data(), name_length);
     std::wstring value(data.data(), wcsnlen(data.data(), data_bytes / sizeof(wchar_t)));
     base::LogDebug(log, L"%s:%s", value_name.c_str(), value.c_str());
+    if (NamesFolder(value_name) && !IsOwnUnpackedFolder(value)) {
+      base::LogDebug(log, L"Resume record names no folder this program unpacked into, not restored: %s",
+                     value_name.c_str());
+      continue;
+    }
     properties.SetProperty(value_name, value);
   }
 }

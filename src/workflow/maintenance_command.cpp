@@ -52,12 +52,23 @@ std::wstring MaintenanceLogFile(const std::wstring& folder, const wchar_t* prefi
          L".log";
 }
 
+std::wstring SystemMsiexec() {
+  wchar_t system[MAX_PATH] = {};
+  UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(system, length) + L"\\msiexec.exe";
+}
+
 std::wstring RemoveCommandLine(const std::wstring& braced_code, const std::wstring& log_file) {
-  return L"msiexec.exe /uninstall " + braced_code + kQuietSwitches + log_file + L"\"";
+  const std::wstring msiexec = SystemMsiexec();
+  if (msiexec.empty()) return std::wstring();
+  return L"\"" + msiexec + L"\" /uninstall " + braced_code + kQuietSwitches + log_file + L"\"";
 }
 
 std::wstring RepairCommandLine(const std::wstring& braced_code, const std::wstring& log_file) {
-  return L"msiexec.exe /f " + braced_code + kQuietSwitches + log_file + L"\"";
+  const std::wstring msiexec = SystemMsiexec();
+  if (msiexec.empty()) return std::wstring();
+  return L"\"" + msiexec + L"\" /f " + braced_code + kQuietSwitches + log_file + L"\"";
 }
 
 bool UsesOwnUninstallString(const std::wstring& uninstall_string) {

@@ -36,9 +36,15 @@ std::wstring MaintenanceLogFolder(const std::wstring& temp_path, const std::wstr
 std::wstring MaintenanceLogFile(const std::wstring& folder, const wchar_t* prefix, const std::wstring& name,
                                 const SYSTEMTIME& utc);
 
-// msiexec.exe /uninstall {code} /qn /norestart /l*v "<log>"
+// "<system folder>\msiexec.exe": by full path, so that an msiexec.exe beside
+// the stub or in the current folder is never the one started elevated.
+// Empty when the system folder is unknown.
+std::wstring SystemMsiexec();
+
+// "<system msiexec>" /uninstall {code} /qn /norestart /l*v "<log>"; empty
+// without a system folder (nothing is started then).
 std::wstring RemoveCommandLine(const std::wstring& braced_code, const std::wstring& log_file);
-// msiexec.exe /f {code} /qn /norestart /l*v "<log>"
+// "<system msiexec>" /f {code} /qn /norestart /l*v "<log>"; empty likewise.
 std::wstring RepairCommandLine(const std::wstring& braced_code, const std::wstring& log_file);
 
 // Whether the product's own UninstallString is run instead of the msiexec form.

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "base/registry_path.h"
+#include "base/secured_folder.h"
 #include "base/unique_handle.h"
 #include "identity/product_identity.h"
 #include "workflow/maintenance_command.h"
@@ -16,9 +17,10 @@ std::wstring FileNameOf(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-bool IsFile(const std::wstring& path) {
+bool IsPlainFile(const std::wstring& path) {
   DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
 bool SetValue(HKEY key, const RegistryValue& value) {
@@ -71,23 +73,31 @@ std::vector<RegistryValue> UninstallEntryValues(const std::wstring& stub_copy) {
   };
 }
 
-bool WriteUninstallEntry(const UninstallEntryRequest& request) {
-  const std::wstring app_data = CommonAppData();
-  const std::wstring name = FileNameOf(request.stub_path);
+std::wstring PlaceStubCopy(const std::wstring& common_app_data, const std::wstring& product_id,
+                          const std::wstring& source, const std::wstring& name) {
+  const std::wstring app_data = common_app_data.empty() ? CommonAppData() : common_app_data;
   // The product id is a setting the user can change: it must stay one folder.
-  if (app_data.empty() || name.empty() || request.product_id.empty() ||
-      request.product_id.find_first_of(L"\\/:") != std::wstring::npos || request.product_id == L"." ||
-      request.product_id == L"..") {
-    return false;
+  if (app_data.empty() || name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos || product_id.empty() ||
+      product_id.find_first_of(L"\\/:") != std::wstring::npos || product_id == L"." || product_id == L"..") {
+    return std::wstring();
   }
-  const std::wstring folder = StubCopyFolder(app_data, request.product_id);
-  ::SHCreateDirectoryExW(request.owner, folder.c_str(), nullptr);
+  const std::wstring folder = StubCopyFolder(app_data, product_id);
+  // The copy runs elevated: its folders are made so that only administrators
+  // can change them, and folders someone else made first, or links, are
+  // refused.
+  if (base::EnsureProtectedFolder(app_data, folder) != base::FolderCheck::kOk) return std::wstring();
   const std::wstring stub_copy = folder + name;
-  ::CopyFileW(request.stub_path.c_str(), stub_copy.c_str(), FALSE);
-  // A copy that could not be replaced (it may be running) still serves; an
-  // entry for a copy that is not there would start nothing, or what someone
+  base::CopyFileNoFollow(source, stub_copy);
+  // A copy that could not be replaced (it may be running) still serves; a
+  // command for a copy that is not there would start nothing, or what someone
   // puts there later.
-  if (!IsFile(stub_copy)) return false;
+  return IsPlainFile(stub_copy) ? stub_copy : std::wstring();
+}
+
+bool WriteUninstallEntry(const UninstallEntryRequest& request) {
+  const std::wstring stub_copy = PlaceStubCopy(request.common_app_data, request.product_id, request.stub_path,
+                                               FileNameOf(request.stub_path));
+  if (stub_copy.empty()) return false;
   return WriteValues(UninstallKeyPath(request.braced_code), request.view64, UninstallEntryValues(stub_copy));
 }
 

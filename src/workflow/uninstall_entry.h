@@ -26,17 +26,26 @@ struct RegistryValue {
 // path with a blank would start another program or none.
 std::vector<RegistryValue> UninstallEntryValues(const std::wstring& stub_copy);
 
+// Copies `source` as `name` into StubCopyFolder (common_app_data empty: the
+// system's all-users folder), making its folders with the protected access
+// list; a folder on the way that is a link or that someone other than SYSTEM
+// or Administrators owns gets nothing. The copy's path, or empty.
+std::wstring PlaceStubCopy(const std::wstring& common_app_data, const std::wstring& product_id,
+                          const std::wstring& source, const std::wstring& name);
+
 struct UninstallEntryRequest {
   std::wstring braced_code;  // a checked product code
   std::wstring product_id;
   std::wstring stub_path;    // the running executable
   bool view64 = false;
-  HWND owner = nullptr;      // for the folder creation's messages
+  std::wstring common_app_data;  // empty: the system's all-users folder
 };
 
 // Copies the stub into its folder under the common application data (replacing
 // an older copy) and writes the entry in the chosen registry view. False when
-// the copy or any value could not be made.
+// the copy or any value could not be made, and, with no copy and no entry,
+// when a folder on the way is a link or exists with an owner other than
+// SYSTEM or Administrators.
 bool WriteUninstallEntry(const UninstallEntryRequest& request);
 
 }  // namespace stubframework::workflow

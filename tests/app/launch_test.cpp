@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/finishing_word.h"
 #include "app/launch.h"
 #include "app/settings_store.h"
 #include "base/temp_folder.h"
@@ -80,10 +81,14 @@ TEST_F(LaunchTest, FinishingStepWaitsForTheParentThenReplacesTheUsersFile) {
   ASSERT_TRUE(CreateProcessW(nullptr, parent_cmd, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
                              &parent));
 
+  // The test stands in for the launcher and hands over its word.
   std::wstring command = L"\"" + stub_ + L"\" run=1 update=0 shortcut=\"" + target +
                          L"\" newVersionExitCode=7 parentProcessID=" + std::to_wstring(parent.dwProcessId);
+  base::UniqueHandle started = StartWithFinishingWord(stub_, root_, command, {7, parent.dwProcessId, target});
+  ASSERT_TRUE(started);
   PROCESS_INFORMATION child = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child));
+  child.hProcess = started.Release();
+  child.hThread = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // closed with the rest below
   EXPECT_EQ(WaitForSingleObject(child.hProcess, 1500), static_cast<DWORD>(WAIT_TIMEOUT)) << "waits for the parent";
   EXPECT_EQ(ReadWholeFile(target), "old");
 
@@ -97,12 +102,69 @@ TEST_F(LaunchTest, FinishingStepWaitsForTheParentThenReplacesTheUsersFile) {
   for (HANDLE h : {parent.hProcess, parent.hThread, child.hProcess, child.hThread}) CloseHandle(h);
 }
 
-TEST_F(LaunchTest, FinishingStepWithAnUnknownParentStillReplacesAndExits) {
+// Anyone can type the finishing run's command line: without the launcher's
+// word, or with a word for another copy, nothing is replaced and the run ends
+// with the code it was given.
+TEST_F(LaunchTest, AFinishingRunWithoutTheLaunchersWordReplacesNothing) {
   std::wstring target = root_ + L"target.exe";
   ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe", target.c_str(), FALSE));
-  EXPECT_EQ(RunAndWait(stub_, L"shortcut=\"" + target + L"\" newVersionExitCode=197800 parentProcessID=999999"),
-            197800u);
+  const std::string before = ReadWholeFile(target);
+  const std::wstring tail = L" shortcut=\"" + target + L"\" newVersionExitCode=197800 parentProcessID=999999";
+  EXPECT_EQ(RunAndWait(stub_, tail), 197800u);
+  EXPECT_EQ(ReadWholeFile(target), before) << "a bare command line copies nothing";
+
+  const struct {
+    FinishingWord word;
+    const char* why;
+  } mismatches[] = {
+      {{197800, 999999, root_ + L"other.exe"}, "a word for another file"},
+      {{197801, 999999, target}, "a word for another exit code"},
+      {{197800, 999998, target}, "a word for another launcher"},
+  };
+  for (const auto& m : mismatches) {
+    base::UniqueHandle run = StartWithFinishingWord(stub_, root_, L"\"" + stub_ + L"\"" + tail, m.word);
+    ASSERT_TRUE(run);
+    ASSERT_EQ(WaitForSingleObject(run.Get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 0;
+    GetExitCodeProcess(run.Get(), &code);
+    EXPECT_EQ(code, 197800u) << m.why;
+    EXPECT_EQ(ReadWholeFile(target), before) << m.why;
+  }
+
+  // The launcher's own word: replaced even when the launcher is gone already.
+  base::UniqueHandle run = StartWithFinishingWord(stub_, root_, L"\"" + stub_ + L"\"" + tail, {197800, 999999, target});
+  ASSERT_TRUE(run);
+  ASSERT_EQ(WaitForSingleObject(run.Get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(ReadWholeFile(target), ReadWholeFile(stub_));
+}
+
+TEST(FinishingWordTest, OnlyAWholeWellFormedWordDecodes) {
+  const FinishingWord word{197800, 4242, L"C:\\Users\\u\\Downloads\\setup.exe"};
+  const std::string bytes = EncodeFinishingWord(word);
+  FinishingWord decoded;
+  ASSERT_TRUE(DecodeFinishingWord(bytes, &decoded));
+  EXPECT_TRUE(WordMatches(decoded, 197800, 4242, word.target));
+  EXPECT_FALSE(WordMatches(decoded, 197800, 4242, word.target + L"x"));
+
+  std::string wrong_tag = bytes;
+  wrong_tag[0] = 'X';
+  std::string embedded_zero = EncodeFinishingWord({1, 2, std::wstring(L"C:\\a\0b", 6)});
+  const struct {
+    std::string bytes;
+    const char* why;
+  } refused[] = {
+      {std::string(), "nothing"},
+      {bytes.substr(0, 15), "a header cut short"},
+      {bytes.substr(0, bytes.size() - 2), "the target cut by one character"},
+      {bytes + "xx", "bytes after the target"},
+      {wrong_tag, "another tag"},
+      {EncodeFinishingWord({1, 2, L""}), "no target"},
+      {embedded_zero, "a target with a zero inside"},
+      {EncodeFinishingWord({1, 2, std::wstring(32768, L'a')}), "a target longer than any path"},
+  };
+  for (const auto& r : refused) EXPECT_FALSE(DecodeFinishingWord(r.bytes, &decoded)) << r.why;
+  EXPECT_TRUE(DecodeFinishingWord(EncodeFinishingWord({1, 2, std::wstring(32767, L'a')}), &decoded))
+      << "the longest path";
 }
 
 TEST_F(LaunchTest, NewVersionExitCodeInTheFirstPositionIsNotAFinishingStep) {

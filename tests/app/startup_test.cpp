@@ -58,13 +58,16 @@ TEST_F(StartupTest, CleanPrefixExitsWithTheUnsetMarkerAndKeepsOnlyTheLogCopy) {
   EXPECT_TRUE(ReadSetting(kSettingsKey, L"install_language", language));
 }
 
-TEST_F(StartupTest, ResumedRunDeletesOnlyTheRecordedPackageFoldersBelowTheTemporaryFolder) {
+TEST_F(StartupTest, ResumedRunDeletesOnlyTheRecordedPackageFoldersItUnpackedInto) {
   // The record of extracted packages lives under HKCU, where any program the
-  // user runs can write it.
+  // user runs can write it: only folders this program unpacked into (unique
+  // folders in the temporary folder) are taken from it.
   const std::wstring outside = base::MakeUniqueFolder(L"C:\\");
   ASSERT_FALSE(outside.empty());
+  const std::wstring ours = base::MakeUniqueFolder(temp_);
+  ASSERT_FALSE(ours.empty());
   ASSERT_TRUE(CreateDirectoryW((temp_ + L"pkg").c_str(), nullptr));
-  for (const std::wstring& file : {outside + L"keep.txt", temp_ + L"pkg\\setup.exe"}) {
+  for (const std::wstring& file : {outside + L"keep.txt", temp_ + L"pkg\\setup.exe", ours + L"setup.exe"}) {
     HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(f, INVALID_HANDLE_VALUE) << file;
     CloseHandle(f);
@@ -72,10 +75,12 @@ TEST_F(StartupTest, ResumedRunDeletesOnlyTheRecordedPackageFoldersBelowTheTempor
   const std::wstring record = std::wstring(kSettingsKey) + L"\\ResumeRecord\\ExtractFolders";
   ASSERT_TRUE(WriteSetting(record, L"C:\\dl\\a.zip__ZIP_Unzip_Folder__", outside));
   ASSERT_TRUE(WriteSetting(record, L"C:\\dl\\b.zip__ZIP_Unzip_Folder__", temp_ + L"pkg\\"));
+  ASSERT_TRUE(WriteSetting(record, L"C:\\dl\\c.zip__ZIP_Unzip_Folder__", ours));
 
   EXPECT_EQ(RunStubAndWait(L"run=1 RESUME=INSTALLING"), 2147483647u);
   EXPECT_TRUE(stubtest::PathExists(outside + L"keep.txt"));
-  EXPECT_FALSE(stubtest::PathExists(temp_ + L"pkg"));
+  EXPECT_TRUE(stubtest::PathExists(temp_ + L"pkg\\setup.exe")) << "a folder of another name is not ours to delete";
+  EXPECT_FALSE(stubtest::PathExists(ours));
   base::DeleteFolderRecursive(outside);
 }
 

@@ -135,7 +135,12 @@ test('a run that an installer stops for a restart comes back with RESUME=INSTALL
   assert.equal(firstEnd.last, 'Restart');
   const runOnce = await prefixState.registryValues(prefix, RUN_ONCE, 64);
   const entry = runOnce && runOnce.Tessary_22;
-  assert.equal(entry, `"${stubPath}" RESUME=INSTALLING`);
+  // The entry runs elevated at the next logon: it names the stub's copy in the
+  // protected all-users folder, never the file in the user's folder.
+  const copy = /^"(C:\\ProgramData\\Brelvo\\Tessary\\TessarySetupDev\.exe)" RESUME=INSTALLING$/i.exec(entry || '');
+  assert.ok(copy, `RunOnce entry: ${entry}`);
+  const copyFile = path.join(prefix, 'drive_c', ...copy[1].slice(3).split('\\'));
+  assert.ok(fs.readFileSync(copyFile).equals(fs.readFileSync(exe)), 'the copy is the stub that ran');
   const record = await prefixState.registryValues(prefix, `${product.identity.settingsKey}\\ResumeRecord`, 32);
   assert.ok(record && /^[A-Za-z]:\\/.test(record._Directory_), `resume record: ${JSON.stringify(record)}`);
   const before = await prefixState.productState(prefix, env.msi_product_code);

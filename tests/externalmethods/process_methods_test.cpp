@@ -157,7 +157,8 @@ TEST_F(DesktopShortcutTest, AnEmptyNameDoesNothingAndANameWithAPathDeletesNothin
 class StartRegAppsTest : public ProcessMethodsTest {
  protected:
   static constexpr wchar_t kGuid[] = L"0f8fad5b-d9cb-469f-a165-70867728950e";
-  static constexpr wchar_t kVendor[] = L"SOFTWARE\\BrelvoRegAppsTest";
+  // Below the publisher's own machine key, where the installed product registers.
+  static constexpr wchar_t kVendor[] = L"SOFTWARE\\Brelvo\\RegAppsTest";
 
   void SetUp() override {
     ProcessMethodsTest::SetUp();
@@ -172,7 +173,8 @@ class StartRegAppsTest : public ProcessMethodsTest {
     HKEY software;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software) ==
         ERROR_SUCCESS) {
-      ::RegDeleteTreeW(software, L"BrelvoRegAppsTest");
+      ::RegDeleteTreeW(software, L"Brelvo\\RegAppsTest");
+      ::RegDeleteTreeW(software, L"OtherVendor");
       ::RegDeleteTreeW(software, kGuid);
       ::RegCloseKey(software);
     }
@@ -205,7 +207,7 @@ class StartRegAppsTest : public ProcessMethodsTest {
 
 TEST_F(StartRegAppsTest, StartsEachRegisteredCommandElevatedLosingItsQuotesAndDropsTheRecord) {
   const std::wstring apps = std::wstring(kVendor) + L"\\" + kGuid + L"\\Apps";
-  Record(kGuid, (std::wstring(L"\\BrelvoRegAppsTest\\") + kGuid + L"\\Apps").c_str());
+  Record(kGuid, (std::wstring(L"\\Brelvo\\RegAppsTest\\") + kGuid + L"\\Apps").c_str());
   Machine(apps, L"regApp1", L"\"" + probe_->path() + L"\" \"two words\" plain");
   Machine(apps, L"regAppMissing", L"\"" + work_ + L"missing.exe\" x");
   Machine(apps, L"RegAppWrongCase", L"\"" + probe_->path() + L"\" not-started");
@@ -215,7 +217,7 @@ TEST_F(StartRegAppsTest, StartsEachRegisteredCommandElevatedLosingItsQuotesAndDr
   EXPECT_FALSE(MachineKeyExists(std::wstring(kVendor) + L"\\" + kGuid)) << "the guid's key goes with all below it";
   EXPECT_TRUE(MachineKeyExists(kVendor));
   EXPECT_TRUE(LogHasLine("EMStartRegApps"));
-  EXPECT_TRUE(LogHasLine("Software\\BrelvoRegAppsTest"));
+  EXPECT_TRUE(LogHasLine("Software\\Brelvo\\RegAppsTest"));
 
   std::vector<std::wstring> starts = probe_->Starts(1);
   ASSERT_EQ(starts.size(), 1u);
@@ -229,19 +231,44 @@ TEST_F(StartRegAppsTest, StartsEachRegisteredCommandElevatedLosingItsQuotesAndDr
 TEST_F(StartRegAppsTest, DropsTheRecordEvenWhenNothingCanStartOrNothingIsNamed) {
   // Nothing startable.
   const std::wstring apps = std::wstring(kVendor) + L"\\" + kGuid;
-  Record(kGuid, (std::wstring(L"\\BrelvoRegAppsTest\\") + kGuid).c_str());
+  Record(kGuid, (std::wstring(L"\\Brelvo\\RegAppsTest\\") + kGuid).c_str());
   Machine(apps, L"regApp1", L"\"" + work_ + L"missing.exe\"");
   Machine(apps, L"regApp2", L"   ");
   StartRegApps();
   EXPECT_FALSE(MachineKeyExists(apps));
   EXPECT_TRUE(LogHasLine("EMStartRegApps:     with result failed"));
 
-  // No launchOnExit: the guid's key directly under Software goes, nothing starts.
+  // No launchOnExit: the guid's key directly under Software is no key of the
+  // publisher's; nothing starts and nothing is deleted.
   Machine(std::wstring(L"SOFTWARE\\") + kGuid, L"regApp1", L"\"" + probe_->path() + L"\"");
   base::RegistryDeleteKey(record_, false);
   Record(kGuid, nullptr);
   ASSERT_EQ(Call(L"startRegApps", DISPATCH_METHOD, ScriptArgs()), S_OK);
-  EXPECT_FALSE(MachineKeyExists(std::wstring(L"SOFTWARE\\") + kGuid));
+  EXPECT_TRUE(MachineKeyExists(std::wstring(L"SOFTWARE\\") + kGuid));
+  EXPECT_TRUE(probe_->Starts(1, 1000).empty());
+}
+
+// The user's record names where to look: another program's machine key, or
+// one of the publisher's without the run's guid, starts and deletes nothing.
+TEST_F(StartRegAppsTest, KeysOutsideThePublishersMachineKeyAreNeitherStartedNorDeleted) {
+  const struct {
+    std::wstring machine_key;  // below HKLM (32-bit view)
+    std::wstring launch_on_exit;
+  } rows[] = {
+      {std::wstring(L"SOFTWARE\\OtherVendor\\") + kGuid, std::wstring(L"\\OtherVendor\\") + kGuid},
+      {std::wstring(L"SOFTWARE\\BrelvoX\\") + kGuid, std::wstring(L"\\BrelvoX\\") + kGuid},
+      {std::wstring(kVendor) + L"\\Apps", L"\\Brelvo\\RegAppsTest\\Apps"},  // no guid in it
+      {std::wstring(kVendor) + L"\\" + kGuid + L"x", std::wstring(L"\\Brelvo\\RegAppsTest\\") + kGuid + L"x"},
+  };
+  for (const auto& row : rows) {
+    Machine(row.machine_key, L"regApp1", L"\"" + probe_->path() + L"\" started");
+    base::RegistryDeleteKey(record_, false);
+    Record(kGuid, row.launch_on_exit.c_str());
+    ASSERT_EQ(Call(L"startRegApps", DISPATCH_METHOD, ScriptArgs()), S_OK);
+    EXPECT_TRUE(MachineKeyExists(row.machine_key)) << base::ToAnsi(row.machine_key);
+    EXPECT_TRUE(LogHasLine("EMStartRegApps: Software" + base::ToAnsi(row.launch_on_exit) +
+                           " is not the run's key under the publisher's machine key; nothing started or deleted"));
+  }
   EXPECT_TRUE(probe_->Starts(1, 1000).empty());
 }
 
@@ -252,6 +279,27 @@ TEST_F(StartRegAppsTest, AGuidThatIsNoRunIdentifierDeletesNoMachineKey) {
   Record(L"BrelvoRegAppsTest", L"\\Elsewhere");
   ASSERT_EQ(Call(L"startRegApps", DISPATCH_METHOD, ScriptArgs()), S_OK);
   EXPECT_TRUE(MachineKeyExists(kVendor));
+}
+
+TEST(RegAppsRulesTest, OnlyTheRunsKeyBelowThePublishersMachineKeyIsOurs) {
+  const std::wstring guid = L"0f8fad5b-d9cb-469f-a165-70867728950e";
+  const struct {
+    std::wstring record_key;
+    bool own;
+  } rows[] = {
+      {L"Software\\Brelvo\\" + guid, true},
+      {L"SOFTWARE\\brelvo\\Tessary\\" + guid + L"\\Apps", true},
+      {L"Software\\Brelvo\\", false},
+      {L"Software\\Brelvo\\Apps", false},              // no guid
+      {L"Software\\Brelvo\\x" + guid, false},          // not a whole key name
+      {L"Software\\BrelvoX\\" + guid, false},          // another vendor sharing a prefix
+      {L"Software\\" + guid, false},
+      {L"Software\\Other\\Brelvo\\" + guid, false},
+      {L"Software", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(externalmethods::IsOwnRegAppsKey(row.record_key, guid), row.own) << base::ToAnsi(row.record_key);
+  EXPECT_FALSE(externalmethods::IsOwnRegAppsKey(L"Software\\Brelvo\\Apps", L"Apps")) << "a guid must be a GUID";
 }
 
 TEST(RegAppsRulesTest, ParentKeyIsTheRecordKeyUpToTheGuid) {
@@ -334,8 +382,9 @@ TEST_F(RestartTest, RestartWithoutAskingEnablesTheShutdownPrivilegeThenAsksForTh
 TEST_F(RestartTest, RestartAnsweredCancelDoesNothingAndOkRestarts) {
   {
     DialogAnswerer cancel(Caption(L"Restart now?"), WM_COMMAND, Button(IDCANCEL));
-    ASSERT_EQ(Call(L"restartSystem", DISPATCH_METHOD, ScriptArgs().Text(L"The setup needs a restart").Text(L"Restart now?")),
-              S_OK);
+    ASSERT_EQ(
+        Call(L"restartSystem", DISPATCH_METHOD, ScriptArgs().Text(L"The setup needs a restart").Text(L"Restart now?")),
+        S_OK);
     ASSERT_TRUE(cancel.Answered());
   }
   EXPECT_TRUE(host_->restarts.empty());
@@ -343,8 +392,9 @@ TEST_F(RestartTest, RestartAnsweredCancelDoesNothingAndOkRestarts) {
   EXPECT_TRUE(LogHasLine("EMRestartSystem: The setup needs a restart Restart now?"));
 
   DialogAnswerer ok(Caption(L"Restart now?"), WM_COMMAND, Button(IDOK));
-  ASSERT_EQ(Call(L"restartSystem", DISPATCH_METHOD, ScriptArgs().Text(L"The setup needs a restart").Text(L"Restart now?")),
-            S_OK);
+  ASSERT_EQ(
+      Call(L"restartSystem", DISPATCH_METHOD, ScriptArgs().Text(L"The setup needs a restart").Text(L"Restart now?")),
+      S_OK);
   ASSERT_TRUE(ok.Answered());
   ASSERT_EQ(host_->restarts.size(), 1u);
   EXPECT_TRUE(host_->restarts[0].privilege_enabled);

@@ -122,6 +122,19 @@ class MaintenanceMethodTest : public MethodFixture {
     ASSERT_TRUE(Installed(kBracedCode)) << "the test package did not install";
   }
 
+  // The system's msiexec, quoted, as the command line names it.
+  static std::string MsiexecPattern() {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    std::string path = "\"" + base::ToAnsi(std::wstring(system, length) + L"\\msiexec.exe") + "\"";
+    std::string escaped;
+    for (char c : path) {
+      if (std::strchr("\\.^$|()[]{}*+?", c) != nullptr) escaped.push_back('\\');
+      escaped.push_back(c);
+    }
+    return escaped;
+  }
+
   std::string LogFolderPattern() {
     std::string folder = base::ToAnsi(temp_ + L"Tessary_log\\");
     std::string escaped;
@@ -143,8 +156,9 @@ class MaintenanceMethodTest : public MethodFixture {
 TEST_F(MaintenanceMethodTest, RemovalOfAnInstalledPackage) {
   EnsureInstalled();
   EXPECT_EQ(Remove(L"Maint Test", true, kProductCode), (Calls{{0}})) << "one call, with the code alone";
-  Ran ran = RanCommand("msiexec\\.exe /uninstall \\{3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31\\} /qn /norestart /l\\*v \"(" +
-                       LogFolderPattern() + "remove_Maint Test_[0-9]{14}\\.log)\"");
+  Ran ran =
+      RanCommand(MsiexecPattern() + " /uninstall \\{3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31\\} /qn /norestart /l\\*v \"(" +
+                 LogFolderPattern() + "remove_Maint Test_[0-9]{14}\\.log)\"");
   EXPECT_EQ(ran.raw, 0u);
   EXPECT_EQ(ran.code, 0);
   EXPECT_TRUE(Exists(ran.log_file));
@@ -158,7 +172,7 @@ TEST_F(MaintenanceMethodTest, RemovalOfAnInstalledPackage) {
 TEST_F(MaintenanceMethodTest, RepairOfAnInstalledPackage) {
   EnsureInstalled();
   Calls calls = Repair(L"Maint Test", kProductCode);
-  Ran ran = RanCommand("msiexec\\.exe /f \\{3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31\\} /qn /norestart /l\\*v \"(" +
+  Ran ran = RanCommand(MsiexecPattern() + " /f \\{3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31\\} /qn /norestart /l\\*v \"(" +
                        LogFolderPattern() + "repair_Maint Test_[0-9]{14}\\.log)\"");
   EXPECT_EQ(calls, (Calls{{ran.code}}));
   EXPECT_EQ(bridge()->last_install_error(), ran.raw);
@@ -174,7 +188,7 @@ TEST_F(MaintenanceMethodTest, RepairOfAnInstalledPackage) {
 TEST_F(MaintenanceMethodTest, AnInstallerFailureReportsItsMappedCodeAndKeepsTheRawOne) {
   ASSERT_FALSE(Installed(kOtherCode));
   EXPECT_EQ(Remove(L"absent", true, kOtherCode), (Calls{{1}}));
-  Ran ran = RanCommand("msiexec\\.exe /uninstall \\{6A0C2E4F-1B3D-4C5E-8F70-92A4B6C8D0E2\\} .*()\"");
+  Ran ran = RanCommand(MsiexecPattern() + " /uninstall \\{6A0C2E4F-1B3D-4C5E-8F70-92A4B6C8D0E2\\} .*()\"");
   EXPECT_EQ(ran.raw, kUnknownProduct);
   EXPECT_EQ(ran.code, 1);
   EXPECT_EQ(bridge()->last_install_error(), kUnknownProduct);
@@ -186,7 +200,7 @@ TEST_F(MaintenanceMethodTest, TheWindowsInstallersOwnUninstallStringIsIgnored) {
   Calls calls = Remove(L"own", false, kOtherCode);
   DeleteUninstallEntry(kOtherCode);
   EXPECT_EQ(calls, (Calls{{1}}));
-  EXPECT_EQ(RanCommand("msiexec\\.exe /uninstall \\{6A0C2E4F-1B3D-4C5E-8F70-92A4B6C8D0E2\\} /qn .*()\"").raw,
+  EXPECT_EQ(RanCommand(MsiexecPattern() + " /uninstall \\{6A0C2E4F-1B3D-4C5E-8F70-92A4B6C8D0E2\\} /qn .*()\"").raw,
             kUnknownProduct);
   EXPECT_EQ(LogText().find("uninstallstring"), std::string::npos);
 }

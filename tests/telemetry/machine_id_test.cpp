@@ -2,6 +2,7 @@
 // physical machines, the DPAPI store on disk and what Wine really reports.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <objbase.h>
 
 #include <regex>
@@ -13,6 +14,7 @@
 #include "telemetry/machine_id.h"
 #include "telemetry/machine_id_store.h"
 #include "telemetry/machine_probe.h"
+#include "workflow/security_probe.h"
 
 namespace stubframework::telemetry {
 namespace {
@@ -287,6 +289,67 @@ TEST_F(IdStoreTest, GivesUpOnAHolderAfterThreeSeconds) {
   const DWORD again = ::GetTickCount();
   EXPECT_FALSE(DpapiIdStore(folder_ + L"missing").Read(&text));
   EXPECT_LT(::GetTickCount() - again, 1000u);
+}
+
+// The store's folder under an all-users folder of the test's own: made with
+// a protected access list, refused when someone else made it first, and its
+// file never written through a second name.
+TEST(MachineIdStoreFolderTest, TheFolderIsOursOrTheStoreIsNotUsed) {
+  const std::wstring root = base::MakeUniqueFolder(base::TemporaryPath());
+  ASSERT_FALSE(root.empty());
+  const std::wstring path = MachineIdStorePathIn(root);
+  ASSERT_EQ(path, root + L"UniqueId\\data");
+  EXPECT_EQ(MachineIdStorePathIn(root), path) << "our own folder serves again";
+  const bool kept = securitytest::PlatformKeepsFileSecurity(root);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(::GetNamedSecurityInfoW((root + L"UniqueId").c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  ::LocalFree(descriptor);
+  if (kept) EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  EXPECT_TRUE(DpapiIdStore(path).Write(L"first"));
+  std::wstring text;
+  EXPECT_TRUE(DpapiIdStore(path).Read(&text));
+  EXPECT_EQ(text, L"first");
+
+  // "data" as a second name of another file: that file is not truncated.
+  const std::wstring victim = root + L"victim.txt";
+  HANDLE file = ::CreateFileW(victim.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ::WriteFile(file, "precious", 8, &written, nullptr);
+  ::CloseHandle(file);
+  ASSERT_TRUE(::DeleteFileW(path.c_str()));
+  if (::CreateHardLinkW(path.c_str(), victim.c_str(), nullptr)) {
+    EXPECT_FALSE(DpapiIdStore(path).Write(L"second"));
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(::GetFileAttributesExW(victim.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 8u);
+  }
+
+  if (!kept) {
+    base::DeleteFolderRecursive(root);
+    GTEST_SKIP() << "no refusal by owner: " << securitytest::kNoStoredSecurity;
+  }
+  // A "UniqueId" another account made first.
+  const std::wstring other_root = root + L"other\\";
+  ASSERT_TRUE(::CreateDirectoryW(other_root.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((other_root + L"UniqueId").c_str(), nullptr));
+  BYTE users[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(users);
+  ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size));
+  std::wstring planted = other_root + L"UniqueId";
+  ASSERT_EQ(::SetNamedSecurityInfoW(&planted[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, users, nullptr, nullptr,
+                                    nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(MachineIdStorePathIn(other_root), L"") << "no store in a folder someone else owns";
+  EXPECT_FALSE(DpapiIdStore(MachineIdStorePathIn(other_root)).Write(L"x"));
+  EXPECT_EQ(::GetFileAttributesW((planted + L"\\data").c_str()), INVALID_FILE_ATTRIBUTES);
+  base::DeleteFolderRecursive(root);
 }
 
 // What the test prefix reports: WMI answers with Wine's own model, SetupAPI

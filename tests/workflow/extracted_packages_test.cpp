@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/settings_store.h"
+#include "base/temp_folder.h"
+#include "base/wide_format.h"
 #include "workflow/extracted_packages.h"
 #include "externalmethods/product/my_external_methods.h"
 #include "app/command_line.h"
@@ -18,6 +20,8 @@ using testing_support::AppFixture;
 
 TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(app::GetResumeMode(), app::kResumeNone); }
 
+constexpr char kNotRestored[] = "Resume record names no folder this program unpacked into, not restored: ";
+
 class ExtractedPackagesTest : public AppFixture {
  protected:
   void SetUp() override {
@@ -26,12 +30,17 @@ class ExtractedPackagesTest : public AppFixture {
   }
   void TearDown() override {
     DeleteRecord();
+    if (!unzip_.empty()) base::DeleteFolderRecursive(unzip_);
     AppFixture::TearDown();
   }
 
+  // A package this program unpacked: a unique folder in the temporary folder.
   void WriteRecord() {
-    ASSERT_TRUE(app::WriteSetting(record_, L"pkg.zip__ZIP_Unzip_Folder__", L"C:\\t\\1F\\"));
-    ASSERT_TRUE(app::WriteSetting(record_, L"pkg.zip__ZIP_EXE_Path__", L"C:\\t\\1F\\setup"));
+    unzip_ = base::MakeUniqueFolder(base::TemporaryPath());
+    ASSERT_FALSE(unzip_.empty());
+    ASSERT_TRUE(::CreateDirectoryW((unzip_ + L"setup").c_str(), nullptr));
+    ASSERT_TRUE(app::WriteSetting(record_, L"pkg.zip__ZIP_Unzip_Folder__", unzip_));
+    ASSERT_TRUE(app::WriteSetting(record_, L"pkg.zip__ZIP_EXE_Path__", unzip_ + L"setup"));
   }
   bool RecordExists() {
     HKEY key = nullptr;
@@ -46,6 +55,7 @@ class ExtractedPackagesTest : public AppFixture {
   }
 
   std::wstring record_;
+  std::wstring unzip_;
   base::CriticalSection lock_;
 };
 
@@ -58,12 +68,40 @@ TEST_F(ExtractedPackagesTest, ResumeRestoresEveryValueLogsThemAndDeletesTheRecor
   base::LockedProperties properties(app_->context().properties(), lock_);
   RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
 
-  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), L"C:\\t\\1F\\");
-  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_EXE_Path__"), L"C:\\t\\1F\\setup");
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), unzip_);
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_EXE_Path__"), unzip_ + L"setup");
   EXPECT_TRUE(LogHasLine("Reset properties for Resume Mode")) << LogText();
-  EXPECT_TRUE(LogHasLine("pkg.zip__ZIP_Unzip_Folder__:C:\\t\\1F\\"));
-  EXPECT_TRUE(LogHasLine("pkg.zip__ZIP_EXE_Path__:C:\\t\\1F\\setup"));
+  EXPECT_TRUE(LogHasLine("pkg.zip__ZIP_Unzip_Folder__:" + base::ToAnsi(unzip_)));
+  EXPECT_TRUE(LogHasLine("pkg.zip__ZIP_EXE_Path__:" + base::ToAnsi(unzip_) + "setup"));
   EXPECT_FALSE(RecordExists());
+}
+
+// The record lives under HKCU: a folder it names that this program did not
+// unpack into is not restored, and the page unpacks the package anew.
+TEST_F(ExtractedPackagesTest, FoldersThatAreNotThisProgramsOwnAreNotRestored) {
+  WriteRecord();
+  const std::wstring temp = base::TemporaryPath();
+  const std::wstring plain = temp + L"plain_named_folder\\";
+  ASSERT_TRUE(::CreateDirectoryW(plain.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  const struct {
+    const wchar_t* name;
+    std::wstring folder;
+  } rows[] = {
+      {L"a.zip__ZIP_Unzip_Folder__", L"C:\\t\\1F\\"},                  // outside the temporary folder
+      {L"b.zip__ZIP_Unzip_Folder__", plain},                               // not a name this program gives
+      {L"c.zip__ZIP_EXE_Path__", plain + L"setup"},
+      {L"d.zip__ZIP_Unzip_Folder__", temp + std::wstring(32, L'a') + L"\\"},  // our shape, but not there
+      {L"e.zip__ZIP_Unzip_Folder__", temp},
+  };
+  for (const auto& row : rows) ASSERT_TRUE(app::WriteSetting(record_, row.name, row.folder));
+  base::LockedProperties properties(app_->context().properties(), lock_);
+  RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
+  for (const auto& row : rows) {
+    EXPECT_EQ(properties.GetProperty(row.name), L"") << base::ToAnsi(row.name);
+    EXPECT_TRUE(LogHasLine(kNotRestored + base::ToAnsi(row.name)));
+  }
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), unzip_) << "our own folder still is";
+  ::RemoveDirectoryW(plain.c_str());
 }
 
 TEST_F(ExtractedPackagesTest, ValuesLongerThanAnyPathAreSkipped) {
@@ -73,8 +111,9 @@ TEST_F(ExtractedPackagesTest, ValuesLongerThanAnyPathAreSkipped) {
   ASSERT_TRUE(app::WriteSetting(record_, L"huge.zip__ZIP_Unzip_Folder__", std::wstring(1 << 20, L'y')));
   base::LockedProperties properties(app_->context().properties(), lock_);
   RestoreExtractedPackages(app_->log(), app_->context().settings_key(), app::kResumeInstalling, properties);
-  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), L"C:\\t\\1F\\");
-  EXPECT_EQ(properties.GetProperty(L"long.zip__ZIP_Unzip_Folder__"), longest);
+  EXPECT_EQ(properties.GetProperty(L"pkg.zip__ZIP_Unzip_Folder__"), unzip_);
+  EXPECT_EQ(properties.GetProperty(L"long.zip__ZIP_Unzip_Folder__"), L"") << "read whole, then no folder of ours";
+  EXPECT_TRUE(LogHasLine(kNotRestored + std::string("long.zip__ZIP_Unzip_Folder__")));
   EXPECT_EQ(properties.GetProperty(L"huge.zip__ZIP_Unzip_Folder__"), L"");
   EXPECT_FALSE(RecordExists());
 }

@@ -2,6 +2,8 @@
 // script methods, the resume-manager record as the install worker reads it,
 // and the pending-restart marker.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +15,8 @@
 #include "sysinfo/pending_restart.h"
 #include "workflow/resume_manager.h"
 #include "workflow/run_once.h"
+#include "workflow/self_update.h"
+#include "workflow/uninstall_entry.h"
 
 namespace stubframework::installtest {
 namespace {
@@ -41,6 +45,24 @@ bool ReadRunOnce(REGSAM view, std::wstring* data) {
   return true;
 }
 
+std::wstring ProtectedCopy(const std::wstring& name) {
+  wchar_t app_data[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, app_data);
+  return workflow::StubCopyFolder(app_data, L"Tessary") + name;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char piece[65536];
+  DWORD read = 0;
+  while (::ReadFile(file, piece, sizeof(piece), &read, nullptr) && read > 0) bytes.append(piece, read);
+  ::CloseHandle(file);
+  return bytes;
+}
+
 class ResumeMethodsTest : public InstallFixture {
  protected:
   void TearDown() override {
@@ -58,25 +80,34 @@ class ResumeMethodsTest : public InstallFixture {
   }
 };
 
-TEST_F(ResumeMethodsTest, RunAfterRebootRegistersTheStubInThe64BitRunOnceKeyAndUndoRemovesIt) {
+// The entry runs elevated at the next logon: it names a copy of the running
+// image in the protected all-users folder, under the user's file name, never
+// the user's own file.
+TEST_F(ResumeMethodsTest, RunAfterRebootRegistersAProtectedCopyInThe64BitRunOnceKeyAndUndoRemovesIt) {
   host_->stub = L"C:\\Users\\Someone\\Down loads\\TessarySetup.exe";
   EXPECT_EQ(RunAfterReboot(L"INSTALLING"), S_OK);
   std::wstring data;
   ASSERT_TRUE(ReadRunOnce(KEY_WOW64_64KEY, &data));
-  EXPECT_EQ(data, L"\"C:\\Users\\Someone\\Down loads\\TessarySetup.exe\" RESUME=INSTALLING");
+  const std::wstring copy = ProtectedCopy(L"TessarySetup.exe");
+  EXPECT_EQ(data, L"\"" + copy + L"\" RESUME=INSTALLING");
+  EXPECT_EQ(ReadBytes(copy), ReadBytes(workflow::RunningExecutablePath())) << "the copy is the running image";
   EXPECT_FALSE(ReadRunOnce(KEY_WOW64_32KEY, &data)) << "the 32-bit view is another key on a 64-bit system";
   EXPECT_TRUE(LogHasLine("EMRunAfterReboot INSTALLING")) << LogText();
 
   EXPECT_EQ(UndoRunAfterReboot(), S_OK);
   EXPECT_FALSE(ReadRunOnce(KEY_WOW64_64KEY, &data));
   EXPECT_EQ(UndoRunAfterReboot(), S_OK) << "nothing to remove is no failure";
+  ::DeleteFileW(copy.c_str());
 }
 
-TEST_F(ResumeMethodsTest, WithoutAShortcutArgumentTheCommandBeginsWithTwoQuotes) {
+TEST_F(ResumeMethodsTest, WithoutAShortcutArgumentTheCopyTakesTheRunningImagesName) {
   EXPECT_EQ(RunAfterReboot(L"downloading"), S_OK);
   std::wstring data;
   ASSERT_TRUE(ReadRunOnce(KEY_WOW64_64KEY, &data));
-  EXPECT_EQ(data, L"\"\" RESUME=DOWNLOADING");
+  const std::wstring running = workflow::RunningExecutablePath();
+  const std::wstring copy = ProtectedCopy(running.substr(running.find_last_of(L'\\') + 1));
+  EXPECT_EQ(data, L"\"" + copy + L"\" RESUME=DOWNLOADING");
+  ::DeleteFileW(copy.c_str());
 }
 
 TEST_F(ResumeMethodsTest, ModeTextOtherThanTheTwoResumeModesWritesNoEntry) {
