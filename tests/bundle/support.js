@@ -127,6 +127,22 @@ async function openPage(browser, origin, start, options = {}) {
   return run;
 }
 
+// The window the stub opens on `screen` (CSS pixels, as the pages measure
+// it), asked for by the pages' own sizing code: its client size in CSS
+// pixels and the zoom every later page reads back as uiScaleRate.
+async function stubWindow(browser, origin, screen) {
+  const run = await openPage(browser, origin, 'Probe.html', { screen, stopAt: '**/*.html' });
+  try {
+    await run.page.evaluate(() => Startup.sizeWindow());
+    const state = await run.state();
+    if (state.windowSizes.length !== 1) throw new Error(`sizing asked for ${state.windowSizes.length} windows`);
+    const [width, height] = state.windowSizes[0];
+    return { viewport: { width, height }, rate: state.native.props.uiScaleRate };
+  } finally {
+    await run.close();
+  }
+}
+
 async function waitFor(condition, what, timeoutMs = 10000) {
   const until = Date.now() + timeoutMs;
   for (;;) {
@@ -137,4 +153,4 @@ async function waitFor(condition, what, timeoutMs = 10000) {
   }
 }
 
-module.exports = { startServer, launchBrowser, openPage, waitFor, nativeMethods, bundleRoot, REPO };
+module.exports = { startServer, launchBrowser, openPage, stubWindow, waitFor, nativeMethods, bundleRoot, REPO };
