@@ -2,15 +2,16 @@
 // Whole runs of the shipped pages against the fake native side: the demo
 // flow from the start page to Finish, a failed download, a cancelled one, a
 // resumed install and an installer that asks for a restart. Every page is
-// also drawn at 96 and 144 DPI (device scale 1 and 1.5) into
-// STUB_BUNDLE_SCREENSHOTS for people to look at.
+// also drawn at 96 and 144 DPI (device scale 1 and 1.5), at the size of the
+// window the stub opens on a declared screen, into STUB_BUNDLE_SCREENSHOTS
+// for people to look at, and checked for anything cut off or left empty.
 
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { test, before, after } = require('node:test');
 
-const { startServer, launchBrowser, openPage, waitFor } = require('./support');
+const { startServer, launchBrowser, openPage, stubWindow, waitFor } = require('./support');
 
 const SHOTS = process.env.STUB_BUNDLE_SCREENSHOTS || path.join(__dirname, '..', '..', 'build', 'bundle-screenshots');
 
@@ -45,8 +46,8 @@ function drive(run, result, total, current) {
 const workerStarted = (run, name) =>
   waitFor(() => run.page.evaluate((n) => (window.__fakeWorkers || []).some((w) => w.name === n && !w.done), name).catch(() => false), `a ${name} worker`);
 
-async function shoot(run, name, scale) {
-  const folder = path.join(SHOTS, scale === 1 ? '96dpi' : '144dpi');
+async function shoot(run, name, folderName) {
+  const folder = path.join(SHOTS, folderName);
   fs.mkdirSync(folder, { recursive: true });
   // Let fades and bars settle.
   await new Promise((resolve) => setTimeout(resolve, 400));
@@ -303,14 +304,101 @@ const PAGES = [
   ],
 ];
 
-for (const scale of [1, 1.5]) {
-  test(`every page draws complete at device scale ${scale}`, async () => {
+// The screens the window is drawn for, as the pages measure them (CSS
+// pixels), and whether the window shrinks on them: Wine's default 1024 x 768
+// desktop at 96 DPI, a 1920 x 1080 display at 150% (1280 x 720) at 144 DPI,
+// and a 1920 x 1080 display at 96 DPI, where the window keeps its full size.
+const SCREENS = [
+  { folder: '96dpi', scale: 1, screen: { width: 1024, height: 768 }, shrinks: true },
+  { folder: '144dpi', scale: 1.5, screen: { width: 1280, height: 720 }, shrinks: true },
+  { folder: '96dpi-full', scale: 1, screen: { width: 1920, height: 1080 }, shrinks: false },
+];
+
+// The label of the primary button each page shows in the state it is drawn
+// in; a page not named here shows none (a self-update in progress offers
+// Close only once it fails).
+const PRIMARY = {
+  '03-MinSys': 'Exit Setup',
+  '04-Welcome': 'Install',
+  '05-Agreement': 'Next',
+  '06-Prerequisite': 'Next',
+  '07-PreInstall': 'Install',
+  '08-Download': 'Next',
+  '10-Install': 'Install',
+  '12-Finish': 'Finish',
+  '13-Error': 'Close',
+  '14-Restart': 'Restart now',
+};
+
+// What a page shows at its window's size: anything outside the window or
+// cut off by its own box, the banner picture's hexagon, the primary button,
+// the headings. Runs in the page.
+function lookAtPage() {
+  const slack = 0.5;
+  const shown = (el) => el.getClientRects().length > 0 && $(el).closest('.hidden').length === 0 && getComputedStyle(el).visibility !== 'hidden';
+  const inWindow = (r) => r.left >= -slack && r.top >= -slack && r.right <= innerWidth + slack && r.bottom <= innerHeight + slack;
+  const describe = (el) => el.id || `${el.tagName.toLowerCase()}.${el.className}`;
+  // Outside the window, or holding more than its box shows (a box hides its
+  // overflow, so what does not fit is cut off, not scrolled to).
+  const outside = $('#frame, #titlebar, #titlebar *, #banner, #banner *, #content, #content h1, #footer, #footer button, .progress-label, .progress-name, .progress-percent')
+    .filter(function () {
+      if (!shown(this)) return false;
+      const overflows = this.scrollWidth > this.clientWidth + 1 || this.scrollHeight > this.clientHeight + 1;
+      return overflows || !inWindow(this.getBoundingClientRect());
+    })
+    .map(function () {
+      return describe(this);
+    })
+    .get();
+  // The banner's picture is drawn at the banner's size (588 x 180 before the
+  // page's zoom); its hexagon spans x 430 to 562 and y 34 to 150 of it.
+  let hexagon = 'no banner';
+  const banner = document.getElementById('banner');
+  if (banner && shown(banner)) {
+    const box = banner.getBoundingClientRect();
+    const zoom = box.height / parseFloat(getComputedStyle(banner).height);
+    const [pictureWidth, pictureHeight] = getComputedStyle(banner).backgroundSize.split(' ').map(parseFloat);
+    const hex = { left: box.left + 430 * zoom, top: box.top + 34 * zoom, right: box.left + 562 * zoom, bottom: box.top + 150 * zoom };
+    const inBanner = hex.right <= box.right + slack && hex.bottom <= box.bottom + slack;
+    hexagon = pictureWidth === 588 && pictureHeight === 180 && inBanner && inWindow(hex) ? 'whole' : `cut off: ${JSON.stringify(hex)} in ${JSON.stringify(box)}`;
+  }
+  const primary = $('.btn.primary').filter(function () {
+    return shown(this);
+  });
+  const heading = $('#content h1').filter(function () {
+    return shown(this);
+  });
+  const headingText = $.trim(heading.text());
+  return {
+    outside,
+    hexagon,
+    primary: primary.length ? $.trim(primary.text()) : null,
+    title: $.trim(document.title) !== '',
+    heading: heading.length === 0 || headingText !== '',
+    // The heading is not said again by a label under it.
+    repeated: $('#content *').not('h1').filter(function () {
+      return shown(this) && this.children.length === 0 && headingText !== '' && $.trim($(this).text()) === headingText;
+    }).length,
+  };
+}
+
+for (const { folder, scale, screen, shrinks } of SCREENS) {
+  test(`every page draws whole at ${folder} in the window the stub opens on a ${screen.width} x ${screen.height} screen`, async () => {
+    const stub = await stubWindow(browser, server.origin, screen);
+    // The declared screen reached the pages' sizing: the window shrank where it must.
+    assert.equal(Number(stub.rate) < 0.9 && stub.viewport.width < 587, shrinks, JSON.stringify(stub));
     const written = [];
     for (const [name, start, native, options, then] of PAGES) {
-      const run = await openPage(browser, server.origin, start, { native, deviceScaleFactor: scale, ...options });
+      const run = await openPage(browser, server.origin, start, {
+        native: { ...native, props: { uiScaleRate: stub.rate, ...native.props } },
+        viewport: stub.viewport,
+        screen,
+        deviceScaleFactor: scale,
+        ...options,
+      });
       try {
         if (then) await then(run);
-        written.push(await shoot(run, name, scale));
+        written.push(await shoot(run, name, folder));
         const look = await run.page.evaluate(() => ({
           hdpi: document.documentElement.className.indexOf('hdpi') >= 0,
           // The banner and title bar, where a page has them, name the product of config/product.js.
@@ -323,7 +411,17 @@ for (const scale of [1, 1.5]) {
             return !this.complete || this.naturalWidth === 0;
           }).length,
         }));
-        assert.deepEqual(look, { hdpi: scale > 1.25, banner: 'Tessary 22', titlebar: 'Tessary Setup', empty: 0, broken: 0 }, name);
+        assert.deepEqual(look, { hdpi: scale * Number(stub.rate) > 1.25, banner: 'Tessary 22', titlebar: 'Tessary Setup', empty: 0, broken: 0 }, name);
+        assert.deepEqual(await run.page.evaluate(lookAtPage), {
+          outside: [],
+          hexagon: 'whole',
+          primary: PRIMARY[name] || null,
+          title: true,
+          heading: true,
+          repeated: 0,
+        }, name);
+        // A page that sizes the window asks for the one it is drawn in.
+        for (const size of (await run.state()).windowSizes) assert.deepEqual(size, [stub.viewport.width, stub.viewport.height], name);
         assert.deepEqual(run.errors, [], name);
       } finally {
         await run.close();

@@ -12,18 +12,21 @@ const { installFakeExternal } = require('./fake_external');
 
 const REPO = path.resolve(__dirname, '..', '..');
 const METHOD_TABLE = path.join(REPO, 'src', 'externalmethods', 'method_table.cpp');
-const TYPE_LETTERS = { T: 'T', I: 'I', B: 'B', F: 'F' };
+// The table's words for call and argument kinds, as the fake native side's letters.
+const KIND_LETTERS = { kMethod: 'M', kMethodOrGet: 'G', kAnyCall: 'U' };
+const TYPE_LETTERS = { kText: 'T', kInt: 'I', kBool: 'B', kPageFunction: 'F' };
 
 // The native method table: name, call kind and argument types, read from
 // the table the product is built from.
 function nativeMethods() {
   const text = fs.readFileSync(METHOD_TABLE, 'utf8');
   const methods = {};
-  const row = /\{L"(\w+)",\s*([MGU]),\s*(\d+),\s*\{([^}]*)\}/g;
+  const row = /\{L"(\w+)",\s*(\w+),\s*\{([^}]*)\}/g;
   for (const match of text.matchAll(row)) {
-    const types = match[4].split(',').map((t) => t.trim()).filter(Boolean).map((t) => TYPE_LETTERS[t]);
-    if (types.length !== Number(match[3]) || types.includes(undefined)) throw new Error(`unreadable table row ${match[1]}`);
-    methods[match[1]] = { kind: match[2], types: types.join('') };
+    const kind = KIND_LETTERS[match[2]];
+    const types = match[3].split(',').map((t) => t.trim()).filter(Boolean).map((t) => TYPE_LETTERS[t]);
+    if (!kind || types.includes(undefined)) throw new Error(`unreadable table row ${match[1]}`);
+    methods[match[1]] = { kind, types: types.join('') };
   }
   if (Object.keys(methods).length !== 85) throw new Error(`the method table has ${Object.keys(methods).length} rows, not 85`);
   return methods;
@@ -124,6 +127,22 @@ async function openPage(browser, origin, start, options = {}) {
   return run;
 }
 
+// The window the stub opens on `screen` (CSS pixels, as the pages measure
+// it), asked for by the pages' own sizing code: its client size in CSS
+// pixels and the zoom every later page reads back as uiScaleRate.
+async function stubWindow(browser, origin, screen) {
+  const run = await openPage(browser, origin, 'Probe.html', { screen, stopAt: '**/*.html' });
+  try {
+    await run.page.evaluate(() => Startup.sizeWindow());
+    const state = await run.state();
+    if (state.windowSizes.length !== 1) throw new Error(`sizing asked for ${state.windowSizes.length} windows`);
+    const [width, height] = state.windowSizes[0];
+    return { viewport: { width, height }, rate: state.native.props.uiScaleRate };
+  } finally {
+    await run.close();
+  }
+}
+
 async function waitFor(condition, what, timeoutMs = 10000) {
   const until = Date.now() + timeoutMs;
   for (;;) {
@@ -134,4 +153,4 @@ async function waitFor(condition, what, timeoutMs = 10000) {
   }
 }
 
-module.exports = { startServer, launchBrowser, openPage, waitFor, nativeMethods, bundleRoot, REPO };
+module.exports = { startServer, launchBrowser, openPage, stubWindow, waitFor, nativeMethods, bundleRoot, REPO };
