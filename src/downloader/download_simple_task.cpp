@@ -32,6 +32,10 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 // Bytes the destination already holds; 0 when it does not exist.
 int64 ExistingSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -266,12 +270,26 @@ bool DownloadSimpleTask::VolumeHolds(int64 size, unsigned long long* available) 
 bool DownloadSimpleTask::PrepareStart() {
   const wchar_t* kContext = L"DownloadSimpleTask::PrepareStart";
   if (!FitsFreeSpace()) return false;
+  // A link at the target would make the elevated stub write wherever it
+  // leads: the name is checked, then the handle (the name may change between).
+  if (IsLink(::GetFileAttributesW(path_.c_str()))) {
+    logger_->Log(kContext, L"The target is a link; refused: %s.", path_.c_str());
+    Finish(kResultTargetIsLink);
+    return false;
+  }
   file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file_) {
     DWORD error = ::GetLastError();
     logger_->Log(kContext, L"CreateFileW failed %u.", error);
     Finish(ResultFromWin32(error));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION opened;
+  if (!::GetFileInformationByHandle(file_.Get(), &opened) || IsLink(opened.dwFileAttributes)) {
+    logger_->Log(kContext, L"The target is a link; refused: %s.", path_.c_str());
+    Finish(kResultTargetIsLink);
+    file_.Reset();
     return false;
   }
   LARGE_INTEGER size;

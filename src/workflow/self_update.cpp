@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "utils/companion_url.h"
 #include "utils/verify_file.h"
 #include "workflow/bridge_download_host.h"
 #include "workflow/reported_transfer.h"
@@ -83,7 +84,7 @@ std::wstring RunningExecutablePath() {
 }
 
 bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exe_path) {
-  return !utils::IsFileUpToDate(exe_path, url + kMetaSuffix);
+  return !utils::IsFileUpToDate(exe_path, utils::CompanionUrl(url, kMetaSuffix));
 }
 
 std::wstring UpdateStubName(const std::wstring& url, const std::wstring& self_name) {

@@ -341,7 +341,8 @@ TEST_F(DownloadMethodTest, StopDownloadEndsTheTransferWithAbort) {
   for (bool resume : {false, true}) {
     SCOPED_TRACE(resume ? "verified" : "plain");
     std::string key = UniqueKey();
-    // The source comes last: the meta URL is this URL with ".meta" appended.
+    // The meta URL ends this path in ".meta" and keeps the query: the server
+    // answers it with the source's meta.
     std::wstring url = servers().FaultUrl("/slow/" + key + "/" + name + "?chunk=65536&ms=20&src=" + name);
     bool stopped = false;
     Calls calls = Download(url, work_ + Wide(key), L"", false, resume, [&](const std::vector<RecordedCall>& seen) {

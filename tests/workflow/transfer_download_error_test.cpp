@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <wininet.h>
+
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "base/property_bag.h"
 #include "base/wide_format.h"
 #include "downloader/download_test_util.h"
+#include "downloader/redirects.h"
 #include "support/test_servers.h"
 #include "utils/tokenize_url.h"
 
@@ -71,6 +75,13 @@ class TransferTest : public testsupport::ServerTest {
     std::string line = base::ToAnsi(base::Format(L"TransferDownloadError HRESULT: %x\n", hr));
     int count = 0;
     for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+    return count;
+  }
+  // Log lines that contain `text`.
+  int LinesWith(const std::string& text) {
+    std::string log = testsupport::ReadWholeFile(log_.path());
+    int count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
     return count;
   }
   std::string Publish(const std::string& data, bool with_meta) {
@@ -167,6 +178,17 @@ TEST_F(TransferTest, SecureDownloadTokenizesTheFileAndItsMetaSeparately) {
   EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
 }
 
+// A query (a CDN's signed token) stays the query of the meta URL: a server
+// that ignores queries still answers the meta request with the meta, not the file.
+TEST_F(TransferTest, AUrlWithAQueryIsVerifiedAgainstTheMetaBesideItsPath) {
+  std::string data = testsupport::NoisyBytes(1200000, 12);
+  std::string name = Publish(data, true);
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name + "?sig=a.b&exp=9"), true), kNoError);
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+  EXPECT_EQ(servers().NginxRequests(name + ".meta?sig=a.b&exp=9", 1).size(), 1u);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+}
+
 TEST_F(TransferTest, WithoutSecureNothingIsTokenized) {
   std::string name = Publish(testsupport::NoisyBytes(1000, 3), true);
   bool asked = false;
@@ -197,7 +219,8 @@ TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
   std::string old_name = Publish(old_data, true);
   std::string name = Publish(data, true);
   std::string key = UniqueKey();
-  // The meta URL is this one with ".meta" appended, so its src is name.meta.
+  // The meta URL ends its path in ".meta" and keeps the query, so the server
+  // serves name.meta for it (and, while the swap lasts, old_name.meta).
   int code = Transfer(servers().FaultUrl("/swap/" + key + "?old=" + old_name + ".meta&src=" + name), true);
   EXPECT_EQ(code, kNoError);
   EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
@@ -205,7 +228,7 @@ TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
   EXPECT_EQ(AttemptsLogged(S_OK), 1);
   std::vector<std::string> asked;
   for (const auto& r : servers().FaultRequests(key)) {
-    bool meta = r.target.size() > 5 && r.target.compare(r.target.size() - 5, 5, ".meta") == 0;
+    bool meta = r.target.find(".meta?") != std::string::npos;
     asked.push_back(meta ? "meta " + r.note : r.range);
   }
   const std::string from2 = "bytes=2097152-4194303";
@@ -226,6 +249,177 @@ TEST_F(TransferTest, AMetaAnnouncingMoreThanTheDiskHoldsIsDiskFullWithoutRetry) 
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kDiskFull);
   EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x80070070)), 1);
   EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES) << "no file of that size was made";
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kMaxHops = downloader::kMaxRedirects;
+
+long MsSince(Clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Both paths follow a chain of exactly the limit's hops (the verified path for
+// its meta and its file alike); one hop more ends the download in its first
+// attempt, with nothing at the target.
+TEST_F(TransferTest, RedirectChainsAreFollowedUpToTheLimitAndNoFurther) {
+  std::string data = testsupport::NoisyBytes(300000, 21);
+  std::string name = Publish(data, true);
+  for (bool resume : {false, true}) {
+    for (int hops : {kMaxHops, kMaxHops + 1}) {
+      SCOPED_TRACE(std::string(resume ? "verified, " : "plain, ") + std::to_string(hops) + " hops");
+      ::DeleteFileW(path_.c_str());
+      std::string key = UniqueKey();
+      const int refused_before = LinesWith("HRESULT: 800c0014 (");
+      int code = Transfer(servers().FaultUrl("/hop/" + key + "/" + std::to_string(hops) + "?src=" + name), resume);
+      size_t asked = servers().FaultRequests(key).size();
+      if (hops <= kMaxHops) {
+        EXPECT_EQ(code, kNoError);
+        EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+        EXPECT_EQ(asked, static_cast<size_t>((hops + 1) * (resume ? 2 : 1)));
+      } else {
+        EXPECT_EQ(code, kFailure);
+        EXPECT_EQ(LinesWith("HRESULT: 800c0014 (") - refused_before, 1) << "one attempt, one line";
+        EXPECT_GE(asked, static_cast<size_t>(kMaxHops + 1));
+        EXPECT_LE(asked, static_cast<size_t>(kMaxHops + 2)) << "no second attempt";
+        EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
+      }
+    }
+  }
+}
+
+// A URL that redirects to itself once cost tens of thousands of requests and
+// never ended; now it ends within the limit on either path.
+TEST_F(TransferTest, ARedirectLoopEndsAtOnce) {
+  for (bool resume : {false, true}) {
+    SCOPED_TRACE(resume ? "verified" : "plain");
+    std::string key = UniqueKey();
+    auto started = Clock::now();
+    EXPECT_EQ(Transfer(servers().FaultUrl("/hop/" + key + "/0?loop=1&size=1000"), resume), kFailure);
+    EXPECT_LT(MsSince(started), 5000);
+    EXPECT_LE(servers().FaultRequests(key).size(), static_cast<size_t>(kMaxHops + 2));
+  }
+}
+
+// Every request of either path asks any cache on the way to ask the origin;
+// the engine's requests also ask for the bytes as the server holds them. (The
+// URL moniker appends its own Accept-Encoding after the caller's headers.)
+TEST_F(TransferTest, EveryRequestAsksPastEveryCacheAndTheEngineForTheIdentityEncoding) {
+  std::string name = Publish(testsupport::NoisyBytes(200000, 31), true);
+  for (bool resume : {false, true}) {
+    SCOPED_TRACE(resume ? "verified" : "plain");
+    ::DeleteFileW(path_.c_str());
+    std::string key = UniqueKey();
+    ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name + "&showheaders=1"), resume), kNoError);
+    auto asked = servers().FaultRequests(key);
+    ASSERT_EQ(asked.size(), resume ? 2u : 1u);
+    for (const auto& request : asked) {
+      SCOPED_TRACE(request.target + ": " + request.note);
+      EXPECT_NE(request.note.find("cc=no-cache "), std::string::npos);
+      EXPECT_NE(request.note.find("pragma=no-cache "), std::string::npos);
+      if (resume) {
+        EXPECT_NE(request.note.find("ae=identity "), std::string::npos);
+        EXPECT_EQ(request.note.find("gzip"), std::string::npos);
+      }
+    }
+  }
+}
+
+// A server that compresses what it may (web servers do for text types by
+// default). The engine asks for the file as it is and gets it; where the URL
+// moniker accepts compression, the answer comes decoded without a length and
+// is taken only when a CRC check follows. Either way the progress total is
+// the file's size.
+TEST_F(TransferTest, ACompressingServerGivesTheFileAsItIsOrAnAnswerWithoutALength) {
+  const std::string data = testsupport::PatternBytes(300000);
+  std::string meta_key = UniqueKey();
+  ASSERT_TRUE(servers().PutFile(meta_key + ".bin", data));
+  ASSERT_TRUE(servers().PutFile(meta_key + ".bin.meta", enginetest::MakeMeta(data)));
+  std::string key = UniqueKey();
+  EXPECT_EQ(Transfer(servers().FaultUrl("/gzip/" + key + "/f?src=" + meta_key + ".bin"), true), kNoError);
+  EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+  for (const auto& request : servers().FaultRequests(key)) EXPECT_NE(request.note.find("identity"), std::string::npos);
+
+  for (bool crc_follows : {false, true}) {
+    SCOPED_TRACE(crc_follows ? "plain, CRC follows" : "plain, nothing checks it");
+    ::DeleteFileW(path_.c_str());
+    properties_.SetDownloadTotal(1);
+    key = UniqueKey();
+    TransferRequest request{servers().FaultUrl("/gzip/" + key + "?size=300000"), path_, false, false, crc_follows};
+    int code = TransferDownloadError(host_, request, settings_);
+    auto asked = servers().FaultRequests(key);
+    ASSERT_FALSE(asked.empty());
+    const bool compressed = asked[0].note.find("gzip") != std::string::npos;
+    if (compressed && !crc_follows) {
+      EXPECT_EQ(code, kFailure) << "an answer without a length, and nothing to prove it whole";
+      EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
+      continue;
+    }
+    EXPECT_EQ(code, kNoError);
+    EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+    EXPECT_EQ(properties_.GetDownloadTotal(), 300000);
+  }
+}
+
+// Whether the URL cache holds an entry whose URL contains `needle`.
+bool CacheHolds(const std::string& needle) {
+  const std::wstring wide(needle.begin(), needle.end());
+  std::vector<char> buffer(64 * 1024);
+  DWORD size = static_cast<DWORD>(buffer.size());
+  auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+  HANDLE find = ::FindFirstUrlCacheEntryW(nullptr, entry, &size);
+  if (find == nullptr) return false;
+  bool found = false;
+  do {
+    if (entry->lpszSourceUrlName != nullptr && std::wstring(entry->lpszSourceUrlName).find(wide) != std::wstring::npos) {
+      found = true;
+    }
+    size = static_cast<DWORD>(buffer.size());
+  } while (!found && ::FindNextUrlCacheEntryW(find, entry, &size));
+  ::FindCloseUrlCache(find);
+  return found;
+}
+
+// Every byte of a plain download was once written twice: to the target and
+// to the browser's cache, which kept a full copy of every download.
+TEST_F(TransferTest, APlainDownloadLeavesNoCopyInTheCache) {
+  std::string control = UniqueKey();
+  std::wstring control_file = path_ + L".control";
+  ASSERT_EQ(::URLDownloadToFileW(nullptr, servers().FaultUrl("/ok/" + control + "?size=20000").c_str(),
+                                 control_file.c_str(), 0, nullptr),
+            S_OK);
+  ::DeleteFileW(control_file.c_str());
+  if (!CacheHolds(control)) GTEST_SKIP() << "this system's URL moniker keeps no cache to look into";
+  std::string key = UniqueKey();
+  ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "?size=400000"), false), kNoError);
+  EXPECT_FALSE(CacheHolds(key));
+}
+
+// A plain download writes beside its target and puts the file in place only
+// when it is whole: a failure leaves the earlier file as it was, and nothing
+// of the attempt behind.
+TEST_F(TransferTest, AFailedPlainDownloadLeavesTheTargetAsItWas) {
+  const std::string previous = "the release installed last time";
+  ASSERT_TRUE(enginetest::WriteWholeFile(path_, previous));
+  for (const char* fault : {"/drop/|?size=5000&after=1000&times=0", "/status/|?code=500", "/hop/|/0?loop=1"}) {
+    SCOPED_TRACE(fault);
+    std::string url = fault;
+    url.replace(url.find('|'), 1, UniqueKey());
+    EXPECT_EQ(Transfer(servers().FaultUrl(url), false), kFailure);
+    EXPECT_EQ(testsupport::ReadWholeFile(path_), previous);
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW((path_ + L".*.partial").c_str(), &found);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "an attempt's file was left behind";
+  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+  std::string key = UniqueKey();
+  EXPECT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "?size=7000"), false), kNoError);
+  EXPECT_TRUE(testsupport::ReadWholeFile(path_) == testsupport::PatternBytes(7000));
 }
 
 }  // namespace
