@@ -12,6 +12,7 @@
 #include "downloader/http_to_file_task.h"
 #include "downloader/http_to_mem_task.h"
 #include "downloader/object.h"
+#include "downloader/resume_validator.h"
 #include "downloader/result_codes.h"
 #include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
@@ -81,6 +82,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
       owner_->OnDownloadComplete(hr);
     }
     void OnData(int64 offset, int64 size) override { owner_->OnDownloadProgress(offset, size); }
+    void OnValidator(const std::string& validator) override { owner_->OnValidator(validator); }
 
    private:
     DownloadSimpleTask* owner_;
@@ -117,6 +119,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   void OnHashComplete(HashResult hashResult);
   bool StartDownload();
   void OnDownloadProgress(int64 offset, int64 size);
+  void OnValidator(const std::string& validator);
   void OnDownloadComplete(long hr);
   void EarlyEnd();
   void End();
@@ -135,6 +138,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   details::DigestLanes* follower_ = nullptr;
   DownloadMeta meta_;
   UniqueHandle file_;
+  std::string validator_;  // of the bytes in the file, kept beside it
   size_t verified_ = 0;
   size_t cycle_start_ = 0;   // verified_ when the current download cycle began
   bool in_cycle_ = false;    // a download preceded the running hash pass
@@ -272,6 +276,13 @@ bool DownloadSimpleTask::PrepareStart() {
   if (!FitsFreeSpace()) return false;
   // A link at the target would make the elevated stub write wherever it
   // leads: the name is checked, then the handle (the name may change between).
+  // Bytes left by an earlier process resume only under the validator that
+  // process saw; without bytes, an old side file means nothing.
+  if (ExistingSize(path_) > 0) {
+    validator_ = ReadValidator(path_);
+  } else {
+    RemoveValidator(path_);
+  }
   if (IsLink(::GetFileAttributesW(path_.c_str()))) {
     logger_->Log(kContext, L"The target is a link; refused: %s.", path_.c_str());
     Finish(kResultTargetIsLink);
@@ -399,6 +410,7 @@ void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
     return;
   }
   logger_->Log(kContext, L"Hash success.");
+  RemoveValidator(path_);
   Finish(kResultOk);
   current_.Reset();
   End();
@@ -429,7 +441,7 @@ bool DownloadSimpleTask::StartDownload() {
     Finish(kResultOutOfMemory);
     return false;
   }
-  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_);
+  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_, validator_);
   callback->Release();
   if (task == nullptr) {
     logger_->Log(kContext, L"Create HttpToFileTask failed.");
@@ -444,9 +456,25 @@ bool DownloadSimpleTask::StartDownload() {
 }
 
 void DownloadSimpleTask::OnDownloadProgress(int64 offset, int64 size) {
+  if (offset == 0 && cycle_start_ > 0) {
+    // The server sent the whole file for the rest: every block is proven
+    // again as it arrives, the ones verified before included.
+    logger_->Log(L"DownloadSimpleTask::OnDownloadProgress", L"Whole file from byte 0: verifying from block 0 again.");
+    verified_ = 0;
+    cycle_start_ = 0;
+    StopFollower();
+    follower_ = CreateBlockFollower(file_.Get(), total_, 0);
+  }
   progress_ = offset + size;
   if (follower_ != nullptr) follower_->Advance(progress_);
   ReportProgress();
+}
+
+void DownloadSimpleTask::OnValidator(const std::string& validator) {
+  validator_ = validator;
+  if (!WriteValidator(path_, validator)) {
+    logger_->Log(L"DownloadSimpleTask::OnValidator", L"The validator could not be kept beside %s.", path_.c_str());
+  }
 }
 
 void DownloadSimpleTask::OnDownloadComplete(long hr) {

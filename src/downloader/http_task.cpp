@@ -14,6 +14,7 @@
 #include "downloader/object.h"
 #include "downloader/read_size.h"
 #include "downloader/redirects.h"
+#include "downloader/resume_validator.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
 #include "downloader/timeouts.h"
@@ -387,7 +388,7 @@ int64 HttpTask::GetContentLength() {
 void HttpTask::ProcessHeader() {
   HttpHeader header;
   header.statusCode = GetStatusCode();
-  header.etag = GetHeader(HTTP_QUERY_ETAG);
+  header.etag = ChooseValidator(GetHeader(HTTP_QUERY_ETAG), GetHeader(HTTP_QUERY_LAST_MODIFIED));
   GetContentRange(&header);
   if (header.total < 0) {
     header.total = GetContentLength();

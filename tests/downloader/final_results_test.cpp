@@ -7,6 +7,7 @@
 
 #include "downloader/final_results.h"
 #include "downloader/redirects.h"
+#include "downloader/resume_validator.h"
 #include "downloader/result_codes.h"
 
 namespace stubframework::downloader {
@@ -77,6 +78,33 @@ TEST(RedirectRulesTest, AHopThatLeavesTlsIsADowngrade) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsSecurityDowngrade(c.from, c.to), c.downgrade) << c.from << L" -> " << c.to;
+  }
+}
+
+TEST(ResumeValidatorTest, AStrongETagElseTheDateElseNothing) {
+  struct Case {
+    const char* etag;
+    const char* last_modified;
+    const char* chosen;
+  };
+  const Case cases[] = {
+      {"\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", "\"abc\""},
+      {"W/\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT"},
+      {"w/\"abc\"", "", ""},
+      {"", "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT"},
+      {"\"a\"\r\nX: 1", "", ""},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChooseValidator(c.etag, c.last_modified), c.chosen) << c.etag;
+}
+
+TEST(ResumeValidatorTest, OnlyPrintableTextOfBoundedLengthIsUsable) {
+  EXPECT_TRUE(IsUsableValidator("x"));
+  EXPECT_TRUE(IsUsableValidator(std::string(kMaxValidatorLength, '~')));
+  EXPECT_FALSE(IsUsableValidator(std::string(kMaxValidatorLength + 1, 'a')));
+  EXPECT_FALSE(IsUsableValidator(""));
+  for (char bad : {'\r', '\n', '\0', '\t', '\x7F', '\x80'}) {
+    EXPECT_FALSE(IsUsableValidator(std::string("\"a") + bad + "\"")) << static_cast<int>(bad);
   }
 }
 

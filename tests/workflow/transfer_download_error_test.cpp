@@ -21,6 +21,7 @@
 #include "base/wide_format.h"
 #include "downloader/download_test_util.h"
 #include "downloader/redirects.h"
+#include "downloader/resume_validator.h"
 #include "support/test_servers.h"
 #include "utils/tokenize_url.h"
 
@@ -420,6 +421,141 @@ TEST_F(TransferTest, AFailedPlainDownloadLeavesTheTargetAsItWas) {
   std::string key = UniqueKey();
   EXPECT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "?size=7000"), false), kNoError);
   EXPECT_TRUE(testsupport::ReadWholeFile(path_) == testsupport::PatternBytes(7000));
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// A server without ranges under a download cut part way: the next request
+// asks for the rest, gets the whole file with 200, and takes it from byte 0 on
+// that answer (every block proven again) instead of refusing it attempt after
+// attempt.
+TEST_F(TransferTest, AServerWithoutRangesGivesTheWholeFileOnceAndItIsTaken) {
+  std::string data = testsupport::NoisyBytes(4 * 1048576, 41);
+  std::string name = Publish(data, true);
+  std::string key = UniqueKey();
+  // Request 0 is the meta (never cut), request 1 breaks off after 2.5 MiB.
+  int code = Transfer(
+      servers().FaultUrl("/drop/" + key + "/f?src=" + name + "&norange=1&times=2&after=100000000,2621440"), true);
+  EXPECT_EQ(code, kNoError);
+  EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+  std::vector<std::string> asked;
+  for (const auto& r : servers().FaultRequests(key)) asked.push_back(r.range + " " + r.note);
+  // The broken-off body is proven and the next attempt asks from its last
+  // whole block; the whole file it gets is the only other body.
+  EXPECT_EQ(asked, (std::vector<std::string>{" drop 200", "bytes=0-4194303 drop 200", " 200",
+                                             "bytes=2097152-4194303 200"}));
+  EXPECT_EQ(LinesWith("the whole file again from byte 0"), 1);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// The elevated stub never writes through a link someone placed at the
+// target: the verified path refuses it once (no retry can change it) and
+// whatever the link leads to stays as it was.
+TEST_F(TransferTest, AVerifiedDownloadNeverWritesThroughALinkAtItsTarget) {
+  const std::wstring folder = STUB_DOWNLOAD_LINK_DIR;
+  std::string name = Publish(testsupport::NoisyBytes(300000, 51), true);
+  int tried = 0;
+  for (const wchar_t* link_name : {L"target.bin", L"folder-link"}) {
+    const std::wstring link = folder + L"\\" + link_name;
+    DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) continue;
+    ++tried;
+    SCOPED_TRACE(base::ToAnsi(link_name));
+    const int refused_before = LinesWith("The target is a link; refused");
+    const size_t metas_before = servers().NginxRequests(name + ".meta").size();
+    TransferRequest request{servers().NginxUrl("/" + name), link, false, true};
+    EXPECT_EQ(TransferDownloadError(host_, request, settings_), kFailure);
+    EXPECT_EQ(LinesWith("The target is a link; refused") - refused_before, 1) << "refused once, not retried";
+    EXPECT_EQ(servers().NginxRequests(name + ".meta", metas_before + 1).size(), metas_before + 1);
+  }
+  EXPECT_EQ(testsupport::ReadWholeFile(folder + L"\\victim.txt"), "keep me\n");
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW((folder + L"\\elsewhere\\*.*").c_str(), &found);
+  int entries = 0;
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) ++entries;
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+  }
+  EXPECT_EQ(entries, 0) << "nothing was written where the folder link leads";
+  if (tried == 0) GTEST_SKIP() << "no link fixture: this system shows neither Unix symbolic link CMake made as a link";
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// A partial download left by an earlier process resumes under the validator
+// kept beside it: a usable one that still matches gets the rest (206), a
+// stale one gets the whole file, taken from byte 0; a side file that is not a
+// validator is never sent. The side file goes once the file is whole.
+TEST_F(TransferTest, APartialFileFromAnEarlierRunResumesUnderItsKeptValidator) {
+  const std::string data = testsupport::NoisyBytes(3 * 1048576, 71);
+  const std::string name = Publish(data, true);
+  const std::string current = "\"fixed-" + std::to_string(data.size()) + "\"";
+  struct Case {
+    const char* what;
+    const char* kept;  // null: no side file
+    const char* sent;  // the If-Range of the request for the rest
+    const char* note;  // how the server answered it
+  };
+  const Case cases[] = {
+      {"none", nullptr, "", "206"},
+      {"current", current.c_str(), current.c_str(), "206"},
+      {"stale", "\"older\"", "\"older\"", "200"},
+      {"header injection", "\"x\"\r\nX-Evil: 1", "", "206"},
+      {"too long", nullptr, "", "206"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring side = downloader::ValidatorPathFor(path_);
+    ASSERT_TRUE(enginetest::WriteWholeFile(path_, data.substr(0, 2 * 1048576 + 5000)));
+    ::DeleteFileW(side.c_str());
+    if (c.kept != nullptr) {
+      ASSERT_TRUE(enginetest::WriteWholeFile(side, c.kept));
+    }
+    if (std::string(c.what) == "too long") {
+      ASSERT_TRUE(enginetest::WriteWholeFile(side, std::string(downloader::kMaxValidatorLength + 1, 'a')));
+    }
+    std::string key = UniqueKey();
+    ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name), true), kNoError);
+    EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+    auto asked = servers().FaultRequests(key);
+    ASSERT_EQ(asked.size(), 2u) << "the meta, then the rest";
+    EXPECT_EQ(asked[1].range, "bytes=2097152-3145727");
+    EXPECT_EQ(asked[1].if_range, c.sent);
+    EXPECT_EQ(asked[1].note, c.note);
+    EXPECT_EQ(::GetFileAttributesW(side.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+// The validator of a download that breaks off is kept beside it for the
+// next process.
+TEST_F(TransferTest, ADownloadThatBreaksOffKeepsItsValidatorBesideIt) {
+  const std::string data = testsupport::NoisyBytes(3 * 1048576, 72);
+  const std::string name = Publish(data, true);
+  const std::wstring side = downloader::ValidatorPathFor(path_);
+  ::DeleteFileW(side.c_str());
+  std::string key = UniqueKey();
+  // The meta whole, the file cut after 1.5 MiB, then nothing at all.
+  EXPECT_EQ(Transfer(servers().FaultUrl("/drop/" + key + "/f?src=" + name + "&times=0&after=100000000,1572864,0"),
+                     true),
+            kFailure);
+  EXPECT_EQ(testsupport::ReadWholeFile(side), "\"fixed-" + std::to_string(data.size()) + "\"");
+  ::DeleteFileW(side.c_str());
 }
 
 }  // namespace
