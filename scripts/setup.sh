@@ -14,6 +14,8 @@ packages=(
   # the download benchmarks' reference tool, and /usr/bin/time for their memory peaks
   aria2 time
   chromium
+  # the download compatibility matrix's servers (tests/compat)
+  apache2 lighttpd squid
 )
 
 missing=()

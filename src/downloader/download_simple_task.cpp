@@ -143,6 +143,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   size_t cycle_start_ = 0;   // verified_ when the current download cycle began
   bool in_cycle_ = false;    // a download preceded the running hash pass
   int fruitless_cycles_ = 0;
+  bool meta_fetched_again_ = false;  // once per task, after fruitless cycles
   std::atomic<long> meta_refusal_{0};  // why the meta's head was refused before its body: disk full or invalid
   int64 progress_ = 0;
   int64 total_ = 0;
@@ -394,6 +395,24 @@ void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
   if (verified_ < BlockTotal()) {
     logger_->Log(kContext, L"Hash mismatch.");
     if (in_cycle_) fruitless_cycles_ = verified_ > cycle_start_ ? 0 : fruitless_cycles_ + 1;
+    if (fruitless_cycles_ >= kMaxFruitlessCycles && !meta_fetched_again_) {
+      // The meta may be an old copy a cache kept while the file was replaced:
+      // it is fetched once more (past every cache) before the task gives up.
+      logger_->Log(kContext, L"Block %Iu failed after %d downloads in a row: fetching the meta once more.", verified_,
+                   fruitless_cycles_);
+      meta_fetched_again_ = true;
+      fruitless_cycles_ = 0;
+      in_cycle_ = false;
+      StopFollower();
+      file_.Reset();
+      current_.Reset();
+      if (StartMeta()) {
+        Leave();
+        return;
+      }
+      End();
+      return;
+    }
     if (fruitless_cycles_ >= kMaxFruitlessCycles) {
       logger_->Log(kContext, L"Block %Iu failed after %d downloads in a row.", verified_, fruitless_cycles_);
       Finish(kResultFail);

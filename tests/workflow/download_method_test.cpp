@@ -376,7 +376,7 @@ TEST_F(DownloadMethodTest, NotFoundWithTheServerUp) {
   Calls calls = Download(servers().NginxUrl("/" + name), file, L"", false, false);
   ExpectProgressThenFinal(calls, kFileNotExist);
   EXPECT_EQ(servers().NginxRequests(name, 1).size(), 1u) << "a missing file is not asked for again";
-  EXPECT_EQ(enginetest::FileSizeOf(file), 0) << "the error page is not the file";
+  EXPECT_EQ(enginetest::FileSizeOf(file), -1) << "the error page is not the file: nothing is put at the target";
 }
 
 TEST_F(DownloadMethodTest, AUrlWithAQueryGetsTheTimestampAfterAnAmpersand) {
