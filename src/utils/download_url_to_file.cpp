@@ -19,7 +19,7 @@ namespace {
 // the file once the response has been judged to be the file. Counts its
 // references (URLMon holds some on other threads' behalf). Every call comes
 // on the thread that pumps the binding's messages.
-class BSCHolder final : public IBindStatusCallback, public IHttpNegotiate {
+class BSCHolder final : public IBindStatusCallback {
  public:
   BSCHolder(HANDLE file, IBindStatusCallback* inner, const std::wstring& url, bool unchecked)
       : file_(file), inner_(inner), url_(url), hop_url_(url), unchecked_(unchecked), last_event_(::GetTickCount()) {
@@ -60,11 +60,6 @@ class BSCHolder final : public IBindStatusCallback, public IHttpNegotiate {
       AddRef();
       return S_OK;
     }
-    if (riid == IID_IHttpNegotiate) {
-      *out = static_cast<IHttpNegotiate*>(this);
-      AddRef();
-      return S_OK;
-    }
     *out = nullptr;
     return E_NOINTERFACE;
   }
@@ -99,26 +94,18 @@ class BSCHolder final : public IBindStatusCallback, public IHttpNegotiate {
     if (flags == nullptr) return hr;
     // The file goes to its target only: no copy in the browser's cache (a
     // second write of every byte), and no cached copy answers for the server.
+    // (Under Wine these flags add no request header; the caller's URL is new
+    // for every download.)
     *flags |= BINDF_NOWRITECACHE | BINDF_GETNEWESTVERSION | BINDF_PRAGMA_NO_CACHE;
     if (manual_binding_) *flags |= BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
     return FAILED(hr) ? S_OK : hr;
   }
 
-  // The bytes written are the bytes the server holds: no compressed answer,
-  // and a proxy asks the origin.
-  HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additional) override {
-    static constexpr wchar_t kHeaders[] =
-        L"Accept-Encoding: identity\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n";
-    if (additional == nullptr) return E_POINTER;
-    *additional = static_cast<LPWSTR>(::CoTaskMemAlloc(sizeof(kHeaders)));
-    if (*additional == nullptr) return E_OUTOFMEMORY;
-    memcpy(*additional, kHeaders, sizeof(kHeaders));
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnResponse(DWORD, LPCWSTR, LPCWSTR, LPWSTR* additional) override {
-    if (additional != nullptr) *additional = nullptr;
-    return S_OK;
-  }
+  // No IHttpNegotiate for an identity Accept-Encoding: the moniker appends its
+  // own after the caller's headers (a compressed answer then comes without a
+  // length, and is judged as one), and under Wine it keeps the negotiator
+  // referenced after the binding ends, which held every failed attempt for
+  // the whole release wait.
 
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
     Touch();
