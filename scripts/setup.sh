@@ -16,6 +16,8 @@ packages=(
   chromium
   # the telemetry service's production store, and its tests' own server
   postgresql python3-psycopg
+  # the download compatibility matrix's servers (tests/compat)
+  apache2 lighttpd squid
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include "downloader/http_to_file_task.h"
 #include "downloader/http_to_mem_task.h"
 #include "downloader/object.h"
+#include "downloader/resume_validator.h"
 #include "downloader/result_codes.h"
 #include "downloader/sub_task_slot.h"
 #include "downloader/task_lock.h"
@@ -30,6 +31,10 @@ constexpr int kMaxFruitlessCycles = 3;
 std::wstring FolderOf(const std::wstring& path) {
   size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // Bytes the destination already holds; 0 when it does not exist.
@@ -77,6 +82,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
       owner_->OnDownloadComplete(hr);
     }
     void OnData(int64 offset, int64 size) override { owner_->OnDownloadProgress(offset, size); }
+    void OnValidator(const std::string& validator) override { owner_->OnValidator(validator); }
 
    private:
     DownloadSimpleTask* owner_;
@@ -113,6 +119,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   void OnHashComplete(HashResult hashResult);
   bool StartDownload();
   void OnDownloadProgress(int64 offset, int64 size);
+  void OnValidator(const std::string& validator);
   void OnDownloadComplete(long hr);
   void EarlyEnd();
   void End();
@@ -131,10 +138,12 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   details::DigestLanes* follower_ = nullptr;
   DownloadMeta meta_;
   UniqueHandle file_;
+  std::string validator_;  // of the bytes in the file, kept beside it
   size_t verified_ = 0;
   size_t cycle_start_ = 0;   // verified_ when the current download cycle began
   bool in_cycle_ = false;    // a download preceded the running hash pass
   int fruitless_cycles_ = 0;
+  bool meta_fetched_again_ = false;  // once per task, after fruitless cycles
   std::atomic<long> meta_refusal_{0};  // why the meta's head was refused before its body: disk full or invalid
   int64 progress_ = 0;
   int64 total_ = 0;
@@ -266,12 +275,33 @@ bool DownloadSimpleTask::VolumeHolds(int64 size, unsigned long long* available) 
 bool DownloadSimpleTask::PrepareStart() {
   const wchar_t* kContext = L"DownloadSimpleTask::PrepareStart";
   if (!FitsFreeSpace()) return false;
+  // A link at the target would make the elevated stub write wherever it
+  // leads: the name is checked, then the handle (the name may change between).
+  // Bytes left by an earlier process resume only under the validator that
+  // process saw; without bytes, an old side file means nothing.
+  if (ExistingSize(path_) > 0) {
+    validator_ = ReadValidator(path_);
+  } else {
+    RemoveValidator(path_);
+  }
+  if (IsLink(::GetFileAttributesW(path_.c_str()))) {
+    logger_->Log(kContext, L"The target is a link; refused: %s.", path_.c_str());
+    Finish(kResultTargetIsLink);
+    return false;
+  }
   file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file_) {
     DWORD error = ::GetLastError();
     logger_->Log(kContext, L"CreateFileW failed %u.", error);
     Finish(ResultFromWin32(error));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION opened;
+  if (!::GetFileInformationByHandle(file_.Get(), &opened) || IsLink(opened.dwFileAttributes)) {
+    logger_->Log(kContext, L"The target is a link; refused: %s.", path_.c_str());
+    Finish(kResultTargetIsLink);
+    file_.Reset();
     return false;
   }
   LARGE_INTEGER size;
@@ -372,6 +402,24 @@ void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
                    BlockTotal(), verified_);
     }
     if (in_cycle_) fruitless_cycles_ = verified_ > cycle_start_ ? 0 : fruitless_cycles_ + 1;
+    if (fruitless_cycles_ >= kMaxFruitlessCycles && !meta_fetched_again_) {
+      // The meta may be an old copy a cache kept while the file was replaced:
+      // it is fetched once more (past every cache) before the task gives up.
+      logger_->Log(kContext, L"Block %Iu failed after %d downloads in a row: fetching the meta once more.", verified_,
+                   fruitless_cycles_);
+      meta_fetched_again_ = true;
+      fruitless_cycles_ = 0;
+      in_cycle_ = false;
+      StopFollower();
+      file_.Reset();
+      current_.Reset();
+      if (StartMeta()) {
+        Leave();
+        return;
+      }
+      End();
+      return;
+    }
     if (fruitless_cycles_ >= kMaxFruitlessCycles) {
       logger_->Log(kContext, L"Block %Iu failed after %d downloads in a row.", verified_, fruitless_cycles_);
       Finish(kResultBlockUnverifiable);
@@ -388,6 +436,7 @@ void DownloadSimpleTask::OnHashComplete(HashResult hashResult) {
     return;
   }
   logger_->Log(kContext, L"Hash success.");
+  RemoveValidator(path_);
   Finish(kResultOk);
   current_.Reset();
   End();
@@ -418,7 +467,7 @@ bool DownloadSimpleTask::StartDownload() {
     Finish(kResultOutOfMemory);
     return false;
   }
-  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_);
+  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_, validator_);
   callback->Release();
   if (task == nullptr) {
     logger_->Log(kContext, L"Create HttpToFileTask failed.");
@@ -433,9 +482,25 @@ bool DownloadSimpleTask::StartDownload() {
 }
 
 void DownloadSimpleTask::OnDownloadProgress(int64 offset, int64 size) {
+  if (offset == 0 && cycle_start_ > 0) {
+    // The server sent the whole file for the rest: every block is proven
+    // again as it arrives, the ones verified before included.
+    logger_->Log(L"DownloadSimpleTask::OnDownloadProgress", L"Whole file from byte 0: verifying from block 0 again.");
+    verified_ = 0;
+    cycle_start_ = 0;
+    StopFollower();
+    follower_ = CreateBlockFollower(file_.Get(), total_, 0);
+  }
   progress_ = offset + size;
   if (follower_ != nullptr) follower_->Advance(progress_);
   ReportProgress();
+}
+
+void DownloadSimpleTask::OnValidator(const std::string& validator) {
+  validator_ = validator;
+  if (!WriteValidator(path_, validator)) {
+    logger_->Log(L"DownloadSimpleTask::OnValidator", L"The validator could not be kept beside %s.", path_.c_str());
+  }
 }
 
 void DownloadSimpleTask::OnDownloadComplete(long hr) {

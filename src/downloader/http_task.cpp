@@ -13,6 +13,8 @@
 #include "downloader/http_url.h"
 #include "downloader/object.h"
 #include "downloader/read_size.h"
+#include "downloader/redirects.h"
+#include "downloader/resume_validator.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
 #include "downloader/timeouts.h"
@@ -23,8 +25,13 @@ namespace {
 using stubframework::base::UniqueHInternet;
 
 constexpr DWORD kInitialAgentSize = 256;
-constexpr DWORD kHttpFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
+// Redirects are followed by hand, so that a loop meets the stub's own limit
+// and a stop between hops; nothing is read from or written to a cache.
+constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                             INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// Every byte is checked or stored as the server holds it: no compressed
+// answer, and no proxy's copy of a file the publisher has since replaced.
+constexpr char kFixedHeaders[] = "Accept-Encoding: identity\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n";
 
 int64 MicrosNow() {
   LARGE_INTEGER frequency;
@@ -85,6 +92,8 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
 
   long CreateSession();
   long Connect();
+  long OpenRequest(const std::wstring& url, UniqueHInternet* connection, UniqueHInternet* request);
+  void FollowRedirect();
   void SendRequest();
   void SetRange();
   void SetIfRange();
@@ -107,6 +116,7 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   UniqueHInternet connection_;
   UniqueHInternet request_;
   DWORD available_ = 0;
+  int redirects_ = 0;  // hops followed so far
   // One block for every read of this request, grown with the read size.
   Buffer buffer_;
   size_t read_size_ = kFirstReadSize;  // what the rate allows (read_size.h)
@@ -185,10 +195,12 @@ long HttpTask::CreateSession() {
   return kResultOk;
 }
 
-long HttpTask::Connect() {
+long HttpTask::Connect() { return OpenRequest(url_, &connection_, &request_); }
+
+long HttpTask::OpenRequest(const std::wstring& url, UniqueHInternet* connection, UniqueHInternet* request) {
   HttpUrl parsed;
   DWORD error = 0;
-  switch (ParseHttpUrl(url_, &parsed, &error)) {
+  switch (ParseHttpUrl(url, &parsed, &error)) {
     case UrlParse::kNotAUrl:
       logger_->Log(L"HttpTask::Connect", L"InternetCrackUrlW failed: %u.", error);
       return ResultFromWin32(error);
@@ -198,32 +210,34 @@ long HttpTask::Connect() {
       break;
   }
   DWORD flags = parsed.secure ? kHttpFlags | INTERNET_FLAG_SECURE : kHttpFlags;
-  connection_.Reset(::InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port,
+  connection->Reset(::InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port,
                                        parsed.user.empty() ? nullptr : parsed.user.c_str(),
                                        parsed.password.empty() ? nullptr : parsed.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection_) {
+  if (!*connection) {
     DWORD error = ::GetLastError();
     logger_->Log(L"HttpTask::Connect", L"InternetConnectW failed: %u.", error);
     return ResultFromWin32(error);
   }
   // The path runs to the end of the URL, so a query string is part of it.
   const wchar_t* path = parsed.path.empty() ? L"/" : parsed.path.c_str();
-  request_.Reset(::HttpOpenRequestW(connection_.Get(), nullptr, path, nullptr, nullptr, nullptr, flags,
+  request->Reset(::HttpOpenRequestW(connection->Get(), nullptr, path, nullptr, nullptr, nullptr, flags,
                                     reinterpret_cast<DWORD_PTR>(this)));
-  if (!request_) {
+  if (!*request) {
     DWORD error = ::GetLastError();
     logger_->Log(L"HttpTask::Connect", L"HttpOpenRequestW failed: %u.", error);
-    connection_.Reset();
+    connection->Reset();
     return ResultFromWin32(error);
   }
   // Windows hands the session's timeouts down to its requests; Wine does not,
   // and a stalled response would then wait forever. The same values again.
-  SetTimeouts(request_.Get());
-  ::InternetSetStatusCallbackA(request_.Get(), &HttpTask::StatusCallback);
+  SetTimeouts(request->Get());
+  ::InternetSetStatusCallbackA(request->Get(), &HttpTask::StatusCallback);
   return kResultOk;
 }
 
 void HttpTask::SendRequest() {
+  ::HttpAddRequestHeadersA(request_.Get(), kFixedHeaders, static_cast<DWORD>(sizeof(kFixedHeaders) - 1),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   if (range_.size != 0) {
     SetRange();
     if (!range_.etag.empty()) SetIfRange();
@@ -254,9 +268,56 @@ void HttpTask::SetIfRange() {
 }
 
 void HttpTask::AfterSend() {
+  if (IsRedirectStatus(GetStatusCode()) && !GetHeader(HTTP_QUERY_LOCATION).empty()) {
+    FollowRedirect();
+    return;
+  }
   ProcessHeader();
   next_ = &HttpTask::AfterAvailable;
   QueryAvailable();
+}
+
+// Opens the hop's request before letting go of the current one: a failure
+// then still has a request to close, and its closing delivers the end.
+void HttpTask::FollowRedirect() {
+  const wchar_t* kContext = L"HttpTask::FollowRedirect";
+  if (IsFinishing()) return;
+  std::string location = GetHeader(HTTP_QUERY_LOCATION);
+  if (redirects_ >= kMaxRedirects) {
+    logger_->Log(kContext, L"More than %d redirects; the last to %S.", kMaxRedirects, location.c_str());
+    Finish(kResultRedirectFailed);
+    return;
+  }
+  std::wstring relative(location.begin(), location.end());
+  wchar_t combined[INTERNET_MAX_URL_LENGTH];
+  DWORD length = INTERNET_MAX_URL_LENGTH;
+  if (location.size() >= INTERNET_MAX_URL_LENGTH ||
+      !::InternetCombineUrlW(url_.c_str(), relative.c_str(), combined, &length, ICU_NO_ENCODE)) {
+    logger_->Log(kContext, L"Redirect to %S refused: not a URL.", location.c_str());
+    Finish(kResultRedirectFailed);
+    return;
+  }
+  std::wstring next(combined, length);
+  if (IsSecurityDowngrade(url_, next)) {
+    logger_->Log(kContext, L"Redirect from %s to %s refused: it leaves TLS.", url_.c_str(), next.c_str());
+    Finish(kResultRedirectFailed);
+    return;
+  }
+  UniqueHInternet connection;
+  UniqueHInternet request;
+  long code = OpenRequest(next, &connection, &request);
+  if (code < 0) {
+    Finish(code);
+    return;
+  }
+  ++redirects_;
+  logger_->Log(kContext, L"Redirect %d to %s.", redirects_, next.c_str());
+  url_ = next;
+  // The old request's closing is no end of this task: it reports nothing.
+  ::InternetSetStatusCallbackA(request_.Get(), nullptr);
+  request_ = std::move(request);
+  connection_ = std::move(connection);
+  SendRequest();
 }
 
 int HttpTask::GetStatusCode() {
@@ -327,7 +388,7 @@ int64 HttpTask::GetContentLength() {
 void HttpTask::ProcessHeader() {
   HttpHeader header;
   header.statusCode = GetStatusCode();
-  header.etag = GetHeader(HTTP_QUERY_ETAG);
+  header.etag = ChooseValidator(GetHeader(HTTP_QUERY_ETAG), GetHeader(HTTP_QUERY_LAST_MODIFIED));
   GetContentRange(&header);
   if (header.total < 0) {
     header.total = GetContentLength();

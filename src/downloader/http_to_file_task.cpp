@@ -26,8 +26,9 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   };
 
   HttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size, IHttpToFileCallback* callback,
-                 ILogger* logger)
-      : url_(url), file_(file), offset_(offset), size_(size), callback_(callback), logger_(logger) {
+                 ILogger* logger, const std::string& validator)
+      : url_(url), file_(file), offset_(offset), size_(size), callback_(callback), etag_(validator),
+        logger_(logger) {
     callback_->AddRef();
     logger_->AddRef();
   }
@@ -47,6 +48,7 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   bool StartHttp();
   void OnHttpHeader(const HttpHeader& header);
   void OnHttpStatusOK(int64 length, const std::string& etag);
+  void KeepValidator(const std::string& etag);
   void OnHttpStatusPartialContent(int64 offset, int64 length, int64 total);
   void OnData(const Buffer& chunk);
   void OnComplete(long hr);
@@ -61,6 +63,7 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   details::SubTaskSlot transfer_;
   std::string etag_;
   bool accepted_ = false;  // the current response's header passed the checks
+  bool whole_body_ = false;  // a 200 with the whole file was taken: no second one
   int64 written_by_request_ = 0;  // bytes the current response put in the file
   ILogger* logger_;
 };
@@ -115,6 +118,7 @@ void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
     OnHttpStatusOK(header.total, header.etag);
   } else if (header.statusCode == 206) {
     OnHttpStatusPartialContent(header.offset, header.length, header.total);
+    if (accepted_) KeepValidator(header.etag);
   } else {
     logger_->Log(L"HttpToFileTask::OnHttpHeader", L"Unexpected HTTP status code %d.", header.statusCode);
     Finish(kResultBadFormat);
@@ -123,13 +127,40 @@ void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
 
 void HttpToFileTask::OnHttpStatusOK(int64 length, const std::string& etag) {
   if (offset_ == 0 && length == size_) {
-    etag_ = etag;
+    KeepValidator(etag);
     accepted_ = true;
+    whole_body_ = true;
+    return;
+  }
+  // A server that ignores ranges sends the whole file: the file starts again
+  // at byte 0 on this same answer rather than refusing it and asking again
+  // for what it will never send. Once per task: never a second whole body.
+  if (!whole_body_ && offset_ > 0 && length == offset_ + size_) {
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file_, start, nullptr, FILE_BEGIN)) {
+      DWORD error = ::GetLastError();
+      logger_->Log(L"HttpToFileTask::OnHttpStatusOK", L"SetFilePointerEx failed %u.", error);
+      Finish(ResultFromWin32(error));
+      return;
+    }
+    logger_->Log(L"HttpToFileTask::OnHttpStatusOK",
+                 L"The server ignored the range from %lld: the whole file again from byte 0.", offset_);
+    offset_ = 0;
+    size_ = length;
+    KeepValidator(etag);
+    accepted_ = true;
+    whole_body_ = true;
     return;
   }
   logger_->Log(L"HttpToFileTask::OnHttpStatusOK", L"Unexpected content length %lld/(OFFSET:%lld SIZE:%lld).", length,
                offset_, size_);
   Finish(kResultBadFormat);
+}
+
+void HttpToFileTask::KeepValidator(const std::string& etag) {
+  if (etag == etag_) return;
+  etag_ = etag;
+  if (!etag.empty()) callback_->OnValidator(etag);
 }
 
 void HttpToFileTask::OnHttpStatusPartialContent(int64 offset, int64 length, int64 total) {
@@ -193,6 +224,11 @@ void HttpToFileTask::OnComplete(long hr) {
         // be asked again without pause and without end.
         logger_->Log(L"HttpToFileTask::OnComplete", L"No data in the response.");
         hr = kResultShortRead;
+      } else if (whole_body_) {
+        // It answered a range with the whole file: asked for the rest, it
+        // would send all of it again. The caller proves what came first.
+        logger_->Log(L"HttpToFileTask::OnComplete", L"A whole body broke off; not asked again in this task.");
+        hr = kResultShortRead;
       } else {
         ReleaseTransfer();
         if (StartHttp()) {
@@ -220,9 +256,9 @@ void HttpToFileTask::DeliverEnd() {
 }  // namespace
 
 ITask* CreateHttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size,
-                            IHttpToFileCallback* callback, ILogger* logger) {
+                            IHttpToFileCallback* callback, ILogger* logger, const std::string& validator) {
   if (callback == nullptr || logger == nullptr || file == nullptr || file == INVALID_HANDLE_VALUE) return nullptr;
-  return details::Object<HttpToFileTask>::Create(url, file, offset, size, callback, logger);
+  return details::Object<HttpToFileTask>::Create(url, file, offset, size, callback, logger, validator);
 }
 
 }  // namespace stubframework::downloader

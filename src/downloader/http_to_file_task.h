@@ -12,7 +12,9 @@
 namespace stubframework::downloader {
 
 // The caller positions `file` where `offset` belongs; the file is not owned.
+// `validator` (a kept ETag or date) guards the first request with If-Range.
 ITask* CreateHttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size,
-                            IHttpToFileCallback* callback, ILogger* logger);
+                            IHttpToFileCallback* callback, ILogger* logger,
+                            const std::string& validator = std::string());
 
 }  // namespace stubframework::downloader

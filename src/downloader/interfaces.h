@@ -22,7 +22,9 @@ enum HashResult : int32_t {
 // What HttpTask read from a response header.
 struct HttpHeader {
   int statusCode = -1;
-  std::string etag;  // raw header value, quotes included; empty when absent
+  // What If-Range may carry (ChooseValidator): the strong ETag, quotes
+  // included, else Last-Modified; empty when neither.
+  std::string etag;
   int64 offset = 0;
   int64 length = 0;
   int64 total = -1;
@@ -78,7 +80,12 @@ struct IHttpCallback : ITaskCallback<long> {
 };
 
 struct IHttpToFileCallback : ITaskCallback<long> {
+  // Bytes [offset, offset + size) are in the file. Offsets rise, except once
+  // back to 0 when a server ignored the range and sent the whole file.
   virtual void OnData(int64 offset, int64 size) = 0;
+  // The validator of an accepted response, when it differs from the one the
+  // task was started with.
+  virtual void OnValidator(const std::string& /*validator*/) {}
 
  protected:
   ~IHttpToFileCallback() = default;

@@ -20,6 +20,12 @@ inline constexpr long kResultDiskFull = static_cast<long>(0x80070070);
 // the server is not the one its meta describes (CRYPT_E_HASH_VALUE). A
 // damaged file, not a failed connection: fetching again will not help.
 inline constexpr long kResultBlockUnverifiable = static_cast<long>(0x80091007);
+// HRESULT of ERROR_REPARSE_POINT_ENCOUNTERED: the download's target is a link
+// (a symbolic link or a junction), which the elevated stub never writes through.
+inline constexpr long kResultTargetIsLink = static_cast<long>(0x8007112B);
+// INET_E_REDIRECT_FAILED: too many hops, or a hop that leaves TLS. Both paths
+// answer it; another attempt would only repeat the same hops.
+inline constexpr long kResultRedirectFailed = static_cast<long>(0x800C0014);
 
 // A Win32 error e > 0 becomes 0x80070000 | (e & 0xFFFF); 0 and negative
 // values pass unchanged.

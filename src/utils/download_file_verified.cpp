@@ -4,6 +4,7 @@
 #include "base/unique_handle.h"
 #include "downloader/download_logger.h"
 #include "downloader/download_simple_task.h"
+#include "downloader/final_results.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 
@@ -64,8 +65,10 @@ class DownloadCallback : public downloader::IDownloadCallback {
 
 
 HRESULT MapVerifiedDownloadResult(long result) {
+  result = downloader::NormalizeResult(result);
   if (result == downloader::kResultOk || result == downloader::kResultAbort ||
-      result == downloader::kResultDiskFull || result == downloader::kResultBlockUnverifiable) {
+      result == downloader::kResultDiskFull || result == downloader::kResultBlockUnverifiable ||
+      downloader::IsFinalResult(result)) {
     return result;
   }
   return kDownloadFailure;

@@ -2,10 +2,14 @@
 
 #include <wrl/client.h>
 
+#include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
+#include "downloader/redirects.h"
+#include "downloader/result_codes.h"
 #include "utils/moniker_response.h"
 
 namespace stubframework::utils {
@@ -18,7 +22,7 @@ namespace {
 class BSCHolder final : public IBindStatusCallback {
  public:
   BSCHolder(HANDLE file, IBindStatusCallback* inner, const std::wstring& url, bool unchecked)
-      : file_(file), inner_(inner), url_(url), unchecked_(unchecked), last_event_(::GetTickCount()) {
+      : file_(file), inner_(inner), url_(url), hop_url_(url), unchecked_(unchecked), last_event_(::GetTickCount()) {
     if (inner_ != nullptr) inner_->AddRef();
   }
 
@@ -87,15 +91,25 @@ class BSCHolder final : public IBindStatusCallback {
   }
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
     HRESULT hr = inner_ != nullptr ? inner_->GetBindInfo(flags, info) : S_OK;
-    if (manual_binding_ && flags != nullptr) {
-      *flags |= BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
-      if (FAILED(hr)) hr = S_OK;
-    }
-    return hr;
+    if (flags == nullptr) return hr;
+    // The file goes to its target only: no copy in the browser's cache (a
+    // second write of every byte), and no cached copy answers for the server.
+    // (Under Wine these flags add no request header; the caller's URL is new
+    // for every download.)
+    *flags |= BINDF_NOWRITECACHE | BINDF_GETNEWESTVERSION | BINDF_PRAGMA_NO_CACHE;
+    if (manual_binding_) *flags |= BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
+    return FAILED(hr) ? S_OK : hr;
   }
+
+  // No IHttpNegotiate for an identity Accept-Encoding: the moniker appends its
+  // own after the caller's headers (a compressed answer then comes without a
+  // length, and is judged as one), and under Wine it keeps the negotiator
+  // referenced after the binding ends, which held every failed attempt for
+  // the whole release wait.
 
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
     Touch();
+    if (status == BINDSTATUS_REDIRECTING) FollowOrEnd(text);
     if (status == BINDSTATUS_BEGINDOWNLOADDATA) JudgeOrEnd();
     // Nothing of a refused, stopped or abandoned download reaches the
     // application: an error page's size is not the download's.
@@ -188,6 +202,16 @@ class BSCHolder final : public IBindStatusCallback {
     return S_OK;
   }
 
+  // A hop past the limit, or one that leaves TLS, ends the download.
+  void FollowOrEnd(LPCWSTR next) {
+    std::wstring to = next != nullptr ? next : L"";
+    if (++redirects_ > downloader::kMaxRedirects || downloader::IsSecurityDowngrade(hop_url_, to)) {
+      End(downloader::kResultRedirectFailed);
+      return;
+    }
+    hop_url_ = to;
+  }
+
   void JudgeOrEnd() {
     if (decided_ || file_ == nullptr) return;
     HRESULT verdict = Judge();
@@ -212,6 +236,8 @@ class BSCHolder final : public IBindStatusCallback {
   HANDLE file_;
   IBindStatusCallback* inner_;
   std::wstring url_;
+  std::wstring hop_url_;  // where the last redirect led
+  int redirects_ = 0;
   bool unchecked_;
   DWORD last_event_;
 };
@@ -248,7 +274,12 @@ HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG max, ULONG status, LP
     if (host_->SizeQuery()) return E_ABORT;  // the size is all a query wants
   } else if (status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) {
     data_seen_ = true;
-    if (host_->properties != nullptr) host_->properties->SetDownloadCurrent(progress);
+    if (host_->properties != nullptr) {
+      // An answer without a length (compressed, or close-delimited) has its
+      // size known only at its end: the last report says it.
+      if (status == BINDSTATUS_ENDDOWNLOADDATA && max < progress) host_->properties->SetDownloadTotal(progress);
+      host_->properties->SetDownloadCurrent(progress);
+    }
   }
   return host_->CancelRequested() ? E_ABORT : S_OK;
 }
@@ -277,21 +308,50 @@ bool PumpMessages() {
   return true;
 }
 
+// A new file beside the target, made by this process: CREATE_NEW follows no
+// link another user placed there, and the target stays as it was until the
+// download is whole.
+base::UniqueHandle CreatePartialFile(const std::wstring& path, std::wstring* partial) {
+  for (DWORD attempt = 0; attempt < 4; ++attempt) {
+    wchar_t tail[48];
+    swprintf(tail, sizeof(tail) / sizeof(tail[0]), L".%lu-%lu.partial", ::GetCurrentProcessId(),
+             ::GetTickCount() + attempt);
+    *partial = path + tail;
+    base::UniqueHandle file(::CreateFileW(partial->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file || ::GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return base::UniqueHandle();
+}
+
+// Puts a whole download in place of the target (the link itself, were the
+// target a link: a rename never writes through one) or removes what failed.
+HRESULT Conclude(HRESULT result, const std::wstring& partial, const std::wstring& path) {
+  if (result == S_OK && ::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return S_OK;
+  if (result == S_OK) result = HRESULT_FROM_WIN32(::GetLastError());
+  ::DeleteFileW(partial.c_str());
+  return result;
+}
+
 }  // namespace
 
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
                           const UrlDownloadOptions& options) {
-  base::UniqueHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::wstring partial;
+  base::UniqueHandle file = CreatePartialFile(path, &partial);
   if (!file) return HRESULT_FROM_WIN32(::GetLastError());
   auto* holder = new (std::nothrow) utils::BSCHolder(file.Get(), inner, url, options.unchecked_content);
-  if (holder == nullptr) return E_OUTOFMEMORY;
+  if (holder == nullptr) {
+    file.Reset();
+    return Conclude(E_OUTOFMEMORY, partial, path);
+  }
   HRESULT hr = ::URLOpenPullStreamW(nullptr, url.c_str(), 0, holder);
   if (hr == E_NOTIMPL) hr = utils::BindPullStream(url, holder);
   if (FAILED(hr)) {
     holder->Detach();
     holder->Release();
-    return hr;
+    file.Reset();
+    return Conclude(hr, partial, path);
   }
   // Waits with a time limit rather than in GetMessageW: a server that never
   // answers sends no message, and a stop must still be seen.
@@ -317,7 +377,8 @@ HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBi
   HRESULT result = holder->result();
   holder->Detach();
   holder->Release();
-  return result;
+  file.Reset();
+  return Conclude(result, partial, path);
 }
 
 }  // namespace stubframework::utils

@@ -54,12 +54,15 @@ struct UrlDownloadOptions {
   bool unchecked_content = false;
 };
 
-// Downloads `url` into `path` (created anew), forwarding binding events to
-// `inner` (may be null). Pumps this thread's messages until the binding ends.
-// Returns the binding's result, the refusal of a response that is not the
-// file (JudgeMonikerResponse: nothing of it is written), S_FALSE when fewer
+// Downloads `url` into `path`, forwarding binding events to `inner` (may be
+// null). Pumps this thread's messages until the binding ends. The bytes go to
+// a new file beside `path`, renamed over it only when the download is whole:
+// a failure leaves whatever was at `path` untouched. No copy is written to
+// the browser's cache. Returns the binding's result, the refusal of a
+// response that is not the file (JudgeMonikerResponse), S_FALSE when fewer
 // bytes came than announced, E_ABORT on a stop, INET_E_CONNECTION_TIMEOUT,
-// or the write error; on failure the file is left cut at what was written.
+// INET_E_REDIRECT_FAILED past downloader::kMaxRedirects hops (or on a hop
+// that leaves TLS), or the write or rename error.
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
                           const UrlDownloadOptions& options = UrlDownloadOptions());
 

@@ -62,7 +62,7 @@ int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const u
   TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume, !job.crc.empty()};
   int result = TransferDownloadError(host, request, job.transfer);
   if (result == kNoError) {
-    ::DeleteUrlCacheEntryW(job.url.c_str());
+    // Nothing to delete from the URL cache: neither path writes to it.
     CompleteTransferCount(context.properties);
     if (reporter) {
       while (context.Result() == kRunning) ::Sleep(kWaitPollMs);

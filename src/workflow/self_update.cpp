@@ -11,6 +11,7 @@
 #include "trust/same_signer.h"
 #include "utils/held_file.h"
 #include "utils/signed_meta.h"
+#include "utils/companion_url.h"
 #include "utils/verify_file.h"
 #include "workflow/bridge_download_host.h"
 #include "workflow/reported_transfer.h"
@@ -115,7 +116,7 @@ bool HoldNewerStub(const trust::ReleaseKey& key, const std::wstring& path, const
 }
 
 bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exe_path) {
-  return !utils::IsFileUpToDate(exe_path, url + kMetaSuffix);
+  return !utils::IsFileUpToDate(exe_path, utils::CompanionUrl(url, kMetaSuffix));
 }
 
 std::wstring UpdateStubName(const std::wstring& url, const std::wstring& self_name) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include "base/wide_format.h"
+#include "downloader/final_results.h"
+#include "downloader/result_codes.h"
 #include "utils/companion_url.h"
 #include "utils/download_file_verified.h"
 #include "utils/download_url_to_file.h"
@@ -29,6 +31,9 @@ constexpr ResultMapping kTransferResults[] = {
     {static_cast<HRESULT>(0x800C0005), kFailure},  // INET_E_RESOURCE_NOT_FOUND
     {static_cast<HRESULT>(0x800C0008), kFailure},  // INET_E_DOWNLOAD_FAILURE
     {static_cast<HRESULT>(0x800C000B), kFailure},  // INET_E_CONNECTION_TIMEOUT
+    {static_cast<HRESULT>(0x800C0014), kFailure},  // INET_E_REDIRECT_FAILED: too many hops, or one leaving TLS
+    {static_cast<HRESULT>(0x800C0019), kFailure},  // INET_E_INVALID_CERTIFICATE: every certificate refusal
+    {static_cast<HRESULT>(0x8007112B), kFailure},  // the target is a link: never written through
     {static_cast<HRESULT>(0x80070070), kDiskFull},  // ERROR_DISK_FULL as an HRESULT
     {static_cast<HRESULT>(0x800C0006), kFileNotExist},  // INET_E_OBJECT_NOT_FOUND
     {E_ABORT, kAbort},
@@ -37,8 +42,18 @@ constexpr ResultMapping kTransferResults[] = {
 
 constexpr wchar_t kMetaSuffix[] = L".meta";
 
+// One line per attempt; a result no retry can change says so.
 int MapAndLog(const utils::DownloadHost& host, HRESULT hr) {
-  if (host.log != nullptr) host.log->Debug(L"TransferDownloadError HRESULT: %x", hr);
+  hr = downloader::NormalizeResult(hr);
+  if (host.log != nullptr) {
+    if (hr == downloader::kResultCertificateRefused) {
+      host.log->Debug(L"TransferDownloadError HRESULT: %x (the server's certificate was refused; not retried)", hr);
+    } else if (hr == downloader::kResultRedirectFailed) {
+      host.log->Debug(L"TransferDownloadError HRESULT: %x (too many redirects, or one leaving TLS; not retried)", hr);
+    } else {
+      host.log->Debug(L"TransferDownloadError HRESULT: %x", hr);
+    }
+  }
   return MapTransferResult(hr);
 }
 
@@ -121,8 +136,9 @@ int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, c
                      const std::wstring& path, DWORD pause_ms) {
   int code = kUnknowError;
   for (int attempt = 1;; ++attempt) {
-    code = MapAndLog(host, utils::DownloadFileVerified(host, url, meta_url, path));
-    if (!IsRetryable(code) || attempt >= kMaxTransferAttempts) break;
+    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path);
+    code = MapAndLog(host, hr);
+    if (!IsRetryable(code) || downloader::IsFinalResult(hr) || attempt >= kMaxTransferAttempts) break;
     if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
   }
   return code;
@@ -180,8 +196,9 @@ int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& reques
   for (;;) {
     utils::DownloadCallback progress(&host);
     ReceivedBytes received(&progress);
-    code = MapAndLog(host, utils::DownloadUrlToFile(request_url, request.download_file, &received, options));
-    if (!IsRetryable(code)) break;
+    const HRESULT hr = utils::DownloadUrlToFile(request_url, request.download_file, &received, options);
+    code = MapAndLog(host, hr);
+    if (!IsRetryable(code) || downloader::IsFinalResult(hr)) break;
     budget = NextAttemptBudget(budget, received.bytes() > furthest);
     furthest = std::max(furthest, received.bytes());
     if (budget <= 0) break;
@@ -217,7 +234,7 @@ bool CanConnect(const std::wstring& url) {
 int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest& request,
                           const TransferSettings& settings) {
   std::wstring url = request.url;
-  std::wstring meta_url = url + kMetaSuffix;
+  std::wstring meta_url = utils::CompanionUrl(url, kMetaSuffix);
   std::wstring signature_url = utils::CompanionUrl(url, utils::kMetaSignatureSuffix);
   if (request.is_secure) {
     Tokenize(settings, url, host.log);

@@ -158,8 +158,8 @@ TEST_F(DownloadSimpleTaskTest, MissingMetaEndsWithTheTransferCode) {
 }
 
 // Cycles that prove a new block go on without limit; three in a row that
-// prove none (the same first bad block after a whole new fetch of it) end
-// the task with the hash failure.
+// prove none (the same first bad block after a whole new fetch of it) fetch
+// the meta once more, and three more end the task with the hash failure.
 TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask) {
   const std::string block2 = std::to_string(2 * kMiB + 5);
   const std::string block3 = std::to_string(kMiB + 5);  // from block 2, where the fetch starts
@@ -171,7 +171,8 @@ TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask
   };
   const std::string all = "bytes=0-4194303", from2 = "bytes=2097152-4194303", from3 = "bytes=3145728-4194303";
   const Case cases[] = {
-      {"block 2 never right", block2 + ",5,5,5,5,5", downloader::kResultBlockUnverifiable, {all, from2, from2, from2}},
+      {"block 2 never right", block2 + ",5,5,5,5,5,5,5,5", downloader::kResultBlockUnverifiable,
+       {all, from2, from2, from2, from2, from2, from2}},
       {"two fruitless, progress, two fruitless, then right", block2 + ",5,5," + block3 + ",5,5,-",
        downloader::kResultOk, {all, from2, from2, from2, from3, from3, from3}},
       // The last flip would land past the end: that fetch is clean.
@@ -195,6 +196,9 @@ TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask
     EXPECT_EQ(ranges, c.ranges);
     EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
     if (c.expected == downloader::kResultBlockUnverifiable) {
+      EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Block 2 failed after 3 downloads in a row: "
+                               L"fetching the meta once more."))
+          << logger_->Dump();
       EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Block 2 failed after 3 downloads in a row."))
           << logger_->Dump();
       EXPECT_EQ(logger_->CountContaining(L"Hash mismatch found for block 2."), 4u) << logger_->Dump();

@@ -1,6 +1,7 @@
 // HttpTask against the fault server and nginx: what it asks for, and how it
 // reads the response header and body.
 #include "downloader/http_task.h"
+#include "downloader/redirects.h"
 
 #include <gtest/gtest.h>
 
@@ -289,12 +290,31 @@ TEST_F(HttpTaskTest, RedirectIsFollowedAndLogged) {
   ASSERT_EQ(headers.size(), 1u);
   EXPECT_EQ(headers[0].statusCode, 200);
   EXPECT_EQ(recorder_->body(), PatternBytes(50));
-  // Wine reports the redirect twice; Windows once.
-  EXPECT_GE(logger_->CountContaining(L"HttpTask::InternetStatusCallback> INTERNET_STATUS_REDIRECT "), 1u)
+  // Followed by the task itself (not by WinINet), one line per hop.
+  EXPECT_EQ(logger_->CountContaining(L"HttpTask::FollowRedirect> Redirect 1 to " + enginetest::Widen(target) + L"."), 1u)
       << logger_->Dump();
+  EXPECT_EQ(logger_->CountContaining(L"INTERNET_STATUS_REDIRECT"), 0u) << "WinINet followed nothing itself";
   size_t target_requests = 0;
   for (const auto& r : servers().FaultRequests(key)) target_requests += r.target.rfind("/ok/", 0) == 0 ? 1 : 0;
   EXPECT_EQ(target_requests, 1u);
+}
+
+// The hop limit: a chain of exactly kMaxRedirects hops is followed, one more
+// ends the task with the redirect failure and one line, without its body.
+TEST_F(HttpTaskTest, RedirectsAreFollowedUpToTheLimit) {
+  for (int hops : {downloader::kMaxRedirects, downloader::kMaxRedirects + 1}) {
+    SCOPED_TRACE(hops);
+    recorder_ = Make<HttpRecorder>();
+    logger_ = Make<RecordingLogger>();
+    std::string key = UniqueKey();
+    Run(servers().FaultUrl("/hop/" + key + "/" + std::to_string(hops) + "?size=50"));
+    const bool within = hops <= downloader::kMaxRedirects;
+    EXPECT_EQ(recorder_->result(), within ? downloader::kResultOk : downloader::kResultRedirectFailed);
+    EXPECT_EQ(recorder_->body(), within ? PatternBytes(50) : std::string());
+    EXPECT_EQ(servers().FaultRequests(key).size(), static_cast<size_t>(within ? hops + 1 : hops));
+    EXPECT_EQ(logger_->CountContaining(L"HttpTask::FollowRedirect> More than 10 redirects"), within ? 0u : 1u)
+        << logger_->Dump();
+  }
 }
 
 TEST_F(HttpTaskTest, RefusedConnectionEndsOnceWithWin32Code) {

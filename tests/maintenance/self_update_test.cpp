@@ -107,7 +107,7 @@ TEST_F(SelfUpdateTest, NeedSelfUpdateComparesTheServedMetaWithTheRunningFile) {
   // Only its meta is asked for: the running file's blocks.
   ASSERT_TRUE(servers_->PutFile(key_ + "/same.exe.meta", enginetest::MakeMeta(RunningExecutableBytes())));
   const std::wstring same = servers_->NginxUrl("/" + key_ + "/same.exe");
-  // Parameters before a last one that the ".meta" suffix lands in.
+  // The ".meta" suffix lands at the end of the path; the query stays.
   const std::wstring redirected =
       servers_->FaultUrl("/status/" + key_ + "?code=302&to=" + base::ToAnsi(newer) + ".meta&pad=");
   const std::wstring unfetchable =
@@ -126,7 +126,7 @@ TEST_F(SelfUpdateTest, NeedSelfUpdateComparesTheServedMetaWithTheRunningFile) {
   for (const Row& row : rows) EXPECT_EQ(NeedSelfUpdate(row.url), row.need) << row.what;
   EXPECT_TRUE(LogHasLine("EMIsNeedSelfUpdate Result: need update"));
   EXPECT_TRUE(LogHasLine("EMIsNeedSelfUpdate Result: not need update"));
-  EXPECT_EQ(servers_->FaultRequests(key_ + "?code=302").size(), 1u) << "asked once, not followed";
+  EXPECT_EQ(servers_->FaultRequests(key_ + ".meta?code=302").size(), 1u) << "asked once, not followed";
 }
 
 TEST_F(SelfUpdateTest, TheNewerStubIsSavedBesideTheRunningOneUnderItsUpdateName) {

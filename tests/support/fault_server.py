@@ -47,6 +47,13 @@ Content-Range announces).
   hugemeta    a meta whose head announces `size=` bytes (default 2^26 MiB - 1):
               200 with the Content-Length such a meta has (or `length=`), the
               8-byte head, then `body=N` more zero bytes (default 0), then close
+  hop         /hop/KEY/N: redirect (`code=`, default 302) to /hop/KEY/N-1 with the
+              same query, until N is 0, which is served as ok; `loop=1`
+              redirects to the same URL forever. A companion's ".meta" stays
+              at the end of every hop's path
+  gzip        as ok, but a request whose Accept-Encoding names gzip gets 200
+              with the body gzip-compressed, chunked, no Content-Length (what
+              a compressing web server does)
   chaos       /chaos/KEY/KIND/PCT/NAME (all in the path, so that ".meta" and
               a query may follow NAME): serves NAME of the document root; each
               request of KEY, with probability PCT %, gets the fault KIND
@@ -55,10 +62,19 @@ Content-Range announces).
               its seed in KEY is reproducible. Stalls last CHAOS_PAUSE_MS. PCT with an "s" after it
               ("50s") paces the clean answers (64 KiB every 10 ms)
 
+Any request with `showheaders=1` adds to its record's note the request's
+Accept-Encoding, Cache-Control and Pragma ("ae=... cc=... pragma=...", blanks
+removed, the values of a repeated header joined by "|").
+
+Companions: a request whose path ends in ".meta" (the file's URL with ".meta"
+at the end of its path, the query kept) is counted under the key without it
+and, with `src=NAME`, serves NAME.meta.
+
 Record: one line per request, appended before answering, tab-separated:
 METHOD TARGET RANGE IF-RANGE NOTE.
 """
 import argparse
+import gzip
 import os
 import random
 import re
@@ -166,12 +182,24 @@ class Handler(BaseHTTPRequestHandler):
         behaviour = parts[1] if len(parts) > 1 else ''
         key = parts[2] if len(parts) > 2 else ''
         params = {k: v[-1] for k, v in parse_qs(url.query).items()}
+        # A companion URL puts ".meta" at the end of the path and keeps the
+        # query: it names the companion of `src` and shares the key's count.
+        if url.path.endswith('.meta'):
+            if key.endswith('.meta'):
+                key = key[:-len('.meta')]
+            if 'src' in params and not params['src'].endswith('.meta'):
+                params['src'] += '.meta'
         range_header = self.headers.get('Range', '')
         if_range = self.headers.get('If-Range', '')
         n = self.server.count(key)
         self.n = n
         self.parts = parts
+        self.query = url.query
+        self.companion = url.path.endswith('.meta')
         note = []
+        if 'showheaders' in params:
+            note = ['%s=%s' % (short, '|'.join(self.headers.get_all(name) or []).replace(' ', ''))
+                    for short, name in (('ae', 'Accept-Encoding'), ('cc', 'Cache-Control'), ('pragma', 'Pragma'))]
         try:
             handler = getattr(self, 'b_' + behaviour, None)
             if handler is None:
@@ -364,6 +392,38 @@ class Handler(BaseHTTPRequestHandler):
         if 'to' in params:
             headers.append(('Location', params['to']))
         self.simple(code, b'status %d' % code, headers)
+
+    def b_hop(self, params, key, n, range_header, if_range, note):
+        suffix = '.meta' if self.companion else ''
+        step = self.parts[3] if len(self.parts) > 3 else '0'
+        step = step[:-len(suffix)] if suffix and step.endswith(suffix) else step
+        left = int(step) if step.isdigit() else 0
+        if 'loop' in params or left > 0:
+            code = int(params.get('code', '302'))
+            target = '/hop/%s/%d%s' % (key, left if 'loop' in params else left - 1, suffix)
+            if self.query:
+                target += '?' + self.query
+            self.rec(note + [str(code)])
+            self.simple(code, b'moved', [('Location', target)])
+            return
+        self.serve(params, range_header, if_range, note)
+
+    def b_gzip(self, params, key, n, range_header, if_range, note):
+        if 'gzip' not in self.headers.get('Accept-Encoding', ''):
+            self.serve(params, range_header, if_range, note + ['identity'])
+            return
+        body = Body(self.server.docroot, params)
+        packed = gzip.compress(body.read(0, body.size))
+        self.rec(note + ['gzip', '200'])
+        self.send_response(200)
+        self.send_header('Content-Encoding', 'gzip')
+        self.send_header('Vary', 'Accept-Encoding')
+        self.send_header('Transfer-Encoding', 'chunked')
+        self.end_headers()
+        for i in range(0, len(packed), 4096):
+            piece = packed[i:i + 4096]
+            self.wfile.write(b'%x\r\n' % len(piece) + piece + b'\r\n')
+        self.wfile.write(b'0\r\n\r\n')
 
     def b_stall(self, params, key, n, range_header, if_range, note):
         body = Body(self.server.docroot, params)

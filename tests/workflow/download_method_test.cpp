@@ -341,7 +341,8 @@ TEST_F(DownloadMethodTest, StopDownloadEndsTheTransferWithAbort) {
   for (bool resume : {false, true}) {
     SCOPED_TRACE(resume ? "verified" : "plain");
     std::string key = UniqueKey();
-    // The source comes last: the meta URL is this URL with ".meta" appended.
+    // The meta URL ends this path in ".meta" and keeps the query: the server
+    // answers it with the source's meta.
     std::wstring url = servers().FaultUrl("/slow/" + key + "/" + name + "?chunk=65536&ms=20&src=" + name);
     bool stopped = false;
     Calls calls = Download(url, work_ + Wide(key), L"", false, resume, [&](const std::vector<RecordedCall>& seen) {
@@ -375,7 +376,7 @@ TEST_F(DownloadMethodTest, NotFoundWithTheServerUp) {
   Calls calls = Download(servers().NginxUrl("/" + name), file, L"", false, false);
   ExpectProgressThenFinal(calls, kFileNotExist);
   EXPECT_EQ(servers().NginxRequests(name, 1).size(), 1u) << "a missing file is not asked for again";
-  EXPECT_EQ(enginetest::FileSizeOf(file), 0) << "the error page is not the file";
+  EXPECT_EQ(enginetest::FileSizeOf(file), -1) << "the error page is not the file: nothing is put at the target";
 }
 
 TEST_F(DownloadMethodTest, AUrlWithAQueryGetsTheTimestampAfterAnAmpersand) {

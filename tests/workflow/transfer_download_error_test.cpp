@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <wininet.h>
+
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,8 @@
 #include "base/property_bag.h"
 #include "base/wide_format.h"
 #include "downloader/download_test_util.h"
+#include "downloader/redirects.h"
+#include "downloader/resume_validator.h"
 #include "support/test_servers.h"
 #include "utils/tokenize_url.h"
 
@@ -71,6 +76,13 @@ class TransferTest : public testsupport::ServerTest {
     std::string line = base::ToAnsi(base::Format(L"TransferDownloadError HRESULT: %x\n", hr));
     int count = 0;
     for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+    return count;
+  }
+  // Log lines that contain `text`.
+  int LinesWith(const std::string& text) {
+    std::string log = testsupport::ReadWholeFile(log_.path());
+    int count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
     return count;
   }
   std::string Publish(const std::string& data, bool with_meta) {
@@ -168,6 +180,17 @@ TEST_F(TransferTest, SecureDownloadTokenizesTheFileAndItsMetaSeparately) {
   EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
 }
 
+// A query (a CDN's signed token) stays the query of the meta URL: a server
+// that ignores queries still answers the meta request with the meta, not the file.
+TEST_F(TransferTest, AUrlWithAQueryIsVerifiedAgainstTheMetaBesideItsPath) {
+  std::string data = testsupport::NoisyBytes(1200000, 12);
+  std::string name = Publish(data, true);
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name + "?sig=a.b&exp=9"), true), kNoError);
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+  EXPECT_EQ(servers().NginxRequests(name + ".meta?sig=a.b&exp=9", 1).size(), 1u);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+}
+
 TEST_F(TransferTest, WithoutSecureNothingIsTokenized) {
   std::string name = Publish(testsupport::NoisyBytes(1000, 3), true);
   bool asked = false;
@@ -188,9 +211,9 @@ TEST_F(TransferTest, AStopRequestEndsFailingRetriesWithAbort) {
   EXPECT_LE(servers().FaultRequests(key).size(), 1u) << "no attempt after the stop";
 }
 
-// The file changed on the server after its meta was read: the attempt that
-// holds the old meta gives up after three fruitless downloads, and the next
-// one reads the new meta and proves the file already on disk.
+// The file changed on the server after its meta was read: after three
+// fruitless downloads the attempt fetches the meta once more, reads the new
+// one and proves the file already on disk, without a failed attempt.
 TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
   std::string old_data = testsupport::NoisyBytes(4 * 1048576, 61);
   std::string data = old_data;
@@ -198,20 +221,22 @@ TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
   std::string old_name = Publish(old_data, true);
   std::string name = Publish(data, true);
   std::string key = UniqueKey();
-  // The meta URL is this one with ".meta" appended, so its src is name.meta.
+  // The meta URL ends its path in ".meta" and keeps the query, so the server
+  // serves name.meta for it (and, while the swap lasts, old_name.meta).
   int code = Transfer(servers().FaultUrl("/swap/" + key + "?old=" + old_name + ".meta&src=" + name), true);
   EXPECT_EQ(code, kNoError);
   EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
-  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 1);
+  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 0);
   EXPECT_EQ(AttemptsLogged(S_OK), 1);
+  EXPECT_EQ(LinesWith("fetching the meta once more"), 1);
   std::vector<std::string> asked;
   for (const auto& r : servers().FaultRequests(key)) {
-    bool meta = r.target.size() > 5 && r.target.compare(r.target.size() - 5, 5, ".meta") == 0;
+    bool meta = r.target.find(".meta?") != std::string::npos;
     asked.push_back(meta ? "meta " + r.note : r.range);
   }
   const std::string from2 = "bytes=2097152-4194303";
   EXPECT_EQ(asked, (std::vector<std::string>{"meta old 200", "bytes=0-4194303", from2, from2, from2, "meta 200"}))
-      << "the second attempt resumes from the disk and needs nothing more";
+      << "with the new meta the file on disk needs nothing more";
 }
 
 TEST_F(TransferTest, AMetaAnnouncingMoreThanTheDiskHoldsIsDiskFullWithoutRetry) {
@@ -227,6 +252,307 @@ TEST_F(TransferTest, AMetaAnnouncingMoreThanTheDiskHoldsIsDiskFullWithoutRetry) 
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kDiskFull);
   EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x80070070)), 1);
   EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES) << "no file of that size was made";
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kMaxHops = downloader::kMaxRedirects;
+
+long MsSince(Clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Both paths follow a chain of exactly the limit's hops (the verified path for
+// its meta and its file alike); one hop more ends the download in its first
+// attempt, with nothing at the target.
+TEST_F(TransferTest, RedirectChainsAreFollowedUpToTheLimitAndNoFurther) {
+  std::string data = testsupport::NoisyBytes(300000, 21);
+  std::string name = Publish(data, true);
+  for (bool resume : {false, true}) {
+    for (int hops : {kMaxHops, kMaxHops + 1}) {
+      SCOPED_TRACE(std::string(resume ? "verified, " : "plain, ") + std::to_string(hops) + " hops");
+      ::DeleteFileW(path_.c_str());
+      std::string key = UniqueKey();
+      const int refused_before = LinesWith("HRESULT: 800c0014 (");
+      int code = Transfer(servers().FaultUrl("/hop/" + key + "/" + std::to_string(hops) + "?src=" + name), resume);
+      size_t asked = servers().FaultRequests(key).size();
+      if (hops <= kMaxHops) {
+        EXPECT_EQ(code, kNoError);
+        EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+        EXPECT_EQ(asked, static_cast<size_t>((hops + 1) * (resume ? 2 : 1)));
+      } else {
+        EXPECT_EQ(code, kFailure);
+        EXPECT_EQ(LinesWith("HRESULT: 800c0014 (") - refused_before, 1) << "one attempt, one line";
+        EXPECT_GE(asked, static_cast<size_t>(kMaxHops + 1));
+        EXPECT_LE(asked, static_cast<size_t>(kMaxHops + 2)) << "no second attempt";
+        EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
+      }
+    }
+  }
+}
+
+// A URL that redirects to itself once cost tens of thousands of requests and
+// never ended; now it ends within the limit on either path.
+TEST_F(TransferTest, ARedirectLoopEndsAtOnce) {
+  for (bool resume : {false, true}) {
+    SCOPED_TRACE(resume ? "verified" : "plain");
+    std::string key = UniqueKey();
+    auto started = Clock::now();
+    EXPECT_EQ(Transfer(servers().FaultUrl("/hop/" + key + "/0?loop=1&size=1000"), resume), kFailure);
+    EXPECT_LT(MsSince(started), 5000);
+    EXPECT_LE(servers().FaultRequests(key).size(), static_cast<size_t>(kMaxHops + 2));
+  }
+}
+
+// Every request of a verified download (its meta and its file) asks any
+// cache on the way to ask the origin, and for the bytes as the server holds
+// them. (The plain path's URL is new for every download, so no cache holds
+// it; its moniker appends its own Accept-Encoding.)
+TEST_F(TransferTest, EveryEngineRequestAsksForTheIdentityEncodingAndPastEveryCache) {
+  std::string name = Publish(testsupport::NoisyBytes(200000, 31), true);
+  std::string key = UniqueKey();
+  ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name + "&showheaders=1"), true), kNoError);
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 2u);
+  for (const auto& request : asked) {
+    SCOPED_TRACE(request.target + ": " + request.note);
+    EXPECT_NE(request.note.find("cc=no-cache "), std::string::npos);
+    EXPECT_NE(request.note.find("pragma=no-cache "), std::string::npos);
+    EXPECT_NE(request.note.find("ae=identity "), std::string::npos);
+    EXPECT_EQ(request.note.find("gzip"), std::string::npos);
+  }
+}
+
+// A server that compresses what it may (web servers do for text types by
+// default). The engine asks for the file as it is and gets it; where the URL
+// moniker accepts compression, the answer comes decoded without a length and
+// is taken only when a CRC check follows. Either way the progress total is
+// the file's size.
+TEST_F(TransferTest, ACompressingServerGivesTheFileAsItIsOrAnAnswerWithoutALength) {
+  const std::string data = testsupport::PatternBytes(300000);
+  std::string meta_key = UniqueKey();
+  ASSERT_TRUE(servers().PutFile(meta_key + ".bin", data));
+  ASSERT_TRUE(servers().PutFile(meta_key + ".bin.meta", enginetest::MakeMeta(data)));
+  std::string key = UniqueKey();
+  EXPECT_EQ(Transfer(servers().FaultUrl("/gzip/" + key + "/f?src=" + meta_key + ".bin"), true), kNoError);
+  EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+  for (const auto& request : servers().FaultRequests(key)) EXPECT_NE(request.note.find("identity"), std::string::npos);
+
+  for (bool crc_follows : {false, true}) {
+    SCOPED_TRACE(crc_follows ? "plain, CRC follows" : "plain, nothing checks it");
+    ::DeleteFileW(path_.c_str());
+    properties_.SetDownloadTotal(1);
+    key = UniqueKey();
+    TransferRequest request{servers().FaultUrl("/gzip/" + key + "?size=300000"), path_, false, false, crc_follows};
+    int code = TransferDownloadError(host_, request, settings_);
+    auto asked = servers().FaultRequests(key);
+    ASSERT_FALSE(asked.empty());
+    const bool compressed = asked[0].note.find("gzip") != std::string::npos;
+    if (compressed && !crc_follows) {
+      EXPECT_EQ(code, kFailure) << "an answer without a length, and nothing to prove it whole";
+      EXPECT_EQ(::GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
+      continue;
+    }
+    EXPECT_EQ(code, kNoError);
+    EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+    EXPECT_EQ(properties_.GetDownloadTotal(), 300000);
+  }
+}
+
+// Whether the URL cache holds an entry whose URL contains `needle`.
+bool CacheHolds(const std::string& needle) {
+  const std::wstring wide(needle.begin(), needle.end());
+  std::vector<char> buffer(64 * 1024);
+  DWORD size = static_cast<DWORD>(buffer.size());
+  auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+  HANDLE find = ::FindFirstUrlCacheEntryW(nullptr, entry, &size);
+  if (find == nullptr) return false;
+  bool found = false;
+  do {
+    if (entry->lpszSourceUrlName != nullptr && std::wstring(entry->lpszSourceUrlName).find(wide) != std::wstring::npos) {
+      found = true;
+    }
+    size = static_cast<DWORD>(buffer.size());
+  } while (!found && ::FindNextUrlCacheEntryW(find, entry, &size));
+  ::FindCloseUrlCache(find);
+  return found;
+}
+
+// Every byte of a plain download was once written twice: to the target and
+// to the browser's cache, which kept a full copy of every download.
+TEST_F(TransferTest, APlainDownloadLeavesNoCopyInTheCache) {
+  std::string control = UniqueKey();
+  std::wstring control_file = path_ + L".control";
+  ASSERT_EQ(::URLDownloadToFileW(nullptr, servers().FaultUrl("/ok/" + control + "?size=20000").c_str(),
+                                 control_file.c_str(), 0, nullptr),
+            S_OK);
+  ::DeleteFileW(control_file.c_str());
+  if (!CacheHolds(control)) GTEST_SKIP() << "this system's URL moniker keeps no cache to look into";
+  std::string key = UniqueKey();
+  ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "?size=400000"), false), kNoError);
+  EXPECT_FALSE(CacheHolds(key));
+}
+
+// A plain download writes beside its target and puts the file in place only
+// when it is whole: a failure leaves the earlier file as it was, and nothing
+// of the attempt behind.
+TEST_F(TransferTest, AFailedPlainDownloadLeavesTheTargetAsItWas) {
+  const std::string previous = "the release installed last time";
+  ASSERT_TRUE(enginetest::WriteWholeFile(path_, previous));
+  for (const char* fault : {"/drop/|?size=5000&after=1000&times=0", "/status/|?code=500", "/hop/|/0?loop=1"}) {
+    SCOPED_TRACE(fault);
+    std::string url = fault;
+    url.replace(url.find('|'), 1, UniqueKey());
+    EXPECT_EQ(Transfer(servers().FaultUrl(url), false), kFailure);
+    EXPECT_EQ(testsupport::ReadWholeFile(path_), previous);
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW((path_ + L".*.partial").c_str(), &found);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "an attempt's file was left behind";
+  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+  std::string key = UniqueKey();
+  EXPECT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "?size=7000"), false), kNoError);
+  EXPECT_TRUE(testsupport::ReadWholeFile(path_) == testsupport::PatternBytes(7000));
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// A server without ranges under a download cut part way: the next request
+// asks for the rest, gets the whole file with 200, and takes it from byte 0 on
+// that answer (every block proven again) instead of refusing it attempt after
+// attempt.
+TEST_F(TransferTest, AServerWithoutRangesGivesTheWholeFileOnceAndItIsTaken) {
+  std::string data = testsupport::NoisyBytes(4 * 1048576, 41);
+  std::string name = Publish(data, true);
+  std::string key = UniqueKey();
+  // Request 0 is the meta (never cut), request 1 breaks off after 2.5 MiB.
+  int code = Transfer(
+      servers().FaultUrl("/drop/" + key + "/f?src=" + name + "&norange=1&times=2&after=100000000,2621440"), true);
+  EXPECT_EQ(code, kNoError);
+  EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+  std::vector<std::string> asked;
+  for (const auto& r : servers().FaultRequests(key)) asked.push_back(r.range + " " + r.note);
+  // The broken-off body is proven and the next attempt asks from its last
+  // whole block; the whole file it gets is the only other body.
+  EXPECT_EQ(asked, (std::vector<std::string>{" drop 200", "bytes=0-4194303 drop 200", " 200",
+                                             "bytes=2097152-4194303 200"}));
+  EXPECT_EQ(LinesWith("the whole file again from byte 0"), 1);
+  EXPECT_EQ(AttemptsLogged(S_OK), 1);
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// The elevated stub never writes through a link someone placed at the
+// target: the verified path refuses it once (no retry can change it) and
+// whatever the link leads to stays as it was.
+TEST_F(TransferTest, AVerifiedDownloadNeverWritesThroughALinkAtItsTarget) {
+  const std::wstring folder = STUB_DOWNLOAD_LINK_DIR;
+  std::string name = Publish(testsupport::NoisyBytes(300000, 51), true);
+  int tried = 0;
+  for (const wchar_t* link_name : {L"target.bin", L"folder-link"}) {
+    const std::wstring link = folder + L"\\" + link_name;
+    DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) continue;
+    ++tried;
+    SCOPED_TRACE(base::ToAnsi(link_name));
+    const int refused_before = LinesWith("The target is a link; refused");
+    const size_t metas_before = servers().NginxRequests(name + ".meta").size();
+    TransferRequest request{servers().NginxUrl("/" + name), link, false, true};
+    EXPECT_EQ(TransferDownloadError(host_, request, settings_), kFailure);
+    EXPECT_EQ(LinesWith("The target is a link; refused") - refused_before, 1) << "refused once, not retried";
+    EXPECT_EQ(servers().NginxRequests(name + ".meta", metas_before + 1).size(), metas_before + 1);
+  }
+  EXPECT_EQ(testsupport::ReadWholeFile(folder + L"\\victim.txt"), "keep me\n");
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW((folder + L"\\elsewhere\\*.*").c_str(), &found);
+  int entries = 0;
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) ++entries;
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+  }
+  EXPECT_EQ(entries, 0) << "nothing was written where the folder link leads";
+  if (tried == 0) GTEST_SKIP() << "no link fixture: this system shows neither Unix symbolic link CMake made as a link";
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// A partial download left by an earlier process resumes under the validator
+// kept beside it: a usable one that still matches gets the rest (206), a
+// stale one gets the whole file, taken from byte 0; a side file that is not a
+// validator is never sent. The side file goes once the file is whole.
+TEST_F(TransferTest, APartialFileFromAnEarlierRunResumesUnderItsKeptValidator) {
+  const std::string data = testsupport::NoisyBytes(3 * 1048576, 71);
+  const std::string name = Publish(data, true);
+  const std::string current = "\"fixed-" + std::to_string(data.size()) + "\"";
+  struct Case {
+    const char* what;
+    const char* kept;  // null: no side file
+    const char* sent;  // the If-Range of the request for the rest
+    const char* note;  // how the server answered it
+  };
+  const Case cases[] = {
+      {"none", nullptr, "", "206"},
+      {"current", current.c_str(), current.c_str(), "206"},
+      {"stale", "\"older\"", "\"older\"", "200"},
+      {"header injection", "\"x\"\r\nX-Evil: 1", "", "206"},
+      {"too long", nullptr, "", "206"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring side = downloader::ValidatorPathFor(path_);
+    ASSERT_TRUE(enginetest::WriteWholeFile(path_, data.substr(0, 2 * 1048576 + 5000)));
+    ::DeleteFileW(side.c_str());
+    if (c.kept != nullptr) {
+      ASSERT_TRUE(enginetest::WriteWholeFile(side, c.kept));
+    }
+    if (std::string(c.what) == "too long") {
+      ASSERT_TRUE(enginetest::WriteWholeFile(side, std::string(downloader::kMaxValidatorLength + 1, 'a')));
+    }
+    std::string key = UniqueKey();
+    ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name), true), kNoError);
+    EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
+    auto asked = servers().FaultRequests(key);
+    ASSERT_EQ(asked.size(), 2u) << "the meta, then the rest";
+    EXPECT_EQ(asked[1].range, "bytes=2097152-3145727");
+    EXPECT_EQ(asked[1].if_range, c.sent);
+    EXPECT_EQ(asked[1].note, c.note);
+    EXPECT_EQ(::GetFileAttributesW(side.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+// The validator of a download that breaks off is kept beside it for the
+// next process.
+TEST_F(TransferTest, ADownloadThatBreaksOffKeepsItsValidatorBesideIt) {
+  const std::string data = testsupport::NoisyBytes(3 * 1048576, 72);
+  const std::string name = Publish(data, true);
+  const std::wstring side = downloader::ValidatorPathFor(path_);
+  ::DeleteFileW(side.c_str());
+  std::string key = UniqueKey();
+  // The meta whole, the file cut after 1.5 MiB, then nothing at all.
+  EXPECT_EQ(Transfer(servers().FaultUrl("/drop/" + key + "/f?src=" + name + "&times=0&after=100000000,1572864,0"),
+                     true),
+            kFailure);
+  EXPECT_EQ(testsupport::ReadWholeFile(side), "\"fixed-" + std::to_string(data.size()) + "\"");
+  ::DeleteFileW(side.c_str());
 }
 
 }  // namespace
