@@ -104,6 +104,12 @@ void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
     if (IsVolumeReadOnly(root, job.volume_flags)) {
       base::LogDebug(log, L"Download volume is read only %s", root.c_str());
       result = kVolumeReadOnly;
+    } else if (job.download_file.size() >= MAX_PATH) {
+      // Windows refuses such a path to a program that does not declare long
+      // paths; refused here before anything is created, so every system (Wine
+      // has no such limit) ends the same way.
+      base::LogDebug(log, L"Download target of %u characters is too long", static_cast<unsigned>(job.download_file.size()));
+      result = kFailure;
     } else {
       result = Transfer(log, job, context, host);
     }
