@@ -140,8 +140,8 @@ TEST(ArchiveExtractTest, DamagedEntryFailsTheExtractionAndProgressStillEnds) {
 TEST(ArchiveExtractTest, EntriesWhoseBytesAreNotTheirOwnFailBeforeAnythingIsWritten) {
   // A local header away from where the directory says, data running into the
   // next entry or into the directory, fifty names for one MiB held once.
-  for (const wchar_t* name : {L"wrong_local_offset.zip", L"overlap_next.zip", L"into_directory.zip",
-                              L"shared_data.zip"}) {
+  for (const wchar_t* name : {L"wrong_local_offset.zip", L"overlap_next.zip", L"overlap_first.zip",
+                              L"into_directory.zip", L"shared_data.zip"}) {
     ScratchFolder scratch;
     RecordingReporter reporter;
     EXPECT_FALSE(ExtractFile(Fixture(name), scratch.path(), &reporter)) << name;

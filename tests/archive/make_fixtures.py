@@ -127,6 +127,11 @@ def main(out):
     next_local = struct.unpack_from("<I", tree, after_4 + 42)[0]
     save(os.path.join(out, "overlap_next.zip"),
          damaged(tree, 4, 20, "<I", lambda v: next_local + 5 - local_data_offset(tree, 4)))
+    # The same between the first two entries (a check that skips the first
+    # pair would pass every fixture above):
+    second_local = struct.unpack_from("<I", tree, central_headers(tree)[1] + 42)[0]
+    save(os.path.join(out, "overlap_first.zip"),
+         damaged(tree, 0, 20, "<I", lambda v: second_local + 5 - local_data_offset(tree, 0)))
     # The only entry's data declared to run 10 bytes into the directory:
     single = raw_zip([(b"a.txt", 8, raw_deflate(b"a" * 1000), zlib.crc32(b"a" * 1000), 1000)],
                      [(b"a.txt", 8, zlib.crc32(b"a" * 1000), len(raw_deflate(b"a" * 1000)) + 10, 1000, 0)])
