@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/unique_handle.h"
+#include "base/unredirected_folder.h"
 #include "downloader/block_follower.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
@@ -274,6 +275,13 @@ bool DownloadSimpleTask::VolumeHolds(int64 size, unsigned long long* available) 
 
 bool DownloadSimpleTask::PrepareStart() {
   const wchar_t* kContext = L"DownloadSimpleTask::PrepareStart";
+  // A folder on the way that is a link (not one the system made) would take
+  // every write below, the side file's removal included, somewhere else.
+  if (!base::TargetFolderIsUnredirected(path_)) {
+    logger_->Log(kContext, L"The target's folder is reached through a link; refused: %s.", path_.c_str());
+    Finish(kResultTargetIsLink);
+    return false;
+  }
   if (!FitsFreeSpace()) return false;
   // A link at the target would make the elevated stub write wherever it
   // leads: the name is checked, then the handle (the name may change between).

@@ -8,6 +8,7 @@
 
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
+#include "base/unredirected_folder.h"
 #include "downloader/redirects.h"
 #include "downloader/result_codes.h"
 #include "utils/moniker_response.h"
@@ -337,6 +338,8 @@ HRESULT Conclude(HRESULT result, const std::wstring& partial, const std::wstring
 
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
                           const UrlDownloadOptions& options) {
+  // The partial file would be created wherever a link on the way leads.
+  if (!base::TargetFolderIsUnredirected(path)) return downloader::kResultTargetIsLink;
   std::wstring partial;
   base::UniqueHandle file = CreatePartialFile(path, &partial);
   if (!file) return HRESULT_FROM_WIN32(::GetLastError());

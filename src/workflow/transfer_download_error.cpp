@@ -50,6 +50,8 @@ int MapAndLog(const utils::DownloadHost& host, HRESULT hr) {
       host.log->Debug(L"TransferDownloadError HRESULT: %x (the server's certificate was refused; not retried)", hr);
     } else if (hr == downloader::kResultRedirectFailed) {
       host.log->Debug(L"TransferDownloadError HRESULT: %x (too many redirects, or one leaving TLS; not retried)", hr);
+    } else if (hr == downloader::kResultTargetIsLink) {
+      host.log->Debug(L"TransferDownloadError HRESULT: %x (the target or a folder on its way is a link; not retried)", hr);
     } else {
       host.log->Debug(L"TransferDownloadError HRESULT: %x", hr);
     }

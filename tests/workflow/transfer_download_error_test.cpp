@@ -557,3 +557,85 @@ TEST_F(TransferTest, ADownloadThatBreaksOffKeepsItsValidatorBesideIt) {
 
 }  // namespace
 }  // namespace stubframework::workflow
+
+namespace stubframework::workflow {
+namespace {
+
+// Names in `folder` other than "." and "..".
+std::vector<std::wstring> EntriesOf(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) names.push_back(found.cFileName);
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  return names;
+}
+
+bool IsLinkFolder(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A folder on the way to the target that is a link leads every write
+// elsewhere: both download paths refuse it once, before anything is created,
+// and nothing appears where the link leads. A plain folder and the temporary
+// folder (which the system itself may link) still take the download.
+TEST_F(TransferTest, ADownloadWhoseFolderIsALinkIsRefusedOnBothPaths) {
+  const std::wstring folder = STUB_DOWNLOAD_LINK_DIR;
+  if (!IsLinkFolder(folder + L"\\folder-link") || !IsLinkFolder(folder + L"\\up-link")) {
+    GTEST_SKIP() << "no link fixture: this system shows no Unix symbolic link CMake made as a link";
+  }
+  const char* const kRefusedLine = "a folder on its way is a link; not retried";
+  const std::string data = testsupport::NoisyBytes(200000, 53);
+  const std::string name = Publish(data, true);
+  const std::wstring stem = base::FromUtf8(UniqueKey());
+  const char* const kVerifiedLine = "The target's folder is reached through a link; refused";
+  const int verified_before = LinesWith(kVerifiedLine);
+  struct Case {
+    const wchar_t* target;  // under the fixture folder
+    bool refused;
+  };
+  const Case cases[] = {
+      {L"folder-link\\", true},          // the target's own folder
+      {L"up-link\\deep\\", true},        // two levels up
+      {L"up-link\\missing\\", true},     // judged at the deepest folder that exists
+      {L"real\\", false},
+  };
+  for (bool verified : {true, false}) {
+    for (const Case& c : cases) {
+      const std::wstring target = folder + L"\\" + c.target + stem + (verified ? L"-v.bin" : L"-p.bin");
+      SCOPED_TRACE(base::ToAnsi(target));
+      const int refused_before = LinesWith(kRefusedLine);
+      TransferRequest request{servers().NginxUrl("/" + name), target, false, verified};
+      const int code = TransferDownloadError(host_, request, settings_);
+      if (c.refused) {
+        EXPECT_EQ(code, kFailure);
+        EXPECT_EQ(LinesWith(kRefusedLine) - refused_before, 1) << "refused once, not retried";
+      } else {
+        EXPECT_EQ(code, kNoError);
+        EXPECT_TRUE(testsupport::ReadWholeFile(target) == data);
+        ::DeleteFileW(target.c_str());
+      }
+    }
+  }
+  EXPECT_EQ(LinesWith(kVerifiedLine) - verified_before, 3) << "the verified path says why";
+  EXPECT_TRUE(EntriesOf(folder + L"\\elsewhere").empty()) << "nothing was written where the folder link leads";
+  EXPECT_EQ(EntriesOf(folder + L"\\away"), std::vector<std::wstring>{L"deep"}) << "nothing was created through the link";
+  EXPECT_TRUE(EntriesOf(folder + L"\\away\\deep").empty());
+
+  // The temporary folder, as the system names it (Wine may link it, or a
+  // user folder, to the Linux home).
+  for (bool verified : {true, false}) {
+    const std::wstring target = enginetest::TempFilePath(verified ? L"linkfree-v" : L"linkfree-p");
+    TransferRequest request{servers().NginxUrl("/" + name), target, false, verified};
+    EXPECT_EQ(TransferDownloadError(host_, request, settings_), kNoError);
+    EXPECT_TRUE(testsupport::ReadWholeFile(target) == data);
+    ::DeleteFileW(target.c_str());
+  }
+}
+
+}  // namespace
+}  // namespace stubframework::workflow
