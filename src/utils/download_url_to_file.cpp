@@ -8,6 +8,7 @@
 
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
+#include "base/wide_format.h"
 #include "base/unredirected_folder.h"
 #include "downloader/redirects.h"
 #include "downloader/result_codes.h"
@@ -314,10 +315,8 @@ bool PumpMessages() {
 // download is whole.
 base::UniqueHandle CreatePartialFile(const std::wstring& path, std::wstring* partial) {
   for (DWORD attempt = 0; attempt < 4; ++attempt) {
-    wchar_t tail[48];
-    swprintf(tail, sizeof(tail) / sizeof(tail[0]), L".%lu-%lu.partial", ::GetCurrentProcessId(),
-             ::GetTickCount() + attempt);
-    *partial = path + tail;
+    // The runtime's formatting (base::Format): swprintf would bring in the C99 wide printf.
+    *partial = path + base::Format(L".%lu-%lu.partial", ::GetCurrentProcessId(), ::GetTickCount() + attempt);
     base::UniqueHandle file(::CreateFileW(partial->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (file || ::GetLastError() != ERROR_FILE_EXISTS) return file;
