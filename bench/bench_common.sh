@@ -18,16 +18,7 @@ cmake --build "$BUILD" --target download_bench worker_bench metatool_native >/de
 BENCH="$BUILD/bench/download_bench.exe"
 WORKER_BENCH="$BUILD/bench/worker_bench.exe"
 METATOOL="$BUILD/tools/metatool-native"
-# A Wine prefix of the benchmarks' own: stopping its wineserver at the end
-# must never end tests running in another prefix.
-BENCH_PREFIX="$BUILD/bench-wineprefix"
-if [ -n "${STUB_WINEPREFIX:-}" ] && [ "$(realpath -m "$STUB_WINEPREFIX")" != "$(realpath -m "$BENCH_PREFIX")" ]; then
-  echo "bench: runs only in its own prefix $BENCH_PREFIX, not in $STUB_WINEPREFIX" >&2
-  exit 2
-fi
-export STUB_WINEPREFIX="$BENCH_PREFIX"
-bash scripts/setup.sh >/dev/null
-source scripts/wine-env.sh
+source bench/bench_prefix.sh
 # Every run's figures stay after the benchmark ends.
 RESULTS_DIR="$BUILD/bench-results"
 mkdir -p "$RESULTS_DIR"

@@ -9,16 +9,7 @@ cd "$(dirname "$0")/.."
 BUILD="$(cd "${1:-build/test}" && pwd)"
 RUNS="${RUNS:-9}"
 cmake --build "$BUILD" --target extract_bench archive_fixture_image stub_signing_cert >/dev/null
-# A Wine prefix of the benchmark's own (stopping its wineserver must never
-# end tests running in the build's prefix).
-BENCH_PREFIX="$BUILD/bench-wineprefix"
-if [ -n "${STUB_WINEPREFIX:-}" ] && [ "$(realpath -m "$STUB_WINEPREFIX")" != "$(realpath -m "$BENCH_PREFIX")" ]; then
-  echo "bench: runs only in its own prefix $BENCH_PREFIX, not in $STUB_WINEPREFIX" >&2
-  exit 2
-fi
-export STUB_WINEPREFIX="$BENCH_PREFIX"
-bash scripts/setup.sh >/dev/null
-source scripts/wine-env.sh
+source bench/bench_prefix.sh
 STATE="$BUILD/bench-extract"
 rm -rf "$STATE"
 mkdir -p "$STATE"
