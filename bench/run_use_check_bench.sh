@@ -20,8 +20,7 @@ BUILD="$(cd "$BUILD" && pwd)"
 cmake --build "$BUILD" --target use_check_bench metatool_native >/dev/null
 BENCH="$BUILD/bench/use_check_bench.exe"
 METATOOL="$BUILD/tools/metatool-native"
-export STUB_WINEPREFIX="$BUILD/bench-wineprefix"
-source scripts/wine-env.sh
+source bench/bench_prefix.sh
 WORK="$BUILD/use-check-work"
 mkdir -p "$WORK"
 wineserver -p 2>/dev/null || true
