@@ -10,9 +10,9 @@ set -eu
 out=$1
 mkdir -p "$out"
 cd "$out"
-for spec in a:3072 b:3072 small:2048; do
-  name=${spec%%:*}
-  bits=${spec#*:}
+for key_entry in a:3072 b:3072 small:2048; do
+  name=${key_entry%%:*}
+  bits=${key_entry#*:}
   openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:"$bits" -out key_"$name".pem 2>/dev/null
   openssl pkey -in key_"$name".pem -pubout -out key_"$name"_public.pem
   openssl pkey -in key_"$name".pem -pubout -outform DER -out key_"$name"_public.der
