@@ -4,6 +4,8 @@
 // they reach the native side; the browser window never shows anything else
 // (a web address is reported as one for the default browser instead).
 
+const { safeSegments } = require('./static_files');
+
 const RPC_SEGMENT = '__uihost__';
 
 // The path's segments after the secret, decoded once; null when one of them
@@ -12,20 +14,9 @@ const RPC_SEGMENT = '__uihost__';
 function bundleSegments(pathname, secret) {
   const prefix = `/${secret}/`;
   if (!pathname.startsWith(prefix)) return null;
-  const rest = pathname.slice(prefix.length);
-  if (rest === '') return null;
-  const segments = [];
-  for (const raw of rest.split('/')) {
-    let segment;
-    try {
-      segment = decodeURIComponent(raw);
-    } catch {
-      return null;
-    }
-    if (segment === '' || segment === '.' || segment === '..') return null;
-    if (/[\\/:%\u0000-\u001f]/.test(segment)) return null;
-    segments.push(segment);
-  }
+  const segments = safeSegments(pathname.slice(prefix.length));
+  // Stricter than serving a file: no escape left after decoding, no control character.
+  if (segments === null || segments.some((segment) => /[%\u0000-\u001f]/.test(segment))) return null;
   return segments;
 }
 
