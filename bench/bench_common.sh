@@ -61,3 +61,17 @@ t = time.perf_counter()
 r = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL)
 sys.exit(r.returncode) if r.returncode else print("%.6f" % (time.perf_counter() - t))' "$@"
 }
+
+# A random file of $1 MiB published as bench.bin with its .meta, the .meta's
+# signature by the build's release key (a stub with a key uses no unsigned
+# .meta), and a metalink of it for aria2c; sets URL and METALINK.
+publish_bench_file() {
+  head -c $(($1 * 1048576)) /dev/urandom > "$DOCROOT/bench.bin"
+  "$METATOOL" create "$DOCROOT/bench.bin" >/dev/null
+  if [ -f "$BUILD/signing/test_release_key.pem" ]; then
+    "$METATOOL" sign --key "$BUILD/signing/test_release_key.pem" "$DOCROOT/bench.bin.meta" >/dev/null
+  fi
+  URL="http://127.0.0.1:$PORT/bench.bin"
+  METALINK="$STATE/work/bench.meta4"
+  metalink "$DOCROOT/bench.bin" "$URL" > "$METALINK"
+}

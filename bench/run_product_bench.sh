@@ -18,10 +18,7 @@ source "$(dirname "$0")/bench_common.sh"
 RUNS="${RUNS:-6}"
 SIZE_MIB="${SIZE_MIB:-256}"
 
-head -c $((SIZE_MIB * 1048576)) /dev/urandom > "$DOCROOT/bench.bin"
-"$METATOOL" create "$DOCROOT/bench.bin" >/dev/null
-URL="http://127.0.0.1:$PORT/bench.bin"
-metalink "$DOCROOT/bench.bin" "$URL" > "$STATE/work/bench.meta4"
+publish_bench_file "$SIZE_MIB"
 OUT="$STATE/work/out.bin"
 ARIA="$STATE/work/aria"
 results="$RESULTS_DIR/product-$(date +%Y%m%dT%H%M%S).txt"
@@ -44,7 +41,7 @@ stub_verified() { rm -f "$OUT"; measure "$1" verified wine "$WORKER_BENCH" verif
 ref_verified() {
   rm -rf "$ARIA"
   measure "$1" aria2c aria2c -q -d "$ARIA" -x1 -s1 -j1 --file-allocation=none --allow-overwrite=true \
-    --auto-file-renaming=false --metalink-file="$STATE/work/bench.meta4"
+    --auto-file-renaming=false --metalink-file="$METALINK"
   same "$ARIA/bench.bin" aria2c
 }
 

@@ -13,10 +13,7 @@ RUNS="${RUNS:-5}"
 SIZE_MIB="${SIZE_MIB:-256}"
 HASH_MIB="${HASH_MIB:-1024}"
 
-head -c $((SIZE_MIB * 1048576)) /dev/urandom > "$DOCROOT/bench.bin"
-"$METATOOL" create "$DOCROOT/bench.bin" >/dev/null
-URL="http://127.0.0.1:$PORT/bench.bin"
-metalink "$DOCROOT/bench.bin" "$URL" > "$STATE/work/bench.meta4"
+publish_bench_file "$SIZE_MIB"
 OUT="$STATE/work/out.bin"
 ARIA="$STATE/work/aria"
 
@@ -32,7 +29,7 @@ for i in $(seq "$RUNS"); do
   echo "$i verified $seconds" >> "$results"
   rm -rf "$ARIA"
   echo "$i aria2c $(secs aria2c -q -d "$ARIA" -x1 -s1 -j1 --file-allocation=none --allow-overwrite=true \
-      --auto-file-renaming=false --metalink-file="$STATE/work/bench.meta4")" >> "$results"
+      --auto-file-renaming=false --metalink-file="$METALINK")" >> "$results"
   cmp -s "$ARIA/bench.bin" "$DOCROOT/bench.bin" || { echo "aria2c output differs" >&2; exit 1; }
 done
 rm -rf "$ARIA" "$OUT"
