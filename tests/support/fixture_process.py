@@ -3,6 +3,7 @@ process lives, reading a KEY=VALUE state file, and ending a process by PID."""
 import os
 import signal
 import socket
+import subprocess
 import time
 
 
@@ -74,3 +75,43 @@ def run_supervisor(supervise):
     os.close(ready_w)
     with os.fdopen(ready_r) as ready:
         return ready.readline().strip()
+
+
+MAX_LIFETIME_S = 3 * 3600
+
+
+def supervise_server(server, ports, env_path, extra_lines, watch_pid, ready_w, what):
+    """The supervisor's life with one server: waits for the server to write
+    its ports file, writes env_path (the ports, extra_lines, both PIDs),
+    reports 'ok' on ready_w, then stops the server when told to (SIGTERM),
+    when watch_pid is gone, when the server dies, or after three hours."""
+    for _ in range(200):
+        if os.path.exists(ports) or server.poll() is not None:
+            break
+        time.sleep(0.05)
+    if not os.path.exists(ports):
+        os.write(ready_w, ('%s did not start\n' % what).encode())
+        server.kill()
+        return 1
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda *a: stopping.append(1))
+    with open(ports) as f:
+        listening = f.read()
+    with open(env_path + '.tmp', 'w') as f:
+        f.write(listening)
+        f.write(extra_lines)
+        f.write('supervisor_pid=%d\nserver_pid=%d\n' % (os.getpid(), server.pid))
+    os.replace(env_path + '.tmp', env_path)
+    os.write(ready_w, b'ok\n')
+    os.close(ready_w)
+    started = time.time()
+    while not stopping and server.poll() is None:
+        if watch_pid and not alive(watch_pid) or time.time() - started > MAX_LIFETIME_S:
+            break
+        time.sleep(0.5)
+    server.terminate()
+    try:
+        server.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        server.kill()
+    return 0
