@@ -1,9 +1,11 @@
 """What the test-server fixtures share: a free loopback port, whether a
-process lives, reading a KEY=VALUE state file, and ending a process by PID."""
+process lives, reading a KEY=VALUE state file, ending a process by PID, and
+the start/supervise/stop life of a fixture's server."""
 import os
 import signal
 import socket
 import subprocess
+import sys
 import time
 
 
@@ -115,3 +117,39 @@ def supervise_server(server, ports, env_path, extra_lines, watch_pid, ready_w, w
     except subprocess.TimeoutExpired:
         server.kill()
     return 0
+
+
+def stop_fixture(env_path):
+    """Ends the supervisor and the server a state file names, then removes it."""
+    env = read_env(env_path)
+    for key in ('supervisor_pid', 'server_pid'):
+        terminate(int(env.get(key, '0') or 0))
+    try:
+        os.remove(env_path)
+    except OSError:
+        pass
+    return 0
+
+
+def fixture_main(argv, usage, env_name, supervise, what):
+    """`start STATE_DIR PKI_DIR` / `stop STATE_DIR` for a fixture whose
+    supervise(state, pki, watch_pid, ready_w) starts its server; start prints
+    the state file it wrote. The caller (the CTest process) is watched."""
+    if len(argv) == 4 and argv[1] == 'start':
+        state = os.path.abspath(argv[2])
+        env_path = os.path.join(state, env_name)
+        stop_fixture(env_path)
+        os.makedirs(state, exist_ok=True)
+        watch_pid = os.getppid()
+        pki = os.path.abspath(argv[3])
+        message = run_supervisor(lambda ready_w: supervise(state, pki, watch_pid, ready_w))
+        if message != 'ok':
+            print('%s failed: %s' % (what, message or 'supervisor died'), file=sys.stderr)
+            return 1
+        with open(env_path) as f:
+            print(f.read(), end='')
+        return 0
+    if len(argv) == 3 and argv[1] == 'stop':
+        return stop_fixture(os.path.join(os.path.abspath(argv[2]), env_name))
+    print(usage, file=sys.stderr)
+    return 2

@@ -15,23 +15,12 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
-from fixture_process import read_env, run_supervisor, supervise_server, terminate  # noqa: E402
+from fixture_process import fixture_main, supervise_server  # noqa: E402
 
 SERVER = os.path.join(HERE, 'hostile_service.py')
 # Longer than any deadline, so that only the client's own deadline ends a request.
 HOLD_S = 40
 TRICKLE_MS = 2000
-
-
-def stop(state):
-    env = read_env(os.path.join(state, 'hostile.env'))
-    for key in ('supervisor_pid', 'server_pid'):
-        terminate(int(env.get(key, '0') or 0))
-    try:
-        os.remove(os.path.join(state, 'hostile.env'))
-    except OSError:
-        pass
-    return 0
 
 
 def supervise(state, pki, watch_pid, ready_w):
@@ -52,27 +41,5 @@ def supervise(state, pki, watch_pid, ready_w):
                             'the hostile services')
 
 
-def start(state, pki):
-    state = os.path.abspath(state)
-    stop(state)
-    os.makedirs(state, exist_ok=True)
-    watch_pid = os.getppid()
-    message = run_supervisor(lambda ready_w: supervise(state, os.path.abspath(pki), watch_pid, ready_w))
-    if message != 'ok':
-        print('hostile services failed: %s' % (message or 'supervisor died'), file=sys.stderr)
-        return 1
-    print(open(os.path.join(state, 'hostile.env')).read(), end='')
-    return 0
-
-
-def main():
-    if len(sys.argv) == 4 and sys.argv[1] == 'start':
-        return start(sys.argv[2], sys.argv[3])
-    if len(sys.argv) == 3 and sys.argv[1] == 'stop':
-        return stop(sys.argv[2])
-    print(__doc__, file=sys.stderr)
-    return 2
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(fixture_main(sys.argv, __doc__, 'hostile.env', supervise, 'hostile services'))

@@ -17,22 +17,11 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
-from fixture_process import free_port, read_env, run_supervisor, supervise_server, terminate  # noqa: E402
+from fixture_process import fixture_main, free_port, supervise_server  # noqa: E402
 
 SERVER = os.path.join(HERE, '..', '..', 'tools', 'telemetry-server', 'telemetry_server.py')
 # The country ids the test service embargoes.
 EMBARGOED = '131,99999'
-
-
-def stop(state):
-    env = read_env(os.path.join(state, 'service.env'))
-    for key in ('supervisor_pid', 'server_pid'):
-        terminate(int(env.get(key, '0') or 0))
-    try:
-        os.remove(os.path.join(state, 'service.env'))
-    except OSError:
-        pass
-    return 0
 
 
 def supervise(state, pki, watch_pid, ready_w):
@@ -54,27 +43,5 @@ def supervise(state, pki, watch_pid, ready_w):
                             'the telemetry service')
 
 
-def start(state, pki):
-    state = os.path.abspath(state)
-    stop(state)
-    os.makedirs(state, exist_ok=True)
-    watch_pid = os.getppid()
-    message = run_supervisor(lambda ready_w: supervise(state, os.path.abspath(pki), watch_pid, ready_w))
-    if message != 'ok':
-        print('telemetry service failed: %s' % (message or 'supervisor died'), file=sys.stderr)
-        return 1
-    print(open(os.path.join(state, 'service.env')).read(), end='')
-    return 0
-
-
-def main():
-    if len(sys.argv) == 4 and sys.argv[1] == 'start':
-        return start(sys.argv[2], sys.argv[3])
-    if len(sys.argv) == 3 and sys.argv[1] == 'stop':
-        return stop(sys.argv[2])
-    print(__doc__, file=sys.stderr)
-    return 2
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(fixture_main(sys.argv, __doc__, 'service.env', supervise, 'telemetry service'))
