@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/unique_handle.h"
 #include "downloader/block_plan.h"
 #include "downloader/result_codes.h"
 #include "download_test_util.h"
@@ -394,6 +396,76 @@ TEST_F(MultiSourceTaskTest, StoppedAtRandomMomentsThenResumedWithAnotherMirrorOr
     }
     EXPECT_EQ(result, downloader::kResultAbort);
   }
+}
+
+// The engine in a child process killed at random moments, each next run with
+// the mirrors in another order and another connection count: every run
+// finds on disk at least what the last one reported verified, and the last
+// one ends with the whole file.
+TEST_F(MultiSourceTaskTest, KilledAtRandomMomentsThenResumedWithAnotherMirrorOrder) {
+  std::string data = NoisyBytes(40 * kMiB + 77, 83);
+  std::string name = Publish(data);
+  const std::wstring sidecar = dest_ + L".progress";
+  std::mt19937 random(::GetTickCount());
+  // Three paced mirrors (each connection about 6 MB/s): 40 MiB take over a
+  // second and a half even with all connections, longer than the latest kill.
+  std::vector<std::string> mirrors;
+  for (char m : std::string("abc")) mirrors.push_back(Mirror(UniqueKey() + m, name, "chunk=65536&ms=10"));
+  wchar_t self[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring child_path(self);
+  child_path = child_path.substr(0, child_path.find_last_of(L'\\') + 1) + L"multi_source_child.exe";
+
+  long long reported = 0;
+  int kills = 0;
+  DWORD exit_code = 1;
+  for (int run = 0; run < 8; ++run) {
+    SCOPED_TRACE(run);
+    std::shuffle(mirrors.begin(), mirrors.end(), random);
+    int connections = 2 + static_cast<int>(random() % 5);
+    std::wstring command = L"\"" + child_path + L"\" \"" + dest_ + L"\" \"" + sidecar + L"\" " +
+                           std::to_wstring(connections);
+    for (const std::string& m : mirrors) {
+      size_t query = m.find('?');
+      command += L" \"" + servers().FaultUrl(m) + L"\" \"" +
+                 servers().FaultUrl(m.substr(0, query) + ".meta" + m.substr(query)) + L"\"";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process));
+    ::CloseHandle(process.hThread);
+    stubframework::base::UniqueHandle child(process.hProcess);
+    const bool last = run == 7;
+    DWORD delay = last ? 120000 : 400 + random() % 800;
+    if (::WaitForSingleObject(child.Get(), delay) == WAIT_TIMEOUT) {
+      ASSERT_FALSE(last) << "the last run did not end";
+      ASSERT_TRUE(::TerminateProcess(child.Get(), 99));
+      ::WaitForSingleObject(child.Get(), INFINITE);
+      ++kills;
+    }
+    ::GetExitCodeProcess(child.Get(), &exit_code);
+    // What the run found on disk: at least what the previous one reported.
+    std::string log = testsupport::ReadWholeFile(sidecar + L".log");
+    size_t at = log.find("Existing file holds ");
+    if (run > 0 && reported > 0 && at != std::string::npos) {
+      long long held = atoll(log.c_str() + at + strlen("Existing file holds "));
+      EXPECT_GE(held * kMiB, reported - reported % kMiB) << log.substr(at, 80);
+    }
+    std::string bytes = testsupport::ReadWholeFile(sidecar);
+    if (bytes.size() >= 8) {
+      long long value = 0;
+      memcpy(&value, bytes.data(), 8);
+      reported = std::max(reported, value);
+    }
+    if (exit_code == 0) break;
+  }
+  ::DeleteFileW(sidecar.c_str());
+  ::DeleteFileW((sidecar + L".log").c_str());
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_GE(kills, 2) << "the download finished before it could be killed often enough";
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
 }
 
 }  // namespace
