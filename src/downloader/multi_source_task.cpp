@@ -10,7 +10,7 @@
 #include "base/unique_handle.h"
 #include "base/unredirected_folder.h"
 #include "downloader/block_plan.h"
-#include "downloader/buffer.h"
+#include "downloader/block_run_connection.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
 #include "downloader/hash_task.h"
@@ -19,7 +19,6 @@
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/resume_validator.h"
-#include "downloader/sha1_context.h"
 #include "downloader/sub_task_slot.h"
 
 namespace stubframework::downloader {
@@ -28,6 +27,7 @@ namespace {
 using base::CriticalSection;
 using base::ScopedLock;
 using base::UniqueHandle;
+using details::Connection;
 
 // States and threads.
 //
@@ -45,48 +45,8 @@ using base::UniqueHandle;
 
 enum class Phase { kCreated, kMeta, kHash, kFetch, kEnded };
 
-class MultiSourceTask;
 
-// One ranged request over a run of blocks. Its HttpTask's handlers come one
-// at a time (one request); Abandon may come from any thread.
-class Connection : public IHttpCallback {
- public:
-  Connection(MultiSourceTask* owner, size_t mirror, const BlockRun& run, int64 size);
-  ~Connection();
-  bool Constructed() const { return block_.capacity() == static_cast<size_t>(kBlockSize); }
-
-  void OnHttpHeader(const HttpHeader& header) override;
-  void OnData(const Buffer& buffer) override;
-  void OnComplete(long result) override;
-
-  // Starts `task` unless the connection was abandoned first; then its end
-  // is reported at once.
-  void Launch(ITask* task);
-  // No more of its data is used; its request is cancelled.
-  void Abandon();
-  bool abandoned() const { return abandoned_; }
-
-  size_t mirror() const { return mirror_; }
-  const BlockRun& run() const { return run_; }
-  // The block being received: the run's blocks before it have verified.
-  size_t next_block() const { return next_block_; }
-  bool run_done() const { return next_block_ >= run_.first + run_.count; }
-
- private:
-  MultiSourceTask* owner_;
-  size_t mirror_;
-  BlockRun run_;
-  int64 size_;
-  size_t next_block_;
-  Buffer block_;
-  size_t filled_ = 0;
-  Sha1Context sha1_;
-  CriticalSection task_lock_;
-  ITask* task_ = nullptr;
-  volatile bool abandoned_ = false;
-};
-
-class MultiSourceTask : public ITask {
+class MultiSourceTask : public ITask, public details::ConnectionOwner {
  public:
   class MetaCallback : public ITaskCallback<HttpToMemResult&&> {
    public:
@@ -129,12 +89,13 @@ class MultiSourceTask : public ITask {
   void Start() override;
   void Cancel() override;
 
-  // From the connections.
-  bool OnAnswer(Connection* connection, const HttpHeader& header);
-  bool OnBlock(Connection* connection, size_t index, const uint8* data, size_t length, bool matches);
-  void OnConnectionEnd(Connection* connection, long result);
-  bool DigestOf(size_t index, uint8 digest[kDigestSize]);
-  ILogger* logger() const { return logger_; }
+  // ConnectionOwner
+  void Hold() override { AddRef(); }
+  void Drop() override { Release(); }
+  bool OnAnswer(Connection* connection, const HttpHeader& header) override;
+  bool OnBlock(Connection* connection, size_t index, const uint8* data, size_t length, bool matches) override;
+  void OnConnectionEnd(Connection* connection, long result) override;
+  bool DigestOf(size_t index, uint8 digest[kDigestSize]) override;
 
  private:
   struct Mirror {
@@ -186,91 +147,6 @@ class MultiSourceTask : public ITask {
 
   CriticalSection report_lock_;
 };
-
-// ---------------------------------------------------------------------------
-// Connection
-
-Connection::Connection(MultiSourceTask* owner, size_t mirror, const BlockRun& run, int64 size)
-    : owner_(owner), mirror_(mirror), run_(run), size_(size), next_block_(run.first) {
-  owner_->AddRef();
-  block_.SetSize(static_cast<size_t>(kBlockSize));
-}
-
-Connection::~Connection() {
-  if (task_ != nullptr) task_->Release();
-  owner_->Release();
-}
-
-void Connection::Launch(ITask* task) {
-  bool start = false;
-  {
-    ScopedLock hold(task_lock_);
-    if (!abandoned_) {
-      task_ = task;
-      task_->AddRef();
-      start = true;
-    }
-  }
-  if (start) {
-    task->Start();
-  } else {
-    OnComplete(kResultAbort);
-  }
-}
-
-void Connection::Abandon() {
-  ITask* task = nullptr;
-  {
-    ScopedLock hold(task_lock_);
-    abandoned_ = true;
-    task = task_;
-    if (task != nullptr) task->AddRef();
-  }
-  if (task == nullptr) return;
-  task->Cancel();
-  task->Release();
-}
-
-void Connection::OnHttpHeader(const HttpHeader& header) {
-  if (abandoned_) return;
-  if (!owner_->OnAnswer(this, header)) Abandon();
-}
-
-void Connection::OnData(const Buffer& buffer) {
-  const uint8* data = buffer.data();
-  size_t left = buffer.size();
-  while (left > 0 && !abandoned_ && !run_done()) {
-    const int64 begin = static_cast<int64>(next_block_) * kBlockSize;
-    const size_t length = static_cast<size_t>(std::min(begin + kBlockSize, size_) - begin);
-    const size_t take = std::min(left, length - filled_);
-    memcpy(block_.data() + filled_, data, take);
-    filled_ += take;
-    data += take;
-    left -= take;
-    if (filled_ < length) break;
-    uint8 digest[kDigestSize];
-    uint8 expected[kDigestSize];
-    bool matches = sha1_.Digest(block_.data(), length, digest) && owner_->DigestOf(next_block_, expected) &&
-                   memcmp(digest, expected, kDigestSize) == 0;
-    filled_ = 0;
-    if (!owner_->OnBlock(this, next_block_, block_.data(), length, matches)) {
-      Abandon();
-      return;
-    }
-    ++next_block_;
-  }
-  // The whole run arrived; a server that sent more (a 200 of the whole file)
-  // is not listened to any further.
-  if (run_done() && left > 0) Abandon();
-}
-
-void Connection::OnComplete(long result) {
-  details::ScopedReference hold(this);
-  owner_->OnConnectionEnd(this, result);
-}
-
-// ---------------------------------------------------------------------------
-// MultiSourceTask
 
 // WinINet allows two connections per server unless told otherwise; the
 // limit is the process's, and is only ever raised.
@@ -596,7 +472,7 @@ void MultiSourceTask::Schedule() {
       for (const Mirror& mirror : mirrors_) loads.push_back(mirror.load);
       int chosen = ChooseMirror(loads);
       if (chosen < 0) break;
-      auto* connection = details::Object<Connection>::Create(this, static_cast<size_t>(chosen), run, total_);
+      auto* connection = CreateConnection(this, static_cast<size_t>(chosen), run, total_);
       if (connection == nullptr) {
         if (connections_.empty()) FinishLocked(kResultOutOfMemory);
         break;
