@@ -145,6 +145,21 @@ TEST_F(SeveralSourcesTest, MirrorsAndConnectionsReachTheEngineFromTheRequest) {
   EXPECT_TRUE(LogHas("dropped for the rest of the run: a block did not verify"));
 }
 
+// The pages always set both properties; one connection and no mirror is the
+// single request of today's engine, to the byte.
+TEST_F(SeveralSourcesTest, OneConnectionAndNoMirrorIsTodaysSingleRequest) {
+  std::string data = testsupport::NoisyBytes(3 * 1048576 + 5, 75);
+  std::string name = Publish(data, enginetest::MakeMeta(data));
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), L" ", L"1"), kNoError);
+  EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+  auto asked = servers().NginxRequests(name, 2);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].target, "/" + name + ".meta");
+  EXPECT_EQ(asked[1].range, "bytes=0-3145732");
+  EXPECT_FALSE(LogHas("MultiSourceTask"));
+  EXPECT_TRUE(LogHas("DownloadSimpleTask::Start"));
+}
+
 TEST_F(SeveralSourcesTest, MalformedOptionsRefuseTheDownloadBeforeAnyRequest) {
   std::string data = testsupport::NoisyBytes(1000, 73);
   std::string name = Publish(data, enginetest::MakeMeta(data));
