@@ -1,3 +1,21 @@
+// HttpToMemTask's flow: one HttpTask at a time for the bytes still missing.
+//
+//   Start -----------------------------------------> StartHttp: the whole
+//                                                      resource, no range
+//   OnHttpHeader --200 with a length below 2 GiB----> sized (from byte 0)
+//                --206 for exactly the missing rest--> accepted
+//                --anything else------------------> Finish(bad format)
+//   OnData       --a head check pending--------------> head collected, then
+//                  accepted (buffer sized) or Finish(bad format)
+//                --else----------------------------> copied at received_
+//   OnComplete   --all received, or a failure-------> Finish; the end
+//                --short, with bytes in the response-> StartHttp for the
+//                  rest, If-Range with the 200's ETag
+//                --short with no byte in it---------> Finish(short read)
+//   Cancel / Finish --> Abort cancels the HttpTask, whose OnComplete ends this
+//
+// Threads: handlers run on the HttpTask's threads (http_task.cpp); the restart
+// happens between Enter and Leave; Cancel may come from any thread.
 #include "downloader/http_to_mem_task.h"
 
 #include <algorithm>

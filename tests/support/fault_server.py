@@ -26,6 +26,12 @@ Content-Range announces).
   status      answer `code=` (404, 302 with `Location: to=`, ...)
   stall       send `after=N` body bytes, wait `ms=M`, then close
   slow        send the body in pieces of `chunk=C` bytes every `ms=M`
+  idle        as ok (ranges honoured, Content-Length of the whole answer), but
+              for the first `times=K` requests of the key (default 1; 0 =
+              always) send only `after=N` body bytes (a list `N0,N1,...` as for
+              drop), then hold the connection open, silent, for `ms=M`
+              (default 60000) before closing it: a body shorter than its
+              length on a connection that goes idle
   corrupt     flip the byte at absolute offset `at=` whenever it is served
   randflip    with probability `p=` flip one random served byte (noted in record)
   token       POST: answer {"tokenizedUrl":"<body>?token=KEY"}; `mode=none`
@@ -258,7 +264,7 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def serve(self, params, range_header, if_range, note, etag=None, honour_range=True,
-              mutate=None, extra=0, drop_after=None, pace=None):
+              mutate=None, extra=0, drop_after=None, pace=None, idle_ms=0):
         body = Body(self.server.docroot, params)
         if etag is None:
             etag = '' if 'noetag' in params else params.get('etag', '"fixed-%d"' % body.size)
@@ -280,6 +286,9 @@ class Handler(BaseHTTPRequestHandler):
         self.headers_for(status, start, end, body, etag, length=len(data))
         if drop_after is not None:
             self.wfile.write(data[:drop_after])
+            if idle_ms:
+                self.wfile.flush()
+                time.sleep(idle_ms / 1000.0)
             self.close_now()
             return
         if pace is not None:
@@ -301,6 +310,15 @@ class Handler(BaseHTTPRequestHandler):
             after = params.get('after', '0').split(',')
             self.serve(params, range_header, if_range, note + ['drop'],
                        drop_after=int(after[min(n, len(after) - 1)]))
+        else:
+            self.serve(params, range_header, if_range, note)
+
+    def b_idle(self, params, key, n, range_header, if_range, note):
+        times = int(params.get('times', '1'))
+        if times == 0 or n < times:
+            after = params.get('after', '0').split(',')
+            self.serve(params, range_header, if_range, note + ['idle'],
+                       drop_after=int(after[min(n, len(after) - 1)]), idle_ms=int(params.get('ms', '60000')))
         else:
             self.serve(params, range_header, if_range, note)
 
