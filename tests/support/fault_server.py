@@ -55,8 +55,9 @@ Content-Range announces).
               8-byte head, then `body=N` more zero bytes (default 0), then close
   hop         /hop/KEY/N: redirect (`code=`, default 302) to /hop/KEY/N-1 with the
               same query, until N is 0, which is served as ok; `loop=1`
-              redirects to the same URL forever. A companion's ".meta" stays
-              at the end of every hop's path
+              redirects to the same URL forever; `ms=M` holds each redirect
+              back M ms (a slow hop). A companion's ".meta" stays at the end
+              of every hop's path
   gzip        as ok, but a request whose Accept-Encoding names gzip gets 200
               with the body gzip-compressed, chunked, no Content-Length (what
               a compressing web server does)
@@ -422,6 +423,7 @@ class Handler(BaseHTTPRequestHandler):
             if self.query:
                 target += '?' + self.query
             self.rec(note + [str(code)])
+            time.sleep(int(params.get('ms', '0')) / 1000.0)
             self.simple(code, b'moved', [('Location', target)])
             return
         self.serve(params, range_header, if_range, note)
