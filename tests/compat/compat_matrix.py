@@ -153,7 +153,7 @@ def make_meta(data):
 class Matrix:
     def __init__(self, wine_run, prefix, harness, state, pki, trust_ca):
         self.wine_run, self.prefix, self.harness, self.state = wine_run, prefix, harness, state
-        self.pki, self.trust_ca = pki, trust_ca
+        self.pki, self.trust_ca = os.path.abspath(pki), trust_ca
         self.docroot = os.path.join(state, 'docroot')
         self.procs = []
         self.failures = []
