@@ -27,11 +27,13 @@ Content-Range announces).
   stall       send `after=N` body bytes, wait `ms=M`, then close
   slow        send the body in pieces of `chunk=C` bytes every `ms=M`
   idle        as ok (ranges honoured, Content-Length of the whole answer), but
-              for the first `times=K` requests of the key (default 1; 0 =
-              always) send only `after=N` body bytes (a list `N0,N1,...` as for
-              drop), then hold the connection open, silent, for `ms=M`
-              (default 60000) before closing it: a body shorter than its
-              length on a connection that goes idle
+              for the first `times=K` requests of the key for the file itself
+              (default 1; 0 = always; a companion ".meta" is served as ok and
+              not counted) send only `after=N` body bytes (a list `N0,N1,...`
+              as for drop), then, when that is short of the answer, hold the
+              connection open, silent, for `ms=M` (default 60000) before
+              closing it: a body shorter than its length on a connection that
+              goes idle
   corrupt     flip the byte at absolute offset `at=` whenever it is served
   randflip    with probability `p=` flip one random served byte (noted in record)
   token       POST: answer {"tokenizedUrl":"<body>?token=KEY"}; `mode=none`
@@ -287,7 +289,7 @@ class Handler(BaseHTTPRequestHandler):
         self.headers_for(status, start, end, body, etag, length=len(data))
         if drop_after is not None:
             self.wfile.write(data[:drop_after])
-            if idle_ms:
+            if idle_ms and drop_after < len(data):
                 self.wfile.flush()
                 time.sleep(idle_ms / 1000.0)
             self.close_now()
@@ -315,6 +317,10 @@ class Handler(BaseHTTPRequestHandler):
             self.serve(params, range_header, if_range, note)
 
     def b_idle(self, params, key, n, range_header, if_range, note):
+        if self.companion:
+            self.serve(params, range_header, if_range, note)
+            return
+        n = self.server.count(key + '|body')
         times = int(params.get('times', '1'))
         if times == 0 or n < times:
             after = params.get('after', '0').split(',')
