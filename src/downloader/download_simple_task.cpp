@@ -225,7 +225,7 @@ bool DownloadSimpleTask::StartMeta() {
     }
     return false;
   };
-  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head);
+  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head, timeouts_);
   callback->Release();
   if (task == nullptr) {
     logger_->Log(kContext, L"Create HttpToMemTask failed.");

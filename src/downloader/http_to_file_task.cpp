@@ -19,10 +19,9 @@
 // Enter and Leave where they start work; Cancel may come from any thread.
 #include "downloader/http_to_file_task.h"
 
-#include <wininet.h>
-
 #include "downloader/buffer.h"
 #include "downloader/http_task.h"
+#include "downloader/idle_body.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/sub_task_slot.h"
@@ -30,21 +29,6 @@
 
 namespace stubframework::downloader {
 namespace {
-
-int64 NowMs() { return static_cast<int64>(::GetTickCount64()); }
-
-// Results of a response that stopped before its length: the connection went
-// silent past the receive timeout, or the peer dropped it. WinINet says so
-// with its own codes; Wine passes the socket's on (WSAETIMEDOUT and kin).
-bool IsBrokenConnection(long hr) {
-  static constexpr long kBroken[] = {ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_CONNECTION_ABORTED,
-                                     ERROR_INTERNET_CONNECTION_RESET, WSAETIMEDOUT, WSAECONNABORTED,
-                                     WSAECONNRESET};
-  for (long error : kBroken) {
-    if (hr == ResultFromWin32(error)) return true;
-  }
-  return false;
-}
 
 class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, long> {
  public:
@@ -64,7 +48,7 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   HttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size, IHttpToFileCallback* callback,
                  ILogger* logger, const std::string& validator, const TransferTimeouts& timeouts)
       : url_(url), file_(file), offset_(offset), size_(size), callback_(callback), etag_(validator),
-        timeouts_(timeouts), logger_(logger) {
+        timeouts_(timeouts), stalls_(timeouts.stall_limit_ms), logger_(logger) {
     callback_->AddRef();
     logger_->AddRef();
   }
@@ -103,8 +87,7 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   bool whole_body_ = false;  // a 200 with the whole file was taken: no second one
   int64 written_by_request_ = 0;  // bytes the current response put in the file
   TransferTimeouts timeouts_;
-  int64 last_byte_ms_ = 0;   // NowMs() of the last write, or of the start
-  int64 stalled_ms_ = 0;     // silence of the responses that went idle, summed
+  StallBudget stalls_;
   ILogger* logger_;
 };
 
@@ -116,7 +99,7 @@ void HttpToFileTask::Start() {
   logger_->Log(L"HttpToFileTask::Start", L"Start download %s (OFFSET:%lld SIZE:%lld) to file.", url_.c_str(),
                offset_, size_);
   AddRef();
-  last_byte_ms_ = NowMs();
+  stalls_.MarkProgress();
   if (StartHttp()) {
     Leave();
     return;
@@ -247,7 +230,7 @@ void HttpToFileTask::OnData(const Buffer& chunk) {
     logger_->Log(L"HttpToFileTask::OnData", L"WriteFile failed %u.", error);
     Finish(ResultFromWin32(error != ERROR_SUCCESS ? static_cast<long>(error) : ERROR_DISK_FULL));
   }
-  if (written > 0) last_byte_ms_ = NowMs();
+  if (written > 0) stalls_.MarkProgress();
   callback_->OnData(offset_, written);
   offset_ += written;
   size_ -= written;
@@ -294,9 +277,8 @@ long HttpToFileTask::NextAfterShortBody(long hr) {
   if (!idle) return kResultOk;
   // The silence that ended this response counts against the budget of the
   // whole transfer: a server that keeps going idle ends it in bounded time.
-  stalled_ms_ += NowMs() - last_byte_ms_;
-  if (stalled_ms_ >= timeouts_.stall_limit_ms) {
-    logger_->Log(kContext, L"No new byte for %lld ms in all; the transfer ends (0x%08X).", stalled_ms_,
+  if (!stalls_.Spend()) {
+    logger_->Log(kContext, L"No new byte for %lld ms in all; the transfer ends (0x%08X).", stalls_.spent_ms(),
                  static_cast<unsigned long>(hr));
     return hr;
   }
