@@ -14,6 +14,8 @@ class CriticalSection {
 
   void Enter() { ::EnterCriticalSection(&section_); }
   void Leave() { ::LeaveCriticalSection(&section_); }
+  // For SleepConditionVariableCS, which leaves and enters it itself.
+  CRITICAL_SECTION* native() { return &section_; }
 
  private:
   CRITICAL_SECTION section_;
@@ -25,6 +27,19 @@ class ScopedLock {
   ~ScopedLock() { section_.Leave(); }
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  CriticalSection& section_;
+};
+
+// Leaves a section the scope holds for a stretch of work that must not hold
+// it, and enters it again at the end of the stretch.
+class ScopedUnlock {
+ public:
+  explicit ScopedUnlock(CriticalSection& section) : section_(section) { section_.Leave(); }
+  ~ScopedUnlock() { section_.Enter(); }
+  ScopedUnlock(const ScopedUnlock&) = delete;
+  ScopedUnlock& operator=(const ScopedUnlock&) = delete;
 
  private:
   CriticalSection& section_;

@@ -1,3 +1,8 @@
+// A follower is DigestLanes over a MappedBlockSource: the transfer's thread
+// moves the written end forward (Advance), lanes on thread-pool threads claim
+// each block once all of it is written and hash it through a view, and the
+// hash pass after the transfer reads their digests in order. Stop, from the
+// owner's thread, waits for every lane to leave.
 #include "downloader/block_follower.h"
 
 #include <algorithm>

@@ -12,32 +12,32 @@ DigestLanes::DigestLanes(std::unique_ptr<BlockSource> source, size_t first, size
       slots_(window_ <= SIZE_MAX / sizeof(Slot) ? static_cast<Slot*>(calloc(window_, sizeof(Slot))) : nullptr),
       next_claim_(first),
       next_out_(first) {
-  ::InitializeCriticalSection(&lock_);
   ::InitializeConditionVariable(&changed_);
 }
 
-DigestLanes::~DigestLanes() {
-  free(slots_);
-  ::DeleteCriticalSection(&lock_);
-}
+DigestLanes::~DigestLanes() { free(slots_); }
+
+// Waits for `changed_`, leaving the lock the caller holds while it sleeps.
+void DigestLanes::WaitForChange() { ::SleepConditionVariableCS(&changed_, lock_.native(), INFINITE); }
 
 bool DigestLanes::AddLanes(int count) {
   bool any = false;
   for (int i = 0; i < count; ++i) {
-    ::EnterCriticalSection(&lock_);
-    bool open = !stopped_ && !ended_ && slots_ != nullptr;
-    if (open) ++running_;
-    ::LeaveCriticalSection(&lock_);
-    if (!open) break;
+    {
+      base::ScopedLock lock(lock_);
+      if (stopped_ || ended_ || slots_ == nullptr) break;
+      ++running_;
+    }
     AddRef();  // the lane's
     if (::QueueUserWorkItem(&DigestLanes::LaneMain, this, WT_EXECUTELONGFUNCTION)) {
       any = true;
       continue;
     }
-    ::EnterCriticalSection(&lock_);
-    --running_;
-    ::WakeAllConditionVariable(&changed_);
-    ::LeaveCriticalSection(&lock_);
+    {
+      base::ScopedLock lock(lock_);
+      --running_;
+      ::WakeAllConditionVariable(&changed_);
+    }
     Release();
     break;
   }
@@ -45,9 +45,8 @@ bool DigestLanes::AddLanes(int count) {
 }
 
 void DigestLanes::AddLanesOnAdvance(int count) {
-  ::EnterCriticalSection(&lock_);
+  base::ScopedLock lock(lock_);
   on_advance_ += count;
-  ::LeaveCriticalSection(&lock_);
 }
 
 DWORD WINAPI DigestLanes::LaneMain(void* self) {
@@ -66,10 +65,10 @@ void DigestLanes::RunLane() {
   void* next_context = nullptr;
   {
     Lane lane;
-    ::EnterCriticalSection(&lock_);
+    base::ScopedLock lock(lock_);
     if (!stopped_ && PrepareLane(lane)) {
       while (!stopped_ && !ended_ && handover_ == nullptr) {
-        if (!Work(lane)) ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
+        if (!Work(lane)) WaitForChange();
       }
     }
     next = handover_;
@@ -77,21 +76,19 @@ void DigestLanes::RunLane() {
     handover_ = nullptr;
     --running_;
     ::WakeAllConditionVariable(&changed_);
-    ::LeaveCriticalSection(&lock_);
   }
   if (next != nullptr) next(next_context);
   Release();
 }
 
 bool DigestLanes::HandOver(LPTHREAD_START_ROUTINE routine, void* context) {
-  ::EnterCriticalSection(&lock_);
+  base::ScopedLock lock(lock_);
   bool taken = running_ > 0 && !stopped_ && handover_ == nullptr;
   if (taken) {
     handover_ = routine;
     handover_context_ = context;
     ::WakeAllConditionVariable(&changed_);
   }
-  ::LeaveCriticalSection(&lock_);
   return taken;
 }
 
@@ -110,10 +107,12 @@ bool DigestLanes::Work(Lane& lane) {
   }
   ++next_claim_;
   ++hashing_;
-  ::LeaveCriticalSection(&lock_);
   uint8 digest[kDigestSize];
-  bool hashed = source_->HashBlock(index, lane.buffer, length, lane.sha1, digest);
-  ::EnterCriticalSection(&lock_);
+  bool hashed = false;
+  {
+    base::ScopedUnlock unlocked(lock_);
+    hashed = source_->HashBlock(index, lane.buffer, length, lane.sha1, digest);
+  }
   --hashing_;
   Publish(index, hashed ? kFull : kBroken, digest);
   return true;
@@ -129,25 +128,16 @@ void DigestLanes::Publish(size_t index, SlotState state, const uint8* digest) {
 }
 
 DigestLanes::Next DigestLanes::NextDigest(uint8 digest[kDigestSize], Lane* own) {
-  ::EnterCriticalSection(&lock_);
-  if (slots_ == nullptr) {
-    ::LeaveCriticalSection(&lock_);
-    return kFailed;
-  }
+  base::ScopedLock lock(lock_);
+  if (slots_ == nullptr) return kFailed;
   bool own_ready = own != nullptr && !stopped_ && PrepareLane(*own);
   Slot* slot = &slots_[next_out_ % window_];
   while (slot->state == kEmpty) {
-    if (stopped_) {
-      ::LeaveCriticalSection(&lock_);
-      return kFailed;
-    }
+    if (stopped_) return kFailed;
     if (own_ready && Work(*own)) continue;
     // Nobody hashes the block waited for, and nobody will.
-    if (running_ == 0 && hashing_ == 0 && (ended_ || !own_ready)) {
-      ::LeaveCriticalSection(&lock_);
-      return kFailed;
-    }
-    ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
+    if (running_ == 0 && hashing_ == 0 && (ended_ || !own_ready)) return kFailed;
+    WaitForChange();
   }
   Next next = slot->state == kFull ? kDigest : slot->state == kLast ? kEnd : kFailed;
   if (next == kDigest) {
@@ -156,28 +146,29 @@ DigestLanes::Next DigestLanes::NextDigest(uint8 digest[kDigestSize], Lane* own) 
     ++next_out_;
     ::WakeAllConditionVariable(&changed_);
   }
-  ::LeaveCriticalSection(&lock_);
   return next;
 }
 
 void DigestLanes::Advance(int64 end) {
-  ::EnterCriticalSection(&lock_);
-  if (source_ != nullptr) source_->Advance(end);
-  int start = on_advance_;
-  on_advance_ = 0;
-  ::WakeAllConditionVariable(&changed_);
-  ::LeaveCriticalSection(&lock_);
+  int start = 0;
+  {
+    base::ScopedLock lock(lock_);
+    if (source_ != nullptr) source_->Advance(end);
+    start = on_advance_;
+    on_advance_ = 0;
+    ::WakeAllConditionVariable(&changed_);
+  }
   if (start > 0) AddLanes(start);
 }
 
 void DigestLanes::Stop() {
-  ::EnterCriticalSection(&lock_);
+  std::unique_ptr<BlockSource> source;
+  base::ScopedLock lock(lock_);
   stopped_ = true;
   on_advance_ = 0;
   ::WakeAllConditionVariable(&changed_);
-  while (running_ > 0 || hashing_ > 0) ::SleepConditionVariableCS(&changed_, &lock_, INFINITE);
-  std::unique_ptr<BlockSource> source = std::move(source_);
-  ::LeaveCriticalSection(&lock_);
+  while (running_ > 0 || hashing_ > 0) WaitForChange();
+  source = std::move(source_);
 }
 
 int HashLaneCount() {

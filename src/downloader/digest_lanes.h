@@ -21,6 +21,7 @@
 
 #include <memory>
 
+#include "base/critical_section.h"
 #include "downloader/buffer.h"
 #include "downloader/interfaces.h"
 #include "downloader/sha1_context.h"
@@ -109,10 +110,11 @@ class DigestLanes : public IObject {
   static DWORD WINAPI LaneMain(void* self);
   void RunLane();
   bool PrepareLane(Lane& lane);
+  void WaitForChange();
   bool Work(Lane& lane);
   void Publish(size_t index, SlotState state, const uint8* digest);
 
-  CRITICAL_SECTION lock_;
+  base::CriticalSection lock_;
   CONDITION_VARIABLE changed_;
   std::unique_ptr<BlockSource> source_;
   size_t window_;

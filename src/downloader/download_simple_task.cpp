@@ -1,3 +1,25 @@
+// DownloadSimpleTask's flow: one sub-task at a time in `current_`.
+//
+//   Start -----------------------------------------> StartMeta (HttpToMemTask)
+//   OnMetaComplete --a meta that parses-------------> PrepareStart (checks,
+//                    the file sized), StartHash from block 0
+//   OnHash         --a digest: matches--------------> verified_ + 1, progress
+//                  --mismatch------------------------> the pass is cancelled
+//   OnHashComplete --every block verified-----------> Finish(0)
+//                  --short, a cycle proved nothing
+//                    kMaxFruitlessCycles times-------> StartMeta once more
+//                    (past every cache), then Finish(block unverifiable)
+//                  --short---------------------------> StartDownload from the
+//                    first unverified block (HttpToFileTask, a block follower
+//                    hashing behind it)
+//   OnDownloadComplete --all bytes in---------------> StartHash (over the
+//                        follower's digests)
+//                      --a failure------------------> Finish(failure)
+//   Cancel / Finish --> Abort cancels `current_`, whose end ends this task
+//
+// Threads: the meta and transfer handlers run on WinINet's threads, the hash
+// handlers on the hash pass's thread; each starts its work between Enter and
+// Leave; Cancel may come from any thread.
 #include "downloader/download_simple_task.h"
 
 #include <algorithm>
@@ -90,8 +112,8 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   };
 
   DownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
-                     IDownloadCallback* callback, ILogger* logger)
-      : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), logger_(logger) {
+                     IDownloadCallback* callback, ILogger* logger, const TransferTimeouts& timeouts)
+      : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), timeouts_(timeouts), logger_(logger) {
     callback_->AddRef();
     logger_->AddRef();
   }
@@ -133,6 +155,7 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   std::wstring metaUrl_;
   std::wstring path_;
   IDownloadCallback* callback_;
+  TransferTimeouts timeouts_;
   details::SubTaskSlot current_;
   // Hashes the blocks of the running transfer as they are written; the hash
   // pass after the transfer takes it over.
@@ -202,7 +225,7 @@ bool DownloadSimpleTask::StartMeta() {
     }
     return false;
   };
-  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head);
+  ITask* task = CreateHttpToMemTask(metaUrl_, callback, logger_, head, timeouts_);
   callback->Release();
   if (task == nullptr) {
     logger_->Log(kContext, L"Create HttpToMemTask failed.");
@@ -299,12 +322,7 @@ bool DownloadSimpleTask::PrepareStart() {
   }
   file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file_) {
-    DWORD error = ::GetLastError();
-    logger_->Log(kContext, L"CreateFileW failed %u.", error);
-    Finish(ResultFromWin32(error));
-    return false;
-  }
+  if (!file_) return FinishWithLastError(logger_, kContext, L"CreateFileW failed %u.");
   BY_HANDLE_FILE_INFORMATION opened;
   if (!::GetFileInformationByHandle(file_.Get(), &opened) || IsLink(opened.dwFileAttributes)) {
     logger_->Log(kContext, L"The target is a link; refused: %s.", path_.c_str());
@@ -315,16 +333,12 @@ bool DownloadSimpleTask::PrepareStart() {
   LARGE_INTEGER size;
   size.QuadPart = total_;
   if (!::SetFilePointerEx(file_.Get(), size, nullptr, FILE_BEGIN)) {
-    DWORD error = ::GetLastError();
-    logger_->Log(kContext, L"SetFilePointerEx failed %u.", error);
-    Finish(ResultFromWin32(error));
+    FinishWithLastError(logger_, kContext, L"SetFilePointerEx failed %u.");
     file_.Reset();
     return false;
   }
   if (!::SetEndOfFile(file_.Get())) {
-    DWORD error = ::GetLastError();
-    logger_->Log(kContext, L"SetEndOfFile failed %u.", error);
-    Finish(ResultFromWin32(error));
+    FinishWithLastError(logger_, kContext, L"SetEndOfFile failed %u.");
     file_.Reset();
     return false;
   }
@@ -337,10 +351,7 @@ bool DownloadSimpleTask::StartHash() {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<int64>(verified_) * kBlockSize;
   if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) {
-    DWORD error = ::GetLastError();
-    logger_->Log(kContext, L"SetFilePointerEx failed %u.", error);
-    Finish(ResultFromWin32(error));
-    return false;
+    return FinishWithLastError(logger_, kContext, L"SetFilePointerEx failed %u.");
   }
   HashCallback* callback = details::Object<HashCallback>::Create(this);
   if (callback == nullptr) {
@@ -456,10 +467,7 @@ bool DownloadSimpleTask::StartDownload() {
   LARGE_INTEGER position;
   position.QuadPart = offset;
   if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) {
-    DWORD error = ::GetLastError();
-    logger_->Log(kContext, L"SetFilePointerEx failed %u.", error);
-    Finish(ResultFromWin32(error));
-    return false;
+    return FinishWithLastError(logger_, kContext, L"SetFilePointerEx failed %u.");
   }
   progress_ = offset;
   cycle_start_ = verified_;
@@ -475,7 +483,8 @@ bool DownloadSimpleTask::StartDownload() {
     Finish(kResultOutOfMemory);
     return false;
   }
-  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_, validator_);
+  ITask* task = CreateHttpToFileTask(url_, file_.Get(), offset, total_ - offset, callback, logger_, validator_,
+                                      timeouts_);
   callback->Release();
   if (task == nullptr) {
     logger_->Log(kContext, L"Create HttpToFileTask failed.");
@@ -565,9 +574,9 @@ void DownloadSimpleTask::DeliverEnd() {
 }  // namespace
 
 ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
-                                IDownloadCallback* callback, ILogger* logger) {
+                                IDownloadCallback* callback, ILogger* logger, const TransferTimeouts& timeouts) {
   if (callback == nullptr || logger == nullptr || url.empty() || metaUrl.empty() || path.empty()) return nullptr;
-  return details::Object<DownloadSimpleTask>::Create(url, metaUrl, path, callback, logger);
+  return details::Object<DownloadSimpleTask>::Create(url, metaUrl, path, callback, logger, timeouts);
 }
 
 }  // namespace stubframework::downloader

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "downloader/interfaces.h"
+#include "downloader/timeouts.h"
 
 namespace stubframework::downloader {
 
 ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
-                                IDownloadCallback* callback, ILogger* logger);
+                                IDownloadCallback* callback, ILogger* logger,
+                                const TransferTimeouts& timeouts = TransferTimeouts());
 
 }  // namespace stubframework::downloader

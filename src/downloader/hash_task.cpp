@@ -1,8 +1,15 @@
+// HashTask's states (HashState below), under its lock:
+//   kCreated --Start--> kRunning: a pass on a thread-pool thread (or on a
+//                       running lane's thread, handed over), OnHash per block
+//   kRunning --Cancel--> kCancelRequested: seen by the pass between blocks
+//   the pass ends (all blocks, a cancel, a failure) --> OnComplete once, from
+//                       the pass's thread; the pass's reference dropped
 #include "downloader/hash_task.h"
 
 #include <memory>
 #include <new>
 
+#include "base/critical_section.h"
 #include "downloader/file_block_source.h"
 #include "downloader/object.h"
 
@@ -21,7 +28,6 @@ class HashTask : public ITask {
       : file_(file), lanes_(lanes), callback_(callback) {
     callback_->AddRef();
     if (lanes_ != nullptr) lanes_->AddRef();
-    ::InitializeCriticalSection(&lock_);
   }
 
   ~HashTask() {
@@ -30,15 +36,14 @@ class HashTask : public ITask {
       lanes_->Stop();
       lanes_->Release();
     }
-    ::DeleteCriticalSection(&lock_);
   }
 
   void Start() override {
-    ::EnterCriticalSection(&lock_);
-    bool first = state_ == kCreated;
-    if (first) state_ = kRunning;
-    ::LeaveCriticalSection(&lock_);
-    if (!first) return;
+    {
+      base::ScopedLock lock(lock_);
+      if (state_ != kCreated) return;
+      state_ = kRunning;
+    }
     AddRef();  // the pass
     // A pass over lanes that run takes over a lane's thread rather than
     // adding one.
@@ -47,9 +52,8 @@ class HashTask : public ITask {
   }
 
   void Cancel() override {
-    ::EnterCriticalSection(&lock_);
+    base::ScopedLock lock(lock_);
     if (state_ == kRunning) state_ = kCancelRequested;
-    ::LeaveCriticalSection(&lock_);
   }
 
  private:
@@ -59,10 +63,8 @@ class HashTask : public ITask {
   }
 
   bool CancelRequested() {
-    ::EnterCriticalSection(&lock_);
-    bool cancelled = state_ == kCancelRequested;
-    ::LeaveCriticalSection(&lock_);
-    return cancelled;
+    base::ScopedLock lock(lock_);
+    return state_ == kCancelRequested;
   }
 
   void Run() {
@@ -116,7 +118,7 @@ class HashTask : public ITask {
   DigestLanes* lanes_;
   IHashCallback* callback_;
   int32_t state_ = kCreated;
-  CRITICAL_SECTION lock_;
+  base::CriticalSection lock_;
 };
 
 }  // namespace

@@ -1,3 +1,30 @@
+// HttpTask's flow: one GET at a time; what is pending at WinINet names the
+// step its completion continues (Pending below).
+//
+//   Start: session, connection, request --------------> SendRequest
+//   SendRequest    --sent (kSend)---------------------> AfterSend
+//   AfterSend      --3xx with a Location--------------> FollowRedirect: the
+//                    next hop's request, SendRequest again (at most
+//                    kMaxRedirects hops)
+//                  --any other status-----------------> ProcessHeader
+//                    (OnHttpHeader), QueryAvailable
+//   QueryAvailable --n bytes waiting (kAvailable)-----> ProcessData
+//   ProcessData    --n = 0: the body's end------------> Finish(0)
+//                  --read done (kRead)----------------> DeliverRead
+//                    (OnData), QueryAvailable
+//   a failure, Cancel, or a layer above that finished --> Finish; Abort
+//                    once no step is inside (task_lock.h): after success
+//                    the request is closed there; after a failure or cancel
+//                    a thread-pool item delivers OnComplete at once, then
+//                    closes the request (which may wait for its body)
+//   INTERNET_STATUS_HANDLE_CLOSING -------------------> OnComplete(result)
+//                    unless delivered already; the task drops its own
+//                    reference
+//
+// Threads: a step runs on the thread that called the WinINet function when
+// it answers at once, else on WinINet's callback thread, always between
+// Enter and Leave; Cancel may come from any thread; callbacks are never
+// called with the lock held.
 #include "downloader/http_task.h"
 
 #include <windows.h>
@@ -42,20 +69,20 @@ int64 MicrosNow() {
                             counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
 }
 
-// Connect 60 s, send and receive 30 s each; results not checked.
-void SetTimeouts(HINTERNET handle) {
+// Connect 60 s, send 30 s, receive as given; results not checked.
+void SetTimeouts(HINTERNET handle, DWORD receive_ms) {
   DWORD timeout = kConnectTimeoutMs;
   ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
   timeout = kSendTimeoutMs;
   ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
-  timeout = kReceiveTimeoutMs;
-  ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+  ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof(receive_ms));
 }
 
 class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
  public:
-  HttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger)
-      : url_(url), range_(range), callback_(callback), logger_(logger) {
+  HttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger,
+           DWORD receive_timeout_ms)
+      : url_(url), range_(range), callback_(callback), receive_timeout_ms_(receive_timeout_ms), logger_(logger) {
     callback_->AddRef();
     logger_->AddRef();
   }
@@ -70,26 +97,37 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   void Cancel() override;
 
   // TaskLock's abort: closing the request ends whatever WinINet is doing and
-  // leads to INTERNET_STATUS_HANDLE_CLOSING. On Windows a pending read ends at
-  // once; Wine completes it first, when data comes or the receive timeout
-  // fires, so there a cancel takes effect with the next chunk.
+  // leads to INTERNET_STATUS_HANDLE_CLOSING. On Windows a pending call ends
+  // at once. Wine completes a pending call first (when data comes or the
+  // receive timeout fires) and reads the rest of an unread body before it
+  // lets go, seconds on a large file: a request that ends short is closed
+  // on a thread-pool thread after its end has gone up, so that a stop lands
+  // at once. The task lives on its own reference until the handle closes.
   void Abort() {
     HINTERNET request = request_.Release();
-    if (request != nullptr) ::InternetCloseHandle(request);
+    if (request == nullptr) return;
+    if (result < 0 && CloseDetached(request)) return;
+    ::InternetCloseHandle(request);
   }
 
   long result = 0;
 
  private:
-  using Continuation = void (HttpTask::*)();
+  // What WinINet is doing for the task: its completion continues that step.
+  enum class Pending { kNothing, kSend, kAvailable, kRead };
 
   static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
                                       DWORD info_length);
   void OnStatus(DWORD status, void* info);
   void OnRequestComplete(const INTERNET_ASYNC_RESULT* async);
+  void Continue();
+  void DeliverPartialRead();
   void OnHandleClosing();
+  bool CloseDetached(HINTERNET request);
+  static DWORD WINAPI RunDetachedClose(void* self);
   void DeliverEnd(long code);
 
+  long LogLastError(const wchar_t* context, const wchar_t* format);
   long CreateSession();
   long Connect();
   long OpenRequest(const std::wstring& url, UniqueHInternet* connection, UniqueHInternet* request);
@@ -111,7 +149,9 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
 
   std::wstring url_;
   HttpRange range_;
-  IHttpCallback* callback_;
+  IHttpCallback* volatile callback_;  // null once the end went up (DeliverEnd)
+  HINTERNET detached_ = nullptr;     // the request a thread-pool item closes
+  DWORD receive_timeout_ms_;
   UniqueHInternet session_;
   UniqueHInternet connection_;
   UniqueHInternet request_;
@@ -123,7 +163,7 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   DWORD asked_ = 0;                  // the read in progress: bytes asked,
   DWORD read_ = 0;                   // bytes received (WinINet fills it when a
   int64 read_started_ = 0;           // pending read completes), and its start
-  Continuation next_ = nullptr;
+  Pending pending_ = Pending::kNothing;
   ILogger* logger_;
 };
 
@@ -156,11 +196,33 @@ void HttpTask::Cancel() {
   Finish(kResultHttpCancelled);
 }
 
+// Once: from Start's early failures, the detached close or the handle's
+// closing, whichever comes first.
 void HttpTask::DeliverEnd(long code) {
-  IHttpCallback* callback = callback_;
-  callback_ = nullptr;
+  IHttpCallback* callback = static_cast<IHttpCallback*>(
+      ::InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&callback_), nullptr));
+  if (callback == nullptr) return;
   callback->OnComplete(code);
   callback->Release();
+}
+
+// Called under the task's lock: hands the request to a thread-pool item.
+// False when the item cannot be queued (the caller then closes it here).
+bool HttpTask::CloseDetached(HINTERNET request) {
+  detached_ = request;
+  AddRef();  // the item's
+  if (::QueueUserWorkItem(&HttpTask::RunDetachedClose, this, WT_EXECUTELONGFUNCTION)) return true;
+  detached_ = nullptr;
+  Release();  // never the last: the running request holds one
+  return false;
+}
+
+DWORD WINAPI HttpTask::RunDetachedClose(void* self) {
+  HttpTask* task = static_cast<HttpTask*>(self);
+  task->DeliverEnd(task->result);
+  ::InternetCloseHandle(task->detached_);
+  task->Release();
+  return 0;
 }
 
 long HttpTask::CreateSession() {
@@ -186,12 +248,8 @@ long HttpTask::CreateSession() {
   }
   session_.Reset(::InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
   free(agent);
-  if (!session_) {
-    DWORD error = ::GetLastError();
-    logger_->Log(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.", error);
-    return ResultFromWin32(error);
-  }
-  SetTimeouts(session_.Get());
+  if (!session_) return LogLastError(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.");
+  SetTimeouts(session_.Get(), receive_timeout_ms_);
   return kResultOk;
 }
 
@@ -213,24 +271,19 @@ long HttpTask::OpenRequest(const std::wstring& url, UniqueHInternet* connection,
   connection->Reset(::InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port,
                                        parsed.user.empty() ? nullptr : parsed.user.c_str(),
                                        parsed.password.empty() ? nullptr : parsed.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
-  if (!*connection) {
-    DWORD error = ::GetLastError();
-    logger_->Log(L"HttpTask::Connect", L"InternetConnectW failed: %u.", error);
-    return ResultFromWin32(error);
-  }
+  if (!*connection) return LogLastError(L"HttpTask::Connect", L"InternetConnectW failed: %u.");
   // The path runs to the end of the URL, so a query string is part of it.
   const wchar_t* path = parsed.path.empty() ? L"/" : parsed.path.c_str();
   request->Reset(::HttpOpenRequestW(connection->Get(), nullptr, path, nullptr, nullptr, nullptr, flags,
                                     reinterpret_cast<DWORD_PTR>(this)));
   if (!*request) {
-    DWORD error = ::GetLastError();
-    logger_->Log(L"HttpTask::Connect", L"HttpOpenRequestW failed: %u.", error);
+    long code = LogLastError(L"HttpTask::Connect", L"HttpOpenRequestW failed: %u.");
     connection->Reset();
-    return ResultFromWin32(error);
+    return code;
   }
   // Windows hands the session's timeouts down to its requests; Wine does not,
   // and a stalled response would then wait forever. The same values again.
-  SetTimeouts(request->Get());
+  SetTimeouts(request->Get(), receive_timeout_ms_);
   ::InternetSetStatusCallbackA(request->Get(), &HttpTask::StatusCallback);
   return kResultOk;
 }
@@ -242,15 +295,16 @@ void HttpTask::SendRequest() {
     SetRange();
     if (!range_.etag.empty()) SetIfRange();
   }
-  next_ = &HttpTask::AfterSend;
+  pending_ = Pending::kSend;
   if (::HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0)) {
+    pending_ = Pending::kNothing;
     AfterSend();
     return;
   }
   DWORD error = ::GetLastError();
   if (error == ERROR_IO_PENDING) return;
-  logger_->Log(L"HttpTask::SendRequest", L"HttpSendRequestA failed: %u.", error);
-  Finish(ResultFromWin32(error));
+  pending_ = Pending::kNothing;
+  FinishWithWin32Error(logger_, L"HttpTask::SendRequest", L"HttpSendRequestA failed: %u.", error);
 }
 
 void HttpTask::SetRange() {
@@ -273,7 +327,6 @@ void HttpTask::AfterSend() {
     return;
   }
   ProcessHeader();
-  next_ = &HttpTask::AfterAvailable;
   QueryAvailable();
 }
 
@@ -404,14 +457,15 @@ void HttpTask::QueryAvailable() {
     // A layer above may have cancelled from inside OnHttpHeader or OnData: no
     // chunk is read or delivered after that.
     if (IsFinishing()) return;
-    next_ = &HttpTask::AfterAvailable;
+    pending_ = Pending::kAvailable;
     if (!::InternetQueryDataAvailable(request_.Get(), &available_, 0, 0)) {
       DWORD error = ::GetLastError();
       if (error == ERROR_IO_PENDING) return;
-      logger_->Log(L"HttpTask::QueryAvailable", L"InternetQueryDataAvailable failed: %u.", error);
-      Finish(ResultFromWin32(error));
+      pending_ = Pending::kNothing;
+      FinishWithWin32Error(logger_, L"HttpTask::QueryAvailable", L"InternetQueryDataAvailable failed: %u.", error);
       return;
     }
+    pending_ = Pending::kNothing;
     if (!ProcessData()) return;
   }
 }
@@ -438,14 +492,14 @@ bool HttpTask::ProcessData() {
   asked_ = static_cast<DWORD>(ask);
   read_ = 0;
   read_started_ = MicrosNow();
-  next_ = &HttpTask::AfterRead;
+  pending_ = Pending::kRead;
   if (!::InternetReadFile(request_.Get(), buffer_.data(), asked_, &read_)) {
     DWORD error = ::GetLastError();
     if (error == ERROR_IO_PENDING) return false;  // AfterRead goes on
-    logger_->Log(L"HttpTask::ProcessData", L"InternetReadFile failed: %u.", error);
-    Finish(ResultFromWin32(error));
-    return false;
+    pending_ = Pending::kNothing;
+    return FinishWithWin32Error(logger_, L"HttpTask::ProcessData", L"InternetReadFile failed: %u.", error);
   }
+  pending_ = Pending::kNothing;
   return DeliverRead();
 }
 
@@ -509,16 +563,59 @@ void HttpTask::OnRequestComplete(const INTERNET_ASYNC_RESULT* async) {
   details::ScopedReference hold(this);
   if (async->dwResult != 0) {
     if (Enter()) {
-      (this->*next_)();
+      Continue();
       Leave();
     }
     return;
   }
   // Closing the request is how a cancel ends a pending call: not a failure.
-  if (async->dwError == ERROR_INTERNET_OPERATION_CANCELLED) return;
+  // Nor is anything after the end went up (a detached close): the task says
+  // nothing more then.
+  if (async->dwError == ERROR_INTERNET_OPERATION_CANCELLED || callback_ == nullptr) return;
   logger_->Log(L"HttpTask::InternetStatusCallback", L"INTERNET_STATUS_REQUEST_COMPLETE failed: %u.",
                async->dwError);
+  DeliverPartialRead();
   Finish(ResultFromWin32(static_cast<long>(async->dwError)));
+}
+
+// A read that failed part way (Wine's receive timeout on a connection gone
+// idle) may have received bytes: they are the body's and go up before the
+// failure, so that a resume asks only for what is missing.
+void HttpTask::DeliverPartialRead() {
+  if (pending_ != Pending::kRead || read_ == 0 || read_ > asked_ || !Enter()) return;
+  pending_ = Pending::kNothing;
+  buffer_.SetLength(read_);
+  callback_->OnData(buffer_);
+  Leave();
+}
+
+// The step that was pending goes on; a completion with nothing pending would
+// be WinINet's fault, and ends the task rather than run a step twice.
+void HttpTask::Continue() {
+  Pending step = pending_;
+  pending_ = Pending::kNothing;
+  switch (step) {
+    case Pending::kSend:
+      AfterSend();
+      return;
+    case Pending::kAvailable:
+      AfterAvailable();
+      return;
+    case Pending::kRead:
+      AfterRead();
+      return;
+    case Pending::kNothing:
+      break;
+  }
+  logger_->Log(L"HttpTask::InternetStatusCallback", L"A completion with nothing pending.");
+  Finish(kResultFail);
+}
+
+// Logs the calling thread's last error and answers it as a result.
+long HttpTask::LogLastError(const wchar_t* context, const wchar_t* format) {
+  DWORD error = ::GetLastError();
+  logger_->Log(context, format, error);
+  return ResultFromWin32(static_cast<long>(error));
 }
 
 void HttpTask::OnHandleClosing() {
@@ -530,10 +627,10 @@ void HttpTask::OnHandleClosing() {
 
 }  // namespace
 
-ITask* CreateHttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback,
-                      ILogger* logger) {
+ITask* CreateHttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger,
+                      DWORD receive_timeout_ms) {
   if (callback == nullptr || logger == nullptr) return nullptr;
-  return details::Object<HttpTask>::Create(url, range, callback, logger);
+  return details::Object<HttpTask>::Create(url, range, callback, logger, receive_timeout_ms);
 }
 
 }  // namespace stubframework::downloader

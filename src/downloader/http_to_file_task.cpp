@@ -1,7 +1,27 @@
+// HttpToFileTask's flow: one HttpTask at a time, each for the bytes still
+// missing.
+//
+//   Start ------------------------------------------> StartHttp: an HttpTask
+//                                                      for [offset, offset + size)
+//   OnHttpHeader --206 for exactly that range, or 200 with the whole file
+//                  (from byte 0 again when a range was ignored, once)--> accepted
+//                --anything else------------------> Finish(bad format)
+//   OnData       --accepted------------------------> written, OnData(offset, n)
+//   OnComplete   --all written, or a failure--------> Finish; the end
+//                --short, the response ended cleanly
+//                  or went idle (a receive timeout, a dropped connection)
+//                  after bringing bytes, and the stall budget not spent--> StartHttp
+//                --short with no byte in the response, or a whole body
+//                  that broke off----------------------> Finish(short read)
+//   Cancel / Finish --> Abort cancels the HttpTask, whose OnComplete ends this
+//
+// Threads: handlers run on the HttpTask's threads (http_task.cpp), between
+// Enter and Leave where they start work; Cancel may come from any thread.
 #include "downloader/http_to_file_task.h"
 
 #include "downloader/buffer.h"
 #include "downloader/http_task.h"
+#include "downloader/idle_body.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/sub_task_slot.h"
@@ -26,9 +46,9 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   };
 
   HttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size, IHttpToFileCallback* callback,
-                 ILogger* logger, const std::string& validator)
+                 ILogger* logger, const std::string& validator, const TransferTimeouts& timeouts)
       : url_(url), file_(file), offset_(offset), size_(size), callback_(callback), etag_(validator),
-        logger_(logger) {
+        timeouts_(timeouts), stalls_(timeouts.stall_limit_ms), logger_(logger) {
     callback_->AddRef();
     logger_->AddRef();
   }
@@ -52,6 +72,7 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   void OnHttpStatusPartialContent(int64 offset, int64 length, int64 total);
   void OnData(const Buffer& chunk);
   void OnComplete(long hr);
+  long NextAfterShortBody(long hr);
   void DeliverEnd();
   void ReleaseTransfer() { transfer_.Reset(); }
 
@@ -65,6 +86,8 @@ class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, lo
   bool accepted_ = false;  // the current response's header passed the checks
   bool whole_body_ = false;  // a 200 with the whole file was taken: no second one
   int64 written_by_request_ = 0;  // bytes the current response put in the file
+  TransferTimeouts timeouts_;
+  StallBudget stalls_;
   ILogger* logger_;
 };
 
@@ -76,6 +99,7 @@ void HttpToFileTask::Start() {
   logger_->Log(L"HttpToFileTask::Start", L"Start download %s (OFFSET:%lld SIZE:%lld) to file.", url_.c_str(),
                offset_, size_);
   AddRef();
+  stalls_.MarkProgress();
   if (StartHttp()) {
     Leave();
     return;
@@ -102,7 +126,7 @@ bool HttpToFileTask::StartHttp() {
   range.etag = etag_;
   accepted_ = false;
   written_by_request_ = 0;
-  ITask* transfer = CreateHttpTask(url_, range, callback, logger_);
+  ITask* transfer = CreateHttpTask(url_, range, callback, logger_, timeouts_.receive_ms);
   callback->Release();
   if (transfer == nullptr) {
     logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
@@ -138,9 +162,7 @@ void HttpToFileTask::OnHttpStatusOK(int64 length, const std::string& etag) {
   if (!whole_body_ && offset_ > 0 && length == offset_ + size_) {
     LARGE_INTEGER start = {};
     if (!::SetFilePointerEx(file_, start, nullptr, FILE_BEGIN)) {
-      DWORD error = ::GetLastError();
-      logger_->Log(L"HttpToFileTask::OnHttpStatusOK", L"SetFilePointerEx failed %u.", error);
-      Finish(ResultFromWin32(error));
+      FinishWithLastError(logger_, L"HttpToFileTask::OnHttpStatusOK", L"SetFilePointerEx failed %u.");
       return;
     }
     logger_->Log(L"HttpToFileTask::OnHttpStatusOK",
@@ -208,6 +230,7 @@ void HttpToFileTask::OnData(const Buffer& chunk) {
     logger_->Log(L"HttpToFileTask::OnData", L"WriteFile failed %u.", error);
     Finish(ResultFromWin32(error != ERROR_SUCCESS ? static_cast<long>(error) : ERROR_DISK_FULL));
   }
+  if (written > 0) stalls_.MarkProgress();
   callback_->OnData(offset_, written);
   offset_ += written;
   size_ -= written;
@@ -217,19 +240,9 @@ void HttpToFileTask::OnData(const Buffer& chunk) {
 void HttpToFileTask::OnComplete(long hr) {
   details::ScopedReference hold(this);
   if (Enter()) {
-    if (hr >= 0 && size_ != 0) {
-      logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", size_);
-      if (written_by_request_ == 0) {
-        // A server that ends every response before its body would otherwise
-        // be asked again without pause and without end.
-        logger_->Log(L"HttpToFileTask::OnComplete", L"No data in the response.");
-        hr = kResultShortRead;
-      } else if (whole_body_) {
-        // It answered a range with the whole file: asked for the rest, it
-        // would send all of it again. The caller proves what came first.
-        logger_->Log(L"HttpToFileTask::OnComplete", L"A whole body broke off; not asked again in this task.");
-        hr = kResultShortRead;
-      } else {
+    if (size_ != 0 && (hr >= 0 || (accepted_ && IsBrokenConnection(hr)))) {
+      hr = NextAfterShortBody(hr);
+      if (hr >= 0) {
         ReleaseTransfer();
         if (StartHttp()) {
           Leave();
@@ -241,6 +254,37 @@ void HttpToFileTask::OnComplete(long hr) {
     Finish(hr);
   }
   DeliverEnd();
+}
+
+// A response ended short of its length: 0 when the rest is to be asked for,
+// else the result that ends the task.
+long HttpToFileTask::NextAfterShortBody(long hr) {
+  const wchar_t* kContext = L"HttpToFileTask::OnComplete";
+  bool idle = hr < 0;
+  logger_->Log(kContext, L"Data not complete %lld needed.", size_);
+  if (written_by_request_ == 0) {
+    // A server that ends every response before its body would otherwise
+    // be asked again without pause and without end.
+    logger_->Log(kContext, L"No data in the response.");
+    return idle ? hr : kResultShortRead;
+  }
+  if (whole_body_) {
+    // It answered a range with the whole file: asked for the rest, it
+    // would send all of it again. The caller proves what came first.
+    logger_->Log(kContext, L"A whole body broke off; not asked again in this task.");
+    return idle ? hr : kResultShortRead;
+  }
+  if (!idle) return kResultOk;
+  // The silence that ended this response counts against the budget of the
+  // whole transfer: a server that keeps going idle ends it in bounded time.
+  if (!stalls_.Spend()) {
+    logger_->Log(kContext, L"No new byte for %lld ms in all; the transfer ends (0x%08X).", stalls_.spent_ms(),
+                 static_cast<unsigned long>(hr));
+    return hr;
+  }
+  logger_->Log(kContext, L"The connection went idle (0x%08X) after %lld bytes; asking for the rest.",
+               static_cast<unsigned long>(hr), written_by_request_);
+  return kResultOk;
 }
 
 void HttpToFileTask::DeliverEnd() {
@@ -256,9 +300,10 @@ void HttpToFileTask::DeliverEnd() {
 }  // namespace
 
 ITask* CreateHttpToFileTask(const std::wstring& url, HANDLE file, int64 offset, int64 size,
-                            IHttpToFileCallback* callback, ILogger* logger, const std::string& validator) {
+                            IHttpToFileCallback* callback, ILogger* logger, const std::string& validator,
+                            const TransferTimeouts& timeouts) {
   if (callback == nullptr || logger == nullptr || file == nullptr || file == INVALID_HANDLE_VALUE) return nullptr;
-  return details::Object<HttpToFileTask>::Create(url, file, offset, size, callback, logger, validator);
+  return details::Object<HttpToFileTask>::Create(url, file, offset, size, callback, logger, validator, timeouts);
 }
 
 }  // namespace stubframework::downloader

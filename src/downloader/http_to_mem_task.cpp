@@ -1,3 +1,22 @@
+// HttpToMemTask's flow: one HttpTask at a time for the bytes still missing.
+//
+//   Start -----------------------------------------> StartHttp: the whole
+//                                                      resource, no range
+//   OnHttpHeader --200 with a length below 2 GiB----> sized (from byte 0)
+//                --206 for exactly the missing rest--> accepted
+//                --anything else------------------> Finish(bad format)
+//   OnData       --a head check pending--------------> head collected, then
+//                  accepted (buffer sized) or Finish(bad format)
+//                --else----------------------------> copied at received_
+//   OnComplete   --all received, or a failure-------> Finish; the end
+//                --short, with bytes in the response (ended cleanly, or
+//                  gone idle while the stall budget lasts)--> StartHttp for
+//                  the rest, If-Range with the 200's ETag
+//                --short with no byte in it---------> Finish(short read)
+//   Cancel / Finish --> Abort cancels the HttpTask, whose OnComplete ends this
+//
+// Threads: handlers run on the HttpTask's threads (http_task.cpp); the restart
+// happens between Enter and Leave; Cancel may come from any thread.
 #include "downloader/http_to_mem_task.h"
 
 #include <algorithm>
@@ -7,6 +26,7 @@
 
 #include "downloader/buffer.h"
 #include "downloader/http_task.h"
+#include "downloader/idle_body.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/sub_task_slot.h"
@@ -34,8 +54,9 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
   };
 
   HttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
-                const BodyHeadCheck& check)
-      : url_(url), callback_(callback), check_(check), head_(check.accept ? check.size : 0), logger_(logger) {
+                const BodyHeadCheck& check, const TransferTimeouts& timeouts)
+      : url_(url), callback_(callback), check_(check), head_(check.accept ? check.size : 0),
+        receive_timeout_ms_(timeouts.receive_ms), stalls_(timeouts.stall_limit_ms), logger_(logger) {
     httpCallback_ = details::Object<HttpToMemHttpCallback>::Create(this);
     if (httpCallback_ == nullptr) return;  // Create answers null
     callback_->AddRef();
@@ -80,6 +101,8 @@ class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long
   std::vector<uint8> head_;  // the body's first bytes until check_ accepted them
   bool head_pending_ = false;
   int64 received_by_request_ = 0;  // body bytes the current response delivered
+  DWORD receive_timeout_ms_;
+  StallBudget stalls_;
   ILogger* logger_;
 };
 
@@ -90,6 +113,7 @@ void HttpToMemTask::Start() {
   Begin();
   logger_->Log(L"HttpToMemTask::Start", L"Start download %s to memory.", url_.c_str());
   AddRef();
+  stalls_.MarkProgress();
   if (StartHttp()) {
     Leave();
     return;
@@ -113,7 +137,7 @@ bool HttpToMemTask::StartHttp() {
   }
   result = kResultOk;
   received_by_request_ = 0;
-  ITask* transfer = CreateHttpTask(url_, range, httpCallback_, logger_);
+  ITask* transfer = CreateHttpTask(url_, range, httpCallback_, logger_, receive_timeout_ms_);
   if (transfer == nullptr) {
     logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
     return false;
@@ -182,6 +206,7 @@ void HttpToMemTask::OnData(const Buffer& chunk) {
     return;
   }
   received_by_request_ += static_cast<int64>(chunk.size());
+  if (chunk.size() > 0) stalls_.MarkProgress();
   size_t taken = head_pending_ ? TakeHead(chunk) : 0;
   if (head_pending_ || IsFinishing()) return;
   memcpy(buffer_.data() + received_, chunk.data() + taken, chunk.size() - taken);
@@ -215,15 +240,23 @@ void HttpToMemTask::OnComplete(long hr) {
   details::ScopedReference hold(this);
   bool admitted = Enter();
   if (admitted) {
-    if (hr >= 0 && received_ != (sized_ ? expected_ : 0)) {
-      logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", received_,
-                   static_cast<size_t>(expected_));
+    bool idle = hr < 0 && sized_ && IsBrokenConnection(hr);
+    if ((hr >= 0 || idle) && received_ != (sized_ ? expected_ : 0)) {
+      const wchar_t* kContext = L"HttpToMemTask::OnComplete";
+      logger_->Log(kContext, L"Data not complete %lld/%Iu.", received_, static_cast<size_t>(expected_));
       if (received_by_request_ == 0) {
         // A server that ends every response before its body would otherwise
         // be asked again without pause and without end.
-        logger_->Log(L"HttpToMemTask::OnComplete", L"No data in the response.");
-        hr = kResultShortRead;
+        logger_->Log(kContext, L"No data in the response.");
+        if (!idle) hr = kResultShortRead;
+      } else if (idle && !stalls_.Spend()) {
+        logger_->Log(kContext, L"No new byte for %lld ms in all; the transfer ends (0x%08X).", stalls_.spent_ms(),
+                     static_cast<unsigned long>(hr));
       } else {
+        if (idle) {
+          logger_->Log(kContext, L"The connection went idle (0x%08X) after %lld bytes; asking for the rest.",
+                       static_cast<unsigned long>(hr), received_by_request_);
+        }
         ReleaseTransfer();
         if (StartHttp()) {
           Leave();
@@ -260,9 +293,9 @@ ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResul
 }
 
 ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
-                           const BodyHeadCheck& check) {
+                           const BodyHeadCheck& check, const TransferTimeouts& timeouts) {
   if (callback == nullptr || logger == nullptr) return nullptr;
-  return details::Object<HttpToMemTask>::Create(url, callback, logger, check);
+  return details::Object<HttpToMemTask>::Create(url, callback, logger, check, timeouts);
 }
 
 }  // namespace stubframework::downloader

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "downloader/interfaces.h"
+#include "downloader/timeouts.h"
 
 namespace stubframework::downloader {
 
@@ -22,7 +23,9 @@ struct BodyHeadCheck {
 };
 
 ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger);
+// A body that goes idle short of its length is resumed like one that ended
+// short, until the silences add up to `timeouts.stall_limit_ms`.
 ITask* CreateHttpToMemTask(const std::wstring& url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
-                           const BodyHeadCheck& check);
+                           const BodyHeadCheck& check, const TransferTimeouts& timeouts = TransferTimeouts());
 
 }  // namespace stubframework::downloader

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "base/critical_section.h"
 #include "downloader/interfaces.h"
 
 namespace stubframework::downloader::details {
@@ -61,15 +62,16 @@ class Object final : public T {
   }
 
   void AddRef() override {
-    ::EnterCriticalSection(&lock_);
+    base::ScopedLock lock(lock_);
     ++refCount_;
-    ::LeaveCriticalSection(&lock_);
   }
 
   void Release() override {
-    ::EnterCriticalSection(&lock_);
-    long old = refCount_--;
-    ::LeaveCriticalSection(&lock_);
+    long old = 0;
+    {
+      base::ScopedLock lock(lock_);
+      old = refCount_--;
+    }
     if (old == 1) {
       this->~Object();
       free(this);
@@ -79,21 +81,19 @@ class Object final : public T {
  private:
   template <typename... Args>
   explicit Object(Args&&... args) : T(std::forward<Args>(args)...) {
-    ::InitializeCriticalSection(&lock_);
 #ifdef STUB_DOWNLOADER_COUNT_OBJECTS
     CountObject(1);
 #endif
   }
 
   ~Object() {
-    ::DeleteCriticalSection(&lock_);
 #ifdef STUB_DOWNLOADER_COUNT_OBJECTS
     CountObject(-1);
 #endif
   }
 
   long refCount_ = 1;
-  CRITICAL_SECTION lock_;
+  base::CriticalSection lock_;
 };
 
 // Holds one reference for a scope: entry points that may see the last

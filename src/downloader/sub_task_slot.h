@@ -6,27 +6,27 @@
 
 #include <windows.h>
 
+#include "base/critical_section.h"
 #include "downloader/interfaces.h"
 
 namespace stubframework::downloader::details {
 
 class SubTaskSlot {
  public:
-  SubTaskSlot() { ::InitializeCriticalSection(&lock_); }
-  ~SubTaskSlot() {
-    Reset();
-    ::DeleteCriticalSection(&lock_);
-  }
+  SubTaskSlot() = default;
+  ~SubTaskSlot() { Reset(); }
   SubTaskSlot(const SubTaskSlot&) = delete;
   SubTaskSlot& operator=(const SubTaskSlot&) = delete;
 
   // Takes over the caller's reference on `task` (may be null), dropping the
   // one held before.
   void Set(ITask* task) {
-    ::EnterCriticalSection(&lock_);
-    ITask* old = task_;
-    task_ = task;
-    ::LeaveCriticalSection(&lock_);
+    ITask* old = nullptr;
+    {
+      base::ScopedLock lock(lock_);
+      old = task_;
+      task_ = task;
+    }
     if (old != nullptr) old->Release();
   }
 
@@ -34,17 +34,19 @@ class SubTaskSlot {
 
   // Cancels the current sub-task, if there is one.
   void Cancel() {
-    ::EnterCriticalSection(&lock_);
-    ITask* task = task_;
-    if (task != nullptr) task->AddRef();
-    ::LeaveCriticalSection(&lock_);
+    ITask* task = nullptr;
+    {
+      base::ScopedLock lock(lock_);
+      task = task_;
+      if (task != nullptr) task->AddRef();
+    }
     if (task == nullptr) return;
     task->Cancel();
     task->Release();
   }
 
  private:
-  CRITICAL_SECTION lock_;
+  base::CriticalSection lock_;
   ITask* task_ = nullptr;
 };
 

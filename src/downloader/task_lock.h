@@ -1,87 +1,101 @@
-// TaskLock<T, long>: the lock and state word that let a cancel or a failure
-// meet work still running inside a task.
+// TaskLock<T, R>: the lock and phase that let a cancel or a failure meet work
+// still running inside a task.
 //
-// state: -1 created; bit 31 clear: running with n activities inside; bit 31
-// set: finishing, bits 0-30 still count the activities inside. T supplies a
-// `result` member and Abort(), which makes the running sub-step end.
+// Phases and the events that move between them (any thread may call each):
+//   kCreated   --Begin (the Start call)-->            kRunning, 1 inside
+//   kRunning   --Enter / Leave (a handler)-->         kRunning, count +1 / -1
+//   kRunning   --Finish(r) (first finisher wins)-->   kFinishing; result = r
+//   kFinishing --the last activity inside leaves-->   Abort() (once)
+// Finish with nothing inside aborts at once. Enter in any phase but kRunning
+// is refused, so no handler starts once a task is finishing. T supplies a
+// `result` member and Abort(), which makes the running sub-step end; both
+// run under the lock.
 #pragma once
 
 #include <windows.h>
+
+#include "base/critical_section.h"
+#include "downloader/interfaces.h"
+#include "downloader/result_codes.h"
 
 namespace stubframework::downloader::details {
 
 template <typename T, typename R>
 class TaskLock {
  protected:
-  TaskLock() { ::InitializeCriticalSection(&lock_); }
-  ~TaskLock() { ::DeleteCriticalSection(&lock_); }
+  TaskLock() = default;
+  ~TaskLock() = default;
   TaskLock(const TaskLock&) = delete;
   TaskLock& operator=(const TaskLock&) = delete;
 
-  static constexpr unsigned long kFinishing = 0x80000000UL;
-  static constexpr unsigned long kCreated = 0xFFFFFFFFUL;
-
   // First step of Start(): the Start call itself is the one activity.
   void Begin() {
-    ::EnterCriticalSection(&lock_);
-    if (Word() == kCreated) SetWord(1);
-    ::LeaveCriticalSection(&lock_);
+    base::ScopedLock lock(lock_);
+    if (phase_ != Phase::kCreated) return;
+    phase_ = Phase::kRunning;
+    inside_ = 1;
   }
 
   // Admits an asynchronous handler unless the task is finishing.
   bool Enter() {
-    ::EnterCriticalSection(&lock_);
-    bool admitted = (Word() & kFinishing) == 0;
-    if (admitted) SetWord(Word() + 1);
-    ::LeaveCriticalSection(&lock_);
-    return admitted;
+    base::ScopedLock lock(lock_);
+    if (phase_ != Phase::kRunning) return false;
+    ++inside_;
+    return true;
   }
 
   // The last activity to leave a finishing task aborts its sub-step.
   void Leave() {
-    ::EnterCriticalSection(&lock_);
-    unsigned long old = Word();
-    SetWord(old - 1);
-    if (old == (kFinishing | 1)) static_cast<T*>(this)->Abort();
-    ::LeaveCriticalSection(&lock_);
+    base::ScopedLock lock(lock_);
+    --inside_;
+    if (phase_ == Phase::kFinishing && inside_ == 0) static_cast<T*>(this)->Abort();
   }
 
   // The first finisher's result wins; with no activity inside, the sub-step
-  // is aborted at once.
+  // is aborted at once. Before Begin it does nothing.
   void Finish(R result) {
-    ::EnterCriticalSection(&lock_);
-    unsigned long old = Word();
-    SetWord(old | kFinishing);
-    if ((old & kFinishing) == 0) {
-      static_cast<T*>(this)->result = result;
-      if (old == 0) static_cast<T*>(this)->Abort();
-    }
-    ::LeaveCriticalSection(&lock_);
+    base::ScopedLock lock(lock_);
+    if (phase_ != Phase::kRunning) return;
+    phase_ = Phase::kFinishing;
+    static_cast<T*>(this)->result = result;
+    if (inside_ == 0) static_cast<T*>(this)->Abort();
   }
 
+  // True from Finish on (and before Begin): no new work may start.
   bool IsFinishing() {
-    ::EnterCriticalSection(&lock_);
-    bool finishing = (Word() & kFinishing) != 0;
-    ::LeaveCriticalSection(&lock_);
-    return finishing;
+    base::ScopedLock lock(lock_);
+    return phase_ != Phase::kRunning;
   }
 
-  // For tests and diagnostics.
+  // The one failure block every task step shares: logs `error` (a Win32
+  // code) with `format` (one %u) under `context`, finishes with it as a
+  // result, and answers false so that the step can return it.
+  bool FinishWithWin32Error(ILogger* logger, const wchar_t* context, const wchar_t* format, DWORD error) {
+    logger->Log(context, format, error);
+    Finish(ResultFromWin32(static_cast<long>(error)));
+    return false;
+  }
+  // The same with the calling thread's last error, read before anything else.
+  bool FinishWithLastError(ILogger* logger, const wchar_t* context, const wchar_t* format) {
+    return FinishWithWin32Error(logger, context, format, ::GetLastError());
+  }
+
+  // For tests and diagnostics, packed in one word: -1 created; bit 31 clear:
+  // running with n activities inside; bit 31 set: finishing, bits 0-30 still
+  // count the activities inside.
   long StateWord() {
-    ::EnterCriticalSection(&lock_);
-    long value = state;
-    ::LeaveCriticalSection(&lock_);
-    return value;
+    base::ScopedLock lock(lock_);
+    if (phase_ == Phase::kCreated) return -1;
+    unsigned long word = inside_ | (phase_ == Phase::kFinishing ? 0x80000000UL : 0);
+    return static_cast<long>(word);
   }
 
  private:
-  unsigned long Word() const { return static_cast<unsigned long>(state); }
-  void SetWord(unsigned long value) { state = static_cast<long>(value); }
+  enum class Phase { kCreated, kRunning, kFinishing };
 
-  CRITICAL_SECTION lock_;
-
- protected:
-  long state = -1;
+  base::CriticalSection lock_;
+  Phase phase_ = Phase::kCreated;
+  unsigned long inside_ = 0;  // activities inside: the Start call and handlers
 };
 
 }  // namespace stubframework::downloader::details

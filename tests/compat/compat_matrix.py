@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The download worker against servers nobody in this project wrote: Debian's
 Apache httpd (stock modules, compression on; a second site with ranges off),
-lighttpd, and a squid caching forward proxy, all started here on free
-127.0.0.1 ports, each case run through the worker's transfer in Wine
+lighttpd, a squid caching forward proxy, and nginx with TLS (one site with a
+certificate from the test CA the prefix is made to trust, one with a
+self-signed certificate nobody trusts), all started here on free 127.0.0.1
+ports, each case run through the worker's transfer in Wine
 (compat_download.exe). Prints one line per case (result, requests, bytes the
 servers sent, seconds) and fails on the first case that does not hold.
 
-  compat_matrix.py WINE_RUN PREFIX HARNESS STATE_DIR
+  compat_matrix.py WINE_RUN PREFIX HARNESS STATE_DIR PKI_DIR TRUST_CA_EXE
 """
 import os
 import shutil
@@ -98,6 +100,44 @@ shutdown_lifetime 1 seconds
 """
 
 
+# TLS on "localhost" (Wine refuses name checks against 127.0.0.1). The error
+# log at "info" level notes each connection a client closed: the matrix
+# counts the untrusted site's.
+NGINX_TLS_CONF = """\
+{user}worker_processes 1;
+daemon off;
+master_process on;
+pid {state}/nginx.pid;
+error_log {state}/nginx-error.log info;
+events {{ worker_connections 64; }}
+http {{
+  default_type application/octet-stream;
+  log_format record "$request\\t$http_range\\t$http_if_range\\t$status\\t$bytes_sent";
+  client_body_temp_path {state}/nginx-tmp;
+  proxy_temp_path {state}/nginx-tmp;
+  fastcgi_temp_path {state}/nginx-tmp;
+  uwsgi_temp_path {state}/nginx-tmp;
+  scgi_temp_path {state}/nginx-tmp;
+  server {{
+    listen 127.0.0.1:{port} ssl;
+    server_name localhost;
+    ssl_certificate {pki}/server.pem;
+    ssl_certificate_key {pki}/server.key;
+    root {docroot};
+    access_log {state}/nginx-tls-access.log record;
+  }}
+  server {{
+    listen 127.0.0.1:{untrusted_port} ssl;
+    server_name localhost;
+    ssl_certificate {state}/untrusted.pem;
+    ssl_certificate_key {state}/untrusted.key;
+    root {docroot};
+    access_log {state}/nginx-untrusted-access.log record;
+  }}
+}}
+"""
+
+
 def noisy(size):
     return os.urandom(size)
 
@@ -111,8 +151,9 @@ def make_meta(data):
 
 
 class Matrix:
-    def __init__(self, wine_run, prefix, harness, state):
+    def __init__(self, wine_run, prefix, harness, state, pki, trust_ca):
         self.wine_run, self.prefix, self.harness, self.state = wine_run, prefix, harness, state
+        self.pki, self.trust_ca = os.path.abspath(pki), trust_ca
         self.docroot = os.path.join(state, 'docroot')
         self.procs = []
         self.failures = []
@@ -124,6 +165,8 @@ class Matrix:
         os.chmod(self.state, 0o777)
         self.apache_port, self.norange_port = free_port(), free_port()
         self.lighttpd_port, self.squid_port = free_port(), free_port()
+        self.tls_port, self.untrusted_port = free_port(), free_port()
+        self.start_tls()
         with open(os.path.join(self.state, 'apache.conf'), 'w') as f:
             f.write(APACHE_CONF.format(state=self.state, mods=APACHE_MODULES, port=self.apache_port,
                                        norange_port=self.norange_port, docroot=self.docroot, hops=HOP_RULES))
@@ -138,11 +181,38 @@ class Matrix:
         self.procs.append(subprocess.Popen(['squid', '-N', '-f', os.path.join(self.state, 'squid.conf')],
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         deadline = time.time() + 20
-        for port in (self.apache_port, self.norange_port, self.lighttpd_port, self.squid_port):
+        for port in (self.apache_port, self.norange_port, self.lighttpd_port, self.squid_port, self.tls_port,
+                     self.untrusted_port):
             while not answers(port):
                 if time.time() > deadline:
                     raise SystemExit('compat: a server did not start on %d' % port)
                 time.sleep(0.1)
+
+    def start_tls(self):
+        # The prefix trusts the test CA (as for the telemetry tests); the
+        # untrusted site's certificate is made here, self-signed.
+        ca = 'Z:' + os.path.join(self.pki, 'ca.der').replace('/', '\\')
+        if subprocess.run(['bash', self.wine_run, self.prefix, self.trust_ca, ca], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            raise SystemExit('compat: the prefix could not be made to trust the test CA')
+        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '30', '-subj',
+                        '/CN=localhost', '-addext', 'subjectAltName=DNS:localhost', '-keyout',
+                        os.path.join(self.state, 'untrusted.key'), '-out', os.path.join(self.state, 'untrusted.pem')],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.makedirs(os.path.join(self.state, 'nginx-tmp'))
+        conf = os.path.join(self.state, 'nginx-tls.conf')
+        with open(conf, 'w') as f:
+            f.write(NGINX_TLS_CONF.format(user='user root;\n' if os.geteuid() == 0 else '', state=self.state,
+                                          port=self.tls_port, untrusted_port=self.untrusted_port, pki=self.pki,
+                                          docroot=self.docroot))
+        self.procs.append(subprocess.Popen(['nginx', '-p', self.state, '-c', conf], stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+
+    def untrusted_connections(self):
+        # The client refuses the certificate after the handshake and closes;
+        # nginx notes every connection it closed ("info" level).
+        port = 'server: 127.0.0.1:%d' % self.untrusted_port
+        return sum(1 for line in self.log_lines('nginx-error.log') if 'client closed connection' in line and port in line)
 
     def stop(self):
         for proc in self.procs:
@@ -267,11 +337,28 @@ class Matrix:
                   t('s2'), 'verified', 0, new, env=proxy)
         self.case('squid plain (replaced behind the proxy)', 'squid-access.log', '/swap.bin', a + '/swap.bin',
                   t('s3'), 'plain', 0, new, env=proxy)
-        print('nginx with TLS: not in this matrix (the test CA is not trusted in this prefix)')
+        # nginx with TLS: a certificate the prefix trusts, then one it does not
+        # (the single refusal code on both paths, no file, not retried).
+        h = 'https://localhost:%d' % self.tls_port
+        u = 'https://localhost:%d' % self.untrusted_port
+        self.case('nginx TLS plain', 'nginx-tls-access.log', '/big.bin', h + '/big.bin', t('h1'), 'plain', 0, big)
+        self.case('nginx TLS verified', 'nginx-tls-access.log', '/big.bin', h + '/big.bin', t('h2'), 'verified', 0,
+                  big)
+        for mode, target in (('plain', t('u1')), ('verified', t('u2'))):
+            before = self.untrusted_connections()
+            self.case('nginx TLS untrusted certificate, ' + mode, 'nginx-untrusted-access.log', '/big.bin',
+                      u + '/big.bin', target, mode, 4)
+            time.sleep(0.3)
+            connections = self.untrusted_connections() - before
+            print('%-46s connections=%d file left=%s' % ('', connections, os.path.exists(target)))
+            # One attempt: WinINet opens two connections for it (the second
+            # handshake without its session cache); ten attempts would be 20.
+            if os.path.exists(target) or not 1 <= connections <= 2:
+                self.failures.append('nginx TLS untrusted certificate, %s: retried or left a file' % mode)
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 7:
         raise SystemExit(__doc__)
     matrix = Matrix(*sys.argv[1:])
     started = time.time()

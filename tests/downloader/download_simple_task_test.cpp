@@ -40,8 +40,10 @@ class DownloadSimpleTaskTest : public testsupport::ServerTest {
     return name;
   }
 
-  void Run(const std::wstring& url, const std::wstring& meta_url) {
-    downloader::ITask* task = downloader::CreateDownloadSimpleTask(url, meta_url, dest_, recorder_.get(), logger_.get());
+  void Run(const std::wstring& url, const std::wstring& meta_url,
+           const downloader::TransferTimeouts& timeouts = downloader::TransferTimeouts()) {
+    downloader::ITask* task =
+        downloader::CreateDownloadSimpleTask(url, meta_url, dest_, recorder_.get(), logger_.get(), timeouts);
     ASSERT_NE(task, nullptr);
     recorder_->task_ = task;
     task->Start();
@@ -264,6 +266,41 @@ TEST_F(DownloadSimpleTaskTest, CancelDuringTransferLeavesTheDestinationAtFullSiz
   EXPECT_EQ(recorder_->result(), 0);
   EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
   EXPECT_EQ(logger_->CountContaining(L"Hash mismatch found for block 0."), 0u) << logger_->Dump();
+}
+
+// A body that goes idle short of its length, in the middle of a block or three
+// bytes before the end of the last one: the transfer asks for the rest, and
+// every block, the last included, is written and proven in the same task.
+TEST_F(DownloadSimpleTaskTest, ABodyThatGoesIdleIsResumedAndEveryBlockProven) {
+  struct Case {
+    int64 idle_after;
+    const char* second_range;
+  };
+  const int64 size = 3 * kMiB + 5;
+  const Case kCases[] = {
+      {kMiB + kMiB / 2, "bytes=1572864-3145732"},
+      {size - 3, "bytes=3145730-3145732"},
+  };
+  std::string data = NoisyBytes(size, 43);
+  std::string name = Publish(data, MakeMeta(data));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.second_range);
+    ::DeleteFileW(dest_.c_str());
+    recorder_ = Make<DownloadRecorder>();
+    logger_ = Make<RecordingLogger>();
+    std::string key = UniqueKey();
+    downloader::TransferTimeouts timeouts;
+    timeouts.receive_ms = 1500;
+    Run(servers().FaultUrl("/idle/" + key + "?src=" + name + "&ms=20000&after=" + std::to_string(c.idle_after)),
+        servers().NginxUrl("/" + name + ".meta"), timeouts);
+    EXPECT_EQ(recorder_->result(), 0) << std::hex << recorder_->result() << logger_->Dump();
+    EXPECT_TRUE(testsupport::ReadWholeFile(dest_) == data);
+    EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Hash success.")) << logger_->Dump();
+    EXPECT_EQ(recorder_->progress().back(), std::make_pair(size, size));
+    auto asked = servers().FaultRequests(key);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].range, c.second_range);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <wininet.h>
+
+#include <chrono>
+
 #include "base/unique_handle.h"
 #include "downloader/result_codes.h"
 #include "engine_test_util.h"
@@ -24,6 +28,12 @@ using testsupport::UniqueKey;
 
 constexpr int64 kMiB = 1048576;
 
+// WinINet's timeout on Windows; Wine passes the socket's on.
+bool IsReceiveTimeout(long result) {
+  return result == downloader::ResultFromWin32(ERROR_INTERNET_TIMEOUT) ||
+         result == downloader::ResultFromWin32(WSAETIMEDOUT);
+}
+
 class HttpToFileTaskTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
@@ -41,10 +51,11 @@ class HttpToFileTaskTest : public testsupport::ServerTest {
     return file_.IsValid();
   }
 
-  void Run(const std::wstring& url, int64 offset, int64 size) {
+  void Run(const std::wstring& url, int64 offset, int64 size,
+           const downloader::TransferTimeouts& timeouts = downloader::TransferTimeouts()) {
     if (!file_ && !OpenFile(path_)) FAIL() << "cannot create " << path_.size();
-    downloader::ITask* task =
-        downloader::CreateHttpToFileTask(url, file_.Get(), offset, size, recorder_.get(), logger_.get());
+    downloader::ITask* task = downloader::CreateHttpToFileTask(url, file_.Get(), offset, size, recorder_.get(),
+                                                               logger_.get(), std::string(), timeouts);
     ASSERT_NE(task, nullptr);
     task->Start();
     EXPECT_TRUE(recorder_->Wait()) << "no OnComplete";
@@ -185,6 +196,65 @@ TEST_F(HttpToFileTaskTest, AWholeResponseThatBreaksOffIsNotAskedAgainInTheTask) 
   EXPECT_TRUE(logger_->Has(L"HttpToFileTask::OnComplete> A whole body broke off; not asked again in this task."))
       << logger_->Dump();
   EXPECT_EQ(Written(), PatternBytes(600));
+}
+
+// A body that stops short of its length on a connection left open: the
+// receive timeout ends the response, and the rest is asked for by range. The
+// server stays silent far longer than the timeout, so only the timeout can
+// have ended the wait.
+TEST_F(HttpToFileTaskTest, AResponseThatGoesIdleShortOfItsLengthIsResumedForTheRest) {
+  std::string key = UniqueKey();
+  downloader::TransferTimeouts timeouts;
+  timeouts.receive_ms = 1500;
+  timeouts.stall_limit_ms = 10000;
+  auto started = std::chrono::steady_clock::now();
+  Run(servers().FaultUrl("/idle/" + key + "?size=100000&after=40000&ms=20000"), 0, 100000, timeouts);
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  EXPECT_EQ(recorder_->result(), downloader::kResultOk) << std::hex << recorder_->result() << logger_->Dump();
+  EXPECT_TRUE(Written() == PatternBytes(100000));
+  auto asked = servers().FaultRequests(key);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].range, "bytes=0-99999");
+  EXPECT_EQ(asked[1].range, "bytes=40000-99999");
+  EXPECT_EQ(asked[1].if_range, "\"fixed-100000\"");
+  EXPECT_EQ(logger_->CountContaining(L"HttpToFileTask::OnComplete> The connection went idle"), 1u) << logger_->Dump();
+  EXPECT_EQ(logger_->CountContaining(L") after 40000 bytes; asking for the rest."), 1u) << logger_->Dump();
+  EXPECT_LT(took.count(), 10000) << "the idle connection was waited out until the server closed it";
+}
+
+// How idle responses end a transfer: the silences of the responses that
+// brought bytes add up until they reach the stall limit; a response silent
+// from its first byte ends it at once (asking again could only repeat that).
+TEST_F(HttpToFileTaskTest, IdleResponsesEndTheTransferWhenTheirSilenceReachesTheLimit) {
+  struct Case {
+    const char* after;       // body bytes each response brings before going idle
+    DWORD stall_limit_ms;
+    size_t requests;         // how many the transfer makes before it ends
+    int64 written;
+  };
+  // Each silence lasts one receive timeout (1000 ms): two fit under 2500 ms,
+  // the third reaches it.
+  const Case kCases[] = {
+      {"1000", 2500, 3, 3000},
+      {"1000", 1500, 2, 2000},
+      {"0", 60000, 1, 0},
+      {"700,0", 60000, 2, 700},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string("after=") + c.after + " limit=" + std::to_string(c.stall_limit_ms));
+    std::string key = UniqueKey();
+    recorder_ = Make<FileRecorder>();
+    file_.Reset();
+    downloader::TransferTimeouts timeouts;
+    timeouts.receive_ms = 1000;
+    timeouts.stall_limit_ms = c.stall_limit_ms;
+    Run(servers().FaultUrl("/idle/" + key + "?size=100000&times=0&ms=20000&after=" + c.after), 0, 100000,
+        timeouts);
+    EXPECT_TRUE(IsReceiveTimeout(recorder_->result())) << std::hex << recorder_->result() << logger_->Dump();
+    EXPECT_EQ(servers().FaultRequests(key).size(), c.requests);
+    EXPECT_EQ(recorder_->reported_bytes(), c.written);
+    EXPECT_TRUE(Written() == PatternBytes(c.written));
+  }
 }
 
 TEST_F(HttpToFileTaskTest, FullDiskEndsWithDiskFullAfterReportingWrittenBytes) {

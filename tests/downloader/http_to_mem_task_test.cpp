@@ -3,6 +3,7 @@
 #include "downloader/http_to_mem_task.h"
 
 #include <gtest/gtest.h>
+#include <wininet.h>
 
 #include "downloader/result_codes.h"
 #include "engine_test_util.h"
@@ -21,8 +22,9 @@ using testsupport::UniqueKey;
 
 class HttpToMemTaskTest : public testsupport::ServerTest {
  protected:
-  void Run(const std::wstring& url, const downloader::BodyHeadCheck& check = downloader::BodyHeadCheck()) {
-    downloader::ITask* task = downloader::CreateHttpToMemTask(url, recorder_.get(), logger_.get(), check);
+  void Run(const std::wstring& url, const downloader::BodyHeadCheck& check = downloader::BodyHeadCheck(),
+           const downloader::TransferTimeouts& timeouts = downloader::TransferTimeouts()) {
+    downloader::ITask* task = downloader::CreateHttpToMemTask(url, recorder_.get(), logger_.get(), check, timeouts);
     ASSERT_NE(task, nullptr);
     task->Start();
     EXPECT_TRUE(recorder_->Wait()) << "no OnComplete";
@@ -60,6 +62,46 @@ TEST_F(HttpToMemTaskTest, UnexpectedStatusFailsWithBadFormat) {
   Run(servers().FaultUrl("/status/" + UniqueKey() + "?code=404"));
   EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
   EXPECT_TRUE(logger_->Has(L"HttpToMemTask::OnHttpHeader> Unexpected HTTP status code 404.")) << logger_->Dump();
+}
+
+// A body that goes idle short of its length: resumed for the rest while the
+// silences stay under the stall limit (each lasts one receive timeout, 1 s);
+// a response silent from its first byte ends the task with the timeout.
+TEST_F(HttpToMemTaskTest, AnIdleBodyIsResumedWhileTheStallLimitLasts) {
+  struct Case {
+    const char* query;
+    DWORD stall_limit_ms;
+    bool whole;
+    size_t requests;
+    const char* second_range;
+  };
+  const Case kCases[] = {
+      {"after=600&times=1", 10000, true, 2, "bytes=600-999"},
+      {"after=300&times=0", 1500, false, 2, "bytes=300-999"},
+      {"after=0&times=0", 10000, false, 1, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.query);
+    recorder_ = Make<MemRecorder>();
+    logger_ = Make<RecordingLogger>();
+    std::string key = UniqueKey();
+    downloader::TransferTimeouts timeouts;
+    timeouts.receive_ms = 1000;
+    timeouts.stall_limit_ms = c.stall_limit_ms;
+    Run(servers().FaultUrl("/idle/" + key + "?size=1000&ms=20000&" + c.query), downloader::BodyHeadCheck(),
+        timeouts);
+    auto asked = servers().FaultRequests(key);
+    ASSERT_EQ(asked.size(), c.requests);
+    if (c.requests > 1) EXPECT_EQ(asked[1].range, c.second_range);
+    if (c.whole) {
+      EXPECT_EQ(recorder_->result(), 0) << std::hex << recorder_->result() << logger_->Dump();
+      EXPECT_EQ(recorder_->bytes(), PatternBytes(1000));
+    } else {
+      EXPECT_TRUE(recorder_->result() == downloader::ResultFromWin32(ERROR_INTERNET_TIMEOUT) ||
+                  recorder_->result() == downloader::ResultFromWin32(WSAETIMEDOUT))
+          << std::hex << recorder_->result() << logger_->Dump();
+    }
+  }
 }
 
 TEST_F(HttpToMemTaskTest, DroppedConnectionResumesWithRangeAndSavedEtag) {

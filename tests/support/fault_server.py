@@ -26,6 +26,14 @@ Content-Range announces).
   status      answer `code=` (404, 302 with `Location: to=`, ...)
   stall       send `after=N` body bytes, wait `ms=M`, then close
   slow        send the body in pieces of `chunk=C` bytes every `ms=M`
+  idle        as ok (ranges honoured, Content-Length of the whole answer), but
+              for the first `times=K` requests of the key for the file itself
+              (default 1; 0 = always; a companion ".meta" is served as ok and
+              not counted) send only `after=N` body bytes (a list `N0,N1,...`
+              as for drop), then, when that is short of the answer, hold the
+              connection open, silent, for `ms=M` (default 60000) before
+              closing it: a body shorter than its length on a connection that
+              goes idle
   corrupt     flip the byte at absolute offset `at=` whenever it is served
   randflip    with probability `p=` flip one random served byte (noted in record)
   token       POST: answer {"tokenizedUrl":"<body>?token=KEY"}; `mode=none`
@@ -49,8 +57,9 @@ Content-Range announces).
               8-byte head, then `body=N` more zero bytes (default 0), then close
   hop         /hop/KEY/N: redirect (`code=`, default 302) to /hop/KEY/N-1 with the
               same query, until N is 0, which is served as ok; `loop=1`
-              redirects to the same URL forever. A companion's ".meta" stays
-              at the end of every hop's path
+              redirects to the same URL forever; `ms=M` holds each redirect
+              back M ms (a slow hop). A companion's ".meta" stays at the end
+              of every hop's path
   gzip        as ok, but a request whose Accept-Encoding names gzip gets 200
               with the body gzip-compressed, chunked, no Content-Length (what
               a compressing web server does)
@@ -268,7 +277,7 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def serve(self, params, range_header, if_range, note, etag=None, honour_range=True,
-              mutate=None, extra=0, drop_after=None, pace=None, drop_pause=0):
+              mutate=None, extra=0, drop_after=None, pace=None, drop_pause=0, idle_ms=0):
         body = Body(self.server.docroot, params)
         if etag is None:
             etag = '' if 'noetag' in params else params.get('etag', '"fixed-%d"' % body.size)
@@ -293,6 +302,9 @@ class Handler(BaseHTTPRequestHandler):
             if drop_pause:
                 self.wfile.flush()
                 time.sleep(drop_pause)
+            if idle_ms and drop_after < len(data):
+                self.wfile.flush()
+                time.sleep(idle_ms / 1000.0)
             self.close_now()
             return
         if pace is not None:
@@ -314,6 +326,19 @@ class Handler(BaseHTTPRequestHandler):
             after = params.get('after', '0').split(',')
             self.serve(params, range_header, if_range, note + ['drop'],
                        drop_after=int(after[min(n, len(after) - 1)]))
+        else:
+            self.serve(params, range_header, if_range, note)
+
+    def b_idle(self, params, key, n, range_header, if_range, note):
+        if self.companion:
+            self.serve(params, range_header, if_range, note)
+            return
+        n = self.server.count(key + '|body')
+        times = int(params.get('times', '1'))
+        if times == 0 or n < times:
+            after = params.get('after', '0').split(',')
+            self.serve(params, range_header, if_range, note + ['idle'],
+                       drop_after=int(after[min(n, len(after) - 1)]), idle_ms=int(params.get('ms', '60000')))
         else:
             self.serve(params, range_header, if_range, note)
 
@@ -417,6 +442,7 @@ class Handler(BaseHTTPRequestHandler):
             if self.query:
                 target += '?' + self.query
             self.rec(note + [str(code)])
+            time.sleep(int(params.get('ms', '0')) / 1000.0)
             self.simple(code, b'moved', [('Location', target)])
             return
         self.serve(params, range_header, if_range, note)

@@ -111,6 +111,50 @@ TEST_F(DownloadFileVerifiedTest, AStopIsSeenWhileNoProgressReportComes) {
   printf("stop during the meta ended the download after %ld ms\n", after_stop);
 }
 
+// A stop lands within a second wherever the download is, measured from the
+// stop to the worker's result: in a body arriving at full speed (closing the
+// request would make Wine read the rest of it first), and in a redirect
+// chain whose hops are slow to answer (a pending send that closing does not
+// end under Wine).
+TEST_F(DownloadFileVerifiedTest, AStopEndsTheDownloadWithinASecondWhereverItIs) {
+  struct Case {
+    const char* where;
+    bool through_hops;
+  };
+  const Case kCases[] = {{"a transfer at full speed", false}, {"a chain of slow redirects", true}};
+  std::string data = testsupport::PatternBytes(64 * kMiB);
+  std::string name = UniqueKey() + ".bin";
+  ASSERT_TRUE(servers().PutPatternFile(name, data.size()));
+  ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.where);
+    ::DeleteFileW(dest_.c_str());
+    utilstest::TestHost host;
+    std::chrono::steady_clock::time_point stopped_at;
+    std::thread stopper([&] {
+      // In the body once its first MiB is in; in the chain while the first
+      // hops wait their 1.5 s.
+      for (int i = 0; i < 5000; ++i) {
+        if (c.through_hops ? i >= 350 : host.properties().GetDownloadCurrent() > kMiB) break;
+        ::Sleep(2);
+      }
+      stopped_at = std::chrono::steady_clock::now();
+      host.cancel = true;
+    });
+    std::wstring url = c.through_hops ? servers().FaultUrl("/hop/" + UniqueKey() + "/5?ms=1500&src=" + name)
+                                      : servers().NginxUrl("/" + name);
+    HRESULT hr = DownloadFileVerified(host.host(), url, servers().NginxUrl("/" + name + ".meta"), dest_);
+    auto returned = std::chrono::steady_clock::now();
+    stopper.join();
+    long after_stop =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(returned - stopped_at).count());
+    EXPECT_EQ(hr, E_ABORT);
+    EXPECT_LE(after_stop, 1000);
+    EXPECT_LT(host.properties().GetDownloadCurrent(), 64 * kMiB);
+    printf("stop during %s: the worker's result %ld ms later\n", c.where, after_stop);
+  }
+}
+
 TEST_F(DownloadFileVerifiedTest, FailuresBecomeDownloadFailure) {
   std::string name = UniqueKey() + ".bin";  // neither file nor meta exists
   HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
