@@ -190,6 +190,9 @@ void Application::Run() {
   } else {
     context_->SetStatus(kStatusError);
   }
+  // Nothing of the closing steps may meet a worker (without a window none
+  // started, unless the run was driven by hand).
+  EndWorkers();
   StoreFinalStatus();
   analytics_->SendClosingReport();
   if (context_->Status() == kStatusError) UploadFailedRunLog();

@@ -2,7 +2,6 @@
 
 #include <oleauto.h>
 
-
 namespace stubframework::htmlui {
 
 CallbackStream::~CallbackStream() {
