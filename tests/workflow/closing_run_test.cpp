@@ -245,7 +245,7 @@ TEST_F(ClosingRunTest, ExecutableInstall) {
 }
 
 TEST_F(ClosingRunTest, WindowsInstallerInstall) {
-  CloseWhileWorking({"Windows Installer install", 100, [this](Page& page) {
+  CloseWhileWorking({"Windows Installer install", 0, [this](Page& page) {
                        const std::wstring params = L"INSTALLDIR=\"" + temp_ + L"product\" /qn";
                        ScriptArgs args;
                        args.Text(L"").Text(package_.c_str()).Text(params.c_str()).Int(0).Dispatch(&page.function);
