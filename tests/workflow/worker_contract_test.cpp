@@ -8,6 +8,7 @@
 
 #include "base/unique_handle.h"
 #include "base/worker_set.h"
+#include "htmlui/page_callback.h"
 #include "htmlui/run_state.h"
 #include "workflow/child_wait.h"
 
@@ -137,6 +138,16 @@ TEST(RunStateTest, TheClosingRunCancelsTheDownloadAndEndsTheSearch) {
   run.SetCancel(false);
   EXPECT_TRUE(run.cancel()) << "a new download cannot clear a closing run's stop";
   EXPECT_FALSE(run.workers().Start(WaitForStop, &job));
+}
+
+TEST(RunStateTest, AWorkerWithoutARunToOwnItIsNotStarted) {
+  std::atomic<int> ran{0};
+  ::SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(htmlui::StartWorkerThread(nullptr, Nothing, &ran));
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  htmlui::RunState run;
+  EXPECT_TRUE(htmlui::StartWorkerThread(&run, Nothing, &ran));
+  EXPECT_EQ(run.StopAndJoin(10000), 0u);
 }
 
 // WaitForChild's three ways out, with events standing in for the program.
