@@ -72,10 +72,10 @@ bool IsSilentLaunch(const ArgumentVector& args) {
 }
 
 bool GetShortcutPath(const ArgumentVector& args, std::wstring& path) {
-  static const std::wstring kPrefix = L"shortcut=";
+  const std::wstring prefix = L"shortcut=";
   for (const std::wstring& a : args) {
-    if (StartsWith(a, kPrefix)) {
-      path = a.substr(kPrefix.size());
+    if (StartsWith(a, prefix)) {
+      path = a.substr(prefix.size());
       return true;
     }
   }

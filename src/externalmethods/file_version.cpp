@@ -86,7 +86,9 @@ using QueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 }  // namespace
 
 std::wstring PackageProductVersion(const std::wstring& package) {
-  static const MsiQueries msi;
+  // Looked up on each call: the library stays loaded, and a cached copy
+  // would need the runtime's guarded statics.
+  const MsiQueries msi;
   if (!msi.loaded()) return std::wstring();
   MsiHandle database(msi);
   if (msi.open_database(package.c_str(), MSIDBOPEN_READONLY, database.Receive()) != ERROR_SUCCESS) {
@@ -104,7 +106,7 @@ std::wstring PackageProductVersion(const std::wstring& package) {
 }
 
 std::wstring ExecutableFileVersion(const std::wstring& executable) {
-  static const HMODULE version = SystemLibrary(L"version.dll");
+  const HMODULE version = SystemLibrary(L"version.dll");
   auto info_size = Lookup<VersionInfoSizeFn>(version, "GetFileVersionInfoSizeW");
   auto info = Lookup<VersionInfoFn>(version, "GetFileVersionInfoW");
   auto query = Lookup<QueryValueFn>(version, "VerQueryValueW");

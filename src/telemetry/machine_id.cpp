@@ -20,22 +20,27 @@ bool IsAsciiLetterOrDigit(wchar_t c) {
 
 bool IsDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
-// Filled by the first successful computation and kept for the process.
-std::wstring& ProcessCache() {
-  static std::wstring cache;
-  return cache;
+// The identifier computed once per process, by the first thread that asks;
+// a failed computation is tried again by the next caller. Plain data, so it
+// needs no constructor or destructor of its own.
+struct IdCache {
+  INIT_ONCE once;
+  wchar_t text[kMachineIdLength + 1];
+};
+
+BOOL CALLBACK ComputeOnce(PINIT_ONCE, PVOID parameter, PVOID*) {
+  WindowsMachineSources sources;
+  DpapiIdStore store(MachineIdStorePath());
+  std::wstring id;
+  if (!ComputeMachineId(sources, store, &id) || id.size() > kMachineIdLength) return FALSE;
+  std::copy(id.begin(), id.end(), static_cast<wchar_t*>(parameter));
+  return TRUE;
 }
 
 bool GetUniqueId(std::wstring* out) {
-  std::wstring& cache = ProcessCache();
-  if (cache.empty()) {
-    WindowsMachineSources sources;
-    DpapiIdStore store(MachineIdStorePath());
-    std::wstring id;
-    if (!ComputeMachineId(sources, store, &id)) return false;
-    cache = id;
-  }
-  *out = cache;
+  static IdCache cache = {INIT_ONCE_STATIC_INIT, {}};
+  if (!::InitOnceExecuteOnce(&cache.once, ComputeOnce, cache.text, nullptr)) return false;
+  *out = cache.text;
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include "workflow/extract_in_download.h"
 #include "workflow/progress_record.h"
 #include "workflow/progress_reporters.h"
+#include "workflow/source_options.h"
 
 namespace stubframework::workflow {
 
@@ -60,6 +61,8 @@ int PreCheck(base::Log* log, const DownloadJob& job) {
 int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const utils::DownloadHost& host) {
   base::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
   TransferRequest request{job.url, job.download_file, job.is_secure, job.is_resume, !job.crc.empty()};
+  request.mirrors = context.properties.GetProperty(kDownloadMirrors);
+  request.connections = context.properties.GetProperty(kDownloadConnections);
   int result = TransferDownloadError(host, request, job.transfer);
   if (result == kNoError) {
     // Nothing to delete from the URL cache: neither path writes to it.

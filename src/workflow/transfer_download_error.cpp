@@ -14,6 +14,7 @@
 #include "utils/signed_meta.h"
 #include "utils/tokenize_url.h"
 #include "utils/verify_file.h"
+#include "workflow/several_sources_transfer.h"
 
 namespace stubframework::workflow {
 
@@ -246,6 +247,11 @@ int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest
   int code = kUnknowError;
   if (!request.is_resume) {
     code = PlainTransfer(host, request, url, settings);
+  } else if (UsesSeveralSources(request.mirrors, request.connections)) {
+    code = TransferFromSources(host, url, request.mirrors, request.connections, request.download_file,
+                               settings.retry_pause_ms, [&](std::wstring& mirror) {
+                                 if (request.is_secure) Tokenize(settings, mirror, host.log);
+                               });
   } else if (host.release_key.present()) {
     code = SignedTransfer(host, url, meta_url, signature_url, request.download_file, settings.retry_pause_ms);
   } else {

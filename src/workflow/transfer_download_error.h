@@ -25,6 +25,10 @@ struct TransferRequest {
   // A CRC check of the file follows a plain download; without one, the plain
   // download refuses bodies it cannot prove whole.
   bool crc_follows = false;
+  // The page's mirrors and connection count (source_options.h); empty: one
+  // request to `url`, as always.
+  std::wstring mirrors;
+  std::wstring connections;
 };
 
 // What the product always uses; tests shorten the pause and point the

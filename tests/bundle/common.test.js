@@ -313,6 +313,32 @@ test('the job list keeps the chosen bitness, skips installed components and refu
   assert.notEqual(state.native.props.Climb, 'true');
 });
 
+test('a file entry\'s mirrors are kept in order, or the component is refused when any is malformed', async () => {
+  const seven = [1, 2, 3, 4, 5, 6, 7].map((i) => `https://m${i}.example/f.msi`);
+  const cases = [
+    ['absent', []],
+    [[], []],
+    [['https://m.example/${lang}/f.msi', 'HTTPS://n.example/f.msi'], ['https://m.example/de/f.msi', 'HTTPS://n.example/f.msi']],
+    [seven, seven],
+    [seven.concat(['https://m8.example/f.msi']), null],  // more than the stub takes
+    [['http://m.example/f.msi'], null],                  // leaves TLS
+    [['ftp://m.example/f.msi'], null],
+    [['https://m.example/a b.msi'], null],
+    [[42], null],
+    ['https://m.example/f.msi', null],                   // not a list
+    [null, null],
+    [['https://d.example/de/f.msi'], null],              // the file's own URL again
+    [['https://m.example/f.msi', 'https://m.example/f.msi'], null],
+  ];
+  const { value } = await probe({ props: { lang: 'de' } }, (all) => all.map((mirrors) => {
+    var file = { name: 'f.msi', url: 'https://d.example/${lang}/f.msi', param: '' };
+    if (mirrors !== 'absent') file.mirrors = mirrors;
+    var jobs = Jobs.jobsOf({ name: 'C', files: [file] }, 'D:\\Down\\');
+    return jobs === null ? null : jobs[0].mirrors;
+  }), cases.map((c) => c[0]));
+  assert.deepEqual(value, cases.map((c) => c[1]));
+});
+
 // The Downloading page with a list that yields no job reports through the
 // callback path of a real download: the error page with its text and code.
 const WATCH_RESULTS = `(function () {

@@ -62,6 +62,16 @@ Content-Range announces).
               its seed in KEY is reproducible. Stalls last CHAOS_PAUSE_MS. PCT with an "s" after it
               ("50s") paces the clean answers (64 KiB every 10 ms)
 
+  mirror      one mirror of a file fetched from several at once: serves `src`
+              (ranges honoured) with one `fault=` (default none); its ".meta"
+              companion is always served clean. `flip`: the first byte of
+              every block whose index is a multiple of `every=K` (default
+              10) is flipped; `stall`: `after=N` bytes of the answer, then
+              nothing for `ms=M` (default 40000), then close; `cut`: close
+              after `after=N` bytes; `etag`: a new ETag per request; `status`:
+              answer `code=` (default 404). `chunk=C&ms=M` on a clean mirror
+              paces it (C bytes every M ms)
+
 Any request with `showheaders=1` adds to its record's note the request's
 Accept-Encoding, Cache-Control and Pragma ("ae=... cc=... pragma=...", blanks
 removed, the values of a repeated header joined by "|").
@@ -258,7 +268,7 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def serve(self, params, range_header, if_range, note, etag=None, honour_range=True,
-              mutate=None, extra=0, drop_after=None, pace=None):
+              mutate=None, extra=0, drop_after=None, pace=None, drop_pause=0):
         body = Body(self.server.docroot, params)
         if etag is None:
             etag = '' if 'noetag' in params else params.get('etag', '"fixed-%d"' % body.size)
@@ -280,6 +290,9 @@ class Handler(BaseHTTPRequestHandler):
         self.headers_for(status, start, end, body, etag, length=len(data))
         if drop_after is not None:
             self.wfile.write(data[:drop_after])
+            if drop_pause:
+                self.wfile.flush()
+                time.sleep(drop_pause)
             self.close_now()
             return
         if pace is not None:
@@ -434,6 +447,41 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
         time.sleep(int(params.get('ms', '1000')) / 1000.0)
         self.close_now()
+
+    def b_mirror(self, params, key, n, range_header, if_range, note):
+        fault = 'none' if self.companion else params.get('fault', 'none')
+        if fault == 'status':
+            code = int(params.get('code', '404'))
+            self.rec(note + [str(code)])
+            self.simple(code, b'mirror says no')
+            return
+        if fault == 'stall':
+            after = int(params.get('after', '0'))
+            def stall(data, start, note):
+                note.append('stall@%d' % (start + min(after, len(data))))
+            self.serve(params, range_header, if_range, note, mutate=stall, drop_after=after,
+                       drop_pause=int(params.get('ms', '40000')) / 1000.0)
+            return
+        if fault == 'cut':
+            self.serve(params, range_header, if_range, note + ['cut'], drop_after=int(params.get('after', '0')))
+            return
+        if fault == 'etag':
+            self.serve(params, range_header, if_range, note, etag='"m%d"' % n)
+            return
+        if fault == 'flip':
+            every = max(1, int(params.get('every', '10')))
+            def flip(data, start, note):
+                first = (start + BLOCK - 1) // BLOCK
+                for block in range(first, (start + len(data) + BLOCK - 1) // BLOCK):
+                    if block % every == 0 and block * BLOCK - start < len(data):
+                        data[block * BLOCK - start] ^= 0xFF
+                        note.append('flipped@%d' % (block * BLOCK))
+            self.serve(params, range_header, if_range, note, mutate=flip)
+            return
+        pace = None
+        if 'chunk' in params and not self.companion:
+            pace = (int(params['chunk']), int(params.get('ms', '20')) / 1000.0)
+        self.serve(params, range_header, if_range, note, pace=pace)
 
     def b_slow(self, params, key, n, range_header, if_range, note):
         self.serve(params, range_header, if_range, note,

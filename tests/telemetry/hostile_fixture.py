@@ -10,31 +10,17 @@ connection is held. A supervisor owns the server and stops it when told to,
 when the CTest process that started it is gone, or after three hours.
 """
 import os
-import signal
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
-from fixture_process import alive, read_env, run_supervisor, terminate  # noqa: E402
+from fixture_process import fixture_main, supervise_server  # noqa: E402
 
 SERVER = os.path.join(HERE, 'hostile_service.py')
-MAX_LIFETIME_S = 3 * 3600
 # Longer than any deadline, so that only the client's own deadline ends a request.
 HOLD_S = 40
 TRICKLE_MS = 2000
-
-
-def stop(state):
-    env = read_env(os.path.join(state, 'hostile.env'))
-    for key in ('supervisor_pid', 'server_pid'):
-        terminate(int(env.get(key, '0') or 0))
-    try:
-        os.remove(os.path.join(state, 'hostile.env'))
-    except OSError:
-        pass
-    return 0
 
 
 def supervise(state, pki, watch_pid, ready_w):
@@ -50,57 +36,10 @@ def supervise(state, pki, watch_pid, ready_w):
         [sys.executable, SERVER, '--pki', pki, '--port-file', ports, '--record', record,
          '--hold', str(HOLD_S), '--trickle-ms', str(TRICKLE_MS)],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, 'server.err'), 'w'))
-    for _ in range(200):
-        if os.path.exists(ports) or server.poll() is not None:
-            break
-        time.sleep(0.05)
-    if not os.path.exists(ports):
-        os.write(ready_w, b'the hostile services did not start\n')
-        server.kill()
-        return 1
-    stopping = []
-    signal.signal(signal.SIGTERM, lambda *a: stopping.append(1))
-    with open(os.path.join(state, 'hostile.env.tmp'), 'w') as f:
-        f.write(open(ports).read())
-        f.write('record=%s\nhold_s=%d\ntrickle_ms=%d\n' % (record, HOLD_S, TRICKLE_MS))
-        f.write('supervisor_pid=%d\nserver_pid=%d\n' % (os.getpid(), server.pid))
-    os.replace(os.path.join(state, 'hostile.env.tmp'), os.path.join(state, 'hostile.env'))
-    os.write(ready_w, b'ok\n')
-    os.close(ready_w)
-    started = time.time()
-    while not stopping and server.poll() is None:
-        if watch_pid and not alive(watch_pid) or time.time() - started > MAX_LIFETIME_S:
-            break
-        time.sleep(0.5)
-    server.terminate()
-    try:
-        server.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        server.kill()
-    return 0
-
-
-def start(state, pki):
-    state = os.path.abspath(state)
-    stop(state)
-    os.makedirs(state, exist_ok=True)
-    watch_pid = os.getppid()
-    message = run_supervisor(lambda ready_w: supervise(state, os.path.abspath(pki), watch_pid, ready_w))
-    if message != 'ok':
-        print('hostile services failed: %s' % (message or 'supervisor died'), file=sys.stderr)
-        return 1
-    print(open(os.path.join(state, 'hostile.env')).read(), end='')
-    return 0
-
-
-def main():
-    if len(sys.argv) == 4 and sys.argv[1] == 'start':
-        return start(sys.argv[2], sys.argv[3])
-    if len(sys.argv) == 3 and sys.argv[1] == 'stop':
-        return stop(sys.argv[2])
-    print(__doc__, file=sys.stderr)
-    return 2
+    extra = 'record=%s\nhold_s=%d\ntrickle_ms=%d\n' % (record, HOLD_S, TRICKLE_MS)
+    return supervise_server(server, ports, os.path.join(state, 'hostile.env'), extra, watch_pid, ready_w,
+                            'the hostile services')
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(fixture_main(sys.argv, __doc__, 'hostile.env', supervise, 'hostile services'))

@@ -12,30 +12,16 @@ it when told to, when the CTest process that started it is gone, or after
 three hours, so an interrupted run leaves nothing behind.
 """
 import os
-import signal
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
-from fixture_process import alive, free_port, read_env, run_supervisor, terminate  # noqa: E402
+from fixture_process import fixture_main, free_port, supervise_server  # noqa: E402
 
 SERVER = os.path.join(HERE, '..', '..', 'tools', 'telemetry-server', 'telemetry_server.py')
-MAX_LIFETIME_S = 3 * 3600
 # The country ids the test service embargoes.
 EMBARGOED = '131,99999'
-
-
-def stop(state):
-    env = read_env(os.path.join(state, 'service.env'))
-    for key in ('supervisor_pid', 'server_pid'):
-        terminate(int(env.get(key, '0') or 0))
-    try:
-        os.remove(os.path.join(state, 'service.env'))
-    except OSError:
-        pass
-    return 0
 
 
 def supervise(state, pki, watch_pid, ready_w):
@@ -52,62 +38,10 @@ def supervise(state, pki, watch_pid, ready_w):
          '--db', os.path.join(state, 'telemetry.db'), '--record', os.path.join(state, 'requests.log'),
          '--embargoed', EMBARGOED, '--port-file', ports, '--quiet'],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, 'server.err'), 'w'))
-    for _ in range(200):
-        if os.path.exists(ports) or server.poll() is not None:
-            break
-        time.sleep(0.05)
-    if not os.path.exists(ports):
-        os.write(ready_w, b'the telemetry service did not start\n')
-        server.kill()
-        return 1
-    stopping = []
-    signal.signal(signal.SIGTERM, lambda *a: stopping.append(1))
-    with open(ports) as f:
-        listening = f.read()
-    with open(os.path.join(state, 'service.env.tmp'), 'w') as f:
-        f.write(listening)
-        f.write('dead_port=%d\n' % free_port())
-        f.write('record=%s\n' % os.path.join(state, 'requests.log'))
-        f.write('embargoed=%s\n' % EMBARGOED)
-        f.write('supervisor_pid=%d\n' % os.getpid())
-        f.write('server_pid=%d\n' % server.pid)
-    os.replace(os.path.join(state, 'service.env.tmp'), os.path.join(state, 'service.env'))
-    os.write(ready_w, b'ok\n')
-    os.close(ready_w)
-    started = time.time()
-    while not stopping and server.poll() is None:
-        if watch_pid and not alive(watch_pid) or time.time() - started > MAX_LIFETIME_S:
-            break
-        time.sleep(0.5)
-    server.terminate()
-    try:
-        server.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        server.kill()
-    return 0
-
-
-def start(state, pki):
-    state = os.path.abspath(state)
-    stop(state)
-    os.makedirs(state, exist_ok=True)
-    watch_pid = os.getppid()
-    message = run_supervisor(lambda ready_w: supervise(state, os.path.abspath(pki), watch_pid, ready_w))
-    if message != 'ok':
-        print('telemetry service failed: %s' % (message or 'supervisor died'), file=sys.stderr)
-        return 1
-    print(open(os.path.join(state, 'service.env')).read(), end='')
-    return 0
-
-
-def main():
-    if len(sys.argv) == 4 and sys.argv[1] == 'start':
-        return start(sys.argv[2], sys.argv[3])
-    if len(sys.argv) == 3 and sys.argv[1] == 'stop':
-        return stop(sys.argv[2])
-    print(__doc__, file=sys.stderr)
-    return 2
+    extra = 'dead_port=%d\nrecord=%s\nembargoed=%s\n' % (free_port(), os.path.join(state, 'requests.log'), EMBARGOED)
+    return supervise_server(server, ports, os.path.join(state, 'service.env'), extra, watch_pid, ready_w,
+                            'the telemetry service')
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(fixture_main(sys.argv, __doc__, 'service.env', supervise, 'telemetry service'))

@@ -616,6 +616,8 @@ var Jobs = {
       var file = files[f];
       var url = replaceParams(file.url);
       if (!isSafeRelativeName(file.name) || !isWebAddress(url)) return null;
+      var mirrors = Jobs.mirrorsOf(file, url);
+      if (mirrors === null) return null;
       var path = joinPath(downloadFolder, file.name.replace(/\//g, "\\"));
       jobs.push({
         component: component,
@@ -624,6 +626,7 @@ var Jobs = {
         path: path,
         folder: parentFolder(path),
         crc: String(file.crc || ""),
+        mirrors: mirrors,
         size: bytesOf(file.size),
         isInstaller: typeof file.param === "string",
         param: typeof file.param === "string" ? file.param : ""
@@ -631,6 +634,25 @@ var Jobs = {
     }
     return jobs.length ? jobs : null;
   },
+
+  // The entry's `mirrors`: more URLs of the same file, each an http(s)
+  // address (https when the file's is), none repeated, at most seven; null
+  // when any is not, so the component is refused rather than half-used.
+  mirrorsOf: function (file, url) {
+    if (file.mirrors === undefined) return [];
+    if (!Array.isArray(file.mirrors) || file.mirrors.length > Jobs.maxMirrors) return null;
+    var secure = /^https:/i.test(url);
+    var seen = [url];
+    for (var i = 0; i < file.mirrors.length; i++) {
+      var mirror = replaceParams(file.mirrors[i]);
+      if (typeof file.mirrors[i] !== "string" || !isWebAddress(mirror)) return null;
+      if (secure && !/^https:/i.test(mirror)) return null;
+      if (seen.indexOf(mirror) >= 0) return null;
+      seen.push(mirror);
+    }
+    return seen.slice(1);
+  },
+  maxMirrors: 7,
 
   installers: function () {
     var list = [];

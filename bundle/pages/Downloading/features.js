@@ -7,3 +7,7 @@ var Feature_IsSecureDownload = true;
 // Check the CRC of files whose list entry gives one.
 var Feature_IsCrcCheck = false;
 var Feature_BillboardInterval = 7000;
+// Connections a block-verified download opens at once (1 to 16), spread over
+// the file's URL and the `mirrors` its list entry names. 1: one request at a
+// time, as without mirrors.
+var Feature_DownloadConnections = 1;

@@ -86,6 +86,9 @@ var Downloading = {
       return;
     }
     var crc = Feature_IsCrcCheck ? job.crc : "";
+    // Read by the download worker: more sources for a block-verified download.
+    setProp("downloadMirrors", job.mirrors.join(" "));
+    setProp("downloadConnections", String(Feature_DownloadConnections));
     appExternal.download(job.url, job.path, crc, Feature_IsSecureDownload === true, Downloading.isResumable(job), Downloading.onResult);
   },
 

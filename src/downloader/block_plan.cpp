@@ -1,0 +1,109 @@
+#include "downloader/block_plan.h"
+
+#include <algorithm>
+
+#include "downloader/result_codes.h"
+
+namespace stubframework::downloader {
+namespace {
+// WinINet's "the operation timed out" as a result, and the socket's (what
+// Wine reports when the receive timeout ends a read).
+constexpr long kResultTimeout = static_cast<long>(0x80072EE2);
+constexpr long kResultSocketTimeout = static_cast<long>(0x8007274C);
+// WinINet's "connection aborted" and "connection reset".
+constexpr long kResultConnectionAborted = static_cast<long>(0x80072EFE);
+constexpr long kResultConnectionReset = static_cast<long>(0x80072EFF);
+}  // namespace
+
+BlockRun NextRun(const std::vector<BlockState>& states, int connections) {
+  size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
+  BlockRun run;
+  if (missing == 0) return run;
+  size_t share = static_cast<size_t>(std::max(connections, 1));
+  size_t limit = std::min((missing + share - 1) / share, kMaxRunBlocks);
+  auto first = std::find(states.begin(), states.end(), BlockState::kMissing);
+  run.first = static_cast<size_t>(first - states.begin());
+  while (run.first + run.count < states.size() && run.count < limit &&
+         states[run.first + run.count] == BlockState::kMissing) {
+    ++run.count;
+  }
+  return run;
+}
+
+int64 RunBegin(const BlockRun& run) { return static_cast<int64>(run.first) * kBlockSize; }
+
+int64 RunEnd(const BlockRun& run, int64 size) {
+  return std::min(static_cast<int64>(run.first + run.count) * kBlockSize, size);
+}
+
+int ChooseMirror(const std::vector<MirrorLoad>& mirrors) {
+  int best = -1;
+  for (size_t i = 0; i < mirrors.size(); ++i) {
+    if (mirrors[i].dropped) continue;
+    if (best < 0 || mirrors[i].in_flight < mirrors[static_cast<size_t>(best)].in_flight) best = static_cast<int>(i);
+  }
+  return best;
+}
+
+const wchar_t* DropReasonText(DropReason reason) {
+  switch (reason) {
+    case DropReason::kNone:
+      return L"none";
+    case DropReason::kBadBlock:
+      return L"a block did not verify";
+    case DropReason::kErrorAnswer:
+      return L"an error answer";
+    case DropReason::kEtagChanged:
+      return L"its ETag changed";
+    case DropReason::kStalled:
+      return L"it stalled past the receive timeout";
+    case DropReason::kFailed:
+      return L"the request failed";
+    case DropReason::kCutTooOften:
+      return L"its answers broke off too often";
+  }
+  return L"unknown";
+}
+
+DropReason JudgeAnswer(int status, int64 range_offset, int64 range_total, const std::string& etag,
+                       int64 offset, int64 size, const std::string& known_etag) {
+  if (status == 206) {
+    if (range_offset != offset || (range_total >= 0 && range_total != size)) return DropReason::kErrorAnswer;
+  } else if (status == 200) {
+    // A server that ignores ranges can serve only a run from the first byte.
+    if (offset != 0 || (range_total >= 0 && range_total != size)) return DropReason::kErrorAnswer;
+  } else {
+    return DropReason::kErrorAnswer;
+  }
+  if (!known_etag.empty() && etag != known_etag) return DropReason::kEtagChanged;
+  return DropReason::kNone;
+}
+
+bool IsCut(long result) {
+  return result >= 0 || result == kResultShortRead || result == kResultConnectionAborted ||
+         result == kResultConnectionReset;
+}
+
+DropReason FailureReason(long result) {
+  return result == kResultTimeout || result == kResultSocketTimeout ? DropReason::kStalled : DropReason::kFailed;
+}
+
+long AllDroppedResult(const std::vector<MirrorDrop>& drops) {
+  for (auto drop = drops.rbegin(); drop != drops.rend(); ++drop) {
+    switch (drop->reason) {
+      case DropReason::kBadBlock:
+      case DropReason::kNone:
+        continue;
+      case DropReason::kErrorAnswer:
+      case DropReason::kEtagChanged:
+      case DropReason::kCutTooOften:
+        return kResultBadFormat;
+      case DropReason::kStalled:
+      case DropReason::kFailed:
+        return drop->result < 0 ? drop->result : kResultBadFormat;
+    }
+  }
+  return drops.empty() ? kResultFail : kResultBlockUnverifiable;
+}
+
+}  // namespace stubframework::downloader

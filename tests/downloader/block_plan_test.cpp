@@ -1,0 +1,194 @@
+// The rules of a download from several connections and mirrors: which run a
+// connection takes, which mirror it asks, how answers are judged.
+#include "downloader/block_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "downloader/result_codes.h"
+
+namespace downloader = stubframework::downloader;
+
+namespace {
+
+using downloader::BlockRun;
+using downloader::BlockState;
+using downloader::DropReason;
+using downloader::int64;
+using downloader::MirrorLoad;
+
+constexpr int64 kMiB = 1048576;
+
+// "." missing, "f" fetching, "v" verified.
+std::vector<BlockState> States(const std::string& text) {
+  std::vector<BlockState> states;
+  for (char c : text) {
+    states.push_back(c == 'v' ? BlockState::kVerified : c == 'f' ? BlockState::kFetching : BlockState::kMissing);
+  }
+  return states;
+}
+
+TEST(NextRunTest, TakesTheFirstMissingBlocksUpToAShareOfWhatIsMissing) {
+  struct Case {
+    const char* states;
+    int connections;
+    size_t first;
+    size_t count;
+  } cases[] = {
+      {"", 4, 0, 0},                  // an empty file
+      {"vvvv", 4, 0, 0},              // nothing missing
+      {"ffff", 4, 0, 0},              // everything taken
+      {"........", 1, 0, 8},          // one connection takes all (under the cap)
+      {"........", 4, 0, 2},          // a quarter each
+      {".........", 4, 0, 3},         // the share rounds up
+      {"vv......", 3, 2, 2},          // from the first missing block
+      {"..f.....", 2, 0, 2},          // a run stops at a block being fetched
+      {"..v.....", 1, 0, 2},          // and at a verified one
+      {"ffvv.", 4, 4, 1},             // the last block alone
+      {".", 16, 0, 1},                // more connections than blocks: one block
+      {"........", 0, 0, 8},          // a nonsense count acts as one
+  };
+  for (const Case& c : cases) {
+    BlockRun run = downloader::NextRun(States(c.states), c.connections);
+    EXPECT_EQ(run.first, c.first) << c.states << " / " << c.connections;
+    EXPECT_EQ(run.count, c.count) << c.states << " / " << c.connections;
+  }
+}
+
+TEST(NextRunTest, NoRunIsLongerThanTheCap) {
+  std::vector<BlockState> states(1000, BlockState::kMissing);
+  EXPECT_EQ(downloader::NextRun(states, 1).count, downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::NextRun(states, 4).count, downloader::kMaxRunBlocks);
+  // 33 blocks over one connection: the cap, then the one left.
+  std::vector<BlockState> tail(downloader::kMaxRunBlocks + 1, BlockState::kMissing);
+  BlockRun run = downloader::NextRun(tail, 1);
+  for (size_t k = run.first; k < run.first + run.count; ++k) tail[k] = BlockState::kFetching;
+  run = downloader::NextRun(tail, 1);
+  EXPECT_EQ(run.first, downloader::kMaxRunBlocks);
+  EXPECT_EQ(run.count, 1u);
+}
+
+TEST(NextRunTest, RunsTakenInTurnCoverEveryMissingBlockOnce) {
+  std::vector<BlockState> states = States("v..vv.......v..........vv......");
+  std::vector<int> taken(states.size(), 0);
+  for (;;) {
+    BlockRun run = downloader::NextRun(states, 3);
+    if (run.count == 0) break;
+    for (size_t k = run.first; k < run.first + run.count; ++k) {
+      ASSERT_EQ(states[k], BlockState::kMissing) << k;
+      states[k] = BlockState::kFetching;
+      ++taken[k];
+    }
+  }
+  std::vector<BlockState> original = States("v..vv.......v..........vv......");
+  for (size_t k = 0; k < states.size(); ++k) EXPECT_EQ(taken[k], original[k] == BlockState::kMissing ? 1 : 0) << k;
+}
+
+TEST(RunBytesTest, TheLastRunEndsAtTheFileSize) {
+  BlockRun run{2, 3};
+  EXPECT_EQ(downloader::RunBegin(run), 2 * kMiB);
+  EXPECT_EQ(downloader::RunEnd(run, 10 * kMiB), 5 * kMiB);
+  EXPECT_EQ(downloader::RunEnd(run, 4 * kMiB + 7), 4 * kMiB + 7);
+  EXPECT_EQ(downloader::RunEnd(BlockRun{0, 1}, 1), 1);
+}
+
+TEST(ChooseMirrorTest, TheLeastLoadedLiveMirrorEarliestFirst) {
+  struct Case {
+    std::vector<MirrorLoad> mirrors;
+    int chosen;
+  } cases[] = {
+      {{}, -1},
+      {{{true, 0}}, -1},
+      {{{true, 0}, {true, 3}}, -1},
+      {{{false, 0}}, 0},
+      {{{false, 0}, {false, 0}}, 0},
+      {{{false, 2}, {false, 1}, {false, 1}}, 1},
+      {{{true, 0}, {false, 5}}, 1},
+      {{{false, 1}, {true, 0}, {false, 1}}, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(downloader::ChooseMirror(c.mirrors), c.chosen);
+}
+
+TEST(ChooseMirrorTest, ConnectionsSpreadEvenlyOverLiveMirrors) {
+  std::vector<MirrorLoad> mirrors(3);
+  mirrors[1].dropped = true;
+  for (int i = 0; i < 6; ++i) ++mirrors[static_cast<size_t>(downloader::ChooseMirror(mirrors))].in_flight;
+  EXPECT_EQ(mirrors[0].in_flight, 3);
+  EXPECT_EQ(mirrors[1].in_flight, 0);
+  EXPECT_EQ(mirrors[2].in_flight, 3);
+}
+
+TEST(JudgeAnswerTest, OnlyTheAskedRangeOfTheSameFileIsAccepted) {
+  const int64 size = 10 * kMiB;
+  struct Case {
+    int status;
+    int64 range_offset;
+    int64 range_total;
+    const char* etag;
+    int64 offset;
+    const char* known;
+    DropReason reason;
+  } cases[] = {
+      {206, 2 * kMiB, size, "\"a\"", 2 * kMiB, "", DropReason::kNone},
+      {206, 2 * kMiB, size, "\"a\"", 2 * kMiB, "\"a\"", DropReason::kNone},
+      {206, 2 * kMiB, -1, "", 2 * kMiB, "", DropReason::kNone},           // no total given
+      {206, 3 * kMiB, size, "\"a\"", 2 * kMiB, "", DropReason::kErrorAnswer},  // another range
+      {206, 2 * kMiB, size + 1, "\"a\"", 2 * kMiB, "", DropReason::kErrorAnswer},  // another file
+      {200, 0, size, "\"a\"", 0, "", DropReason::kNone},                  // the whole file for a run from 0
+      {200, 0, size, "\"a\"", 2 * kMiB, "", DropReason::kErrorAnswer},    // ranges ignored
+      {200, 0, size - 1, "\"a\"", 0, "", DropReason::kErrorAnswer},
+      {404, 0, 100, "", 2 * kMiB, "", DropReason::kErrorAnswer},
+      {500, 0, 100, "", 0, "", DropReason::kErrorAnswer},
+      {416, 0, -1, "", 2 * kMiB, "", DropReason::kErrorAnswer},
+      {-1, 0, -1, "", 2 * kMiB, "", DropReason::kErrorAnswer},
+      {206, 2 * kMiB, size, "\"b\"", 2 * kMiB, "\"a\"", DropReason::kEtagChanged},
+      {206, 2 * kMiB, size, "", 2 * kMiB, "\"a\"", DropReason::kEtagChanged},  // a tag that disappears
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(downloader::JudgeAnswer(c.status, c.range_offset, c.range_total, c.etag, c.offset, size, c.known),
+              c.reason)
+        << c.status << " " << c.range_offset << " " << c.range_total << " " << c.etag << " " << c.known;
+  }
+}
+
+TEST(FailureTest, CutsTimeoutsAndTheResultWhenEveryMirrorIsGone) {
+  const long kTimeout = static_cast<long>(0x80072EE2);
+  const long kReset = static_cast<long>(0x80072EFF);
+  const long kRefused = static_cast<long>(0x80072EFD);  // cannot connect
+  EXPECT_TRUE(downloader::IsCut(0));
+  EXPECT_TRUE(downloader::IsCut(downloader::kResultShortRead));
+  EXPECT_TRUE(downloader::IsCut(kReset));
+  EXPECT_FALSE(downloader::IsCut(kTimeout));
+  EXPECT_FALSE(downloader::IsCut(kRefused));
+  EXPECT_FALSE(downloader::IsCut(downloader::kResultBadFormat));
+
+  EXPECT_EQ(downloader::FailureReason(kTimeout), DropReason::kStalled);
+  EXPECT_EQ(downloader::FailureReason(static_cast<long>(0x8007274C)), DropReason::kStalled);  // the socket's
+  EXPECT_EQ(downloader::FailureReason(kRefused), DropReason::kFailed);
+
+  using Drops = std::vector<downloader::MirrorDrop>;
+  const downloader::MirrorDrop bad{DropReason::kBadBlock, downloader::kResultBlockUnverifiable};
+  struct Case {
+    Drops drops;
+    long expected;
+  } cases[] = {
+      {{bad}, downloader::kResultBlockUnverifiable},
+      {{bad, bad, bad}, downloader::kResultBlockUnverifiable},
+      // Another reason decides, wherever it came: another try may find it gone.
+      {{bad, {DropReason::kErrorAnswer, downloader::kResultBadFormat}}, downloader::kResultBadFormat},
+      {{{DropReason::kStalled, kTimeout}, bad}, kTimeout},
+      {{{DropReason::kEtagChanged, downloader::kResultBadFormat}}, downloader::kResultBadFormat},
+      {{{DropReason::kCutTooOften, downloader::kResultShortRead}}, downloader::kResultBadFormat},
+      {{{DropReason::kFailed, kRefused}, {DropReason::kStalled, kTimeout}}, kTimeout},
+      {{{DropReason::kStalled, kTimeout}, {DropReason::kFailed, kRefused}}, kRefused},
+      {{{DropReason::kFailed, 0}}, downloader::kResultBadFormat},  // never a success
+      {{}, downloader::kResultFail},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(downloader::AllDroppedResult(c.drops), c.expected) << c.drops.size();
+  }
+}
+
+}  // namespace
