@@ -56,7 +56,8 @@ class AppLog : public base::Log {
   base::UniqueHandle held_folder_;  // keeps the folder in place while the log lives
   int max_level_ = kLogDebug;
   FILE* file_ = nullptr;
-  // Closing at the end of a run may meet a worker that still writes.
+  // Workers write concurrently; a worker that the closing run gave up on
+  // (Application::EndWorkers) may still write while the log is closed.
   base::CriticalSection lock_;
 };
 

@@ -68,15 +68,32 @@ Application::Application(base::UniqueHandle mutex, const telemetry::Services& se
   // live run holds is theirs to clear.
   RemoveLeftovers(base::TemporaryPath(), KeptLogFolder(context_->ProductId()), log_->folder(), log_.get());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
-  analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get());
+  run_ = std::make_unique<htmlui::RunState>();
+  analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get(), &run_->workers());
   // Created with one reference, which the ComPtr takes over (mingw's
   // ComPtr::Attach would add a second one).
-  htmlui::HtmlExternal* bridge = new htmlui::HtmlExternal(context_->properties());
+  htmlui::HtmlExternal* bridge = new htmlui::HtmlExternal(context_->properties(), run_.get());
   external_ = bridge;
   bridge->Release();
 }
 
 Application::~Application() {
+  EndWorkers();
+  if (workers_left_ > 0) {
+    // A worker still runs and may yet write to the log, the store, the run
+    // state, the download folders or the bridge: they are left to the end of
+    // the process, which follows, rather than freed under it. (The process's
+    // end also ends that worker.)
+    analytics_.release();
+    context_.release();
+    log_.release();
+    run_.release();
+    download_folders_.release();
+    external_.Detach();
+    resources_.reset();
+    instance_mutex_.Reset();
+    return;
+  }
   // A fixed order: the log goes last but one so that every member can still write.
   analytics_.reset();
   resources_.reset();
@@ -84,6 +101,19 @@ Application::~Application() {
   log_.reset();
   instance_mutex_.Reset();
   external_.Reset();
+  run_.reset();
+}
+
+void Application::EndWorkers() {
+  if (workers_ended_) return;
+  workers_ended_ = true;
+  workers_left_ = run_->StopAndJoin(kWorkerJoinLimitMs);
+  if (workers_left_ == 0) {
+    base::LogDebug(log_.get(), L"Every worker has ended");
+    return;
+  }
+  base::LogError(log_.get(), L"%u worker(s) still running %u ms after the stop; what they use is kept",
+                 static_cast<unsigned>(workers_left_), static_cast<unsigned>(kWorkerJoinLimitMs));
 }
 
 base::PropertyBag& Application::properties() { return context_->properties(); }
@@ -154,10 +184,15 @@ void Application::Run() {
   if (resources_->extracted()) {
     ::CoInitialize(nullptr);
     ShowUi(resources_->folder() + kStartPage);
+    // Still in the apartment: the workers' last calls to the page come here.
+    EndWorkers();
     ::CoUninitialize();
   } else {
     context_->SetStatus(kStatusError);
   }
+  // Nothing of the closing steps may meet a worker (without a window none
+  // started, unless the run was driven by hand).
+  EndWorkers();
   StoreFinalStatus();
   analytics_->SendClosingReport();
   if (context_->Status() == kStatusError) UploadFailedRunLog();
@@ -200,7 +235,7 @@ void Application::DeletePackageFolders() {
   base::PropertyBag::Map properties = context_->properties().entries();
   // The page and the user can write these values: each folder goes only when
   // it lies below the temporary folder or a folder a download wrote into.
-  const workflow::FolderRules rules = workflow::SystemFolderRules(download_folders_.Folders());
+  const workflow::FolderRules rules = workflow::SystemFolderRules(download_folders_->Folders());
   for (const auto& [name, value] : properties) {
     if (name.find(kUnzipFolderMarker) != std::wstring::npos) workflow::DeletePackageFolder(log_.get(), value, rules);
   }
@@ -228,7 +263,10 @@ int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host,
   if (app->resources().extracted()) app->external()->SetProperty(L"resourceLocation", app->resources().folder());
   app->Run();
   int exit_code = app->context().SelfUpdateCode();
+  // A worker that outlived the join still takes the table's lock.
+  const bool keep_methods = app->workers_left() > 0;
   app.reset();
+  if (keep_methods) methods.release();
   if (exit_code == kSelfUpdateExitCode) ::ExitProcess(kSelfUpdateExitCode);
   return exit_code;
 }

@@ -1,4 +1,13 @@
 // The one long-lived object of a run and the entry sequence that builds it.
+//
+// Threads: the UI thread builds, runs and destroys it. Script methods start
+// workers (downloads, installs, maintenance, the self-update, activity posts)
+// that the run state owns; they use the log, the context's property store,
+// the run state, the download folders, the bridge and the method table's lock.
+// Before the closing steps (or, for a run that never showed its window, the
+// destruction) the application stops and joins them, within
+// kWorkerJoinLimitMs; when one does not end in time, those objects are kept
+// until the process ends instead of being freed under it.
 #pragma once
 
 #include <memory>
@@ -12,9 +21,11 @@
 #include "base/unique_handle.h"
 #include "externalmethods/method_host.h"
 #include "htmlui/mshtml_ui_host.h"
+#include "htmlui/run_state.h"
 #include "htmlui/ui_host.h"
 #include "telemetry/analytics.h"
 #include "telemetry/service_endpoint.h"
+#include "utils/timed_exchange.h"
 
 namespace stubframework::externalmethods {
 class ExternalMethods;
@@ -33,8 +44,16 @@ class Application : public externalmethods::MethodHost {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  // Shows the UI until the window closes, then runs the closing steps.
+  // Shows the UI until the window closes, ends the workers, then runs the
+  // closing steps.
   void Run();
+  // Stops every worker and waits for them (once; later calls do nothing).
+  // Run calls it while the window's thread can still take their last calls.
+  void EndWorkers();
+  // Workers that were still running when EndWorkers gave up on them; their
+  // objects (and the method table's lock) must then outlive the process.
+  size_t workers_left() const { return workers_left_; }
+  htmlui::RunState& run_state() { return *run_; }
   // The host that Run shows the pages in; the MSHTML window unless set.
   void SetUiHostFactory(htmlui::UiHostFactory factory) { make_ui_host_ = factory; }
 
@@ -53,7 +72,7 @@ class Application : public externalmethods::MethodHost {
   const std::wstring& settings_key() override;
   std::wstring base_reg_key() override;
   int resume_mode() override;
-  workflow::DownloadFolders* download_folders() override { return &download_folders_; }
+  workflow::DownloadFolders* download_folders() override { return download_folders_.get(); }
   trust::ReleaseKey release_key() override { return release_key_; }
   // The build's key unless set; tests of the keyless configuration set none.
   void SetReleaseKey(const trust::ReleaseKey& key) { release_key_ = key; }
@@ -86,16 +105,24 @@ class Application : public externalmethods::MethodHost {
   std::unique_ptr<AppLog> log_;
   std::unique_ptr<InstallContext> context_;
   std::unique_ptr<ResourceFolder> resources_;
+  std::unique_ptr<htmlui::RunState> run_;
   std::unique_ptr<telemetry::Analytics> analytics_;
   base::UniqueHandle instance_mutex_;
   // One reference, released last.
   Microsoft::WRL::ComPtr<htmlui::HtmlExternal> external_;
   htmlui::UiHost* ui_host_ = nullptr;
   // Written by download workers, read by the closing steps.
-  workflow::DownloadFolders download_folders_;
+  std::unique_ptr<workflow::DownloadFolders> download_folders_ = std::make_unique<workflow::DownloadFolders>();
+  bool workers_ended_ = false;
+  size_t workers_left_ = 0;
   htmlui::UiHostFactory make_ui_host_ = htmlui::MakeMshtmlUiHost;
   trust::ReleaseKey release_key_ = trust::ProductReleaseKey();
 };
+
+// How long the closing run waits for its workers. Every worker ends at the
+// stop event within a poll, except in a step it cannot cut short; the longest
+// such step is an activity post, bounded by its deadline.
+inline constexpr DWORD kWorkerJoinLimitMs = utils::kActivityDeadlineMs + 1000;
 
 SystemFacts GatherSystemFacts();
 

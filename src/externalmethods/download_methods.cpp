@@ -44,7 +44,7 @@ HRESULT DownloadMethod(ExternalMethods& methods, ScriptCall& call) {
                  job->download_file.c_str(), job->url.c_str());
   HRESULT hr = job->callback_stream.Marshal(log, L"EMDownload", call.Callback(5));
   if (FAILED(hr)) return hr;
-  if (!htmlui::StartWorkerThread(workflow::DownloadThreadFunc, job.get())) {
+  if (!htmlui::StartWorkerThread(RunStateOf(methods), workflow::DownloadThreadFunc, job.get())) {
     DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
   }
@@ -54,7 +54,7 @@ HRESULT DownloadMethod(ExternalMethods& methods, ScriptCall& call) {
 }
 
 HRESULT StopDownloadMethod(ExternalMethods& methods, ScriptCall&) {
-  if (htmlui::HtmlExternal* bridge = methods.bridge()) bridge->SetCancel(true);
+  if (htmlui::RunState* run = RunStateOf(methods)) run->SetCancel(true);
   return S_OK;
 }
 
@@ -63,14 +63,14 @@ HRESULT InitDownloadSizeMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring temp_file = call.Text(1) + kSizeQuerySuffix;
   if (ScriptBool(call, 2) == VARIANT_TRUE) utils::TokenizeUrl(url, methods.log());
 
-  htmlui::HtmlExternal* bridge = methods.bridge();
+  htmlui::RunState* run = RunStateOf(methods);
   base::LockedProperties properties = methods.properties();
   utils::DownloadHost host = workflow::BridgeDownloadHost(WorkerHostOf(methods), &properties);
-  if (bridge != nullptr) bridge->SetSizeQuery(true);
+  if (run != nullptr) run->SetSizeQuery(true);
   utils::DownloadCallback progress(&host);
   // Ends as soon as the size is known; its result says nothing more.
   utils::DownloadUrlToFile(url, temp_file, &progress);
-  if (bridge != nullptr) bridge->SetSizeQuery(false);
+  if (run != nullptr) run->SetSizeQuery(false);
   if (::GetFileAttributesW(temp_file.c_str()) != INVALID_FILE_ATTRIBUTES) ::DeleteFileW(temp_file.c_str());
   return S_OK;
 }

@@ -62,7 +62,7 @@ HRESULT InstallMethod(ExternalMethods& methods, ScriptCall& call) {
   if (!workflow::IsSilentInstall(job->params)) {
     if (htmlui::UiHost* ui = host != nullptr ? host->ui_host() : nullptr) ui->Hide();
   }
-  if (!htmlui::StartWorkerThread(workflow::InstallThreadFunc, job.get())) {
+  if (!htmlui::StartWorkerThread(RunStateOf(methods), workflow::InstallThreadFunc, job.get())) {
     DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
   }
@@ -72,8 +72,8 @@ HRESULT InstallMethod(ExternalMethods& methods, ScriptCall& call) {
 }
 
 HRESULT GetLastInstallErrorMethod(ExternalMethods& methods, ScriptCall& call) {
-  htmlui::HtmlExternal* bridge = methods.bridge();
-  const DWORD raw = bridge != nullptr ? bridge->last_install_error() : 0;
+  htmlui::RunState* run = RunStateOf(methods);
+  const DWORD raw = run != nullptr ? run->last_install_error() : 0;
   base::LogDebug(methods.log(), L"EMGetLastInstallError ErrorCode: %ld", static_cast<long>(raw));
   call.ReturnUnsigned(raw);
   return S_OK;

@@ -61,7 +61,7 @@ HRESULT StartUninstallJob(ExternalMethods& methods, std::unique_ptr<workflow::Un
   }
   HRESULT hr = job->callback_stream.Marshal(methods.log(), log_name, callback);
   if (FAILED(hr)) return hr;
-  if (!htmlui::StartWorkerThread(workflow::UninstallThreadFunc, job.get())) {
+  if (!htmlui::StartWorkerThread(RunStateOf(methods), workflow::UninstallThreadFunc, job.get())) {
     DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
   }
@@ -112,8 +112,8 @@ HRESULT VerifyFileInSpecialDirectoryMethod(ExternalMethods& methods, ScriptCall&
   if (FAILED(hr)) return hr;
   // Raised here rather than by the worker: a cancel that the page sends once
   // this call has returned must reach the search however late it starts.
-  workflow::SetKeepSearching(true);
-  if (!htmlui::StartWorkerThread(workflow::VerifyThreadFunc, job.get())) {
+  if (job->host.run != nullptr) job->host.run->SetKeepSearching(true);
+  if (!htmlui::StartWorkerThread(job->host.run, workflow::VerifyThreadFunc, job.get())) {
     DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
   }
@@ -122,7 +122,7 @@ HRESULT VerifyFileInSpecialDirectoryMethod(ExternalMethods& methods, ScriptCall&
 }
 
 HRESULT CancelVerifyThreadMethod(ExternalMethods& methods, ScriptCall&) {
-  workflow::SetKeepSearching(false);
+  if (htmlui::RunState* run = RunStateOf(methods)) run->SetKeepSearching(false);
   base::LogDebug(methods.log(), L"EMCancelVerifyThread Finish");
   return S_OK;
 }

@@ -15,8 +15,8 @@ namespace stubframework::externalmethods {
 
 namespace {
 
-HRESULT StartWorker(LPTHREAD_START_ROUTINE worker, void* job) {
-  if (htmlui::StartWorkerThread(worker, job)) return S_OK;
+HRESULT StartWorker(ExternalMethods& methods, LPTHREAD_START_ROUTINE worker, void* job) {
+  if (htmlui::StartWorkerThread(RunStateOf(methods), worker, job)) return S_OK;
   DWORD error = ::GetLastError();
   return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
@@ -57,7 +57,7 @@ HRESULT SelfUpdateMethod(ExternalMethods& methods, ScriptCall& call) {
   }
   HRESULT hr = job->callback_stream.Marshal(methods.log(), L"ZSUpdateSelf", call.Callback(1));
   if (FAILED(hr)) return hr;
-  hr = StartWorker(workflow::SelfUpdateThreadFunc, job.get());
+  hr = StartWorker(methods, workflow::SelfUpdateThreadFunc, job.get());
   if (SUCCEEDED(hr)) job.release();  // the worker owns it now
   return hr;
 }
@@ -78,7 +78,7 @@ HRESULT UpdateInstallerListMethod(ExternalMethods& methods, ScriptCall& call) {
                  resume);
   HRESULT hr = job->callback_stream.Marshal(log, L"EMUpdateInstallerList", call.Callback(4));
   if (FAILED(hr)) return hr;
-  hr = StartWorker(workflow::UpdateInstallerListThreadFunc, job.get());
+  hr = StartWorker(methods, workflow::UpdateInstallerListThreadFunc, job.get());
   if (FAILED(hr)) return hr;
   job.release();
   base::LogDebug(log, L"EMUpdateInstallerList -- Finish");

@@ -2,10 +2,16 @@
 
 namespace stubframework::externalmethods {
 
+htmlui::RunState* RunStateOf(ExternalMethods& methods) {
+  htmlui::HtmlExternal* bridge = methods.bridge();
+  return bridge != nullptr ? bridge->run() : nullptr;
+}
+
 workflow::WorkerHost WorkerHostOf(ExternalMethods& methods) {
   workflow::WorkerHost worker;
   worker.log = methods.log();
   worker.bridge = methods.bridge();
+  worker.run = RunStateOf(methods);
   worker.lock = &methods.lock();
   worker.release_key = trust::ProductReleaseKey();
   if (MethodHost* host = methods.host()) {

@@ -10,5 +10,7 @@ namespace stubframework::externalmethods {
 // Without a host the worker logs nothing and writes no registry record; the
 // property store must then not be used.
 workflow::WorkerHost WorkerHostOf(ExternalMethods& methods);
+// The run that owns the workers; null without an application.
+htmlui::RunState* RunStateOf(ExternalMethods& methods);
 
 }  // namespace stubframework::externalmethods

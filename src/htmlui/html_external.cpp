@@ -4,7 +4,7 @@
 
 namespace stubframework::htmlui {
 
-HtmlExternal::HtmlExternal(base::PropertyBag& properties) : bag_(properties) {}
+HtmlExternal::HtmlExternal(base::PropertyBag& properties, RunState* run) : bag_(properties), run_(run) {}
 
 bool HtmlExternal::AttachMethods(ScriptMethods* methods) {
   if (methods == nullptr) return false;

@@ -1,12 +1,11 @@
 // window.external: the script bridge. Resolves script names against the
-// method table and calls its handlers; holds the host window, the property
-// store operations under the table's lock, the two download stop flags, and
-// receives archive extraction progress.
+// method table and calls its handlers; holds the host window and the property
+// store operations under the table's lock, leads the methods to the run's
+// state, and receives archive extraction progress.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "base/property_bag.h"
 #include "archive/zip_reporter.h"
 #include "htmlui/mshtml_external.h"
+#include "htmlui/run_state.h"
 #include "htmlui/script_methods.h"
 
 namespace stubframework::htmlui {
@@ -24,8 +24,9 @@ inline constexpr int kDefaultHeight = 200;
 
 class HtmlExternal : public MSHTMLExternal, public archive::ZipReporter {
  public:
-  // Created with one reference; `properties` must outlive the object.
-  explicit HtmlExternal(base::PropertyBag& properties);
+  // Created with one reference; `properties` and `run` must outlive the
+  // object. Without a run state (hosts that start no workers) run() is null.
+  explicit HtmlExternal(base::PropertyBag& properties, RunState* run = nullptr);
 
   // Takes the table's names in its order (ascending names) and sets the four
   // progress counters. The table is not owned and must outlive every call.
@@ -54,16 +55,8 @@ class HtmlExternal : public MSHTMLExternal, public archive::ZipReporter {
   long GetInstallTotal();
   long GetInstallCurrent();
 
-  // Read and written by worker threads as well.
-  void SetSizeQuery(bool on) { size_query_ = on; }
-  bool size_query() const { return size_query_; }
-  void SetCancel(bool on) { cancel_ = on; }
-  bool cancel() const { return cancel_; }
-
-  // The raw result of the last installer run (exit code or Windows Installer
-  // result); 0 until one ran. Written by install workers.
-  void SetLastInstallError(DWORD raw) { last_install_error_ = raw; }
-  DWORD last_install_error() const { return last_install_error_; }
+  // The run's workers and flags; owned by the application.
+  RunState* run() const { return run_; }
 
   // Archive extraction progress: "installCurrent" = done x 0.1, "installTotal" = total.
   void Progress(unsigned done, unsigned total) override;
@@ -89,9 +82,7 @@ class HtmlExternal : public MSHTMLExternal, public archive::ZipReporter {
   int width_ = 0;
   int height_ = 0;
   int last_extraction_error_ = 0;
-  std::atomic<bool> size_query_{false};
-  std::atomic<bool> cancel_{false};
-  std::atomic<DWORD> last_install_error_{0};
+  RunState* run_;
 };
 
 }  // namespace stubframework::htmlui

@@ -2,8 +2,6 @@
 
 #include <oleauto.h>
 
-#include "base/unique_handle.h"
-
 namespace stubframework::htmlui {
 
 CallbackStream::~CallbackStream() {
@@ -63,9 +61,12 @@ HRESULT PageCallback::Invoke(const LONG* args, UINT count) {
   return function_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 
-bool StartWorkerThread(LPTHREAD_START_ROUTINE worker, void* job) {
-  base::UniqueHandle thread(::CreateThread(nullptr, 0, worker, job, 0, nullptr));
-  return thread.IsValid();
+bool StartWorkerThread(RunState* run, LPTHREAD_START_ROUTINE worker, void* job) {
+  if (run == nullptr) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return run->workers().Start(worker, job);
 }
 
 }  // namespace stubframework::htmlui

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "base/log.h"
+#include "htmlui/run_state.h"
 
 namespace stubframework::htmlui {
 
@@ -61,8 +62,9 @@ class PageCallback {
   bool joined_ = false;
 };
 
-// Starts a worker thread and closes its handle at once; false when no thread
-// could be made (the caller still owns `job` then).
-bool StartWorkerThread(LPTHREAD_START_ROUTINE worker, void* job);
+// Starts a worker thread that `run` keeps, stops and joins; false when no
+// thread could be made, the run is closing, or there is no run to own it (the
+// caller still owns `job` then).
+bool StartWorkerThread(RunState* run, LPTHREAD_START_ROUTINE worker, void* job);
 
 }  // namespace stubframework::htmlui

@@ -53,8 +53,8 @@ bool ReadArchive(const std::wstring& folder, const std::wstring& name, std::stri
 
 }  // namespace
 
-Analytics::Analytics(ReportSource* source, const Services& services, base::Log* log)
-    : source_(source), services_(services), log_(log) {}
+Analytics::Analytics(ReportSource* source, const Services& services, base::Log* log, base::WorkerSet* workers)
+    : source_(source), services_(services), log_(log), workers_(workers) {}
 
 bool Analytics::Report(bool started) {
   int status = kStartedStatus;
@@ -118,7 +118,7 @@ bool Analytics::TrackUserActivity(const std::wstring& activity) {
     return false;
   }
   std::string document = base::ToUtf8(UserActivityDocument(source_->Identity(), activity));
-  return StartUserActivityReport(services_.telemetry, std::move(document), activity, log_);
+  return StartUserActivityReport(workers_, services_.telemetry, std::move(document), activity, log_);
 }
 
 }  // namespace stubframework::telemetry

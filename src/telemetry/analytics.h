@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/worker_set.h"
 #include "telemetry/log_file_list.h"
 #include "telemetry/report_documents.h"
 #include "telemetry/report_source.h"
@@ -24,8 +25,9 @@ inline constexpr int kErrorStatus = 2;
 
 class Analytics {
  public:
-  // `source` and `log` (which may be null) outlive this object.
-  Analytics(ReportSource* source, const Services& services, base::Log* log);
+  // `source`, `log` and `workers` (the last two may be null) outlive this
+  // object; `workers` owns the activity threads (none: no activity is sent).
+  Analytics(ReportSource* source, const Services& services, base::Log* log, base::WorkerSet* workers = nullptr);
   Analytics(const Analytics&) = delete;
   Analytics& operator=(const Analytics&) = delete;
 
@@ -59,6 +61,7 @@ class Analytics {
   ReportSource* source_;
   Services services_;
   base::Log* log_;
+  base::WorkerSet* workers_;
   LogFileList log_files_;
 };
 

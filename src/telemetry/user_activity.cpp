@@ -7,7 +7,6 @@
 #include <new>
 #include <utility>
 
-#include "htmlui/page_callback.h"
 #include "telemetry/service_client.h"
 
 namespace stubframework::telemetry {
@@ -36,10 +35,11 @@ DWORD WINAPI TrackUserActivityThreadFunc(void* parameter) {
 
 }  // namespace
 
-bool StartUserActivityReport(const ServiceEndpoint& endpoint, std::string document, const std::wstring& activity,
-                             base::Log* log) {
+bool StartUserActivityReport(base::WorkerSet* workers, const ServiceEndpoint& endpoint, std::string document,
+                             const std::wstring& activity, base::Log* log) {
+  if (workers == nullptr) return false;
   std::unique_ptr<ActivityJob> job(new (std::nothrow) ActivityJob{endpoint, std::move(document), activity, log});
-  if (!job || !htmlui::StartWorkerThread(TrackUserActivityThreadFunc, job.get())) return false;
+  if (!job || !workers->Start(TrackUserActivityThreadFunc, job.get())) return false;
   job.release();  // the thread owns it now
   return true;
 }

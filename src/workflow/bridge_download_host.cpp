@@ -7,9 +7,10 @@ utils::DownloadHost BridgeDownloadHost(const WorkerHost& worker, base::LockedPro
   host.log = worker.log;
   host.properties = properties;
   host.release_key = worker.release_key;
-  htmlui::HtmlExternal* bridge = worker.bridge;
-  host.cancel_requested = [bridge] { return bridge != nullptr && bridge->cancel(); };
-  host.size_query = [bridge] { return bridge != nullptr && bridge->size_query(); };
+  // The page's stop and the closing run both cancel (RunState::cancel).
+  htmlui::RunState* run = worker.run;
+  host.cancel_requested = [run] { return run != nullptr && run->cancel(); };
+  host.size_query = [run] { return run != nullptr && run->size_query(); };
   return host;
 }
 

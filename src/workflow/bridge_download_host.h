@@ -1,6 +1,6 @@
 // The blocking download helpers' view of the application: its log, the
-// property store under the method table's lock, and the bridge's stop and
-// size-query flags.
+// property store under the method table's lock, and the run's cancel (the
+// page's stop or the closing run) and size-query flags.
 #pragma once
 
 #include "base/property_bag.h"

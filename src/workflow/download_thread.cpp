@@ -96,7 +96,7 @@ void RunDownloadJob(DownloadJob& job, htmlui::PageCallback& callback) {
   ReporterContext context(
       properties, [&callback](int code, uint64_t total, uint64_t current) { callback.Call(code, total, current); },
       job.url);
-  if (bridge != nullptr) bridge->SetCancel(false);
+  if (job.host.run != nullptr) job.host.run->SetCancel(false);
 
   result = PreCheck(log, job);
   const bool extract = ShouldExtractInDownload(job.url, properties.GetProperty(kIsExtractInDownload),

@@ -10,6 +10,7 @@
 #include "archive/package_extract.h"
 #include "base/temp_folder.h"
 #include "base/unique_handle.h"
+#include "workflow/child_wait.h"
 #include "workflow/download_properties.h"
 #include "workflow/transfer_install_error.h"
 
@@ -104,9 +105,13 @@ int InstallExecutable(const InstallerRun& run, const std::wstring& file, const s
   base::UniqueHandle process(created.hProcess);
   base::UniqueHandle thread(created.hThread);
 
-  while (::WaitForSingleObject(process.Get(), run.tick_ms) == WAIT_TIMEOUT) {
+  const bool ended = WaitForChild(process.Get(), run.stop_event(), run.tick_ms, [&] {
     long current = properties.GetInstallCurrent();
     if (current < properties.GetInstallTotal() - 1) properties.SetInstallCurrent(static_cast<unsigned long>(current + 1));
+  });
+  if (!ended) {
+    base::LogDebug(run.log, L"Install %s, the run is closing: the installer goes on alone", command_line.c_str());
+    return kCancelled;
   }
   properties.SetInstallCurrent(static_cast<unsigned long>(properties.GetInstallTotal()));
   DWORD raw = 0;

@@ -44,15 +44,18 @@ struct InstallJob {
 struct InstallerRun {
   base::Log* log = nullptr;
   base::LockedProperties* properties = nullptr;
-  htmlui::HtmlExternal* bridge = nullptr;  // receives the raw result; may be null
+  htmlui::HtmlExternal* bridge = nullptr;  // receives extraction progress; may be null
   DWORD tick_ms = kInstallTickMs;
+  // Receives the raw result; its stop event ends the waiting. May be null.
+  htmlui::RunState* run_state = nullptr;
   // A ZIP package was checked at the moment of use: its setup.exe comes from
   // extracting it now, never from what an earlier extraction left.
   bool extract_checked_package = false;
 
   void StoreLastInstallError(DWORD raw) const {
-    if (bridge != nullptr) bridge->SetLastInstallError(raw);
+    if (run_state != nullptr) run_state->SetLastInstallError(raw);
   }
+  HANDLE stop_event() const { return run_state != nullptr ? run_state->stop_event() : nullptr; }
 };
 
 }  // namespace stubframework::workflow

@@ -65,12 +65,16 @@ class MsiLibrary {
 struct ProgressSink {
   base::LockedProperties* properties;
   MsiProgressState state;
+  HANDLE stop;  // the run's stop event; may be null
 };
 
 // Called by the Windows Installer on the installing thread.
 INT CALLBACK OnInstallerMessage(LPVOID context, UINT type, LPCWSTR message) {
-  if ((type & 0xFF000000u) != INSTALLMESSAGE_PROGRESS || message == nullptr || message[0] == L'\0') return 0;
   auto* sink = static_cast<ProgressSink*>(context);
+  // The install runs inside this process, which ends with the run: the
+  // Windows Installer is asked to roll it back rather than be cut off midway.
+  if (sink->stop != nullptr && ::WaitForSingleObject(sink->stop, 0) == WAIT_OBJECT_0) return IDCANCEL;
+  if ((type & 0xFF000000u) != INSTALLMESSAGE_PROGRESS || message == nullptr || message[0] == L'\0') return 0;
   MsiProgressFields fields = ParseMsiProgress(std::wstring(message, wcsnlen(message, kMaxProgressText)));
   base::LockedProperties& properties = *sink->properties;
   // The page may have moved the counters: start from what they hold now.
@@ -90,7 +94,7 @@ int InstallMsi(const InstallerRun& run, const std::wstring& install_file, std::w
   base::LockedProperties& properties = *run.properties;
   properties.SetInstallCurrent(0);
   properties.SetInstallTotal(1);
-  ProgressSink sink{run.properties, MsiProgressState()};
+  ProgressSink sink{run.properties, MsiProgressState(), run.stop_event()};
 
   MsiLibrary msi;
   UINT raw = ERROR_INSTALL_SERVICE_FAILURE;

@@ -100,6 +100,7 @@ void RunInstallJob(InstallJob& job, htmlui::PageCallback& callback) {
       job.install_file);
   InstallerRun run{log, &properties, job.host.bridge, job.tick_ms};
   run.extract_checked_package = job.host.release_key.present();
+  run.run_state = job.host.run;
 
   base::UniqueHandle reporter;
   base::UniqueHandle held;  // the checked file, unchangeable until the installer has ended

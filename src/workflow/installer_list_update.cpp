@@ -46,7 +46,7 @@ void RunInstallerListJob(InstallerListJob& job, htmlui::PageCallback& callback) 
   ReporterContext context(
       properties, [&callback](int code, uint64_t total, uint64_t current) { callback.Call(code, total, current); },
       job.url);
-  if (job.host.bridge != nullptr) job.host.bridge->SetCancel(false);
+  if (job.host.run != nullptr) job.host.run->SetCancel(false);
 
   const std::wstring new_file = NewListFile(job.download_file);
   TransferRequest request{job.url, new_file, job.is_secure, job.is_resume, false};

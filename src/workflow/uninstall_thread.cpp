@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "workflow/child_wait.h"
 #include "workflow/error_handle.h"
 #include "workflow/transfer_install_error.h"
 
@@ -19,7 +20,7 @@ bool FileExists(const std::wstring& path) {
 void RunUninstallJob(UninstallJob& job, htmlui::PageCallback& callback) {
   base::Log* log = job.host.log;
   base::LockedProperties properties = job.host.properties();
-  int code = RunMaintenanceCommand(log, properties, job.host.bridge, job.command_line, job.tick_ms);
+  int code = RunMaintenanceCommand(log, properties, job.host.run, job.command_line, job.tick_ms);
   callback.Call(code);
   if (job.add_log_file && FileExists(job.log_file)) job.add_log_file(job.log_file);
   base::LogError(log, L"UninstallThreadFunc result: %x", code);
@@ -27,7 +28,7 @@ void RunUninstallJob(UninstallJob& job, htmlui::PageCallback& callback) {
 
 }  // namespace
 
-int RunMaintenanceCommand(base::Log* log, base::LockedProperties& properties, htmlui::HtmlExternal* bridge,
+int RunMaintenanceCommand(base::Log* log, base::LockedProperties& properties, htmlui::RunState* run,
                           const std::wstring& command_line, DWORD tick_ms) {
   properties.SetInstallCurrent(0);
   properties.SetInstallTotal(kMaintenanceTotal);
@@ -47,9 +48,13 @@ int RunMaintenanceCommand(base::Log* log, base::LockedProperties& properties, ht
   base::UniqueHandle process(info.hProcess);
   base::UniqueHandle thread(info.hThread);
 
-  while (::WaitForSingleObject(process.Get(), tick_ms) == WAIT_TIMEOUT) {
+  const bool ended = WaitForChild(process.Get(), run != nullptr ? run->stop_event() : nullptr, tick_ms, [&] {
     long current = properties.GetInstallCurrent();
     if (current < properties.GetInstallTotal()) properties.SetInstallCurrent(static_cast<unsigned long>(current) + 1);
+  });
+  if (!ended) {
+    base::LogDebug(log, L"Uninstall %s, the run is closing: the command goes on alone", command_line.c_str());
+    return kCancelled;
   }
   properties.SetInstallCurrent(static_cast<unsigned long>(properties.GetInstallTotal()));
 
@@ -57,7 +62,7 @@ int RunMaintenanceCommand(base::Log* log, base::LockedProperties& properties, ht
   if (!::GetExitCodeProcess(process.Get(), &raw)) raw = ::GetLastError();
   int code = TransferInstallError(log, raw);
   base::LogDebug(log, L"Uninstall %s, return %d, error handler %d", command_line.c_str(), raw, code);
-  if (bridge != nullptr) bridge->SetLastInstallError(raw);
+  if (run != nullptr) run->SetLastInstallError(raw);
   return code;
 }
 

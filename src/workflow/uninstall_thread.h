@@ -8,7 +8,7 @@
 
 #include "base/log.h"
 #include "base/property_bag.h"
-#include "htmlui/html_external.h"
+#include "htmlui/run_state.h"
 #include "workflow/maintenance_job.h"
 
 namespace stubframework::workflow {
@@ -20,8 +20,9 @@ DWORD WINAPI UninstallThreadFunc(void* param);
 // Starts `command_line` and waits for it, moving "installCurrent" one step
 // towards "installTotal" (150) every `tick_ms` while it runs and setting it to
 // the total at the end. Returns the mapped exit code, or kFailure when the
-// command cannot be started; the raw exit code goes to the bridge (may be null).
-int RunMaintenanceCommand(base::Log* log, base::LockedProperties& properties, htmlui::HtmlExternal* bridge,
+// command cannot be started, or kCancelled when the run closes first (the
+// command goes on); the raw exit code goes to the run's state (may be null).
+int RunMaintenanceCommand(base::Log* log, base::LockedProperties& properties, htmlui::RunState* run,
                           const std::wstring& command_line, DWORD tick_ms = kMaintenanceTickMs);
 
 }  // namespace stubframework::workflow

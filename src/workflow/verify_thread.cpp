@@ -9,8 +9,6 @@ namespace stubframework::workflow {
 
 namespace {
 
-std::atomic<bool> keep_searching{true};
-
 std::wstring LastComponent(const std::wstring& path) {
   size_t slash = path.find_last_of(L'\\');
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -47,6 +45,8 @@ bool Search(const std::wstring& folder, const std::wstring& relative_path, const
 
 void RunVerifyJob(VerifyJob& job, htmlui::PageCallback& callback) {
   base::Log* log = job.host.log;
+  const std::atomic<bool> to_the_end{true};
+  const std::atomic<bool>& keep_searching = job.host.run != nullptr ? job.host.run->keep_searching() : to_the_end;
   SearchResult result = SearchPackage(job.root_folder, job.relative_path, keep_searching);
   job.host.properties().SetProperty(kPackagePathProperty, result.common_folder);
   const bool kept = keep_searching;
@@ -58,9 +58,6 @@ void RunVerifyJob(VerifyJob& job, htmlui::PageCallback& callback) {
 }
 
 }  // namespace
-
-void SetKeepSearching(bool on) { keep_searching = on; }
-bool KeepSearching() { return keep_searching; }
 
 SearchResult SearchPackage(const std::wstring& folder, const std::wstring& relative_path,
                            const std::atomic<bool>& keep) {

@@ -14,12 +14,9 @@ namespace stubframework::workflow {
 
 inline constexpr wchar_t kPackagePathProperty[] = L"PackagePath";
 
-// The one keep-searching flag of the process: set when a search is started,
-// cleared by cancelVerifyThread; a search looks at it between entries.
-void SetKeepSearching(bool on);
-bool KeepSearching();
-
-// `param` is a VerifyJob created with new; the worker owns and frees it. The
+// `param` is a VerifyJob created with new; the worker owns and frees it. It
+// searches while the run's keep-searching flag stays up (the method raises it,
+// cancelVerifyThread and the closing run lower it; without a run, to the end). The
 // page's function gets one call: kNoError (found), kFailure (not found) or
 // kCancelled.
 DWORD WINAPI VerifyThreadFunc(void* param);

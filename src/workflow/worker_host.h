@@ -1,7 +1,8 @@
-// What a worker thread reaches of the application: its log, the bridge (stop
-// and size-query flags, extraction progress), the property store under the
-// method table's lock, and the settings key. The script method that starts
-// the worker fills it.
+// What a worker thread reaches of the application: its log, the run's state
+// (stop event, cancel and size-query flags, last installer result), the
+// bridge (extraction progress), the property store under the method table's
+// lock, and the settings key. The script method that starts the worker fills
+// it; the application joins every worker before any of these goes.
 #pragma once
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "base/log.h"
 #include "base/property_bag.h"
 #include "htmlui/html_external.h"
+#include "htmlui/run_state.h"
 #include "trust/release_key.h"
 #include "workflow/package_folders.h"
 
@@ -18,6 +20,7 @@ namespace stubframework::workflow {
 struct WorkerHost {
   base::Log* log = nullptr;
   htmlui::HtmlExternal* bridge = nullptr;
+  htmlui::RunState* run = nullptr;  // may be null where no run owns the work (a size query's test)
   base::PropertyBag* store = nullptr;     // with `lock`, must outlive the worker
   base::CriticalSection* lock = nullptr;
   std::wstring settings_key;
@@ -28,6 +31,9 @@ struct WorkerHost {
   trust::ReleaseKey release_key;
 
   base::LockedProperties properties() const { return base::LockedProperties(*store, *lock); }
+  // The run's stop event: set once the application closes; null without a run.
+  HANDLE stop_event() const { return run != nullptr ? run->stop_event() : nullptr; }
+  bool stopping() const { return run != nullptr && run->stopping(); }
 };
 
 }  // namespace stubframework::workflow

@@ -169,5 +169,47 @@ TEST_F(ApplicationRunTest, ARunWithoutAReleaseKeySaysOnceThatMetasAreTheOnlyChec
   }
 }
 
+// A worker that ignores the stop: it waits for the test, then writes to the
+// log (closed by then: this run failed) and to the property store.
+struct LateWorker {
+  AppLog* log;
+  base::PropertyBag* store;
+  HANDLE go;
+  HANDLE done;
+};
+DWORD WINAPI LateWorkerThread(void* parameter) {
+  auto* job = static_cast<LateWorker*>(parameter);
+  ::WaitForSingleObject(job->go, INFINITE);
+  base::LogDebug(job->log, L"late worker still writes");
+  job->store->Set(L"lateWorker", L"wrote");
+  ::SetEvent(job->done);
+  return 0;
+}
+
+TEST_F(ApplicationRunTest, AWorkerThatOutlivesTheJoinIsLoggedAndWhatItUsesIsKept) {
+  base::UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  LateWorker job{app_->log(), &app_->context().properties(), go.Get(), done.Get()};
+  ASSERT_TRUE(app_->run_state().workers().Start(LateWorkerThread, &job));
+  const std::wstring log_path = app_->log()->path();
+  const DWORD start = ::GetTickCount();
+  app_->Run();
+  EXPECT_GE(::GetTickCount() - start + 20, kWorkerJoinLimitMs) << "the run waited the whole limit";
+  EXPECT_EQ(app_->workers_left(), 1u);
+  app_.reset();
+  // A freed log would have deleted its file with its folder.
+  EXPECT_TRUE(stubtest::PathExists(log_path)) << "the log is kept for the worker";
+  const std::string log = stubtest::ReadWholeFile(log_path);
+  EXPECT_NE(log.find(base::ToAnsi(base::Format(L"ERROR] 1 worker(s) still running %u ms after the stop; what they "
+                                               L"use is kept",
+                                               static_cast<unsigned>(kWorkerJoinLimitMs)))),
+            std::string::npos)
+      << log;
+
+  ::SetEvent(go.Get());
+  ASSERT_EQ(::WaitForSingleObject(done.Get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the worker ran to its end";
+  EXPECT_EQ(job.store->Get(L"lateWorker"), L"wrote");
+}
+
 }  // namespace
 }  // namespace stubframework::app

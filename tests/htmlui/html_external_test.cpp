@@ -291,13 +291,9 @@ TEST_F(HtmlExternalTest, ExtractionProgressFeedsTheInstallCounters) {
   EXPECT_EQ(app_->external()->last_extraction_error(), 112);
 }
 
-TEST_F(HtmlExternalTest, StopFlagsAndWindowReachTheTable) {
+TEST_F(HtmlExternalTest, RunStateAndWindowReachTheTable) {
   HtmlExternal* bridge = app_->external();
-  EXPECT_FALSE(bridge->cancel());
-  bridge->SetCancel(true);
-  EXPECT_TRUE(bridge->cancel());
-  bridge->SetSizeQuery(true);
-  EXPECT_TRUE(bridge->size_query());
+  ASSERT_EQ(bridge->run(), &app_->run_state()) << "the methods reach the application's run state";
   HWND fake = reinterpret_cast<HWND>(0x1234);
   bridge->SetWindow(fake);
   EXPECT_EQ(methods_->host_window(), fake);

@@ -68,7 +68,7 @@ class PageCallbackTest : public AppFixture {
   // Runs `worker` on its own thread while this (STA) thread pumps messages.
   void RunAndPump(LPTHREAD_START_ROUTINE worker, Job& job) {
     job.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_TRUE(StartWorkerThread(worker, &job));
+    ASSERT_TRUE(StartWorkerThread(&app_->run_state(), worker, &job));
     for (;;) {
       DWORD wait = MsgWaitForMultipleObjects(1, &job.done, FALSE, 20000, QS_ALLINPUT);
       if (wait == WAIT_OBJECT_0) break;

@@ -166,7 +166,7 @@ TEST_F(MaintenanceMethodTest, RemovalOfAnInstalledPackage) {
   EXPECT_FALSE(Installed(kBracedCode)) << "the product is gone";
   EXPECT_EQ(Prop(L"installTotal"), L"150");
   EXPECT_EQ(Prop(L"installCurrent"), L"150");
-  EXPECT_EQ(bridge()->last_install_error(), 0u);
+  EXPECT_EQ(bridge()->run()->last_install_error(), 0u);
 }
 
 TEST_F(MaintenanceMethodTest, RepairOfAnInstalledPackage) {
@@ -175,7 +175,7 @@ TEST_F(MaintenanceMethodTest, RepairOfAnInstalledPackage) {
   Ran ran = RanCommand(MsiexecPattern() + " /f \\{3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31\\} /qn /norestart /l\\*v \"(" +
                        LogFolderPattern() + "repair_Maint Test_[0-9]{14}\\.log)\"");
   EXPECT_EQ(calls, (Calls{{ran.code}}));
-  EXPECT_EQ(bridge()->last_install_error(), ran.raw);
+  EXPECT_EQ(bridge()->run()->last_install_error(), ran.raw);
   if (RunningUnderWine() && ran.raw == 1) {
     GTEST_SKIP() << "Wine's msiexec does not repair by product code (\"Product code treatment not implemented "
                     "yet\") and ends with 1";
@@ -191,7 +191,7 @@ TEST_F(MaintenanceMethodTest, AnInstallerFailureReportsItsMappedCodeAndKeepsTheR
   Ran ran = RanCommand(MsiexecPattern() + " /uninstall \\{6A0C2E4F-1B3D-4C5E-8F70-92A4B6C8D0E2\\} .*()\"");
   EXPECT_EQ(ran.raw, kUnknownProduct);
   EXPECT_EQ(ran.code, 1);
-  EXPECT_EQ(bridge()->last_install_error(), kUnknownProduct);
+  EXPECT_EQ(bridge()->run()->last_install_error(), kUnknownProduct);
   EXPECT_EQ(Prop(L"installCurrent"), Prop(L"installTotal"));
 }
 
@@ -231,7 +231,7 @@ TEST_F(MaintenanceMethodTest, AnOwnUninstallStringIsRunWithTheSwitchesAppended) 
   std::string recorded = ReadWholeFile(record);
   std::wstring line(reinterpret_cast<const wchar_t*>(recorded.data()), recorded.size() / sizeof(wchar_t));
   EXPECT_EQ(line, own + L"/qn /norestart /l*v \"" + log_file + L"\"\n");
-  EXPECT_EQ(bridge()->last_install_error(), 3010u);
+  EXPECT_EQ(bridge()->run()->last_install_error(), 3010u);
   EXPECT_EQ(Prop(L"installCurrent"), L"150");
 }
 

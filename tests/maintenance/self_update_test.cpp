@@ -91,7 +91,7 @@ class SelfUpdateTest : public MethodFixture {
     job->transfer.retry_pause_ms = 10;
     if (tokenize) job->transfer.tokenize = tokenize;
     EXPECT_EQ(job->callback_stream.Marshal(nullptr, L"test", &function), S_OK);
-    EXPECT_TRUE(htmlui::StartWorkerThread(workflow::SelfUpdateThreadFunc, job));
+    EXPECT_TRUE(htmlui::StartWorkerThread(job->host.run, workflow::SelfUpdateThreadFunc, job));
     return PumpUntilDone(function);
   }
 

@@ -70,11 +70,17 @@ class AnalyticsServiceTest : public telemetrytest::TelemetryServiceTest {
     token_ = base::ToUtf8(source_.identity.token);
     mark_ = service().Mark();
   }
-  Analytics Make(const Services& services) { return Analytics(&source_, services, &log_); }
+  // Activity threads end before the log they write to goes.
+  void TearDown() override {
+    EXPECT_EQ(workers_.StopAndJoin(10000), 0u);
+    TelemetryServiceTest::TearDown();
+  }
+  Analytics Make(const Services& services) { return Analytics(&source_, services, &log_, &workers_); }
   std::vector<RecordedRequest> Requests(size_t at_least) { return service().Since(mark_, at_least); }
 
   FakeSource source_;
   CaptureLog log_;
+  base::WorkerSet workers_;
   std::string token_;
   size_t mark_ = 0;
 };
@@ -267,6 +273,8 @@ TEST_F(AnalyticsServiceTest, UserActivityIsSentFromItsOwnThread) {
   }
   EXPECT_TRUE(log_.Has(L"TrackUserActivityTreadFunc track activity:went away failed!"));
   EXPECT_FALSE(analytics.TrackUserActivity(std::wstring(40000, L'a'))) << "an oversized text is not sent";
+  EXPECT_FALSE(Analytics(&source_, service().Endpoints(), &log_).TrackUserActivity(L"unowned"))
+      << "no thread is started that nobody joins";
 }
 
 TEST_F(AnalyticsServiceTest, PageviewPostsThePayloadNarrowedToBytes) {

@@ -56,7 +56,7 @@ HRESULT UiHostTestMethods::StartTicker(WORD flags, DISPPARAMS* params, VARIANT*)
   hr = stream.Marshal(log(), L"EMStartTicker", call.Callback(1));
   if (FAILED(hr)) return hr;
   auto* job = new TickerJob{this, call.Int(0), stream.Detach()};
-  if (!stubframework::htmlui::StartWorkerThread(TickerThread, job)) {
+  if (!stubframework::htmlui::StartWorkerThread(bridge() != nullptr ? bridge()->run() : nullptr, TickerThread, job)) {
     // Nobody will unmarshal it: free the marshalled reference with the stream.
     ::CoReleaseMarshalData(job->stream);
     job->stream->Release();

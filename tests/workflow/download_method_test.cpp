@@ -145,7 +145,7 @@ class DownloadMethodTest : public AppFixture {
     RecordingFunction function;
     job->host = externalmethods::WorkerHostOf(*methods_);
     EXPECT_EQ(job->callback_stream.Marshal(app_->log(), L"EMDownload", &function), S_OK);
-    EXPECT_TRUE(htmlui::StartWorkerThread(DownloadThreadFunc, job.get()));
+    EXPECT_TRUE(htmlui::StartWorkerThread(job->host.run, DownloadThreadFunc, job.get()));
     job.release();
     return PumpUntilDone(function, 1, {});
   }
@@ -355,7 +355,7 @@ TEST_F(DownloadMethodTest, StopDownloadEndsTheTransferWithAbort) {
     ExpectProgressThenFinal(calls, kAbort);
     EXPECT_LT(calls.back()[2], static_cast<LONG>(data.size()));
   }
-  EXPECT_TRUE(bridge()->cancel()) << "the flag stays set until the next download";
+  EXPECT_TRUE(bridge()->run()->cancel()) << "the flag stays set until the next download";
 }
 
 TEST_F(DownloadMethodTest, TenFailedVerifiedAttemptsAreFailureAfterRealPauses) {
@@ -397,7 +397,7 @@ TEST_F(DownloadMethodTest, InitDownloadSizeLeavesTheAnnouncedSizeAndNoTempFile) 
   EXPECT_EQ(Prop(L"downloadTotal"), L"3000000");
   EXPECT_FALSE(Exists(file + L".temp"));
   EXPECT_FALSE(Exists(file));
-  EXPECT_FALSE(bridge()->size_query());
+  EXPECT_FALSE(bridge()->run()->size_query());
   EXPECT_EQ(servers().FaultRequests(key).size(), 1u);
 
   // A server that answers nothing leaves the total as it was.
@@ -485,7 +485,7 @@ TEST_F(DownloadMethodTest, AWorkerThatCannotReachThePageLogsAndEndsWithoutACall)
   job->host = externalmethods::WorkerHostOf(*methods_);
   job->url = servers().NginxUrl("/" + name);
   job->download_file = work_ + L"unreached.bin";
-  ASSERT_TRUE(htmlui::StartWorkerThread(DownloadThreadFunc, job));
+  ASSERT_TRUE(htmlui::StartWorkerThread(job->host.run, DownloadThreadFunc, job));
   const std::string line = "DownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: ";
   for (int i = 0; i < 500 && LogText().find(line) == std::string::npos; ++i) ::Sleep(10);
   EXPECT_NE(LogText().find(line), std::string::npos) << LogText();

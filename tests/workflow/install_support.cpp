@@ -95,7 +95,7 @@ Calls InstallFixture::RunJob(std::unique_ptr<workflow::InstallJob> job) {
   job->host = externalmethods::WorkerHostOf(*methods_);
   job->product_id = host_->product_id();
   EXPECT_EQ(job->callback_stream.Marshal(app_->log(), L"EMInstall", &function), S_OK);
-  EXPECT_TRUE(htmlui::StartWorkerThread(workflow::InstallThreadFunc, job.get()));
+  EXPECT_TRUE(htmlui::StartWorkerThread(job->host.run, workflow::InstallThreadFunc, job.get()));
   job.release();
   return PumpUntilDone(function);
 }
