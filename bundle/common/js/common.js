@@ -687,7 +687,7 @@ function record() {
   var all = ComponentList.all();
   for (var i = 0; i < all.length; i++) {
     var entry = all[i].name + bits + ";";
-    if (isTrue(getProp(all[i].name)) && components.indexOf(entry) < 0) components += entry;
+    if (isTrue(getProp(all[i].name))) components += entry;
   }
   ResumeRecord.write(R.Components, components);
 }
