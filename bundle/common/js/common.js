@@ -210,6 +210,7 @@ var Lang = {
 // ---- Result codes
 
 var ErrorTextKeys = {
+  // "UnknowError"/"unknowError" as config.js and every lang.js spell them: do not correct one alone.
   UnknowError: "unknowError",
   FileNotExist: "fileNotExist",
   DiskFull: "diskFull",
