@@ -50,7 +50,13 @@ class ExternalMethods : public htmlui::ScriptMethods {
   // with `expected` (in the same order); logs and answers the first misfit.
   HRESULT CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count);
 
-  MethodHost* host() const { return host_; }
+  // The host's roles, null without a host: a method body asks for the one it uses.
+  RunStore* store() const { return host_; }
+  LaunchFacts* launch() const { return host_; }
+  RunReports* reports() const { return host_; }
+  SelfUpdateHandover* handover() const { return host_; }
+  RunSettings* settings() const { return host_; }
+  MachineAccess* machine() const { return host_; }
   base::Log* log() const { return host_ == nullptr ? nullptr : host_->log(); }
   htmlui::HtmlExternal* bridge() const { return host_ == nullptr ? nullptr : host_->external(); }
   // The window side of the UI; null while no window is shown.
