@@ -146,14 +146,15 @@ class MachineAccess {
   ~MachineAccess() = default;
 };
 
-// Every role at once: what the application implements.
-class MethodHost : public RunLog,
-                   public PageSide,
+// Every role at once: what the application implements. (The role with the
+// most methods comes first: its overrides need no this-adjusting thunk.)
+class MethodHost : public LaunchFacts,
                    public RunStore,
-                   public LaunchFacts,
+                   public RunSettings,
+                   public RunLog,
+                   public PageSide,
                    public RunReports,
                    public SelfUpdateHandover,
-                   public RunSettings,
                    public MachineAccess {
  protected:
   ~MethodHost() = default;
