@@ -125,7 +125,7 @@ var ComponentType = {
   Selectable: 4,
   MustSelect: 8,
   Patch: 16,
-  Prerequiste: 32
+  Prerequiste: 32 // spelled so on purpose: publishers' component lists use this name
 };
 
 var Config_PostInstallActionType = {
@@ -162,6 +162,7 @@ var Config_SingleDownload = {
 };
 
 // Prerequisite components added to a single-package download.
+// The name is spelled as publishers' pages have it (Prerequiste), on purpose.
 var Config_PrerequisteComponents = [];
 
 // Final states passed to setInstallStatus.

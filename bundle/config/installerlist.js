@@ -1,6 +1,8 @@
 // Components of a multi-component download (used when Config_MultiDownload
 // is true; the setup then refreshes this list from DOWNLOAD_URL first).
-// Sizes of 0 are learned before the download starts.
+// Sizes of 0 are learned before the download starts. `installDirProperty`
+// names the Windows Installer property that gets the folder chosen on the
+// Install page (nothing is added without it, or without a chosen folder).
 var Components = [
   {
     group: 0,
@@ -8,6 +10,7 @@ var Components = [
     type: ComponentType.X64 | ComponentType.MustSelect,
     name: "Tessary",
     estimatedTime: 180,
+    installDirProperty: "INSTALLDIR",
     registry: { key: "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brelvo\\Tessary\\22.0", value: "InstallPath" },
     program: "Tessary.exe",
     files: [
@@ -27,6 +30,7 @@ var Components = [
     type: ComponentType.X86 | ComponentType.MustSelect,
     name: "Tessary",
     estimatedTime: 180,
+    installDirProperty: "INSTALLDIR",
     registry: { key: "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brelvo\\Tessary\\22.0", value: "InstallPath" },
     program: "Tessary.exe",
     files: [
@@ -46,6 +50,7 @@ var Components = [
     type: ComponentType.Selectable,
     name: "TessarySamples",
     estimatedTime: 40,
+    installDirProperty: "INSTALLDIR",
     registry: { key: "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brelvo\\Tessary\\22.0\\Samples", value: "Version" },
     files: [
       {

@@ -256,6 +256,7 @@ int RunStub(MethodTableFactory make_methods, htmlui::UiHostFactory make_ui_host,
   std::unique_ptr<Application> app = Application::Create(services);
   if (!app) return 0;
   app->SetUiHostFactory(make_ui_host);
+  // A fixed placeholder pair the telemetry service expects in every report; not a leftover.
   app->context().external_properties().Set(L"propertyName1", L"propertyValue1");
   // Lives until the end; a self-update exit skips its destruction.
   std::unique_ptr<externalmethods::ExternalMethods> methods = make_methods(app.get());

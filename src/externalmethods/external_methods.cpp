@@ -6,10 +6,15 @@
 
 namespace stubframework::externalmethods {
 
-ExternalMethods::ExternalMethods(MethodHost* host) : host_(host) {
-  if (host_ != nullptr) {
+ExternalMethods::Roles ExternalMethods::RolesOf(MethodHost* host) {
+  if (host == nullptr) return Roles();
+  return Roles{host, host, host, host, host, host, host, host};
+}
+
+ExternalMethods::ExternalMethods(MethodHost* host) : roles_(RolesOf(host)) {
+  if (host != nullptr) {
     base::LockedProperties store = properties();
-    workflow::RestoreExtractedPackages(host_->log(), host_->settings_key(), host_->resume_mode(), store);
+    workflow::RestoreExtractedPackages(host->log(), host->settings_key(), host->resume_mode(), store);
   }
   RegisterRows<0>(std::make_index_sequence<kBaseMethodCount>());
 }
@@ -38,7 +43,7 @@ HRESULT ExternalMethods::CheckParamTypes(const DISPPARAMS* params, const VARTYPE
 }
 
 base::LockedProperties ExternalMethods::properties() {
-  return base::LockedProperties(host_->properties(), lock_);
+  return base::LockedProperties(roles_.store->properties(), lock_);
 }
 
 void ExternalMethods::LogTag(const MethodSignature& method, TagAt when) {

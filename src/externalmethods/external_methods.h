@@ -50,11 +50,17 @@ class ExternalMethods : public htmlui::ScriptMethods {
   // with `expected` (in the same order); logs and answers the first misfit.
   HRESULT CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count);
 
-  MethodHost* host() const { return host_; }
-  base::Log* log() const { return host_ == nullptr ? nullptr : host_->log(); }
-  htmlui::HtmlExternal* bridge() const { return host_ == nullptr ? nullptr : host_->external(); }
+  // The host's roles, null without a host: a method body asks for the one it uses.
+  RunStore* store() const { return roles_.store; }
+  LaunchFacts* launch() const { return roles_.launch; }
+  RunReports* reports() const { return roles_.reports; }
+  SelfUpdateHandover* handover() const { return roles_.handover; }
+  RunSettings* settings() const { return roles_.settings; }
+  MachineAccess* machine() const { return roles_.machine; }
+  base::Log* log() const { return roles_.log == nullptr ? nullptr : roles_.log->log(); }
+  htmlui::HtmlExternal* bridge() const { return roles_.page == nullptr ? nullptr : roles_.page->external(); }
   // The window side of the UI; null while no window is shown.
-  htmlui::UiHost* ui_host() const { return host_ == nullptr ? nullptr : host_->ui_host(); }
+  htmlui::UiHost* ui_host() const { return roles_.page == nullptr ? nullptr : roles_.page->ui_host(); }
   // The property store under this table's lock.
   base::LockedProperties properties();
   base::CriticalSection& lock() override { return lock_; }
@@ -76,7 +82,20 @@ class ExternalMethods : public htmlui::ScriptMethods {
   HRESULT Dispatch(const MethodSignature& method, WORD flags, DISPPARAMS* params, VARIANT* result);
   void LogTag(const MethodSignature& method, TagAt when);
 
-  MethodHost* host_;
+  // Each role found once, so a body's question is a plain read.
+  struct Roles {
+    RunLog* log = nullptr;
+    PageSide* page = nullptr;
+    RunStore* store = nullptr;
+    LaunchFacts* launch = nullptr;
+    RunReports* reports = nullptr;
+    SelfUpdateHandover* handover = nullptr;
+    RunSettings* settings = nullptr;
+    MachineAccess* machine = nullptr;
+  };
+  static Roles RolesOf(MethodHost* host);
+
+  const Roles roles_;
   HWND host_window_ = nullptr;
   base::CriticalSection lock_;
   std::map<std::wstring, Handler> methods_;

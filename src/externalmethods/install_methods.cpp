@@ -22,23 +22,25 @@ namespace {
 // The job's copy of what the worker needs from the application.
 void FillFromHost(ExternalMethods& methods, workflow::InstallJob& job) {
   job.host = WorkerHostOf(methods);
-  MethodHost* host = methods.host();
-  if (host == nullptr) return;
-  job.product_id = host->product_id();
-  job.stub_path = host->stub_path();
-  job.resume_mode = host->resume_mode();
-  base::CriticalSection* lock = &methods.lock();
-  job.add_log_file = [host, lock](const std::wstring& path) {
-    base::ScopedLock hold(*lock);
-    host->AddUploadFile(path);
-  };
+  if (LaunchFacts* launch = methods.launch()) {
+    job.product_id = launch->product_id();
+    job.stub_path = launch->stub_path();
+  }
+  if (RunStore* store = methods.store()) job.resume_mode = store->resume_mode();
+  if (RunReports* reports = methods.reports()) {
+    base::CriticalSection* lock = &methods.lock();
+    job.add_log_file = [reports, lock](const std::wstring& path) {
+      base::ScopedLock hold(*lock);
+      reports->AddUploadFile(path);
+    };
+  }
 }
 
 }  // namespace
 
 HRESULT InstallMethod(ExternalMethods& methods, ScriptCall& call) {
   base::Log* log = methods.log();
-  MethodHost* host = methods.host();
+  LaunchFacts* launch = methods.launch();
   std::unique_ptr<workflow::InstallJob> job(new (std::nothrow) workflow::InstallJob);
   if (!job) return E_OUTOFMEMORY;
   job->shortcut = call.Text(0);
@@ -50,8 +52,8 @@ HRESULT InstallMethod(ExternalMethods& methods, ScriptCall& call) {
   // The difference of the two clock readings, as a signed 32-bit number.
   const std::wstring download_time =
       workflow::DownloadTimeParam(static_cast<int>(downloader::DownloadTimeSeconds()));
-  job->params = workflow::BuildInstallParams(host != nullptr ? host->passthrough() : std::wstring(), param,
-                                             download_time, host != nullptr && host->silent_launch());
+  job->params = workflow::BuildInstallParams(launch != nullptr ? launch->passthrough() : std::wstring(), param,
+                                             download_time, launch != nullptr && launch->silent_launch());
   FillFromHost(methods, *job);
   base::LogDebug(log, L"EMInstall params %ld, %s, %s, %s", static_cast<long>(estimated_time), param.c_str(),
                  download_time.c_str(), job->install_file.c_str());
@@ -60,7 +62,7 @@ HRESULT InstallMethod(ExternalMethods& methods, ScriptCall& call) {
   if (FAILED(hr)) return hr;
   // An installer with UI of its own shows it instead of the stub's window.
   if (!workflow::IsSilentInstall(job->params)) {
-    if (htmlui::UiHost* ui = host != nullptr ? host->ui_host() : nullptr) ui->Hide();
+    if (htmlui::UiHost* ui = methods.ui_host()) ui->Hide();
   }
   if (!htmlui::StartWorkerThread(RunStateOf(methods), workflow::InstallThreadFunc, job.get())) {
     DWORD error = ::GetLastError();

@@ -29,7 +29,8 @@ constexpr wchar_t kUninstallModeProperty[] = L"uninstallMode";
 constexpr wchar_t kDefaultOptionProperty[] = L"defaultOption";
 
 std::wstring ProductIdOf(ExternalMethods& methods) {
-  return methods.host() == nullptr ? std::wstring() : methods.host()->product_id();
+  LaunchFacts* launch = methods.launch();
+  return launch == nullptr ? std::wstring() : launch->product_id();
 }
 
 // The log folder of this product's installers, created when missing.
@@ -52,11 +53,11 @@ std::wstring CheckedProductCode(base::Log* log, const wchar_t* method, const std
 HRESULT StartUninstallJob(ExternalMethods& methods, std::unique_ptr<workflow::UninstallJob> job,
                           const wchar_t* log_name, IDispatch* callback) {
   job->host = WorkerHostOf(methods);
-  if (MethodHost* host = methods.host()) {
+  if (RunReports* reports = methods.reports()) {
     base::CriticalSection* lock = &methods.lock();
-    job->add_log_file = [host, lock](const std::wstring& path) {
+    job->add_log_file = [reports, lock](const std::wstring& path) {
       base::ScopedLock hold(*lock);
-      host->AddUploadFile(path);
+      reports->AddUploadFile(path);
     };
   }
   HRESULT hr = job->callback_stream.Marshal(methods.log(), log_name, callback);
@@ -141,7 +142,8 @@ HRESULT SetUninstallRegistryFromStubMethod(ExternalMethods& methods, ScriptCall&
 
 HRESULT IsUninstallModeLaunchMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring mode;
-  const bool found = methods.host() != nullptr && methods.host()->uninstall_mode(&mode);
+  LaunchFacts* launch = methods.launch();
+  const bool found = launch != nullptr && launch->uninstall_mode(&mode);
   if (found) {
     base::LockedProperties properties = methods.properties();
     properties.SetProperty(kUninstallModeProperty, mode);

@@ -14,10 +14,10 @@ const sysinfo::FactSource& Machine() {
 
 }  // namespace
 
-const sysinfo::FactSource& MethodHost::facts() { return Machine(); }
+const sysinfo::FactSource& MachineAccess::facts() { return Machine(); }
 
-bool MethodHost::RequestRestart(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason) != FALSE; }
+bool MachineAccess::RequestRestart(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason) != FALSE; }
 
-const sysinfo::FactSource& FactsOf(MethodHost* host) { return host == nullptr ? Machine() : host->facts(); }
+const sysinfo::FactSource& FactsOf(MachineAccess* machine) { return machine == nullptr ? Machine() : machine->facts(); }
 
 }  // namespace stubframework::externalmethods

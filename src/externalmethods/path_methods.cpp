@@ -52,8 +52,8 @@ std::wstring DesktopFolder() {
 }
 
 HRESULT GetCurrentPathMethod(ExternalMethods& methods, ScriptCall& call) {
-  MethodHost* host = methods.host();
-  const std::wstring stub = host == nullptr ? std::wstring() : host->stub_path();
+  LaunchFacts* launch = methods.launch();
+  const std::wstring stub = launch == nullptr ? std::wstring() : launch->stub_path();
   const std::wstring folder = stub.find(L'\\') != std::wstring::npos ? FolderOf(stub) : ModuleFolder();
   base::LogDebug(methods.log(), L"EMGetCurrentPath %s", folder.c_str());
   return call.ReturnText(folder);
@@ -67,7 +67,8 @@ HRESULT GetDesktopPathMethod(ExternalMethods& methods, ScriptCall& call) {
 
 HRESULT GetTempPathMethod(ExternalMethods& methods, ScriptCall& call) {
   std::wstring name = call.Text(0);
-  if (name.empty() && methods.host() != nullptr) name = methods.host()->product_id();
+  LaunchFacts* launch = methods.launch();
+  if (name.empty() && launch != nullptr) name = launch->product_id();
   std::wstring folder = UserTempFolder();
   if (!folder.empty()) {
     folder += name + L"\\";

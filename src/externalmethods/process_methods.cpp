@@ -89,9 +89,9 @@ HRESULT ExecuteCommandMethod(ExternalMethods& methods, ScriptCall& call) {
 
 HRESULT StartRegAppsMethod(ExternalMethods& methods, ScriptCall&) {
   base::Log* log = methods.log();
-  MethodHost* host = methods.host();
-  if (host == nullptr) return S_OK;
-  const std::wstring record = host->base_reg_key() + kResumeManagerSubkey;
+  RunStore* store = methods.store();
+  if (store == nullptr) return S_OK;
+  const std::wstring record = store->base_reg_key() + kResumeManagerSubkey;
   std::wstring guid;
   std::wstring launch_on_exit;
   base::RegistryReadValue(record, L"guid", guid);
@@ -117,14 +117,15 @@ HRESULT StartRegAppsMethod(ExternalMethods& methods, ScriptCall&) {
 HRESULT ManageDesktopShortcutMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring name = call.Text(0);
   if (name.empty()) return S_OK;
-  MethodHost* host = methods.host();
-  ManageDesktopShortcut(methods.log(), name, call.Bool(1), host == nullptr ? std::wstring() : host->stub_path());
+  LaunchFacts* launch = methods.launch();
+  ManageDesktopShortcut(methods.log(), name, call.Bool(1), launch == nullptr ? std::wstring() : launch->stub_path());
   base::LogDebug(methods.log(), L"EMManageDesktopShortcut Result: %s", name.c_str());
   return S_OK;
 }
 
 HRESULT IsSilentLaunchStubMethod(ExternalMethods& methods, ScriptCall& call) {
-  const bool silent = methods.host() != nullptr && methods.host()->silent_launch();
+  LaunchFacts* launch = methods.launch();
+  const bool silent = launch != nullptr && launch->silent_launch();
   base::LogDebug(methods.log(), L"EMIsSilentLaunchStub Result: %s", silent ? L"launch silently" : L"launch normal");
   call.ReturnBool(silent);
   return S_OK;
@@ -136,13 +137,13 @@ HRESULT RestartSystemMethod(ExternalMethods& methods, ScriptCall& call) {
   base::LogDebug(methods.log(), L"EMRestartSystem: %s %s", message.c_str(), caption.c_str());
   htmlui::UiHost* ui = methods.ui_host();
   if (ui == nullptr || ui->ShowMessageBox(message, caption, MB_OKCANCEL) != IDOK) return S_OK;
-  RestartComputer(methods.host());
+  RestartComputer(methods.machine());
   return S_OK;
 }
 
 HRESULT RestartSystemNoMsgMethod(ExternalMethods& methods, ScriptCall&) {
   base::LogDebug(methods.log(), L"EMRestartSystemNoMsg: %s", L"Restart from Restart.html");
-  RestartComputer(methods.host());
+  RestartComputer(methods.machine());
   return S_OK;
 }
 

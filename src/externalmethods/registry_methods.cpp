@@ -55,7 +55,8 @@ HRESULT SearchRegKeyMethod(ExternalMethods& methods, ScriptCall& call) {
 }
 
 HRESULT GetBaseRegKeyMethod(ExternalMethods& methods, ScriptCall& call) {
-  std::wstring base = methods.host() == nullptr ? std::wstring() : methods.host()->base_reg_key();
+  RunStore* store = methods.store();
+  std::wstring base = store == nullptr ? std::wstring() : store->base_reg_key();
   HRESULT hr = call.ReturnText(base);
   base::LogDebug(methods.log(), L"EMGetBaseRegKey %s", base.c_str());
   return hr;

@@ -13,8 +13,8 @@ namespace stubframework::externalmethods {
 
 namespace {
 
-std::wstring RunOnceName(MethodHost& host) {
-  return workflow::RunOnceValueName(host.product_id(), host.product_version());
+std::wstring RunOnceName(LaunchFacts& launch) {
+  return workflow::RunOnceValueName(launch.product_id(), launch.product_version());
 }
 
 std::wstring FileNameOf(const std::wstring& path) {
@@ -24,41 +24,41 @@ std::wstring FileNameOf(const std::wstring& path) {
 
 // The running image (the launcher's copy of what the user started) under the
 // name the user's file has.
-std::wstring ProtectedResumeCopy(MethodHost& host) {
+std::wstring ProtectedResumeCopy(LaunchFacts& launch) {
   const std::wstring running = workflow::RunningExecutablePath();
-  std::wstring name = FileNameOf(host.stub_path());
+  std::wstring name = FileNameOf(launch.stub_path());
   if (name.empty()) name = FileNameOf(running);
-  return workflow::PlaceStubCopy(std::wstring(), host.product_id(), running, name);
+  return workflow::PlaceStubCopy(std::wstring(), launch.product_id(), running, name);
 }
 
 }  // namespace
 
 HRESULT GetResumeModeMethod(ExternalMethods& methods, ScriptCall& call) {
-  MethodHost* host = methods.host();
-  call.ReturnInt(host != nullptr ? host->resume_mode() : workflow::kResumeNone);
+  RunStore* store = methods.store();
+  call.ReturnInt(store != nullptr ? store->resume_mode() : workflow::kResumeNone);
   return S_OK;
 }
 
 HRESULT RunAfterRebootMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring mode = call.Text(0);
   base::LogDebug(methods.log(), L"EMRunAfterReboot %s", mode.c_str());
-  MethodHost* host = methods.host();
+  LaunchFacts* launch = methods.launch();
   // The entry runs elevated at the next logon: no other text goes into its command line.
   const wchar_t* resumable = workflow::ResumableMode(mode);
-  if (host == nullptr || resumable == nullptr) return S_OK;
+  if (launch == nullptr || resumable == nullptr) return S_OK;
   // It starts a copy in the protected all-users folder, not the user's own
   // file (in a folder the user can write, replaceable before the next logon).
-  const std::wstring copy = ProtectedResumeCopy(*host);
+  const std::wstring copy = ProtectedResumeCopy(*launch);
   if (copy.empty()) {
     base::LogDebug(methods.log(), L"EMRunAfterReboot: no protected copy of the stub, no entry");
     return S_OK;
   }
-  workflow::WriteRunOnce(RunOnceName(*host), workflow::RunOnceCommand(copy, resumable));
+  workflow::WriteRunOnce(RunOnceName(*launch), workflow::RunOnceCommand(copy, resumable));
   return S_OK;
 }
 
 HRESULT UndoRunAfterRebootMethod(ExternalMethods& methods, ScriptCall&) {
-  if (MethodHost* host = methods.host()) workflow::DeleteRunOnce(RunOnceName(*host));
+  if (LaunchFacts* launch = methods.launch()) workflow::DeleteRunOnce(RunOnceName(*launch));
   return S_OK;
 }
 

@@ -24,7 +24,8 @@ HRESULT StartWorker(ExternalMethods& methods, LPTHREAD_START_ROUTINE worker, voi
 }  // namespace
 
 HRESULT IsSkipSelfUpdateMethod(ExternalMethods& methods, ScriptCall& call) {
-  const bool skip = methods.host() != nullptr && methods.host()->skip_self_update();
+  LaunchFacts* launch = methods.launch();
+  const bool skip = launch != nullptr && launch->skip_self_update();
   base::LogDebug(methods.log(), L"EMIsSkipUpdate Result: %s", skip ? L"skipUpdate" : L"update");
   call.ReturnBool(skip);
   return S_OK;
@@ -44,15 +45,15 @@ HRESULT SelfUpdateMethod(ExternalMethods& methods, ScriptCall& call) {
   job->host = WorkerHostOf(methods);
   job->url = call.Text(0);
   job->self_path = workflow::RunningExecutablePath();
-  if (MethodHost* host = methods.host()) {
+  if (SelfUpdateHandover* handover = methods.handover()) {
     base::CriticalSection* lock = &methods.lock();
-    job->store_stub_name = [host, lock](const std::wstring& name) {
+    job->store_stub_name = [handover, lock](const std::wstring& name) {
       base::ScopedLock hold(*lock);
-      host->StoreUpdateStubName(name);
+      handover->StoreUpdateStubName(name);
     };
-    job->store_exit_code = [host, lock] {
+    job->store_exit_code = [handover, lock] {
       base::ScopedLock hold(*lock);
-      host->StoreSelfUpdateExitCode();
+      handover->StoreSelfUpdateExitCode();
     };
   }
   HRESULT hr = job->callback_stream.Marshal(methods.log(), L"ZSUpdateSelf", call.Callback(1));

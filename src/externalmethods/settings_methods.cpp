@@ -10,50 +10,51 @@
 namespace stubframework::externalmethods {
 
 HRESULT GetOSLangMethod(ExternalMethods& methods, ScriptCall& call) {
-  MethodHost* host = methods.host();
-  call.ReturnInt(host == nullptr ? 0 : host->LanguageForId(::GetUserDefaultUILanguage()));
+  RunSettings* settings = methods.settings();
+  call.ReturnInt(settings == nullptr ? 0 : settings->LanguageForId(::GetUserDefaultUILanguage()));
   return S_OK;
 }
 
 HRESULT GetLanguageByIdMethod(ExternalMethods& methods, ScriptCall& call) {
-  MethodHost* host = methods.host();
+  RunSettings* settings = methods.settings();
   const unsigned id = static_cast<unsigned>(call.Int(0)) & 0xFFFF;
-  call.ReturnInt(host == nullptr ? 0 : host->LanguageForId(id));
+  call.ReturnInt(settings == nullptr ? 0 : settings->LanguageForId(id));
   return S_OK;
 }
 
 HRESULT GetParsedInstallLanguageMethod(ExternalMethods& methods, ScriptCall& call) {
-  MethodHost* host = methods.host();
-  call.ReturnInt(host == nullptr ? 0 : host->LanguageForCode(call.Text(0)));
+  RunSettings* settings = methods.settings();
+  call.ReturnInt(settings == nullptr ? 0 : settings->LanguageForCode(call.Text(0)));
   return S_OK;
 }
 
 HRESULT SetLangMethod(ExternalMethods& methods, ScriptCall& call) {
-  MethodHost* host = methods.host();
-  if (host == nullptr) return S_OK;
+  RunSettings* settings = methods.settings();
+  if (settings == nullptr) return S_OK;
   // It writes property "lang".
   base::ScopedLock hold(methods.lock());
-  return host->SetInstallLanguage(call.Int(0)) ? S_OK : STG_E_INVALIDPARAMETER;
+  return settings->SetInstallLanguage(call.Int(0)) ? S_OK : STG_E_INVALIDPARAMETER;
 }
 
 HRESULT SetChannelMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring channel = call.Text(0);
   base::LogDebug(methods.log(), L"EMSetChannel: %s", channel.c_str());
-  if (MethodHost* host = methods.host()) host->SetChannel(channel);
+  if (RunSettings* settings = methods.settings()) settings->SetChannel(channel);
   return S_OK;
 }
 
 HRESULT SetInstallStatusMethod(ExternalMethods& methods, ScriptCall& call) {
   const LONG status = call.Int(0);
-  MethodHost* host = methods.host();
-  if (host == nullptr) return S_OK;
-  if (!host->SetInstallStatus(status)) return STG_E_INVALIDPARAMETER;
+  RunSettings* settings = methods.settings();
+  if (settings == nullptr) return S_OK;
+  if (!settings->SetInstallStatus(status)) return STG_E_INVALIDPARAMETER;
   base::LogDebug(methods.log(), L"EMSetInstallStatus: %d", status);
   return S_OK;
 }
 
 HRESULT GetMachineIdMethod(ExternalMethods& methods, ScriptCall& call) {
-  const std::wstring id = methods.host() == nullptr ? std::wstring() : methods.host()->machine_id();
+  LaunchFacts* launch = methods.launch();
+  const std::wstring id = launch == nullptr ? std::wstring() : launch->machine_id();
   base::LogDebug(methods.log(), L"EMGetMachineId Result : %s", id.c_str());
   return call.ReturnText(id);
 }

@@ -14,21 +14,21 @@ namespace stubframework::externalmethods {
 
 HRESULT GetOSVersionMethod(ExternalMethods& methods, ScriptCall& call) {
   sysinfo::ReportedVersion reported;
-  if (!FactsOf(methods.host()).Reported(&reported)) return call.ReturnText(std::wstring());
+  if (!FactsOf(methods.machine()).Reported(&reported)) return call.ReturnText(std::wstring());
   return call.ReturnText(base::Format(L"%lu.%lu", reported.major, reported.minor));
 }
 
 HRESULT CheckOSMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring minimum = call.Text(0);
   const std::wstring bits = call.Text(1);
-  MethodHost* host = methods.host();
+  LaunchFacts* launch = methods.launch();
   bool valid = false;
-  if (LacksRequiredBits(bits, host == nullptr ? std::wstring() : host->architecture())) {
+  if (LacksRequiredBits(bits, launch == nullptr ? std::wstring() : launch->architecture())) {
     methods.properties().SetProperty(L"OSBitNotSupport", L"true");
   } else {
     // The process block's numbers: compatibility settings do not lower them.
     sysinfo::VersionNumbers system;
-    FactsOf(methods.host()).ProcessBlockVersion(&system);
+    FactsOf(methods.machine()).ProcessBlockVersion(&system);
     valid = MeetsVersion(system, RequiredVersionFor(minimum));
   }
   base::LogDebug(methods.log(), L"EMCheckOS Result : %s", valid ? L"OS valid" : L"OS invalid");

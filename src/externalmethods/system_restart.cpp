@@ -19,9 +19,9 @@ bool EnableShutdownPrivilege() {
   return ::GetLastError() == ERROR_SUCCESS;
 }
 
-bool RestartComputer(MethodHost* host) {
-  if (host == nullptr || !EnableShutdownPrivilege()) return false;
-  return host->RequestRestart(kRestartFlags, kRestartReason);
+bool RestartComputer(MachineAccess* machine) {
+  if (machine == nullptr || !EnableShutdownPrivilege()) return false;
+  return machine->RequestRestart(kRestartFlags, kRestartReason);
 }
 
 }  // namespace stubframework::externalmethods

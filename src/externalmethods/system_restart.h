@@ -6,7 +6,7 @@
 
 namespace stubframework::externalmethods {
 
-class MethodHost;
+class MachineAccess;
 
 // EWX_REBOOT | EWX_FORCEIFHUNG | EWX_RESTARTAPPS, for an application's reason.
 inline constexpr UINT kRestartFlags = 0x52;
@@ -16,7 +16,7 @@ inline constexpr DWORD kRestartReason = 0x40000;  // SHTDN_REASON_MAJOR_APPLICAT
 bool EnableShutdownPrivilege();
 
 // False when the privilege cannot be enabled or the restart is refused.
-// Without a host nothing is restarted.
-bool RestartComputer(MethodHost* host);
+// Without the machine role nothing is restarted.
+bool RestartComputer(MachineAccess* machine);
 
 }  // namespace stubframework::externalmethods

@@ -9,8 +9,8 @@ namespace stubframework::externalmethods {
 namespace {
 
 telemetry::Analytics* AnalyticsOf(ExternalMethods& methods) {
-  MethodHost* host = methods.host();
-  return host == nullptr ? nullptr : host->analytics();
+  RunReports* reports = methods.reports();
+  return reports == nullptr ? nullptr : reports->analytics();
 }
 
 }  // namespace

@@ -14,11 +14,11 @@ workflow::WorkerHost WorkerHostOf(ExternalMethods& methods) {
   worker.run = RunStateOf(methods);
   worker.lock = &methods.lock();
   worker.release_key = trust::ProductReleaseKey();
-  if (MethodHost* host = methods.host()) {
-    worker.store = &host->properties();
-    worker.settings_key = host->settings_key();
-    worker.download_folders = host->download_folders();
-    worker.release_key = host->release_key();
+  if (RunStore* store = methods.store()) {
+    worker.store = &store->properties();
+    worker.settings_key = store->settings_key();
+    worker.download_folders = store->download_folders();
+    worker.release_key = store->release_key();
   }
   return worker;
 }

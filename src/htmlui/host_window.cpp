@@ -128,9 +128,12 @@ void RunHostMessageLoop(HWND window, const bool* quit) {
 }
 
 bool RequestClose(HWND window) {
-  wchar_t class_name[64] = {};
-  if (window == nullptr || ::GetClassNameW(window, class_name, ARRAYSIZE(class_name)) == 0) return false;
-  if (::lstrcmpiW(class_name, kWindowClassName) != 0) return false;
+  if (window == nullptr) return false;
+  // The class this module registered under the host window's name: its
+  // extra bytes are ours to read. No such class, or another one: left alone.
+  WNDCLASSEXW ours = {sizeof(ours)};
+  const ATOM atom = static_cast<ATOM>(::GetClassInfoExW(::GetModuleHandleW(nullptr), kWindowClassName, &ours));
+  if (atom == 0 || ::GetClassWord(window, GCW_ATOM) != atom) return false;
   HostWindowData* data = GetHostWindowData(window);
   if (data == nullptr || data->quit == nullptr || *data->quit) return false;
   *data->quit = true;

@@ -15,7 +15,7 @@ namespace stubframework::htmlui {
 using Microsoft::WRL::ComPtr;
 
 namespace {
-constexpr LCID kReadyStateLcid = 0x800;  // LOCALE_SYSTEM_DEFAULT
+constexpr LCID kReadyStateLcid = LOCALE_SYSTEM_DEFAULT;
 }
 
 MSHTMLClient::MSHTMLClient(HWND window, HtmlExternal* bridge) : window_(window), bridge_(bridge) {}

@@ -9,6 +9,7 @@
 #include <hlink.h>
 #include <mshtmhst.h>
 #include <mshtml.h>
+#include <mshtmdid.h>
 #include <ocidl.h>
 #include <wrl/client.h>
 
@@ -18,20 +19,30 @@ namespace stubframework::htmlui {
 
 class HtmlExternal;
 
-// GetHostInfo flags: DIALOG | DISABLE_HELP_MENU | ENABLE_INPLACE_NAVIGATION |
-// THEME | NO3DOUTERBORDER | DPI_AWARE.
-inline constexpr DWORD kHostInfoFlags = 0x40250003;
-// DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS | DLCTL_RESYNCHRONIZE.
-inline constexpr long kDownloadControl = 0x2070;
-inline constexpr DISPID kDispidAmbientDlControl = -5512;
-inline constexpr DISPID kDispidReadyState = -525;
-inline constexpr DISPID kDispidDocumentUrl = 1025;  // IHTMLDocument2::URL
-inline constexpr long kReadyStateComplete = 4;
-inline constexpr DWORD kSetTitleCommand = 28;  // OLECMDID_SETTITLE
-// Commands of the command-handler group that are swallowed: 6 and 6041.
-inline constexpr DWORD kSwallowedHandlerCommands[] = {6, 6041};
+inline constexpr DWORD kHostInfoFlags = DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_DISABLE_HELP_MENU |
+                                       DOCHOSTUIFLAG_ENABLE_INPLACE_NAVIGATION | DOCHOSTUIFLAG_THEME |
+                                       DOCHOSTUIFLAG_NO3DOUTERBORDER | DOCHOSTUIFLAG_DPI_AWARE;
+// The ambient download control: images, videos and background sounds,
+// always fetched afresh.
+inline constexpr long kDownloadControl = DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS | DLCTL_RESYNCHRONIZE;
+inline constexpr DISPID kDispidAmbientDlControl = DISPID_AMBIENT_DLCONTROL;
+inline constexpr DISPID kDispidReadyState = DISPID_READYSTATE;
+inline constexpr DISPID kDispidDocumentUrl = DISPID_IHTMLDOCUMENT2_URL;
+inline constexpr long kReadyStateComplete = READYSTATE_COMPLETE;
+inline constexpr DWORD kSetTitleCommand = OLECMDID_SETTITLE;
+// IDM_REFRESH_TOP of the Windows SDK's mshtmcid.h, which mingw-w64's lacks.
+inline constexpr DWORD kIdmRefreshTop = 6041;
+// Commands of the command-handler group that are swallowed: printing and a
+// reload of the page.
+inline constexpr DWORD kSwallowedHandlerCommands[] = {OLECMDID_PRINT, kIdmRefreshTop};
+// The scroll-bar menu kinds as MSHTML sends them (the Windows SDK's
+// CONTEXT_MENU_VSCROLL and _HSCROLL): mingw-w64's mshtmhst.h lacks
+// CONTEXT_MENU_IMGART and numbers both one lower, so its names are not used.
+inline constexpr DWORD kContextMenuVScroll = 10;
+inline constexpr DWORD kContextMenuHScroll = 11;
 // Context menus MSHTML shows itself: control, text selection, scroll bars.
-inline constexpr DWORD kMenusShown[] = {2, 4, 10, 11};
+inline constexpr DWORD kMenusShown[] = {CONTEXT_MENU_CONTROL, CONTEXT_MENU_TEXTSELECT, kContextMenuVScroll,
+                                        kContextMenuHScroll};
 
 class MSHTMLClient final : public IDispatch,
                            public IServiceProvider,

@@ -104,11 +104,15 @@ int Analytics::ReportWithLogs(bool send_logs) {
   return ok ? kReportSent : kReportFailed;
 }
 
+RegionReply RegionReplyOf(const ServiceReply& reply) {
+  return reply.answered ? ParseRegionReply(reply.body) : RegionReply();
+}
+
 RegionReply Analytics::CheckRegion() {
   std::string document = base::ToUtf8(RegionRequestDocument(source_->Identity()));
   ServiceReply reply =
       CallService(services_.telemetry, L"POST", kRegionPath, std::move(document), true, utils::kRegionDeadlineMs, log_);
-  return reply.accepted() ? ParseRegionReply(reply.body) : RegionReply();
+  return RegionReplyOf(reply);
 }
 
 bool Analytics::TrackUserActivity(const std::wstring& activity) {

@@ -12,6 +12,7 @@
 #include "telemetry/log_file_list.h"
 #include "telemetry/report_documents.h"
 #include "telemetry/report_source.h"
+#include "telemetry/service_client.h"
 #include "telemetry/service_endpoint.h"
 
 namespace stubframework::telemetry {
@@ -22,6 +23,10 @@ inline constexpr int kReportFailed = 300;
 
 // The status that sends the logs with the end report.
 inline constexpr int kErrorStatus = 2;
+
+// The region check reads whatever the service answered, whatever its status
+// (a refusal may still name the country); without an answer it is empty.
+RegionReply RegionReplyOf(const ServiceReply& reply);
 
 class Analytics {
  public:
@@ -43,7 +48,7 @@ class Analytics {
   int ReportWithLogs(bool send_logs);
 
   // Asks whether the user's region is restricted; an empty reply when the
-  // service cannot answer.
+  // service does not answer (RegionReplyOf).
   RegionReply CheckRegion();
   // Sends the page's event from a thread of its own; false when none started.
   bool TrackUserActivity(const std::wstring& activity);

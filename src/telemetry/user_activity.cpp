@@ -26,6 +26,7 @@ DWORD WINAPI TrackUserActivityThreadFunc(void* parameter) {
   if (!CallService(job->endpoint, L"POST", kUserActivityPath, std::move(job->document), false,
                    utils::kActivityDeadlineMs, job->log)
            .accepted()) {
+    // "Tread" as log readers search for it: a fixed text, not a typo to fix.
     base::LogError(job->log, L"TrackUserActivityTreadFunc track activity:%s failed!", job->activity.c_str());
   }
   job.reset();

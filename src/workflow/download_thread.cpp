@@ -51,6 +51,7 @@ int PreCheck(base::Log* log, const DownloadJob& job) {
   if (equal) return kNoError;
   if (job.is_resume) return kRunning;
   if (computed) {
+    // "dismatch": the fixed log text that log readers search for, not a typo to fix.
     base::LogDebug(log, L"File %s crc dismatch", job.download_file.c_str());
   } else {
     base::LogDebug(log, L"File %s get crc failed", job.download_file.c_str());
@@ -169,6 +170,7 @@ int CheckDownloadedCrc(base::Log* log, const std::wstring& path, const std::wstr
     return kMd5Error;
   }
   if (computed != crc) {
+    // The fixed log text, as above.
     base::LogDebug(log, L"Downloaded File %s crc dismatch", path.c_str());
     return kMd5Error;
   }

@@ -9,7 +9,7 @@ namespace stubframework::workflow {
 
 enum ErrorHandle : int {
   kNoError = 0,
-  kUnknowError = 1,
+  kUnknowError = 1,  // spelled so on purpose: the pages and reports use the name "UnknowError"
   kFileNotExist = 2,
   kDiskFull = 3,
   kFailure = 4,
@@ -38,6 +38,7 @@ struct ErrorHandleName {
   const wchar_t* name;  // as the page's configuration spells it
 };
 
+// "UnknowError" is the pages' spelling, kept as they have it.
 inline constexpr ErrorHandleName kErrorHandleNames[] = {
     {kNoError, L"NoError"},         {kUnknowError, L"UnknowError"},       {kFileNotExist, L"FileNotExist"},
     {kDiskFull, L"DiskFull"},       {kFailure, L"Failure"},               {kAbort, L"Abort"},

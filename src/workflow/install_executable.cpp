@@ -22,7 +22,8 @@ constexpr wchar_t kSetupProgram[] = L"setup.exe";
 
 // Ticks for an estimated time, kept within the signed range the counters are read back in.
 long TicksFor(int64_t seconds) {
-  return static_cast<long>(std::min<int64_t>(seconds, LONG_MAX / kTicksPerSecond) * kTicksPerSecond);
+  return static_cast<long>(std::clamp<int64_t>(seconds, LONG_MIN / kTicksPerSecond, LONG_MAX / kTicksPerSecond) *
+                           kTicksPerSecond);
 }
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
@@ -85,6 +86,10 @@ bool IsExtractedPackage(const std::wstring& temp_path, const std::wstring& unzip
   return StartsWithNoCase(setup_folder, unzip) && IsPlainRelativePath(setup_folder.substr(unzip.size()));
 }
 
+long ZipInstallTotal(long total, int64_t estimated_time) {
+  return static_cast<long>(std::clamp<int64_t>(int64_t{total} + TicksFor(estimated_time), 0, LONG_MAX));
+}
+
 int InstallExecutable(const InstallerRun& run, const std::wstring& file, const std::wstring& params,
                       int64_t estimated_time) {
   base::LockedProperties& properties = *run.properties;
@@ -140,8 +145,7 @@ int InstallZipPackage(const InstallerRun& run, const std::wstring& zip_file, con
       if (!unzip_folder.empty()) base::DeleteFolderRecursive(unzip_folder);
       return extracted;
     }
-    long total = properties.GetInstallTotal();
-    if (estimated_time > 0) total = static_cast<long>(std::min<int64_t>(int64_t{total} + TicksFor(estimated_time), LONG_MAX));
+    const long total = ZipInstallTotal(properties.GetInstallTotal(), estimated_time);
     properties.SetInstallTotal(static_cast<unsigned long>(total));
     properties.SetInstallCurrent(static_cast<unsigned long>(total / 10));
   } else {

@@ -22,6 +22,13 @@ int InstallExecutable(const InstallerRun& run, const std::wstring& file, const s
 int InstallZipPackage(const InstallerRun& run, const std::wstring& zip_file, const std::wstring& params,
                       int64_t estimated_time);
 
+// "installTotal" once a ZIP package has been extracted for its install: the
+// estimated time's ticks are added to what the extraction left, so a negative
+// estimate takes ticks off. The sum stays within 0 .. LONG_MAX: the counter
+// is stored unsigned and read back signed, and a wrapped value would read as
+// a bar that never moves.
+long ZipInstallTotal(long total, int64_t estimated_time);
+
 // Whether the folders named by a package's properties (or their registry
 // record, after a restart) are a package folder made by the extraction: a
 // folder directly in `temp_path`, and the setup folder inside it. Anything

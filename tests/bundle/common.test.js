@@ -102,6 +102,16 @@ test('record leaves out an empty download address and size', async () => {
   assert.equal(reg(state, '_Components_'), '');
 });
 
+// One entry per selected component of the list: a name that ends another
+// ("der" in "Reader64;") is a component of its own and is kept.
+test('record lists every selected component, also one whose name ends another', async () => {
+  const { state } = await probe({ props: { downloadPath: 'C:\\D', isDownload64: 'true', Reader: 'true', der: 'true', Off: 'false' } }, () => {
+    Config_PrerequisteComponents = [{ name: 'Reader', files: [] }, { name: 'Off', files: [] }, { name: 'der', files: [] }];
+    record();
+  });
+  assert.equal(reg(state, '_Components_'), 'Reader64;der64;');
+});
+
 test('resume reads the record back into the properties, the language and the components', async () => {
   const registry = {};
   const put = (name, data) => {

@@ -451,3 +451,70 @@ for (const [what, result] of [['refreshed', 0], ['refused or failed', 4], ['not 
     }
   });
 }
+
+// After the last file the run has reached "downloaded" (status 5), whether it
+// goes on to install or ends there: a run that then ends without an install
+// outcome is reported at the step it reached, not as cancelled.
+for (const [downloadOnly, next] of [['false', '/pages/Installing/page.html'], ['true', '/pages/Finish/page.html']]) {
+  test(`a finished download sets the status to downloaded (download only: ${downloadOnly})`, async () => {
+    const run = await openPage(browser, server.origin, 'pages/Downloading/page.html', {
+      native: {
+        workers: { download: 'hold' },
+        props: { downloadPath: 'C:\\Down', downloadUrl: 'https://d.example/Tessary-22.0-x64.msi', isDownloadOnly: downloadOnly },
+      },
+      stopAt: '**/pages/**',
+    });
+    try {
+      await workerStarted(run, 'download');
+      assert.equal((await run.calls('setInstallStatus')).length, 0, 'nothing is settled while the file downloads');
+      await drive(run, 0, MB, MB);
+      await waitFor(() => run.stopped.length > 0, 'a navigation');
+      assert.deepEqual(run.stopped, [next]);
+      const state = await run.state();
+      assert.equal(state.status, 5);
+      assert.equal(state.native.props.Config_Status, '5');
+      assert.deepEqual(run.errors, []);
+    } finally {
+      await run.close();
+    }
+  });
+}
+
+// The chosen folder reaches a Windows Installer package only through the
+// property its component names; nothing is added for anyone else.
+const INSTALL_DIR_CASES = [
+  // [what, installDirProperty, installPath, file name, param, expected param]
+  ['named property, chosen folder', 'INSTALLDIR', 'D:\\Apps\\Tessary', 'T.msi', '/qn', '/qn INSTALLDIR="D:\\Apps\\Tessary"'],
+  ['another property name', 'APPDIR', 'D:\\Apps', 'T.MSI', '/qn', '/qn APPDIR="D:\\Apps"'],
+  ['no property named', undefined, 'D:\\Apps', 'T.msi', '/qn', '/qn'],
+  ['no folder chosen', 'INSTALLDIR', '', 'T.msi', '/qn', '/qn'],
+  ['a folder that climbs out', 'INSTALLDIR', 'D:\\Apps\\..\\..\\Windows', 'T.msi', '/qn', '/qn'],
+  ['not a Windows Installer package', 'INSTALLDIR', 'D:\\Apps', 'T.exe', '/S', '/S'],
+  ['the parameters set it already', 'INSTALLDIR', 'D:\\Apps', 'T.msi', '/qn INSTALLDIR="E:\\X"', '/qn INSTALLDIR="E:\\X"'],
+  ['a name that would add parameters', 'X=1 /qb', 'D:\\Apps', 'T.msi', '/qn', '/qn'],
+  ['a name that is not text', 7, 'D:\\Apps', 'T.msi', '/qn', '/qn'],
+];
+test('the install folder is passed only to the components that name a property for it', async () => {
+  for (const [what, property, folder, file, param, expected] of INSTALL_DIR_CASES) {
+    const component = {
+      group: 0, sku: 'S', type: 8, name: 'Tool', estimatedTime: 5,
+      files: [{ name: file, url: 'https://d.example/' + file, param, size: 1, installSize: 1, crc: '' }],
+    };
+    if (property !== undefined) component.installDirProperty = property;
+    const run = await openPage(browser, server.origin, 'pages/Installing/page.html', {
+      native: { workers: { install: 'hold' }, props: { downloadPath: 'C:\\Down', installPath: folder } },
+      init: 'Config_MultiDownload = true;',
+      append: [['**/config/installerlist.js', `Components = [${JSON.stringify(component)}];`]],
+      stopAt: '**/pages/**',
+    });
+    try {
+      await workerStarted(run, 'install');
+      const [install] = (await run.state()).started.filter((s) => s.worker === 'install');
+      assert.equal(install.file, 'C:\\Down\\' + file, what);
+      assert.equal(install.param, expected, what);
+      assert.deepEqual(run.errors, [], what);
+    } finally {
+      await run.close();
+    }
+  }
+});

@@ -118,6 +118,30 @@ TEST_F(HostWindowProcTest, RequestCloseWorksOnceAndOnlyOnHostWindows) {
   EXPECT_FALSE(RequestClose(nullptr));
 }
 
+TEST_F(HostWindowProcTest, RequestCloseGoesByTheClassNotByWhatTheWindowCarries) {
+  // Another class whose windows carry the same data, flag and all: only the
+  // host window class's atom lets the flag be set.
+  WNDCLASSEXW wc = {sizeof(wc)};
+  wc.lpfnWndProc = DocumentlessProc;
+  wc.cbWndExtra = sizeof(void*);
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"HTMLUI_LOOKALIKE";
+  const ATOM lookalike = ::RegisterClassExW(&wc);
+  ASSERT_NE(lookalike, 0);
+  ASSERT_NE(lookalike, static_cast<ATOM>(::GetClassWord(window_, GCW_ATOM)));
+  bool other_quit = false;
+  HostWindowParams params{L"C:\\bundle\\Load.html", bridge_.get(), &other_quit};
+  HWND other = ::CreateWindowExW(0, wc.lpszClassName, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                 ::GetModuleHandleW(nullptr), &params);
+  ASSERT_NE(other, nullptr);
+  ASSERT_NE(GetHostWindowData(other), nullptr);
+  EXPECT_FALSE(RequestClose(other));
+  EXPECT_FALSE(other_quit);
+  ::DestroyWindow(other);
+  ::UnregisterClassW(wc.lpszClassName, ::GetModuleHandleW(nullptr));
+  EXPECT_TRUE(RequestClose(window_)) << "the host window itself still closes";
+}
+
 TEST_F(HostWindowProcTest, LoopRunsUntilTheWindowIsClosedAndTheWindowOutlivesIt) {
   ::PostMessageW(window_, WM_CLOSE, 0, 0);
   RunHostMessageLoop(window_, &quit_);

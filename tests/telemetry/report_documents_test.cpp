@@ -3,6 +3,7 @@
 // bytes of each document are checked where the service receives them.
 #include <gtest/gtest.h>
 
+#include "telemetry/analytics.h"
 #include "telemetry/pageview.h"
 #include "telemetry/report_documents.h"
 #include "telemetry/service_client.h"
@@ -93,6 +94,29 @@ TEST(RegionReplyTest, FirstPairsOnlyAndAnExactTrue) {
     EXPECT_EQ(reply.country, c.country) << c.reply;
     EXPECT_EQ(reply.is_embargo, c.is_embargo) << c.reply;
     EXPECT_EQ(reply.embargoed(), c.embargoed) << c.reply;
+  }
+}
+
+TEST(RegionReplyTest, ReadWhateverTheStatusAndEmptyWithoutAnAnswer) {
+  const std::string body = "<r><country>131</country><isEmbargo>true</isEmbargo></r>";
+  const struct {
+    bool answered;
+    DWORD status;
+    const wchar_t* country;
+    bool embargoed;
+  } cases[] = {
+      {true, 200, L"131", true}, {true, 299, L"131", true}, {true, 300, L"131", true},
+      {true, 403, L"131", true}, {true, 451, L"131", true}, {true, 500, L"131", true},
+      {false, 0, L"", false},    {false, 200, L"", false},
+  };
+  for (const auto& c : cases) {
+    ServiceReply reply;
+    reply.answered = c.answered;
+    reply.status = c.status;
+    reply.body = body;
+    RegionReply read = RegionReplyOf(reply);
+    EXPECT_EQ(read.country, c.country) << c.answered << " " << c.status;
+    EXPECT_EQ(read.embargoed(), c.embargoed) << c.answered << " " << c.status;
   }
 }
 

@@ -74,7 +74,7 @@ HRESULT UiHostTestMethods::UiHostOperation(WORD flags, DISPPARAMS* params, VARIA
   stubframework::externalmethods::ScriptCall call(flags, params, result);
   const std::wstring name = call.Text(0);
   const std::wstring text = call.Text(1);
-  stubframework::htmlui::UiHost* host = this->host()->ui_host();
+  stubframework::htmlui::UiHost* host = ui_host();
   if (host == nullptr) return E_UNEXPECTED;
   std::wstring answer;
   if (name == L"minimize") {

@@ -3,6 +3,8 @@
 // text of the resume records.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
 
 #include "workflow/install_executable.h"
@@ -161,6 +163,28 @@ TEST(InstallRulesTest, PackageFoldersMustBeAnExtractionFolderInTheTemporaryFolde
     EXPECT_EQ(IsExtractedPackage(temp, c.unzip, c.setup), c.trusted) << Narrow(c.unzip) << " " << Narrow(c.setup);
   }
   EXPECT_FALSE(IsExtractedPackage(L"", L"1a\\", L"1a\\")) << "no temporary folder, no package";
+}
+
+TEST(InstallRulesTest, AZipPackagesEstimateMovesItsTotalEitherWayWithinTheCounter) {
+  const struct {
+    long total;
+    int64_t seconds;
+    long expected;
+  } cases[] = {
+      {1, 0, 1},
+      {1000, 30, 1300},
+      {1000, -30, 700},         // a negative estimate takes its ticks off
+      {1000, -100, 0},          // to nothing, never below
+      {1000, -101, 0},
+      {0, -1, 0},
+      {LONG_MAX - 5, 1, LONG_MAX},  // the counter's top
+      {100, INT64_MAX, LONG_MAX},
+      {1000, INT64_MIN, 0},
+      {-50, 10, 50},            // a total read back below zero (a page wrote it) still adds
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ZipInstallTotal(c.total, c.seconds), c.expected) << c.total << " + " << c.seconds << " s";
+  }
 }
 
 TEST(InstallRulesTest, OnlyTheTwoResumeModesGoIntoTheRunOnceCommand) {

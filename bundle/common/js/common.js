@@ -210,6 +210,7 @@ var Lang = {
 // ---- Result codes
 
 var ErrorTextKeys = {
+  // "UnknowError"/"unknowError" as config.js and every lang.js spell them: do not correct one alone.
   UnknowError: "unknowError",
   FileNotExist: "fileNotExist",
   DiskFull: "diskFull",
@@ -709,7 +710,7 @@ function record() {
   var all = ComponentList.all();
   for (var i = 0; i < all.length; i++) {
     var entry = all[i].name + bits + ";";
-    if (isTrue(getProp(all[i].name)) && components.indexOf(entry) < 0) components += entry;
+    if (isTrue(getProp(all[i].name))) components += entry;
   }
   ResumeRecord.write(R.Components, components);
 }

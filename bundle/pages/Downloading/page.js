@@ -145,10 +145,13 @@ var Downloading = {
     Navigator.showError(result);
   },
 
+  // Every file is here: the run has reached "downloaded". A run that ends
+  // before the install settles (the window closed, a restart in between) is
+  // reported at that step; the install replaces it with its own outcome.
   allDone: function () {
     setProp("Config_Status", Config_Status.DOWNLOADED);
+    appExternal.setInstallStatus(Config_Status.DOWNLOADED | 0);
     if (isTrue(getProp("isDownloadOnly"))) {
-      appExternal.setInstallStatus(Config_Status.DOWNLOADED | 0);
       Navigator.goFinishPage();
     } else {
       Navigator.nextPage();

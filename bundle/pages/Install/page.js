@@ -1,4 +1,5 @@
-// Where to install. The folder goes to the installer as INSTALLDIR.
+// Where to install. The folder goes to the Windows Installer packages of the
+// components that name a property for it (`installDirProperty`).
 var InstallFolder = {
   current: function () {
     var folder = getProp("installPath");

@@ -6,13 +6,18 @@ var Installing = {
   index: 0,
   progress: null,
 
-  // The installer's parameters: ${name} fields filled, and the chosen
-  // folder for Windows Installer packages.
+  // The installer's parameters: ${name} fields filled, and, for a Windows
+  // Installer package of a component that names its folder property
+  // (`installDirProperty`), the folder the user chose, unless the parameters
+  // already set that property. Nothing is added for anyone else: a package
+  // gets only what its component asks for.
   parametersOf: function (job) {
     var param = replaceParams(job.param);
+    var property = job.component.installDirProperty;
     var folder = getProp("installPath");
-    if (isSafeFolder(folder) && /\.msi$/i.test(job.path) && param.indexOf(Feature_InstallDirProperty + "=") < 0) {
-      param += " " + Feature_InstallDirProperty + "=\"" + folder + "\"";
+    if (typeof property !== "string" || !/^[A-Za-z_][A-Za-z0-9_.]*$/.test(property)) return param;
+    if (isSafeFolder(folder) && /\.msi$/i.test(job.path) && param.indexOf(property + "=") < 0) {
+      param += " " + property + "=\"" + folder + "\"";
     }
     return param;
   },

@@ -15,7 +15,7 @@ namespace stubframework::externalmethods {
 
 namespace {
 
-const sysinfo::FactSource& Facts(ExternalMethods& methods) { return FactsOf(methods.host()); }
+const sysinfo::FactSource& Facts(ExternalMethods& methods) { return FactsOf(methods.machine()); }
 
 // Logs "Local <name> Result: validated|invalidated" and answers when asked.
 HRESULT Answer(ExternalMethods& methods, ScriptCall& call, const wchar_t* name, bool value) {
@@ -92,8 +92,8 @@ HRESULT GetUrlOsVersionMethod(ExternalMethods& methods, ScriptCall& call) {
 
 HRESULT GetGaPostUrlMethod(ExternalMethods& methods, ScriptCall& call) {
   const std::wstring body = call.Text(0);
-  MethodHost* host = methods.host();
-  telemetry::Analytics* analytics = host == nullptr ? nullptr : host->analytics();
+  RunReports* reports = methods.reports();
+  telemetry::Analytics* analytics = reports == nullptr ? nullptr : reports->analytics();
   // The collector's answer is not the page's business.
   if (analytics != nullptr) telemetry::PostPageview(analytics->services().collector, body, methods.log());
   base::LogDebug(methods.log(), L"GetGAPostURL: %s", body.c_str());
