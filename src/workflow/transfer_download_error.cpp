@@ -13,7 +13,6 @@
 #include "utils/download_url_to_file.h"
 #include "utils/signed_meta.h"
 #include "utils/tokenize_url.h"
-#include "utils/verify_file.h"
 
 namespace stubframework::workflow {
 
@@ -134,11 +133,13 @@ bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
   }
 }
 
+// With `meta`, every attempt proves the blocks against those bytes and
+// fetches no .meta of its own.
 int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
-                     const std::wstring& path, DWORD pause_ms) {
+                     const std::wstring& path, DWORD pause_ms, const std::string* meta = nullptr) {
   int code = kUnknowError;
   for (int attempt = 1;; ++attempt) {
-    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path);
+    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path, meta);
     code = MapAndLog(host, hr);
     if (!IsRetryable(code) || downloader::IsFinalResult(hr) || attempt >= kMaxTransferAttempts) break;
     if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
@@ -146,9 +147,10 @@ int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, c
   return code;
 }
 
-// With a release key: the .meta must be signed before the transfer begins,
-// and what arrived must match that .meta (the download fetches its own copy),
-// which then stays beside the file for the check at the moment of use.
+// With a release key: the .meta must be signed before the transfer begins;
+// the download proves every block against those very bytes (it fetches no
+// copy of its own), which then stay beside the file for the check at the
+// moment of use.
 int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
                    const std::wstring& signature_url, const std::wstring& path, DWORD pause_ms) {
   downloader::Buffer meta;
@@ -170,12 +172,9 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
                    signature_url.c_str());
     return kFailure;
   }
-  int code = VerifiedTransfer(host, url, meta_url, path, pause_ms);
+  const std::string signed_meta(reinterpret_cast<const char*>(meta.data()), meta.size());
+  int code = VerifiedTransfer(host, url, meta_url, path, pause_ms, &signed_meta);
   if (code != kNoError) return code;
-  if (!utils::VerifyFileWithMeta(path, meta)) {
-    base::LogDebug(host.log, L"Download %s refused: the file does not match its signed .meta", url.c_str());
-    return kFailure;
-  }
   if (!utils::StoreSignedMeta(path, meta, signature)) {
     base::LogDebug(host.log, L"Download %s: the signed .meta could not be kept beside %s", url.c_str(), path.c_str());
     return kFailure;
