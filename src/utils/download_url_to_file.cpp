@@ -299,6 +299,7 @@ HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG max, ULONG status, LP
     if (host_->SizeQuery()) return E_ABORT;  // the size is all a query wants
   } else if (status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) {
     data_seen_ = true;
+    if (progress > received_) received_ = progress;
     if (host_->properties != nullptr) {
       // An answer without a length (compressed, or close-delimited) has its
       // size known only at its end: the last report says it.

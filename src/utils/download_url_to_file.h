@@ -26,8 +26,10 @@ class DownloadCallback : public IBindStatusCallback {
   explicit DownloadCallback(const utils::DownloadHost* host) : host_(host) {}
   virtual ~DownloadCallback() = default;
 
-  // Whether any data arrived (the worker's retry loop counts that as progress).
+  // Whether a data event came (one at the end may carry no bytes).
   bool data_seen() const { return data_seen_; }
+  // The largest byte count a data event reported.
+  ULONG bytes_received() const { return received_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
@@ -44,6 +46,7 @@ class DownloadCallback : public IBindStatusCallback {
  private:
   const utils::DownloadHost* host_;
   bool data_seen_ = false;
+  ULONG received_ = 0;
 };
 
 

@@ -66,61 +66,6 @@ void Tokenize(const TransferSettings& settings, std::wstring& url, base::Log* lo
   }
 }
 
-// Passes every binding event on to the application's callback and keeps the
-// largest byte count reported. The callback's data-seen flag is also set by an
-// end-of-data event that carried no bytes; a server that always closes right
-// after its headers would then count as progress and be retried forever.
-// Every attempt starts again from the first byte, so only an attempt that gets
-// further than all before it is progress: one that always breaks off at the
-// same place would otherwise refill the budget forever.
-class ReceivedBytes final : public IBindStatusCallback {
- public:
-  explicit ReceivedBytes(IBindStatusCallback* inner) : inner_(inner) {}
-  virtual ~ReceivedBytes() = default;
-
-  ULONG bytes() const { return received_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
-      *out = static_cast<IBindStatusCallback*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Lives on the caller's stack, for exactly one download.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override {
-    return inner_->OnStartBinding(reserved, binding);
-  }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override { return inner_->GetPriority(priority); }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override { return inner_->OnLowResource(reserved); }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
-    if ((status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) && progress > received_) {
-      received_ = progress;
-    }
-    return inner_->OnProgress(progress, max, status, text);
-  }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT hr, LPCWSTR error) override {
-    return inner_->OnStopBinding(hr, error);
-  }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
-    return inner_->GetBindInfo(flags, info);
-  }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override {
-    return inner_->OnDataAvailable(flags, size, format, medium);
-  }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override {
-    return inner_->OnObjectAvailable(riid, object);
-  }
-
- private:
-  IBindStatusCallback* inner_;
-  ULONG received_ = 0;
-};
-
 // The pause between attempts; false when a stop request came before or
 // during it (attempts that fail before any progress report never see one).
 bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
@@ -196,12 +141,14 @@ int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& reques
   ULONG furthest = 0;
   for (;;) {
     utils::DownloadCallback progress(&host);
-    ReceivedBytes received(&progress);
-    const HRESULT hr = utils::DownloadUrlToFile(request_url, request.download_file, &received, options);
+    const HRESULT hr = utils::DownloadUrlToFile(request_url, request.download_file, &progress, options);
     code = MapAndLog(host, hr);
     if (!IsRetryable(code) || downloader::IsFinalResult(hr)) break;
-    budget = NextAttemptBudget(budget, received.bytes() > furthest);
-    furthest = std::max(furthest, received.bytes());
+    // Every attempt starts again from the first byte: only one that gets
+    // further than all before it is progress (one that always breaks off at
+    // the same place would otherwise refill the budget forever).
+    budget = NextAttemptBudget(budget, progress.bytes_received() > furthest);
+    furthest = std::max(furthest, progress.bytes_received());
     if (budget <= 0) break;
     if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }

@@ -45,6 +45,7 @@ TEST_F(DownloadUrlToFileTest, WholeBodyLandsInTheFileAndProgressIsPublished) {
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(testsupport::ReadWholeFile(path_), testsupport::PatternBytes(300000));
   EXPECT_TRUE(callback.data_seen());
+  EXPECT_EQ(callback.bytes_received(), 300000u);
   EXPECT_EQ(host_.properties().GetDownloadTotal(), 300000);
   EXPECT_EQ(host_.properties().GetDownloadCurrent(), 300000);
 }
@@ -121,6 +122,7 @@ TEST_F(DownloadUrlToFileTest, ResponsesThatAreNotTheFileAreRefused) {
     } else {
       EXPECT_EQ(host.properties().GetDownloadTotal(), 1) << "an error page's size is not published";
       EXPECT_FALSE(callback.data_seen());
+      EXPECT_EQ(callback.bytes_received(), 0u) << "no bytes of it count as progress";
     }
   }
 }
