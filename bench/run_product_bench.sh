@@ -8,7 +8,9 @@
 #             against curl -o FILE
 #   verified: worker_bench verified (resume = true: the .meta, 1 MiB SHA-1
 #             blocks) against aria2c with a metalink of 1 MiB SHA-1 pieces
-#   idle:     worker_bench idle (the application built, nothing downloaded)
+#   idle:     worker_bench idle (the application built, nothing downloaded);
+#             its time less its 0.5 s wait is the process's start and end
+#             under Wine, taken off the downloads for the reference rows
 # Goals: plain >= 0.9x curl's throughput, verified >= 1.0x aria2c's, CPU per
 # GiB <= 1.2x aria2c's, the private memory a download adds to the stub
 # <= 1.1x aria2c's private memory. Every run's figures stay in
@@ -71,12 +73,17 @@ with open(path, 'a') as out:
             out.write('%s %s_cpu_per_gib %.6f\n' % (run, name, v[name + '_cpu'] * 1024 / mib))
         for name in ('plain', 'verified'):
             out.write('%s %s_added_priv %d\n' % (run, name, max(v[name + '_priv'] - v['idle_priv'], 1)))
+            # The download alone: less the process's start and end under Wine
+            # (the idle run's time less its 0.5 s wait).
+            out.write('%s %s_less_start_s %.6f\n' % (run, name, max(v[name + '_s'] - (v['idle_s'] - 0.5), 0.001)))
 PY
 echo "Downloads of $SIZE_MIB MiB through the product's path, $RUNS alternating pairs" \
      "(1-minute load per pair: $(awk '$2 == "load" {printf "%s ", $3}' "$results")), figures in $results:"
 python3 bench/report.py "$results" \
   "plain through the worker vs curl into a file:plain_s:curl_s:throughput:0.9" \
   "verified through the worker vs aria2c (metalink):verified_s:aria2c_s:throughput:1.0" \
+  "plain less the stub's start-up vs curl (for reference):plain_less_start_s:curl_s:throughput:0" \
+  "verified less the stub's start-up vs aria2c (for reference):verified_less_start_s:aria2c_s:throughput:0" \
   "CPU per GiB, verified vs aria2c:verified_cpu_per_gib:aria2c_cpu_per_gib:time:1.2" \
   "CPU per GiB, plain vs curl (for reference):plain_cpu_per_gib:curl_cpu_per_gib:time:0" \
   "private memory a verified download adds vs aria2c's:verified_added_priv:aria2c_priv:memory:1.1" \

@@ -112,8 +112,14 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   };
 
   DownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
-                     IDownloadCallback* callback, ILogger* logger, const TransferTimeouts& timeouts)
+                     IDownloadCallback* callback, ILogger* logger, const std::string* meta,
+                     const TransferTimeouts& timeouts)
       : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), timeouts_(timeouts), logger_(logger) {
+    if (meta != nullptr) {
+      given_meta_ = *meta;
+      has_given_meta_ = true;
+      meta_fetched_again_ = true;  // a fetched one would not be the one checked
+    }
     callback_->AddRef();
     logger_->AddRef();
   }
@@ -168,6 +174,8 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   bool in_cycle_ = false;    // a download preceded the running hash pass
   int fruitless_cycles_ = 0;
   bool meta_fetched_again_ = false;  // once per task, after fruitless cycles
+  std::string given_meta_;           // the caller's .meta, used instead of a fetch
+  bool has_given_meta_ = false;
   std::atomic<long> meta_refusal_{0};  // why the meta's head was refused before its body: disk full or invalid
   int64 progress_ = 0;
   int64 total_ = 0;
@@ -198,6 +206,14 @@ void DownloadSimpleTask::Cancel() {
 
 bool DownloadSimpleTask::StartMeta() {
   const wchar_t* kContext = L"DownloadSimpleTask::StartMeta";
+  if (has_given_meta_) {
+    // As if fetched: parsed, checked against the volume, then the hash pass.
+    HttpToMemResult given;
+    given.data = reinterpret_cast<uint8*>(given_meta_.data());
+    given.size = given_meta_.size();
+    OnMetaComplete(given);
+    return true;
+  }
   DownloadMetaCallback* callback = details::Object<DownloadMetaCallback>::Create(this);
   if (callback == nullptr) {
     logger_->Log(kContext, L"Create DownloadMetaCallback failed.");
@@ -574,9 +590,10 @@ void DownloadSimpleTask::DeliverEnd() {
 }  // namespace
 
 ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
-                                IDownloadCallback* callback, ILogger* logger, const TransferTimeouts& timeouts) {
+                                IDownloadCallback* callback, ILogger* logger, const std::string* meta,
+                                const TransferTimeouts& timeouts) {
   if (callback == nullptr || logger == nullptr || url.empty() || metaUrl.empty() || path.empty()) return nullptr;
-  return details::Object<DownloadSimpleTask>::Create(url, metaUrl, path, callback, logger, timeouts);
+  return details::Object<DownloadSimpleTask>::Create(url, metaUrl, path, callback, logger, meta, timeouts);
 }
 
 }  // namespace stubframework::downloader

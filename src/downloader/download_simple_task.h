@@ -10,8 +10,11 @@
 
 namespace stubframework::downloader {
 
+// With `meta` (the .meta's bytes, copied: one the caller has checked), the
+// task uses those and fetches nothing from `metaUrl`, now or after fruitless
+// cycles: every block is proven against exactly the bytes the caller checked.
 ITask* CreateDownloadSimpleTask(const std::wstring& url, const std::wstring& metaUrl, const std::wstring& path,
-                                IDownloadCallback* callback, ILogger* logger,
+                                IDownloadCallback* callback, ILogger* logger, const std::string* meta = nullptr,
                                 const TransferTimeouts& timeouts = TransferTimeouts());
 
 }  // namespace stubframework::downloader

@@ -442,6 +442,7 @@ void HttpTask::ProcessHeader() {
   HttpHeader header;
   header.statusCode = GetStatusCode();
   header.etag = ChooseValidator(GetHeader(HTTP_QUERY_ETAG), GetHeader(HTTP_QUERY_LAST_MODIFIED));
+  header.content_type = GetHeader(HTTP_QUERY_CONTENT_TYPE);
   GetContentRange(&header);
   if (header.total < 0) {
     header.total = GetContentLength();

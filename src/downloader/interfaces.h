@@ -28,6 +28,7 @@ struct HttpHeader {
   int64 offset = 0;
   int64 length = 0;
   int64 total = -1;
+  std::string content_type;  // as sent; empty when absent
 };
 
 // The part of a resource an HttpTask asks for.

@@ -75,7 +75,7 @@ HRESULT MapVerifiedDownloadResult(long result) {
 }
 
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
-                             const std::wstring& path) {
+                             const std::wstring& path, const std::string* meta) {
   if (url.empty() || metaUrl.empty() || path.empty()) return E_OUTOFMEMORY;
   downloader::ILogger* logger = downloader::CreateDownloadLogger(host.log);
   if (logger == nullptr) return E_OUTOFMEMORY;
@@ -84,7 +84,7 @@ HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, 
     logger->Release();
     return E_OUTOFMEMORY;
   }
-  downloader::ITask* task = downloader::CreateDownloadSimpleTask(url, metaUrl, path, callback, logger);
+  downloader::ITask* task = downloader::CreateDownloadSimpleTask(url, metaUrl, path, callback, logger, meta);
   if (task == nullptr) {
     callback->Release();
     logger->Release();

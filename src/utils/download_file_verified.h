@@ -14,8 +14,10 @@ namespace stubframework::utils {
 // at the next progress report, or within kStopPollMs when none comes. Returns S_OK, E_ABORT, 0x80070070 (disk full)
 // or 0x800C0008 (any other failure) once the task ran, E_OUTOFMEMORY when it
 // could not be created or a string is missing.
+// With `meta` (bytes the caller checked), nothing is fetched from `metaUrl`
+// and the blocks are proven against exactly those bytes.
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
-                             const std::wstring& path);
+                             const std::wstring& path, const std::string* meta = nullptr);
 
 // The mapping of a task's end to the helper's result.
 HRESULT MapVerifiedDownloadResult(long result);

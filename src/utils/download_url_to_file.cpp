@@ -1,197 +1,87 @@
 #include "utils/download_url_to_file.h"
 
-#include <wrl/client.h>
+#include <wininet.h>
 
-#include <cstdio>
-#include <cstring>
-#include <new>
+#include <climits>
 
+#include "base/critical_section.h"
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
-#include "base/wide_format.h"
 #include "base/unredirected_folder.h"
-#include "downloader/redirects.h"
+#include "base/wide_format.h"
+#include "downloader/buffer.h"
+#include "downloader/download_logger.h"
+#include "downloader/final_results.h"
+#include "downloader/http_task.h"
+#include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "utils/moniker_response.h"
 
 namespace stubframework::utils {
 namespace {
 
-// Forwards binding events to an inner callback and writes the pulled data to
-// the file once the response has been judged to be the file. Counts its
-// references (URLMon holds some on other threads' behalf). Every call comes
-// on the thread that pumps the binding's messages.
-class BSCHolder final : public IBindStatusCallback {
+// What the engine's callbacks (on WinINet's threads) share with the thread
+// that waits for the download. The callbacks judge the response and write the
+// accepted body to the file; the waiting thread reads a snapshot after each
+// wake and decides stops and timeouts. Every member is read and written
+// under `lock_`; the first decision (a refusal, a write error, a stop, a
+// timeout) is final, and nothing is written after it or after Detach().
+class PlainReceiver : public downloader::IHttpCallback {
  public:
-  BSCHolder(HANDLE file, IBindStatusCallback* inner, const std::wstring& url, bool unchecked)
-      : file_(file), inner_(inner), url_(url), hop_url_(url), unchecked_(unchecked), last_event_(::GetTickCount()) {
-    if (inner_ != nullptr) inner_->AddRef();
+  PlainReceiver(HANDLE file, const std::wstring& url, bool unchecked)
+      : file_(file), url_(url), unchecked_(unchecked), event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        last_event_(::GetTickCount()) {}
+  bool Constructed() const { return static_cast<bool>(event_); }
+  HANDLE event() const { return event_.Get(); }
+
+  struct State {
+    bool accepted = false;
+    int64_t announced = -1;  // Content-Length of the accepted response
+    int64_t written = 0;
+    bool ended = false;      // the engine delivered its end
+    long end = 0;
+    HRESULT decided = E_PENDING;
+    DWORD idle_ms = 0;
+  };
+
+  State Snapshot() {
+    base::ScopedLock hold(lock_);
+    State state;
+    state.accepted = accepted_;
+    state.announced = announced_;
+    state.written = written_;
+    state.ended = ended_;
+    state.end = end_;
+    state.decided = decided_;
+    state.idle_ms = ::GetTickCount() - last_event_;
+    return state;
   }
 
-  HRESULT result() const { return result_; }
-  LONG references() const { return ::InterlockedCompareExchange(const_cast<LONG*>(&count_), 0, 0); }
-  // The binding made by hand asks for the flags URLOpenPullStreamW adds itself.
-  void set_manual_binding() { manual_binding_ = true; }
-  // Whether the result was decided here rather than by the binding's end.
-  bool ended_here() const { return ended_here_; }
-  DWORD IdleMs() const { return ::GetTickCount() - last_event_; }
-
-  // Ends the download with `hr` (the first decision wins) and aborts the binding.
-  void End(HRESULT hr) {
-    if (!decided_) {
-      decided_ = true;
-      ended_here_ = true;
-      result_ = hr;
-    }
-    AbortBinding();
+  void Decide(HRESULT hr) {
+    base::ScopedLock hold(lock_);
+    if (decided_ == E_PENDING) decided_ = hr;
   }
 
-  // The caller's file and inner callback go away; later binding events find
-  // nothing to write to or forward to.
+  // The caller's file goes away; later engine events find nothing to write to.
   void Detach() {
-    AbortBinding();
+    base::ScopedLock hold(lock_);
     file_ = nullptr;
-    if (inner_ != nullptr) inner_->Release();
-    inner_ = nullptr;
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
-      *out = static_cast<IBindStatusCallback*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&count_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG count = ::InterlockedDecrement(&count_);
-    if (count == 0) {
-      if (inner_ != nullptr) inner_->Release();
-      delete this;
-    }
-    return static_cast<ULONG>(count);
-  }
-
-  // Without an inner callback these answer S_OK: an error from
-  // OnStartBinding would end the binding before it began.
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override {
+  void OnHttpHeader(const downloader::HttpHeader& header) override {
+    base::ScopedLock hold(lock_);
     Touch();
-    binding_ = binding;  // kept to ask for the response and to abort
-    return inner_ != nullptr ? inner_->OnStartBinding(reserved, binding) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override {
-    if (inner_ != nullptr) return inner_->GetPriority(priority);
-    if (priority == nullptr) return E_POINTER;
-    *priority = THREAD_PRIORITY_NORMAL;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override {
-    return inner_ != nullptr ? inner_->OnLowResource(reserved) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
-    HRESULT hr = inner_ != nullptr ? inner_->GetBindInfo(flags, info) : S_OK;
-    if (flags == nullptr) return hr;
-    // The file goes to its target only: no copy in the browser's cache (a
-    // second write of every byte), and no cached copy answers for the server.
-    // (Under Wine these flags add no request header; the caller's URL is new
-    // for every download.)
-    *flags |= BINDF_NOWRITECACHE | BINDF_GETNEWESTVERSION | BINDF_PRAGMA_NO_CACHE;
-    if (manual_binding_) *flags |= BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
-    return FAILED(hr) ? S_OK : hr;
-  }
-
-  // No IHttpNegotiate for an identity Accept-Encoding: the moniker appends its
-  // own after the caller's headers (a compressed answer then comes without a
-  // length, and is judged as one), and under Wine it keeps the negotiator
-  // referenced after the binding ends, which held every failed attempt for
-  // the whole release wait.
-
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
-    Touch();
-    if (status == BINDSTATUS_REDIRECTING) FollowOrEnd(text);
-    if (status == BINDSTATUS_BEGINDOWNLOADDATA) JudgeOrEnd();
-    // Nothing of a refused, stopped or abandoned download reaches the
-    // application: an error page's size is not the download's.
-    if (decided_ || inner_ == nullptr) return S_OK;
-    HRESULT hr = inner_->OnProgress(progress, max, status, text);
-    // Wine's URLMon ignores an E_ABORT answer here; aborting the binding
-    // ends it on every platform.
-    if (hr == E_ABORT) End(E_ABORT);
-    return hr;
-  }
-
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT hr, LPCWSTR error) override {
-    Touch();
-    if (file_ == nullptr) {
-      binding_.Reset();
-      return S_OK;  // detached
-    }
-    if (hr == S_OK && !decided_) {
-      HRESULT verdict = Judge();  // a body so short that no data event came
-      if (FAILED(verdict)) {
-        hr = verdict;
-      } else if (announced_ >= 0 && written_ != announced_) {
-        hr = S_FALSE;  // fewer bytes came than were announced
-      }
-    }
-    if (!decided_) result_ = hr;
-    decided_ = true;
-    if (result_ != S_OK) {
-      // Cut the file where the writes ended: it may have been sized up front.
-      LARGE_INTEGER zero = {};
-      LARGE_INTEGER position = {};
-      if (::SetFilePointerEx(file_, zero, &position, FILE_CURRENT)) ::SetEndOfFile(file_);
-    }
-    binding_.Reset();
-    return inner_ != nullptr ? inner_->OnStopBinding(result_, error) : S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override {
-    Touch();
-    if (medium == nullptr || medium->tymed != TYMED_ISTREAM || medium->pstm == nullptr) return S_OK;
-    JudgeOrEnd();
-    if (decided_ || file_ == nullptr) return S_OK;
-    char piece[8192];
-    for (;;) {
-      ULONG read = 0;
-      HRESULT hr = medium->pstm->Read(piece, sizeof(piece), &read);
-      if (read > 0) {
-        if (announced_ >= 0 && written_ + static_cast<int64_t>(read) > announced_) {
-          End(INET_E_DOWNLOAD_FAILURE);  // more than the response announced
-          return E_ABORT;
-        }
-        DWORD written = 0;
-        if (!::WriteFile(file_, piece, read, &written, nullptr) || written != read) {
-          DWORD error = ::GetLastError();
-          End(HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL));
-          return E_ABORT;
-        }
-        written_ += read;
-      }
-      if (hr == S_FALSE || hr == E_PENDING) return S_OK;
-      if (hr != S_OK) return hr;
-      if (read == 0) return S_OK;  // nothing more for now
-    }
-  }
-
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
-
- private:
-  virtual ~BSCHolder() = default;
-
-  void Touch() { last_event_ = ::GetTickCount(); }
-
-  // Once, before the first byte is written: is this response the file? S_OK,
-  // or the result that refuses it.
-  HRESULT Judge() {
-    if (judged_) return S_OK;
-    judged_ = true;
-    MonikerResponse response = ReadMonikerResponse(binding_.Get());
+    if (decided_ != E_PENDING || file_ == nullptr || accepted_) return;
+    MonikerResponse response;
+    response.status = header.statusCode;
+    response.length = header.total;
+    response.content_type = header.content_type;
     HRESULT verdict = JudgeMonikerResponse(response, url_, unchecked_);
-    if (FAILED(verdict)) return verdict;
+    if (FAILED(verdict)) {
+      decided_ = verdict;
+      return;
+    }
+    accepted_ = true;
     announced_ = response.length;
     if (announced_ > 0) {
       // Size the file once, up front; the writes then never extend it.
@@ -201,98 +91,66 @@ class BSCHolder final : public IBindStatusCallback {
       at.QuadPart = 0;
       ::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN);
     }
-    return S_OK;
   }
 
-  // A hop past the limit, or one that leaves TLS, ends the download.
-  void FollowOrEnd(LPCWSTR next) {
-    std::wstring to = next != nullptr ? next : L"";
-    if (++redirects_ > downloader::kMaxRedirects || downloader::IsSecurityDowngrade(hop_url_, to)) {
-      End(downloader::kResultRedirectFailed);
+  void OnData(const downloader::Buffer& chunk) override {
+    base::ScopedLock hold(lock_);
+    Touch();
+    if (decided_ != E_PENDING || file_ == nullptr || !accepted_) return;
+    const int64_t size = static_cast<int64_t>(chunk.size());
+    if (announced_ >= 0 && written_ + size > announced_) {
+      decided_ = INET_E_DOWNLOAD_FAILURE;  // more than the response announced
       return;
     }
-    hop_url_ = to;
+    // A write that stops short without an error (a volume filling up) is
+    // followed by one for the rest, which then says why.
+    DWORD done = 0;
+    while (done < chunk.size()) {
+      DWORD now = 0;
+      ::SetLastError(ERROR_SUCCESS);
+      if (!::WriteFile(file_, chunk.data() + done, static_cast<DWORD>(chunk.size() - done), &now, nullptr) ||
+          now == 0) {
+        DWORD error = ::GetLastError();
+        decided_ = HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL);
+        return;
+      }
+      done += now;
+    }
+    written_ += size;
   }
 
-  void JudgeOrEnd() {
-    if (decided_ || file_ == nullptr) return;
-    HRESULT verdict = Judge();
-    if (FAILED(verdict)) End(verdict);
+  void OnComplete(long hr) override {
+    base::ScopedLock hold(lock_);
+    Touch();
+    ended_ = true;
+    end_ = hr;
   }
 
-  void AbortBinding() {
-    // Abort may end the binding at once, and OnStopBinding drops binding_.
-    Microsoft::WRL::ComPtr<IBinding> binding = binding_;
-    if (binding) binding->Abort();
+ private:
+  // Every event wakes the waiting thread.
+  void Touch() {
+    last_event_ = ::GetTickCount();
+    ::SetEvent(event_.Get());
   }
 
-  Microsoft::WRL::ComPtr<IBinding> binding_;
-  LONG count_ = 1;
-  HRESULT result_ = E_PENDING;
-  bool decided_ = false;     // result_ is final
-  bool ended_here_ = false;  // decided by End(), not by the binding's end
-  bool judged_ = false;
-  bool manual_binding_ = false;
-  int64_t announced_ = -1;   // Content-Length of an accepted response
-  int64_t written_ = 0;
+  base::CriticalSection lock_;
   HANDLE file_;
-  IBindStatusCallback* inner_;
   std::wstring url_;
-  std::wstring hop_url_;  // where the last redirect led
-  int redirects_ = 0;
   bool unchecked_;
+  base::UniqueHandle event_;  // auto-reset
   DWORD last_event_;
+  bool accepted_ = false;
+  int64_t announced_ = -1;
+  int64_t written_ = 0;
+  bool ended_ = false;
+  long end_ = 0;
+  HRESULT decided_ = E_PENDING;
 };
 
-// What URLOpenPullStreamW does, made by hand: Wine does not implement it.
-HRESULT BindPullStream(const std::wstring& url, BSCHolder* holder) {
-  Microsoft::WRL::ComPtr<IMoniker> moniker;
-  HRESULT hr = ::CreateURLMonikerEx(nullptr, url.c_str(), &moniker, URL_MK_UNIFORM);
-  if (FAILED(hr)) return hr;
-  Microsoft::WRL::ComPtr<IBindCtx> context;
-  hr = ::CreateAsyncBindCtx(0, holder, nullptr, &context);
-  if (FAILED(hr)) return hr;
-  holder->set_manual_binding();
-  Microsoft::WRL::ComPtr<IStream> stream;
-  hr = moniker->BindToStorage(context.Get(), nullptr, IID_IStream, reinterpret_cast<void**>(stream.GetAddressOf()));
-  return FAILED(hr) ? hr : S_OK;
-}
-
-}  // namespace
-
-HRESULT DownloadCallback::QueryInterface(REFIID riid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
-    *out = static_cast<IBindStatusCallback*>(this);
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR) {
-  if (status == BINDSTATUS_BEGINDOWNLOADDATA) {
-    if (host_->properties != nullptr) host_->properties->SetDownloadTotal(max);
-    if (host_->SizeQuery()) return E_ABORT;  // the size is all a query wants
-  } else if (status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) {
-    data_seen_ = true;
-    if (host_->properties != nullptr) {
-      // An answer without a length (compressed, or close-delimited) has its
-      // size known only at its end: the last report says it.
-      if (status == BINDSTATUS_ENDDOWNLOADDATA && max < progress) host_->properties->SetDownloadTotal(progress);
-      host_->properties->SetDownloadCurrent(progress);
-    }
-  }
-  return host_->CancelRequested() ? E_ABORT : S_OK;
-}
-
-namespace {
-
-// URLMon normally lets go of the holder right after OnStopBinding; this bounds
-// the wait so that a reference it never returns cannot hang the worker.
-constexpr DWORD kReleaseWaitMs = 10000;
-// After a stop or a timeout the binding was aborted; its end is not waited
-// for longer than this.
+// After a stop or a timeout the task was cancelled; its end is not waited for
+// longer than this (under Wine a read that waits for data ends only when data
+// comes or WinINet's own timeout fires). The task then ends on its own; it
+// holds the receiver, which writes nothing more.
 constexpr DWORD kAbortGraceMs = 500;
 
 // Dispatches what is queued; false on WM_QUIT, which is posted again for the
@@ -308,6 +166,81 @@ bool PumpMessages() {
     ::DispatchMessageW(&message);
   }
   return true;
+}
+
+// A binding's byte counts are 32-bit.
+ULONG BindingCount(int64_t count) { return count > ULONG_MAX ? ULONG_MAX : count < 0 ? 0 : static_cast<ULONG>(count); }
+
+// Forwards the progress of an accepted response to the application's
+// callback, on this thread; E_ABORT from it (a size query, a stop) ends the
+// download.
+class ProgressForwarder {
+ public:
+  explicit ProgressForwarder(IBindStatusCallback* inner) : inner_(inner) {}
+
+  void Forward(const PlainReceiver::State& state, PlainReceiver* receiver) {
+    if (inner_ == nullptr || !state.accepted || state.decided != E_PENDING) return;
+    const ULONG max = BindingCount(state.announced);
+    HRESULT hr = S_OK;
+    if (!begun_) {
+      begun_ = true;
+      hr = inner_->OnProgress(0, max, BINDSTATUS_BEGINDOWNLOADDATA, nullptr);
+    }
+    if (hr != E_ABORT && state.written > reported_) {
+      reported_ = state.written;
+      hr = inner_->OnProgress(BindingCount(state.written), max, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    }
+    if (hr == E_ABORT) receiver->Decide(E_ABORT);
+  }
+
+  void End(const PlainReceiver::State& state) {
+    if (inner_ == nullptr) return;
+    inner_->OnProgress(BindingCount(state.written), BindingCount(state.announced), BINDSTATUS_ENDDOWNLOADDATA,
+                       nullptr);
+  }
+
+ private:
+  IBindStatusCallback* inner_;
+  bool begun_ = false;
+  int64_t reported_ = 0;
+};
+
+// Waits for the task's end, forwarding progress, and ends it on a stop, a
+// quit message or a silence of the idle timeout.
+HRESULT Follow(downloader::ITask* task, PlainReceiver* receiver, IBindStatusCallback* inner,
+               const UrlDownloadOptions& options) {
+  ProgressForwarder progress(inner);
+  HANDLE event = receiver->event();
+  PlainReceiver::State state;
+  for (;;) {
+    ::MsgWaitForMultipleObjects(1, &event, FALSE, kStopPollMs, QS_ALLINPUT);
+    if (!PumpMessages()) receiver->Decide(E_ABORT);
+    progress.Forward(receiver->Snapshot(), receiver);
+    state = receiver->Snapshot();
+    if (state.ended || state.decided != E_PENDING) break;
+    if (options.stop && options.stop()) {
+      receiver->Decide(E_ABORT);
+      break;
+    }
+    if (state.idle_ms >= options.idle_timeout_ms) {
+      receiver->Decide(INET_E_CONNECTION_TIMEOUT);
+      break;
+    }
+  }
+  state = receiver->Snapshot();
+  if (!state.ended) {
+    task->Cancel();
+    const DWORD begun = ::GetTickCount();
+    while (!receiver->Snapshot().ended && ::GetTickCount() - begun < kAbortGraceMs) {
+      ::MsgWaitForMultipleObjects(1, &event, FALSE, kAbortGraceMs, QS_ALLINPUT);
+      if (!PumpMessages()) break;
+    }
+    state = receiver->Snapshot();
+  }
+  if (state.decided != E_PENDING) return state.decided;
+  HRESULT result = PlainTransferResult(state.end, state.accepted, state.announced, state.written);
+  if (result == S_OK) progress.End(state);
+  return result;
 }
 
 // A new file beside the target, made by this process: CREATE_NEW follows no
@@ -333,7 +266,60 @@ HRESULT Conclude(HRESULT result, const std::wstring& partial, const std::wstring
   return result;
 }
 
+struct EngineFailure {
+  long end;
+  HRESULT result;
+};
+
+// The engine's failures before a response, as the URL moniker reports them;
+// anything else is INET_E_DOWNLOAD_FAILURE.
+constexpr EngineFailure kEngineFailures[] = {
+    {static_cast<long>(0x80070000 | ERROR_INTERNET_NAME_NOT_RESOLVED), INET_E_RESOURCE_NOT_FOUND},
+    {static_cast<long>(0x80070000 | ERROR_INTERNET_CANNOT_CONNECT), INET_E_RESOURCE_NOT_FOUND},
+    {static_cast<long>(0x80070000 | ERROR_INTERNET_TIMEOUT), INET_E_CONNECTION_TIMEOUT},
+    {downloader::kResultRedirectFailed, INET_E_REDIRECT_FAILED},
+    {downloader::kResultOutOfMemory, E_OUTOFMEMORY},
+};
+
 }  // namespace
+
+HRESULT DownloadCallback::QueryInterface(REFIID riid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+    *out = static_cast<IBindStatusCallback*>(this);
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR) {
+  if (status == BINDSTATUS_BEGINDOWNLOADDATA) {
+    if (host_->properties != nullptr) host_->properties->SetDownloadTotal(max);
+    if (host_->SizeQuery()) return E_ABORT;  // the size is all a query wants
+  } else if (status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) {
+    data_seen_ = true;
+    if (progress > received_) received_ = progress;
+    if (host_->properties != nullptr) {
+      // An answer without a length (compressed, or close-delimited) has its
+      // size known only at its end: the last report says it.
+      if (status == BINDSTATUS_ENDDOWNLOADDATA && max < progress) host_->properties->SetDownloadTotal(progress);
+      host_->properties->SetDownloadCurrent(progress);
+    }
+  }
+  return host_->CancelRequested() ? E_ABORT : S_OK;
+}
+
+HRESULT PlainTransferResult(long end, bool accepted, int64_t announced, int64_t written) {
+  if (accepted && announced >= 0 && written < announced) return S_FALSE;
+  if (end >= 0) return accepted ? S_OK : INET_E_DOWNLOAD_FAILURE;
+  if (accepted) return INET_E_DOWNLOAD_FAILURE;  // a body without a length that broke off
+  if (downloader::IsCertificateRefusal(end)) return downloader::kResultCertificateRefused;
+  for (const EngineFailure& row : kEngineFailures) {
+    if (row.end == end) return row.result;
+  }
+  return INET_E_DOWNLOAD_FAILURE;
+}
 
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
                           const UrlDownloadOptions& options) {
@@ -342,43 +328,19 @@ HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBi
   std::wstring partial;
   base::UniqueHandle file = CreatePartialFile(path, &partial);
   if (!file) return HRESULT_FROM_WIN32(::GetLastError());
-  auto* holder = new (std::nothrow) utils::BSCHolder(file.Get(), inner, url, options.unchecked_content);
-  if (holder == nullptr) {
-    file.Reset();
-    return Conclude(E_OUTOFMEMORY, partial, path);
+  downloader::ILogger* logger = downloader::CreateDownloadLogger(nullptr);
+  auto* receiver = downloader::details::Object<PlainReceiver>::Create(file.Get(), url, options.unchecked_content);
+  downloader::ITask* task = nullptr;
+  if (logger != nullptr && receiver != nullptr) task = downloader::CreateHttpTask(url, downloader::HttpRange(), receiver, logger);
+  HRESULT result = E_OUTOFMEMORY;
+  if (task != nullptr) {
+    task->Start();
+    result = Follow(task, receiver, inner, options);
+    receiver->Detach();
+    task->Release();
   }
-  HRESULT hr = ::URLOpenPullStreamW(nullptr, url.c_str(), 0, holder);
-  if (hr == E_NOTIMPL) hr = utils::BindPullStream(url, holder);
-  if (FAILED(hr)) {
-    holder->Detach();
-    holder->Release();
-    file.Reset();
-    return Conclude(hr, partial, path);
-  }
-  // Waits with a time limit rather than in GetMessageW: a server that never
-  // answers sends no message, and a stop must still be seen.
-  while (holder->result() == E_PENDING) {
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kStopPollMs, QS_ALLINPUT);
-    if (!PumpMessages()) {
-      holder->End(E_ABORT);
-      break;
-    }
-    if (holder->result() != E_PENDING) break;
-    if (options.stop && options.stop()) {
-      holder->End(E_ABORT);
-    } else if (holder->IdleMs() >= options.idle_timeout_ms) {
-      holder->End(INET_E_CONNECTION_TIMEOUT);
-    }
-  }
-  const DWORD limit = holder->ended_here() ? kAbortGraceMs : kReleaseWaitMs;
-  const DWORD begun = ::GetTickCount();
-  while (holder->references() > 1 && ::GetTickCount() - begun < limit) {
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-    if (!PumpMessages()) break;
-  }
-  HRESULT result = holder->result();
-  holder->Detach();
-  holder->Release();
+  if (receiver != nullptr) receiver->Release();
+  if (logger != nullptr) logger->Release();
   file.Reset();
   return Conclude(result, partial, path);
 }

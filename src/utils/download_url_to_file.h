@@ -1,10 +1,14 @@
-// A whole-file download through the system's URL moniker (URLMon), written to
-// a file as it arrives, with the application's progress and stop flags.
+// A whole-file download (the plain path: no .meta), written to a file as it
+// arrives, with the application's progress and stop flags. It runs on the
+// download engine's HTTP task, whose reads grow with the rate; the response
+// is judged as a URL-moniker download judges it (moniker_response.h), and the
+// application's binding-status callback hears of it as of a binding.
 #pragma once
 
 #include <windows.h>
 #include <urlmon.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -22,8 +26,10 @@ class DownloadCallback : public IBindStatusCallback {
   explicit DownloadCallback(const utils::DownloadHost* host) : host_(host) {}
   virtual ~DownloadCallback() = default;
 
-  // Whether any data arrived (the worker's retry loop counts that as progress).
+  // Whether a data event came (one at the end may carry no bytes).
   bool data_seen() const { return data_seen_; }
+  // The largest byte count a data event reported.
+  ULONG bytes_received() const { return received_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
@@ -40,6 +46,7 @@ class DownloadCallback : public IBindStatusCallback {
  private:
   const utils::DownloadHost* host_;
   bool data_seen_ = false;
+  ULONG received_ = 0;
 };
 
 
@@ -54,16 +61,31 @@ struct UrlDownloadOptions {
   bool unchecked_content = false;
 };
 
-// Downloads `url` into `path`, forwarding binding events to `inner` (may be
-// null). Pumps this thread's messages until the binding ends. The bytes go to
-// a new file beside `path`, renamed over it only when the download is whole:
-// a failure leaves whatever was at `path` untouched. No copy is written to
-// the browser's cache. Returns the binding's result, the refusal of a
+// Downloads `url` into `path`. `inner` (may be null) gets, on this thread,
+// OnProgress with BINDSTATUS_BEGINDOWNLOADDATA once the response is accepted
+// (E_ABORT from it ends the download: a size query), DOWNLOADINGDATA as bytes
+// arrive, and ENDDOWNLOADDATA once they are all there; nothing of a refused
+// response. Pumps this thread's messages until the download ends. The bytes
+// go to a new file beside `path`, renamed over it only when the download is
+// whole: a failure leaves whatever was at `path` untouched. Nothing is read
+// from or written to the browser's cache, and the file is asked for as the
+// server holds it (identity encoding). Returns S_OK, the refusal of a
 // response that is not the file (JudgeMonikerResponse), S_FALSE when fewer
 // bytes came than announced, E_ABORT on a stop, INET_E_CONNECTION_TIMEOUT,
 // INET_E_REDIRECT_FAILED past downloader::kMaxRedirects hops (or on a hop
-// that leaves TLS), or the write or rename error.
+// that leaves TLS), PlainTransferResult of the engine's failure, or the
+// write or rename error.
 HRESULT DownloadUrlToFile(const std::wstring& url, const std::wstring& path, IBindStatusCallback* inner,
                           const UrlDownloadOptions& options = UrlDownloadOptions());
+
+// The result of a plain download the engine ended with `end` (its result
+// code), after a response was `accepted` announcing `announced` bytes (-1:
+// no length) of which `written` reached the file. A body that ends short of
+// its length, cleanly or not, is S_FALSE; the engine's failures before a
+// response take the URL moniker's codes (a connection that cannot be made is
+// INET_E_RESOURCE_NOT_FOUND, a timeout INET_E_CONNECTION_TIMEOUT, a refused
+// certificate INET_E_INVALID_CERTIFICATE, too many or downgrading redirects
+// INET_E_REDIRECT_FAILED); any other is INET_E_DOWNLOAD_FAILURE.
+HRESULT PlainTransferResult(long end, bool accepted, int64_t announced, int64_t written);
 
 }  // namespace stubframework::utils

@@ -1,8 +1,5 @@
 #include "utils/moniker_response.h"
 
-#include <wininet.h>
-#include <wrl/client.h>
-
 #include <cctype>
 #include <cwctype>
 
@@ -20,15 +17,6 @@ constexpr StatusResult kStatusResults[] = {
     {404, INET_E_OBJECT_NOT_FOUND},
 };
 
-std::string QueryText(IWinInetHttpInfo* info, DWORD level) {
-  char text[256];
-  DWORD size = sizeof(text);
-  DWORD flags = 0;
-  // S_FALSE: the header is absent.
-  if (info->QueryInfo(level, text, &size, &flags, nullptr) != S_OK || size > sizeof(text)) return std::string();
-  return std::string(text, size);
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return text;
@@ -43,25 +31,6 @@ bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail) {
 }
 
 }  // namespace
-
-MonikerResponse ReadMonikerResponse(IBinding* binding) {
-  MonikerResponse response;
-  Microsoft::WRL::ComPtr<IWinInetHttpInfo> info;
-  if (binding == nullptr ||
-      FAILED(binding->QueryInterface(IID_IWinInetHttpInfo, reinterpret_cast<void**>(info.GetAddressOf())))) {
-    return response;
-  }
-  DWORD status = 0;
-  DWORD size = sizeof(status);
-  DWORD flags = 0;
-  if (info->QueryInfo(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &flags, nullptr) == S_OK) {
-    response.status = static_cast<int>(status);
-  }
-  std::string length = QueryText(info.Get(), HTTP_QUERY_CONTENT_LENGTH);
-  if (!length.empty()) response.length = ParseContentLength(length);
-  response.content_type = QueryText(info.Get(), HTTP_QUERY_CONTENT_TYPE);
-  return response;
-}
 
 HRESULT JudgeMonikerResponse(const MonikerResponse& response, const std::wstring& url, bool unchecked) {
   HRESULT result = INET_E_DOWNLOAD_FAILURE;

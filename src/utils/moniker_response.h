@@ -1,5 +1,6 @@
-// What a URL-moniker download learns of the HTTP response before it writes
-// the body, and whether that body may be the file asked for.
+// What a plain download learns of the HTTP response before it writes the
+// body, and whether that body may be the file asked for, judged as a
+// URL-moniker download judges it.
 #pragma once
 
 #include <windows.h>
@@ -15,9 +16,6 @@ struct MonikerResponse {
   int64_t length = -1;       // Content-Length; -1: none announced
   std::string content_type;  // as sent; empty when absent
 };
-
-// Asks the binding (IWinInetHttpInfo) for the status, length and type.
-MonikerResponse ReadMonikerResponse(IBinding* binding);
 
 // S_OK when the body may be written to the file; otherwise the result the
 // download ends with. Only 200 is the file: the moniker download asks for no

@@ -24,8 +24,6 @@ namespace stubframework::workflow {
 
 namespace {
 
-constexpr DWORD kWaitPollMs = 1;
-
 bool FileExists(const std::wstring& path) {
   DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -69,7 +67,9 @@ int Transfer(base::Log* log, DownloadJob& job, ReporterContext& context, const u
     // Nothing to delete from the URL cache: neither path writes to it.
     CompleteTransferCount(context.properties);
     if (reporter) {
-      while (context.Result() == kRunning) ::Sleep(kWaitPollMs);
+      // The count is whole: the reporter publishes it, stores kNoError and
+      // ends (joined below).
+      context.Wake();
     } else {
       context.SetResult(kNoError);
     }

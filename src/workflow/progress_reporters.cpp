@@ -7,7 +7,6 @@ namespace stubframework::workflow {
 
 namespace {
 
-constexpr DWORD kPollMs = 2;
 constexpr double kTransferShare = 0.95;
 constexpr double kExtractionShare = 0.05;
 
@@ -56,8 +55,9 @@ DWORD WINAPI DownloadProgressThreadFunc(void* param) {
       properties.SetDownloadCurrent(static_cast<unsigned long>(total));
       record.result = kNoError;  // ends this loop and the worker's wait
     }
+    if (record.result != kRunning) break;  // no pause after the last report
     context->lock.Leave();
-    ::Sleep(kPollMs);
+    context->WaitForNextReport();
     context->lock.Enter();
   }
   return 0;
@@ -86,8 +86,9 @@ DWORD WINAPI InstallProgressThreadFunc(void* param) {
       properties.SetInstallCurrent(static_cast<unsigned long>(record.total));
       record.result = kNoError;
     }
+    if (record.result != kRunning) break;  // no pause after the last report
     context->lock.Leave();
-    ::Sleep(kPollMs);
+    context->WaitForNextReport();
     context->lock.Enter();
   }
   return 0;

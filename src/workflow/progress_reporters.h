@@ -1,5 +1,6 @@
-// The reporter threads: they poll a job's progress properties every 2 ms and
-// publish them to the page until the record's result leaves kRunning.
+// The reporter threads: they read a job's progress properties every
+// kReportIntervalMs, or when the worker wakes them, and publish them to the
+// page until the record's result leaves kRunning.
 #pragma once
 
 #include <windows.h>

@@ -6,10 +6,6 @@
 
 namespace stubframework::workflow {
 
-namespace {
-constexpr DWORD kWaitPollMs = 1;
-}  // namespace
-
 int RunReportedTransfer(ReporterContext& context, const utils::DownloadHost& host, const TransferRequest& request,
                         const TransferSettings& settings) {
   base::UniqueHandle reporter(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
@@ -17,7 +13,9 @@ int RunReportedTransfer(ReporterContext& context, const utils::DownloadHost& hos
   if (code == kNoError) {
     CompleteTransferCount(context.properties);
     if (reporter) {
-      while (context.Result() == kRunning) ::Sleep(kWaitPollMs);
+      // The count is whole: the reporter publishes it, stores kNoError and
+      // ends (joined below).
+      context.Wake();
     } else {
       context.SetResult(kNoError);
     }

@@ -13,7 +13,6 @@
 #include "utils/download_url_to_file.h"
 #include "utils/signed_meta.h"
 #include "utils/tokenize_url.h"
-#include "utils/verify_file.h"
 #include "workflow/several_sources_transfer.h"
 
 namespace stubframework::workflow {
@@ -68,61 +67,6 @@ void Tokenize(const TransferSettings& settings, std::wstring& url, base::Log* lo
   }
 }
 
-// Passes every binding event on to the application's callback and keeps the
-// largest byte count reported. The callback's data-seen flag is also set by an
-// end-of-data event that carried no bytes; a server that always closes right
-// after its headers would then count as progress and be retried forever.
-// Every attempt starts again from the first byte, so only an attempt that gets
-// further than all before it is progress: one that always breaks off at the
-// same place would otherwise refill the budget forever.
-class ReceivedBytes final : public IBindStatusCallback {
- public:
-  explicit ReceivedBytes(IBindStatusCallback* inner) : inner_(inner) {}
-  virtual ~ReceivedBytes() = default;
-
-  ULONG bytes() const { return received_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
-      *out = static_cast<IBindStatusCallback*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Lives on the caller's stack, for exactly one download.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override {
-    return inner_->OnStartBinding(reserved, binding);
-  }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override { return inner_->GetPriority(priority); }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override { return inner_->OnLowResource(reserved); }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG max, ULONG status, LPCWSTR text) override {
-    if ((status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) && progress > received_) {
-      received_ = progress;
-    }
-    return inner_->OnProgress(progress, max, status, text);
-  }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT hr, LPCWSTR error) override {
-    return inner_->OnStopBinding(hr, error);
-  }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
-    return inner_->GetBindInfo(flags, info);
-  }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override {
-    return inner_->OnDataAvailable(flags, size, format, medium);
-  }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override {
-    return inner_->OnObjectAvailable(riid, object);
-  }
-
- private:
-  IBindStatusCallback* inner_;
-  ULONG received_ = 0;
-};
-
 // The pause between attempts; false when a stop request came before or
 // during it (attempts that fail before any progress report never see one).
 bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
@@ -135,11 +79,13 @@ bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
   }
 }
 
+// With `meta`, every attempt proves the blocks against those bytes and
+// fetches no .meta of its own.
 int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
-                     const std::wstring& path, DWORD pause_ms) {
+                     const std::wstring& path, DWORD pause_ms, const std::string* meta = nullptr) {
   int code = kUnknowError;
   for (int attempt = 1;; ++attempt) {
-    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path);
+    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path, meta);
     code = MapAndLog(host, hr);
     if (!IsRetryable(code) || downloader::IsFinalResult(hr) || attempt >= kMaxTransferAttempts) break;
     if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
@@ -147,9 +93,10 @@ int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, c
   return code;
 }
 
-// With a release key: the .meta must be signed before the transfer begins,
-// and what arrived must match that .meta (the download fetches its own copy),
-// which then stays beside the file for the check at the moment of use.
+// With a release key: the .meta must be signed before the transfer begins;
+// the download proves every block against those very bytes (it fetches no
+// copy of its own), which then stay beside the file for the check at the
+// moment of use.
 int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
                    const std::wstring& signature_url, const std::wstring& path, DWORD pause_ms) {
   downloader::Buffer meta;
@@ -171,12 +118,9 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
                    signature_url.c_str());
     return kFailure;
   }
-  int code = VerifiedTransfer(host, url, meta_url, path, pause_ms);
+  const std::string signed_meta(reinterpret_cast<const char*>(meta.data()), meta.size());
+  int code = VerifiedTransfer(host, url, meta_url, path, pause_ms, &signed_meta);
   if (code != kNoError) return code;
-  if (!utils::VerifyFileWithMeta(path, meta)) {
-    base::LogDebug(host.log, L"Download %s refused: the file does not match its signed .meta", url.c_str());
-    return kFailure;
-  }
   if (!utils::StoreSignedMeta(path, meta, signature)) {
     base::LogDebug(host.log, L"Download %s: the signed .meta could not be kept beside %s", url.c_str(), path.c_str());
     return kFailure;
@@ -198,12 +142,14 @@ int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& reques
   ULONG furthest = 0;
   for (;;) {
     utils::DownloadCallback progress(&host);
-    ReceivedBytes received(&progress);
-    const HRESULT hr = utils::DownloadUrlToFile(request_url, request.download_file, &received, options);
+    const HRESULT hr = utils::DownloadUrlToFile(request_url, request.download_file, &progress, options);
     code = MapAndLog(host, hr);
     if (!IsRetryable(code) || downloader::IsFinalResult(hr)) break;
-    budget = NextAttemptBudget(budget, received.bytes() > furthest);
-    furthest = std::max(furthest, received.bytes());
+    // Every attempt starts again from the first byte: only one that gets
+    // further than all before it is progress (one that always breaks off at
+    // the same place would otherwise refill the budget forever).
+    budget = NextAttemptBudget(budget, progress.bytes_received() > furthest);
+    furthest = std::max(furthest, progress.bytes_received());
     if (budget <= 0) break;
     if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }

@@ -43,7 +43,7 @@ class DownloadSimpleTaskTest : public testsupport::ServerTest {
   void Run(const std::wstring& url, const std::wstring& meta_url,
            const downloader::TransferTimeouts& timeouts = downloader::TransferTimeouts()) {
     downloader::ITask* task =
-        downloader::CreateDownloadSimpleTask(url, meta_url, dest_, recorder_.get(), logger_.get(), timeouts);
+        downloader::CreateDownloadSimpleTask(url, meta_url, dest_, recorder_.get(), logger_.get(), nullptr, timeouts);
     ASSERT_NE(task, nullptr);
     recorder_->task_ = task;
     task->Start();

@@ -67,6 +67,39 @@ TEST_F(DownloadFileVerifiedTest, DownloadsAndPublishesProgress) {
   EXPECT_EQ(host_.properties().GetProperty(L"downloadCurrent"), std::to_wstring(data.size()));
 }
 
+// A .meta the caller checked (a signed one) is the one the blocks are proven
+// against: the meta URL is not asked, neither when it is missing nor when it
+// holds another .meta.
+TEST_F(DownloadFileVerifiedTest, AHandedOverMetaIsTheOneUsedAndNoneIsFetched) {
+  const std::string data = NoisyBytes(2 * kMiB + 9, 41);
+  const std::string other = NoisyBytes(2 * kMiB + 9, 43);
+  struct Case {
+    const char* what;
+    std::string given;        // the caller's .meta
+    bool served_meta;         // the server has the file's true .meta
+    bool taken;
+  };
+  const Case cases[] = {
+      {"the file's .meta, none on the server", enginetest::MakeMeta(data), false, true},
+      {"another file's .meta, the true one on the server", enginetest::MakeMeta(other), true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::DeleteFileW(dest_.c_str());
+    std::string name = UniqueKey() + ".bin";
+    ASSERT_TRUE(servers().PutFile(name, data));
+    if (c.served_meta) ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+    HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
+                                      servers().NginxUrl("/" + name + ".meta"), dest_, &c.given);
+    if (c.taken) {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_TRUE(testsupport::ReadWholeFile(dest_) == data);
+    } else {
+      EXPECT_EQ(hr, static_cast<HRESULT>(downloader::kResultBlockUnverifiable)) << std::hex << hr;
+    }
+  }
+}
+
 TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport) {
   std::string data = NoisyBytes(4 * kMiB, 29);
   std::string name = Publish(data);

@@ -14,6 +14,7 @@ namespace {
 
 using stubframework::utils::DownloadCallback;
 using stubframework::utils::DownloadUrlToFile;
+using stubframework::utils::PlainTransferResult;
 using stubframework::utils::UrlDownloadOptions;
 using testsupport::UniqueKey;
 using Clock = std::chrono::steady_clock;
@@ -44,6 +45,7 @@ TEST_F(DownloadUrlToFileTest, WholeBodyLandsInTheFileAndProgressIsPublished) {
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(testsupport::ReadWholeFile(path_), testsupport::PatternBytes(300000));
   EXPECT_TRUE(callback.data_seen());
+  EXPECT_EQ(callback.bytes_received(), 300000u);
   EXPECT_EQ(host_.properties().GetDownloadTotal(), 300000);
   EXPECT_EQ(host_.properties().GetDownloadCurrent(), 300000);
 }
@@ -120,6 +122,7 @@ TEST_F(DownloadUrlToFileTest, ResponsesThatAreNotTheFileAreRefused) {
     } else {
       EXPECT_EQ(host.properties().GetDownloadTotal(), 1) << "an error page's size is not published";
       EXPECT_FALSE(callback.data_seen());
+      EXPECT_EQ(callback.bytes_received(), 0u) << "no bytes of it count as progress";
     }
   }
 }
@@ -144,6 +147,60 @@ TEST_F(DownloadUrlToFileTest, NothingHeardForTheIdleTimeoutEndsTheDownload) {
   EXPECT_EQ(hr, INET_E_CONNECTION_TIMEOUT) << std::hex << hr;
   EXPECT_GE(took, 700);
   EXPECT_LT(took, 6000) << "ended by the timeout, not by the server closing after 8 s";
+}
+
+// Bodies of several of the engine's reads (they grow to 1 MiB) land whole,
+// and the last progress report is the whole size.
+TEST_F(DownloadUrlToFileTest, ABodyOfManyReadsLandsWholeWithItsCount) {
+  for (int size : {1048575, 3 * 1048576 + 1}) {
+    SCOPED_TRACE(size);
+    DownloadCallback callback(&host_.host());
+    std::string url = "/ok/" + UniqueKey() + "?size=" + std::to_string(size);
+    ASSERT_EQ(DownloadUrlToFile(servers().FaultUrl(url), path_, &callback), S_OK);
+    EXPECT_TRUE(testsupport::ReadWholeFile(path_) == testsupport::PatternBytes(size));
+    EXPECT_EQ(host_.properties().GetDownloadTotal(), size);
+    EXPECT_EQ(host_.properties().GetDownloadCurrent(), size);
+  }
+}
+
+// How an engine's end becomes the plain download's result: what the URL
+// moniker answered, so that the worker's mapping and retries stay as they were.
+TEST(PlainTransferResultTest, EndsMapToTheMonikersResults) {
+  const long kCannotConnect = static_cast<long>(0x80072EFD);  // ERROR_INTERNET_CANNOT_CONNECT
+  const long kNameNotResolved = static_cast<long>(0x80072EE7);
+  const long kTimeout = static_cast<long>(0x80072EE2);
+  const long kReset = static_cast<long>(0x80072EFF);  // ERROR_INTERNET_CONNECTION_RESET
+  const long kInvalidCa = static_cast<long>(0x80072F0D);
+  const long kRedirectFailed = static_cast<long>(0x800C0014);
+  struct Case {
+    const char* what;
+    long end;
+    bool accepted;
+    int64_t announced;
+    int64_t written;
+    HRESULT expected;
+  };
+  const Case cases[] = {
+      {"whole", 0, true, 100, 100, S_OK},
+      {"empty file", 0, true, 0, 0, S_OK},
+      {"no length, ended cleanly", 0, true, -1, 5000, S_OK},
+      {"one byte short, ended cleanly", 0, true, 100, 99, S_FALSE},
+      {"nothing after the headers", 0, true, 100, 0, S_FALSE},
+      {"cut by a reset", kReset, true, 100, 40, S_FALSE},
+      {"no length, cut by a reset", kReset, true, -1, 40, INET_E_DOWNLOAD_FAILURE},
+      {"ended without a response", 0, false, -1, 0, INET_E_DOWNLOAD_FAILURE},
+      {"server down", kCannotConnect, false, -1, 0, INET_E_RESOURCE_NOT_FOUND},
+      {"unknown host", kNameNotResolved, false, -1, 0, INET_E_RESOURCE_NOT_FOUND},
+      {"timeout", kTimeout, false, -1, 0, INET_E_CONNECTION_TIMEOUT},
+      {"certificate", kInvalidCa, false, -1, 0, static_cast<HRESULT>(0x800C0019)},
+      {"redirects", kRedirectFailed, false, -1, 0, INET_E_REDIRECT_FAILED},
+      {"out of memory", static_cast<long>(E_OUTOFMEMORY), false, -1, 0, E_OUTOFMEMORY},
+      {"anything else", static_cast<long>(0x80072EF1), false, -1, 0, INET_E_DOWNLOAD_FAILURE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(PlainTransferResult(c.end, c.accepted, c.announced, c.written), c.expected);
+  }
 }
 
 }  // namespace

@@ -105,6 +105,58 @@ TEST_F(ReporterTest, AResultStoredByTheWorkerStopsTheReporter) {
   EXPECT_EQ(Calls().size(), published);
 }
 
+TEST_F(ReporterTest, TransferReporterPublishesAtARateAPersonCanSee) {
+  // The worker counts up all the time; the page hears of it once per
+  // interval, not once per count.
+  properties().SetDownloadTotal(1000000);
+  properties().SetDownloadCurrent(0);
+  Start(DownloadProgressThreadFunc);
+  const DWORD begun = ::GetTickCount();
+  unsigned long current = 0;
+  while (::GetTickCount() - begun < 600) {
+    properties().SetDownloadCurrent(++current);
+    ::Sleep(1);
+  }
+  const DWORD elapsed = ::GetTickCount() - begun;
+  const size_t published = Calls().size();
+  context_.SetResult(kAbort);
+  ASSERT_TRUE(Ends());
+  EXPECT_GE(published, 2u) << "the bar moves while the transfer runs";
+  EXPECT_LE(published, elapsed / kReportIntervalMs + 2) << "one call per interval at most";
+  EXPECT_GT(Calls().back()[2], 0u);
+}
+
+// With an interval far longer than the test, only the worker's wake can end
+// the reporter in time.
+TEST_F(ReporterTest, TheWorkersWakeEndsTheReporterWithoutWaitingForTheInterval) {
+  struct Case {
+    const char* name;
+    bool count_completes;  // else the worker stores a failure
+    int result;
+  };
+  for (const Case& c : {Case{"count completed", true, kNoError}, Case{"failure stored", false, kFailure}}) {
+    SCOPED_TRACE(c.name);
+    calls_.clear();
+    context_.record = ProgressRecord();
+    context_.interval_ms = 60000;
+    properties().SetDownloadTotal(300);
+    properties().SetDownloadCurrent(100);
+    Start(DownloadProgressThreadFunc);
+    WaitForCalls(1);
+    if (c.count_completes) {
+      properties().SetDownloadCurrent(300);
+      context_.Wake();
+    } else {
+      context_.SetResult(c.result);
+    }
+    ASSERT_TRUE(Ends());
+    EXPECT_EQ(context_.Result(), c.result);
+    if (c.count_completes) {
+      EXPECT_EQ(Calls().back(), (std::array<uint64_t, 3>{10, 300, 300}));
+    }
+  }
+}
+
 TEST_F(ReporterTest, InstallReporterFollowsTheInstallCounters) {
   properties().SetDownloadTotal(777);  // not looked at outside extraction
   properties().SetInstallTotal(40);

@@ -309,16 +309,20 @@ TEST_F(TransferTest, ARedirectLoopEndsAtOnce) {
   }
 }
 
-// Every request of a verified download (its meta and its file) asks any
-// cache on the way to ask the origin, and for the bytes as the server holds
-// them. (The plain path's URL is new for every download, so no cache holds
-// it; its moniker appends its own Accept-Encoding.)
+// Every request of a download (a verified one's meta and file, a plain
+// one's file) asks any cache on the way to ask the origin, and for the bytes
+// as the server holds them.
 TEST_F(TransferTest, EveryEngineRequestAsksForTheIdentityEncodingAndPastEveryCache) {
   std::string name = Publish(testsupport::NoisyBytes(200000, 31), true);
   std::string key = UniqueKey();
   ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name + "&showheaders=1"), true), kNoError);
   auto asked = servers().FaultRequests(key);
   ASSERT_EQ(asked.size(), 2u);
+  std::string plain_key = UniqueKey();
+  ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + plain_key + "?size=20000&showheaders=1"), false), kNoError);
+  auto plain = servers().FaultRequests(plain_key);
+  ASSERT_EQ(plain.size(), 1u);
+  asked.insert(asked.end(), plain.begin(), plain.end());
   for (const auto& request : asked) {
     SCOPED_TRACE(request.target + ": " + request.note);
     EXPECT_NE(request.note.find("cc=no-cache "), std::string::npos);
