@@ -9,7 +9,7 @@
 #include "app/leftovers.h"
 #include "base/secured_folder.h"
 #include "base/temp_folder.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 namespace stubframework::app {
 namespace {

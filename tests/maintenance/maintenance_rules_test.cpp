@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/temp_folder.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 #include "workflow/installer_list_update.h"
 #include "workflow/maintenance_command.h"

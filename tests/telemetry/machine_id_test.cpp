@@ -14,7 +14,7 @@
 #include "telemetry/machine_id.h"
 #include "telemetry/machine_id_store.h"
 #include "telemetry/machine_probe.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 namespace stubframework::telemetry {
 namespace {

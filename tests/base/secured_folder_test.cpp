@@ -12,7 +12,7 @@
 
 #include "base/secured_folder.h"
 #include "base/temp_folder.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 namespace stubframework::base {
 namespace {
