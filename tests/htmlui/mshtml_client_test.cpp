@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "hostwindow/host_test_support.h"
+#include "htmlui/host_test_support.h"
 #include "htmlui/mshtml_client.h"
 
 namespace stubframework::htmlui {
