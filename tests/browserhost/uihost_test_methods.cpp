@@ -1,4 +1,4 @@
-#include "uihost/uihost_test_methods.h"
+#include "browserhost/uihost_test_methods.h"
 
 #include <memory>
 #include <string>

@@ -7,7 +7,7 @@
 
 #include "app/application.h"
 #include "browserhost/make_ui_host.h"
-#include "uihost/uihost_test_methods.h"
+#include "browserhost/uihost_test_methods.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   return stubframework::app::RunStub([](stubframework::app::Application* app)
