@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The project's test command: setup, configure, build, and run every test.
-# Extra arguments go to ctest (for example -R HttpTask).
+# Extra arguments go to ctest (for example -R HttpTask, or -j1 for one test at
+# a time). Two tests run side by side (STUB_TEST_JOBS changes it); tests that
+# share something guard it with CTest resource locks (cmake/StubTest.cmake).
 # STUB_BUILD_DIR builds elsewhere than build/test, with its own Wine prefix
 # (so that several working copies or people can test side by side).
 set -euo pipefail
@@ -28,4 +30,4 @@ source scripts/wine-env.sh
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-ctest "${ctest_args[@]}" "$@"
+ctest "${ctest_args[@]}" --parallel "${STUB_TEST_JOBS:-2}" "$@"
