@@ -50,6 +50,7 @@ class ExternalCallerTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
     caller_ = std::make_unique<ExternalCaller>(app_->external_dispatch());

@@ -152,6 +152,7 @@ class BoundedResourcesTest : public AppFixture {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;

@@ -33,6 +33,7 @@ class ShortCampaign : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
   void TearDown() override { ::CoUninitialize(); }

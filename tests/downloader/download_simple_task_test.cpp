@@ -28,6 +28,7 @@ class DownloadSimpleTaskTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     dest_ = enginetest::TempFilePath(L"dest");
   }
   void TearDown() override { ::DeleteFileW(dest_.c_str()); }

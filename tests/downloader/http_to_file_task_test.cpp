@@ -28,6 +28,7 @@ class HttpToFileTaskTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     path_ = enginetest::TempFilePath(L"httpfile");
   }
   void TearDown() override {

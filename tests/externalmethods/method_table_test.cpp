@@ -136,6 +136,7 @@ class MethodTableTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
   }

@@ -24,6 +24,7 @@ class ProcessMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     probe_ = std::make_unique<Probe>(work_);
   }
   std::unique_ptr<Probe> probe_;
@@ -89,6 +90,7 @@ class DesktopShortcutTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     desktop_ = externalmethods::DesktopFolder();
     ASSERT_FALSE(desktop_.empty());
     ::CreateDirectoryW(desktop_.c_str(), nullptr);
@@ -162,6 +164,7 @@ class StartRegAppsTest : public ProcessMethodsTest {
 
   void SetUp() override {
     ProcessMethodsTest::SetUp();
+    if (HasFatalFailure()) return;
     Clean();
     record_ = app_->base_reg_key() + L"\\ResumeManager";
   }
@@ -357,12 +360,13 @@ class RestartTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     window_ = std::make_unique<DocumentlessWindow>(app_->external());
     host_->ui = &window_->ui();
     DisableShutdownPrivilege();
   }
   void TearDown() override {
-    host_->ui = nullptr;
+    if (host_) host_->ui = nullptr;
     window_.reset();
     MethodFixture::TearDown();
   }

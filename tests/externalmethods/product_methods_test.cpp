@@ -20,6 +20,7 @@ class ProductMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     host_->facts_override = &facts_;
   }
   // Any invocation kind and arguments are taken; the answer is written.
@@ -138,6 +139,7 @@ class PageviewMethodTest : public ProductMethodsTest {
  protected:
   void SetUp() override {
     ProductMethodsTest::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;

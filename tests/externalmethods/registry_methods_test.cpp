@@ -29,6 +29,7 @@ class RegistryMethodsTest : public AppFixture {
   void SetUp() override {
     DeleteTestKeys();
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     app_->external()->AttachMethods(methods_.get());
   }

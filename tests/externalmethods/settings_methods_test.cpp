@@ -16,6 +16,7 @@ class SettingsMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     for (const wchar_t* name : kNames) {
       std::wstring value;
       if (base::RegistryReadValue(app_->settings_key(), name, value)) saved_[name] = value;

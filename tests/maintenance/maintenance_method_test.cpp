@@ -246,6 +246,7 @@ class PackageSearchTest : public MaintenanceMethodTest {
  protected:
   void SetUp() override {
     MaintenanceMethodTest::SetUp();
+    if (HasFatalFailure()) return;
     medium_ = temp_ + L"medium\\";
     for (const wchar_t* folder : {L"", L"Docs", L"Media", L"Media\\Setup", L"Media\\Setup\\x64", L"Other",
                                   L"Other\\x64"}) {

@@ -43,6 +43,7 @@ class SelfUpdateTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;
@@ -195,6 +196,7 @@ class ReleaseKeyUpdateTest : public SelfUpdateTest {
  protected:
   void SetUp() override {
     SelfUpdateTest::SetUp();
+    if (HasFatalFailure()) return;
     app_->SetReleaseKey(release_.key());
     self_ = work_ + L"setup.exe";
     ASSERT_TRUE(::CopyFileW(Signed(L"genuine_copy.exe").c_str(), self_.c_str(), FALSE));

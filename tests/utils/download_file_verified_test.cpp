@@ -26,6 +26,7 @@ class DownloadFileVerifiedTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     dest_ = enginetest::TempFilePath(L"verified");
   }
   void TearDown() override { ::DeleteFileW(dest_.c_str()); }

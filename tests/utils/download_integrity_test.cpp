@@ -49,6 +49,7 @@ class DownloadIntegrityTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     dest_ = enginetest::TempFilePath(L"integrity");
     sidecar_ = dest_ + L".progress";
   }

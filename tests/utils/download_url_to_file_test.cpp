@@ -27,6 +27,7 @@ class DownloadUrlToFileTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     path_ = enginetest::TempFilePath(L"urlmon");
   }

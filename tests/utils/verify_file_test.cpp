@@ -32,6 +32,7 @@ class VerifyFileTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     path_ = enginetest::TempFilePath(L"verify");
   }
   void TearDown() override { ::DeleteFileW(path_.c_str()); }

@@ -26,6 +26,7 @@ class ExtractedPackagesTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     record_ = ExtractFoldersKey(app_->context().settings_key());
   }
   void TearDown() override {

@@ -42,6 +42,7 @@ class InstallReleaseKeyTest : public InstallFixture {
   void BeforeMethods() override { app_->SetReleaseKey(release_.key()); }
   void SetUp() override {
     InstallFixture::SetUp();
+    if (HasFatalFailure()) return;
     installer_ = work_ + L"installer.exe";
     record_ = work_ + L"command_line.txt";
     PlaceInstaller(installer_);

@@ -44,6 +44,7 @@ void ExpectProgressThenFinal(const Calls& calls, LONG code) {
 void InstallFixture::SetUp() {
   ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
   AppFixture::SetUp();
+  if (HasFatalFailure()) return;
   host_ = std::make_unique<ForwardingHost>(app_.get());
   BeforeMethods();
   methods_ = std::make_unique<externalmethods::MyExternalMethods>(host_.get());

@@ -51,6 +51,7 @@ class TransferTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     path_ = enginetest::TempFilePath(L"transfer");
     host_.log = &log_;
