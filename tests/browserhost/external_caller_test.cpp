@@ -16,9 +16,9 @@
 namespace stubframework::browserhost {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::RecordingFunction;
 using base::UniqueVariant;
+using testsupport::AppFixture;
+using testsupport::RecordingFunction;
 
 // Script-order arguments that clear themselves.
 class Args {

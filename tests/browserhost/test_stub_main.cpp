@@ -10,8 +10,9 @@
 #include "browserhost/uihost_test_methods.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  return stubframework::app::RunStub([](stubframework::app::Application* app)
-                                          -> std::unique_ptr<stubframework::externalmethods::ExternalMethods> {
-    return std::make_unique<stubtest::UiHostTestMethods>(app);
-  }, stubframework::browserhost::MakeUiHost);
+  return stubframework::app::RunStub(
+      [](stubframework::app::Application* app) -> std::unique_ptr<stubframework::externalmethods::ExternalMethods> {
+        return std::make_unique<testsupport::UiHostTestMethods>(app);
+      },
+      stubframework::browserhost::MakeUiHost);
 }

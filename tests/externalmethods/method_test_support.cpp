@@ -11,7 +11,7 @@
 
 namespace stubframework::methodtest {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 namespace {
 

@@ -18,7 +18,7 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class ProcessMethodsTest : public MethodFixture {
  protected:

@@ -11,7 +11,7 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 constexpr wchar_t kNetKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
 constexpr wchar_t kExplorerKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";

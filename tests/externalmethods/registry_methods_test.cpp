@@ -9,8 +9,8 @@
 namespace stubframework::externalmethods {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::ScriptArgs;
+using testsupport::AppFixture;
+using testsupport::ScriptArgs;
 
 const wchar_t kTestKey[] = L"HKLM\\SOFTWARE\\BrelvoRegistryMethodsTest";
 

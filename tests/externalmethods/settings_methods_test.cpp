@@ -9,7 +9,7 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 // Settings the methods write under the settings key; put back afterwards.
 class SettingsMethodsTest : public MethodFixture {

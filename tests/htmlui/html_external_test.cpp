@@ -15,11 +15,11 @@
 namespace stubframework::htmlui {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::RecordingFunction;
-using testing_support::ScriptArgs;
 using base::UniqueBstr;
 using base::UniqueVariant;
+using testsupport::AppFixture;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 
 constexpr int kMethods = 85;
 

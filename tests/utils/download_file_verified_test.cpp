@@ -27,19 +27,19 @@ class DownloadFileVerifiedTest : public testsupport::ServerTest {
   void SetUp() override {
     ServerTest::SetUp();
     if (HasFatalFailure()) return;
-    dest_ = enginetest::TempFilePath(L"verified");
+    dest_ = testsupport::TempFilePath(L"verified");
   }
   void TearDown() override { ::DeleteFileW(dest_.c_str()); }
 
   std::string Publish(const std::string& data) {
     std::string name = UniqueKey() + ".bin";
     EXPECT_TRUE(servers().PutFile(name, data));
-    EXPECT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+    EXPECT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
     return name;
   }
 
   std::wstring dest_;
-  utilstest::TestHost host_;
+  testsupport::TestHost host_;
 };
 
 TEST(VerifiedDownloadResult, KeepsSuccessAbortAndDiskFullAndMapsTheRest) {
@@ -84,7 +84,7 @@ TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport
       servers().NginxUrl("/" + name + ".meta"), dest_);
   stopper.join();
   EXPECT_EQ(hr, E_ABORT);
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), 4 * kMiB);
   EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
 }
 

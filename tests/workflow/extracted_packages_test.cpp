@@ -16,7 +16,7 @@
 namespace stubframework::workflow {
 namespace {
 
-using testing_support::AppFixture;
+using testsupport::AppFixture;
 
 TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(app::GetResumeMode(), app::kResumeNone); }
 

@@ -19,7 +19,7 @@
 namespace stubframework::installtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class InstallMethodTest : public InstallFixture {
  protected:

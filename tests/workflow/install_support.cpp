@@ -11,10 +11,10 @@
 
 namespace stubframework::installtest {
 
-using testing_support::PumpUntilFinalCall;
-using testing_support::RecordedCall;
-using testing_support::RecordingFunction;
-using testing_support::ScriptArgs;
+using testsupport::PumpUntilFinalCall;
+using testsupport::RecordedCall;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 
 std::wstring BuildPath(const char* unix_path) { return testsupport::WindowsPathOf(unix_path); }
 

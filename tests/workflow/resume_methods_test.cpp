@@ -21,7 +21,7 @@
 namespace stubframework::installtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 constexpr wchar_t kRunOnceSubkey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 // With the built-in product id and version.
