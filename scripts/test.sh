@@ -29,5 +29,11 @@ source scripts/wine-env.sh
 # they would otherwise hold open until the test times out.
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+# Wine's desktop process starts with the first window and lives while any
+# window does, holding the output of the program that started it. Started by
+# a test while another test shows windows, it would keep the first test's
+# output pipe open until its timeout. A window open for the whole run keeps one
+# desktop, started here.
+wine notepad >/dev/null 2>&1 </dev/null &
 trap 'wineserver -k 2>/dev/null || true' EXIT
 ctest "${ctest_args[@]}" --parallel "${STUB_TEST_JOBS:-2}" "$@"
