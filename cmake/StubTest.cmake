@@ -13,6 +13,7 @@
 #                   Application, starts a stub or runs msiexec.
 #   telemetry_record  the shared telemetry service's record of requests, which
 #                   a test reads from a mark onwards.
+#   small_disk      the test servers' 1 MiB volume, which a disk-full case fills.
 # What changes the prefix for every program at once (the system proxy) runs
 # alone (RUN_SERIAL).
 
