@@ -353,6 +353,7 @@ TEST_F(BoundedResourcesTest, TenMegabyteRegistryValueReadsAsAbsent) {
   }
   stubframework::base::RegistryDeleteKey(key, false);
   stubframework::base::RegistryDeleteKey(key, true);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\StubBoundedTest");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "downloader/download_test_util.h"
 #include "utils/utils_test_util.h"
@@ -125,6 +126,8 @@ bool Campaign::PutWhole(const std::string& name, const std::string& bytes) const
   ::DeleteFileW(servers_.DocPath(temporary).c_str());
   return testsupport::ReadWholeFile(servers_.DocPath(name)) == bytes;
 }
+
+Campaign::~Campaign() { stubframework::base::DeleteFolderRecursive(stubframework::base::WithTrailingBackslash(folder_)); }
 
 bool Campaign::Prepare() {
   ::CreateDirectoryW(folder_.c_str(), nullptr);

@@ -178,10 +178,11 @@ class StartRegAppsTest : public ProcessMethodsTest {
         ERROR_SUCCESS) {
       ::RegDeleteTreeW(software, L"Brelvo\\RegAppsTest");
       ::RegDeleteTreeW(software, L"OtherVendor");
+      ::RegDeleteTreeW(software, L"BrelvoX");
       ::RegDeleteTreeW(software, kGuid);
       ::RegCloseKey(software);
     }
-    base::RegistryDeleteKey(app_->base_reg_key() + L"\\ResumeManager", false);
+    if (app_) base::RegistryDeleteKey(app_->base_reg_key() + L"\\ResumeManager", false);
   }
   void Record(const std::wstring& guid, const wchar_t* launch_on_exit) {
     base::RegistryWriteValue(record_, L"guid", guid, false);

@@ -59,6 +59,11 @@ void DeleteUninstallEntry(const wchar_t* braced_code) {
 
 class MaintenanceMethodTest : public MethodFixture {
  protected:
+  // A case that installed the package and did not remove it leaves no product behind.
+  void TearDown() override {
+    if (Installed(kBracedCode)) RunAndWait(L"msiexec.exe /x " + std::wstring(kBracedCode) + L" /qn");
+    MethodFixture::TearDown();
+  }
   Calls Remove(const std::wstring& name, bool force_msiexec, const std::wstring& code) {
     RecordingFunction function;
     {

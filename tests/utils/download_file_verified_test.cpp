@@ -29,7 +29,11 @@ class DownloadFileVerifiedTest : public testsupport::ServerTest {
     if (HasFatalFailure()) return;
     dest_ = testsupport::TempFilePath(L"verified");
   }
-  void TearDown() override { ::DeleteFileW(dest_.c_str()); }
+  void TearDown() override {
+    ::DeleteFileW(dest_.c_str());
+    // What an interrupted transfer keeps for its resumption.
+    ::DeleteFileW((dest_ + L".validator").c_str());
+  }
 
   std::string Publish(const std::string& data) {
     std::string name = UniqueKey() + ".bin";

@@ -130,7 +130,10 @@ TEST_F(ResumeMethodsTest, ANormalRunHasNoResumeMode) {
 class ResumeManagerRecordTest : public ::testing::Test {
  protected:
   void SetUp() override { Clear(); }
-  void TearDown() override { Clear(); }
+  void TearDown() override {
+    Clear();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\StubTests");
+  }
   void Clear() {
     base::RegistryDeleteKey(workflow::ResumeManagerKey(kSettings) + L"\\child", false);
     base::RegistryDeleteKey(workflow::ResumeManagerKey(kSettings), false);
