@@ -244,7 +244,7 @@ def main():
     programs = {}
     os.makedirs(os.path.join(args.out, 'bin'), exist_ok=True)
     for folder, name in (('campaign', 'download_campaign.exe'), ('utils', 'verified_download_child.exe'),
-                         ('uihost', 'UiHostTestStub.exe')):
+                         ('browserhost', 'UiHostTestStub.exe')):
         built = os.path.join(args.build, 'tests', folder, name)
         if not os.path.exists(built):
             sys.exit('%s is missing: build the tests first (bash scripts/test.sh)' % built)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The project's test command: setup, configure, build, and run every test.
-# Extra arguments go to ctest (for example -R HttpTask).
+# Extra arguments go to ctest (for example -R HttpTask, or -j1 for one test at
+# a time). Two tests run side by side (STUB_TEST_JOBS changes it); tests that
+# share something guard it with CTest resource locks (cmake/StubTest.cmake).
 # STUB_BUILD_DIR builds elsewhere than build/test, with its own Wine prefix
 # (so that several working copies or people can test side by side).
 set -euo pipefail
@@ -27,5 +29,11 @@ source scripts/wine-env.sh
 # they would otherwise hold open until the test times out.
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+# Wine's desktop process starts with the first window and lives while any
+# window does, holding the output of the program that started it. Started by
+# a test while another test shows windows, it would keep the first test's
+# output pipe open until its timeout. A window open for the whole run keeps one
+# desktop, started here.
+wine notepad >/dev/null 2>&1 </dev/null &
 trap 'wineserver -k 2>/dev/null || true' EXIT
-ctest "${ctest_args[@]}" "$@"
+ctest "${ctest_args[@]}" --parallel "${STUB_TEST_JOBS:-2}" "$@"

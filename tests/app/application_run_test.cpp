@@ -16,16 +16,16 @@ namespace {
 class ApplicationRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = stubtest::EnterTempFolder();
+    temp_ = testsupport::EnterTempFolder();
     ASSERT_FALSE(temp_.empty());
-    stubtest::ClearProductSettings();
+    testsupport::ClearProductSettings();
     app_ = Application::Create();
     ASSERT_TRUE(app_);
   }
   void TearDown() override {
     app_.reset();
-    stubtest::LeaveTempFolder(temp_);
-    stubtest::ClearProductSettings();
+    testsupport::LeaveTempFolder(temp_);
+    testsupport::ClearProductSettings();
   }
 
   std::wstring MakeFolderWithAFile(const wchar_t* name) { return MakeFolderWithAFileAt(temp_ + name); }
@@ -50,9 +50,9 @@ TEST_F(ApplicationRunTest, RunEndDeletesEveryPackageUnzipFolderAndNothingElse) {
   props.Set(L"C:\\dl\\a.zip__ZIP_EXE_Path__", kept);
   props.Set(L"somethingElse", kept);
   app_->Run();
-  EXPECT_FALSE(stubtest::PathExists(a));
-  EXPECT_FALSE(stubtest::PathExists(b));
-  EXPECT_TRUE(stubtest::PathExists(kept + L"\\setup.exe"));
+  EXPECT_FALSE(testsupport::PathExists(a));
+  EXPECT_FALSE(testsupport::PathExists(b));
+  EXPECT_TRUE(testsupport::PathExists(kept + L"\\setup.exe"));
 }
 
 TEST_F(ApplicationRunTest, RunEndLeavesFoldersOutsideTheTemporaryAndDownloadFolders) {
@@ -77,10 +77,10 @@ TEST_F(ApplicationRunTest, RunEndLeavesFoldersOutsideTheTemporaryAndDownloadFold
   props.Set(L"C:\\dl\\d.zip__ZIP_Unzip_Folder__", downloads);
   props.Set(L"C:\\dl\\e.zip__ZIP_Unzip_Folder__", temp_);
   app_->Run();
-  EXPECT_FALSE(stubtest::PathExists(unzipped)) << "below the folder a download wrote into";
-  EXPECT_TRUE(stubtest::PathExists(victim + L"\\setup.exe"));
-  EXPECT_TRUE(stubtest::PathExists(downloads));
-  EXPECT_TRUE(stubtest::PathExists(temp_ + L"Tessary_log"));
+  EXPECT_FALSE(testsupport::PathExists(unzipped)) << "below the folder a download wrote into";
+  EXPECT_TRUE(testsupport::PathExists(victim + L"\\setup.exe"));
+  EXPECT_TRUE(testsupport::PathExists(downloads));
+  EXPECT_TRUE(testsupport::PathExists(temp_ + L"Tessary_log"));
   base::DeleteFolderRecursive(downloads);
   base::DeleteFolderRecursive(outside);
 }
@@ -96,7 +96,7 @@ TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForU
   ASSERT_EQ(app_->analytics()->upload_files().size(), 1u);
   EXPECT_EQ(app_->analytics()->upload_files()[0], app_->log()->path());
 
-  std::string log = stubtest::ReadWholeFile(app_->log()->path());
+  std::string log = testsupport::ReadWholeFile(app_->log()->path());
   size_t lines = 0;
   for (const auto& [name, value] : app_->context().properties().entries()) {
     std::string line = "DEBUG] Property " + base::ToAnsi(name) + ": " + base::ToAnsi(value) + "\r\n\r\n";
@@ -108,7 +108,7 @@ TEST_F(ApplicationRunTest, FailedRunWritesTheStoreToTheLogClosesItAndListsItForU
 
   // The kept copy is the log as closed.
   std::wstring copy = temp_ + L"Tessary_log\\" + app_->log()->path().substr(app_->log()->folder().size());
-  EXPECT_EQ(stubtest::ReadWholeFile(copy), log);
+  EXPECT_EQ(testsupport::ReadWholeFile(copy), log);
 }
 
 TEST_F(ApplicationRunTest, DestructionRemovesTheLogFolderButNotItsCopy) {
@@ -116,8 +116,8 @@ TEST_F(ApplicationRunTest, DestructionRemovesTheLogFolderButNotItsCopy) {
   std::wstring folder = app_->log()->folder();
   std::wstring copy = temp_ + L"Tessary_log\\" + app_->log()->path().substr(folder.size());
   app_.reset();
-  EXPECT_FALSE(stubtest::PathExists(folder));
-  EXPECT_TRUE(stubtest::PathExists(copy));
+  EXPECT_FALSE(testsupport::PathExists(folder));
+  EXPECT_TRUE(testsupport::PathExists(copy));
 }
 
 TEST_F(ApplicationRunTest, LogEntryPointsDoNothingWithoutALog) {
@@ -125,7 +125,7 @@ TEST_F(ApplicationRunTest, LogEntryPointsDoNothingWithoutALog) {
   base::LogError(nullptr, L"ignored %s", L"x");
   base::LogDebug(app_->log(), L"written %d", 7);
   app_->log()->Close();
-  EXPECT_NE(stubtest::ReadWholeFile(app_->log()->path()).find("DEBUG] written 7"), std::string::npos);
+  EXPECT_NE(testsupport::ReadWholeFile(app_->log()->path()).find("DEBUG] written 7"), std::string::npos);
 }
 
 std::string LogOf(Application& app) {
@@ -198,8 +198,8 @@ TEST_F(ApplicationRunTest, AWorkerThatOutlivesTheJoinIsLoggedAndWhatItUsesIsKept
   EXPECT_EQ(app_->workers_left(), 1u);
   app_.reset();
   // A freed log would have deleted its file with its folder.
-  EXPECT_TRUE(stubtest::PathExists(log_path)) << "the log is kept for the worker";
-  const std::string log = stubtest::ReadWholeFile(log_path);
+  EXPECT_TRUE(testsupport::PathExists(log_path)) << "the log is kept for the worker";
+  const std::string log = testsupport::ReadWholeFile(log_path);
   EXPECT_NE(log.find(base::ToAnsi(base::Format(L"ERROR] 1 worker(s) still running %u ms after the stop; what they "
                                                L"use is kept",
                                                static_cast<unsigned>(kWorkerJoinLimitMs)))),

@@ -16,10 +16,10 @@
 namespace stubframework::app {
 namespace {
 
-using stubtest::ListFolder;
-using stubtest::PathExists;
-using stubtest::ReadWholeFile;
-using stubtest::RunAndWait;
+using testsupport::ListFolder;
+using testsupport::PathExists;
+using testsupport::ReadWholeFile;
+using testsupport::RunAndWait;
 
 // A copy of the stub in a folder of the test's own, and a temporary path of
 // its own for everything the stub makes.
@@ -31,7 +31,7 @@ class LaunchTest : public ::testing::Test {
     temp_ = root_ + L"temp\\";
     ASSERT_TRUE(CreateDirectoryW(temp_.c_str(), nullptr));
     stub_ = root_ + L"stub.exe";
-    ASSERT_TRUE(CopyFileW(stubtest::StubPath().c_str(), stub_.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(testsupport::StubPath().c_str(), stub_.c_str(), FALSE));
     SetEnvironmentVariableW(L"TMP", temp_.c_str());
     SetEnvironmentVariableW(L"TEMP", temp_.c_str());
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Brelvo\\stubframework\\Tessary");

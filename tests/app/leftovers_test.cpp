@@ -9,7 +9,7 @@
 #include "app/leftovers.h"
 #include "base/secured_folder.h"
 #include "base/temp_folder.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 namespace stubframework::app {
 namespace {
@@ -64,7 +64,7 @@ TEST(LeftoversTest, OnlyAbandonedFoldersOfOursGoAndTheirLogsAreKept) {
   WriteFileText(package + L"installer_log_20260103_000000.txt", "a package's file of that name");
   // A run-named folder someone else made.
   // (Only where the platform keeps owners.)
-  const bool owners_kept = securitytest::PlatformKeepsFileSecurity(temp);
+  const bool owners_kept = testsupport::PlatformKeepsFileSecurity(temp);
   const std::wstring planted = temp + NewRunFolderName();
   ASSERT_TRUE(::CreateDirectoryW(planted.c_str(), nullptr));
   BYTE users[SECURITY_MAX_SID_SIZE];

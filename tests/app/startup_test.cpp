@@ -14,10 +14,10 @@
 namespace stubframework::app {
 namespace {
 
-using stubtest::ListFolder;
-using stubtest::StubPath;
+using testsupport::ListFolder;
+using testsupport::StubPath;
 
-DWORD RunStubAndWait(const std::wstring& arguments) { return stubtest::RunAndWait(StubPath(), arguments); }
+DWORD RunStubAndWait(const std::wstring& arguments) { return testsupport::RunAndWait(StubPath(), arguments); }
 
 const wchar_t kSettingsKey[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22";
 
@@ -26,13 +26,13 @@ const wchar_t kSettingsKey[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframew
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = stubtest::EnterTempFolder();
+    temp_ = testsupport::EnterTempFolder();
     ASSERT_FALSE(temp_.empty());
-    stubtest::ClearProductSettings();
+    testsupport::ClearProductSettings();
   }
   void TearDown() override {
-    stubtest::LeaveTempFolder(temp_);
-    stubtest::ClearProductSettings();
+    testsupport::LeaveTempFolder(temp_);
+    testsupport::ClearProductSettings();
   }
 
   std::wstring temp_;
@@ -46,7 +46,7 @@ TEST_F(StartupTest, CleanPrefixExitsWithTheUnsetMarkerAndKeepsOnlyTheLogCopy) {
   std::vector<std::wstring> kept = ListFolder(temp_ + L"Tessary_log");
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].rfind(L"installer_log_", 0), 0u);
-  std::string log = stubtest::ReadWholeFile(temp_ + L"Tessary_log\\" + kept[0]);
+  std::string log = testsupport::ReadWholeFile(temp_ + L"Tessary_log\\" + kept[0]);
   // Without a window (no document object under Wine) the status stays 4, as
   // set at start: an unmet environment is no failed run, so no store dump.
   EXPECT_NE(log.find("ERROR] No window could be shown; status stays 4"), std::string::npos) << log;
@@ -78,9 +78,9 @@ TEST_F(StartupTest, ResumedRunDeletesOnlyTheRecordedPackageFoldersItUnpackedInto
   ASSERT_TRUE(WriteSetting(record, L"C:\\dl\\c.zip__ZIP_Unzip_Folder__", ours));
 
   EXPECT_EQ(RunStubAndWait(L"run=1 RESUME=INSTALLING"), 2147483647u);
-  EXPECT_TRUE(stubtest::PathExists(outside + L"keep.txt"));
-  EXPECT_TRUE(stubtest::PathExists(temp_ + L"pkg\\setup.exe")) << "a folder of another name is not ours to delete";
-  EXPECT_FALSE(stubtest::PathExists(ours));
+  EXPECT_TRUE(testsupport::PathExists(outside + L"keep.txt"));
+  EXPECT_TRUE(testsupport::PathExists(temp_ + L"pkg\\setup.exe")) << "a folder of another name is not ours to delete";
+  EXPECT_FALSE(testsupport::PathExists(ours));
   base::DeleteFolderRecursive(outside);
 }
 
@@ -133,7 +133,7 @@ TEST_F(StartupTest, SecondInstanceRestoresTheRunningWindowAndExitsWithZero) {
 namespace stubframework::app {
 namespace {
 
-using stubtest::StubPath;
+using testsupport::StubPath;
 
 struct LoadedImage {
   HMODULE module;

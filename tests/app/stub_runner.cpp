@@ -4,7 +4,7 @@
 
 #include "base/temp_folder.h"
 
-namespace stubtest {
+namespace testsupport {
 
 std::wstring StubPath() {
   std::string unix_path = STUB_EXE;
@@ -65,17 +65,6 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   return names;
 }
 
-std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return std::string();
-  std::string text(GetFileSize(f, nullptr), '\0');
-  DWORD read = 0;
-  ::ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  CloseHandle(f);
-  text.resize(read);
-  return text;
-}
-
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-}  // namespace stubtest
+}  // namespace testsupport

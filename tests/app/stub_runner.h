@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace stubtest {
+#include "support/test_files.h"
+
+namespace testsupport {
 
 // The product executable as a Windows path (Wine maps "/" to drive Z:).
 std::wstring StubPath();
@@ -23,7 +25,6 @@ void LeaveTempFolder(const std::wstring& folder);
 void ClearProductSettings();
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
-std::string ReadWholeFile(const std::wstring& path);
 bool PathExists(const std::wstring& path);
 
-}  // namespace stubtest
+}  // namespace testsupport

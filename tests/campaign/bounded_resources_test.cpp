@@ -28,9 +28,9 @@ namespace {
 
 namespace format = stubframework::archive::format;
 using stubframework::archive::ExtractPackage;
-using stubframework::testing_support::AppFixture;
-using stubframework::testing_support::RecordingFunction;
-using stubframework::testing_support::ScriptArgs;
+using testsupport::AppFixture;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 
 constexpr size_t kMiB = 1048576;
 
@@ -152,6 +152,7 @@ class BoundedResourcesTest : public AppFixture {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;
@@ -224,7 +225,7 @@ TEST_F(BoundedResourcesTest, MetaAnnouncingAHugeSizeIsRefusedBeforeItsBodyIsAllo
     if (*c.length != '\0') path += std::string("&length=") + c.length;
     const std::wstring url = servers_->FaultUrl(path);
     const std::wstring dest = work_ + L"huge.bin";
-    utilstest::TestHost host;
+    testsupport::TestHost host;
     const HRESULT hr = stubframework::utils::DownloadFileVerified(host.host(), url, url, dest);
     EXPECT_EQ(hr, c.expected) << c.what;
     EXPECT_FALSE(Exists(dest)) << c.what << ": a destination was created";
@@ -242,7 +243,7 @@ TEST_F(BoundedResourcesTest, ArchiveOf65535EntriesWithOneDamagedWritesNothing) {
   ASSERT_NE(at, std::string::npos);
   zip[at] = 'X';
   const std::wstring package = work_ + L"many.zip";
-  ASSERT_TRUE(enginetest::WriteWholeFile(package, zip));
+  ASSERT_TRUE(testsupport::WriteWholeFile(package, zip));
   PeakScope peak("archive of 65,535 entries", 32 * kMiB);
   std::wstring unzip;
   std::wstring setup;
@@ -257,7 +258,7 @@ TEST_F(BoundedResourcesTest, OverlappingEntriesOf65535NamesWriteNothing) {
   const uint32_t crc = static_cast<uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
   const std::string zip = BuildSharedZip(65535, data, crc);
   const std::wstring package = work_ + L"shared.zip";
-  ASSERT_TRUE(enginetest::WriteWholeFile(package, zip));
+  ASSERT_TRUE(testsupport::WriteWholeFile(package, zip));
   PeakScope peak("65,535 overlapping entries", 32 * kMiB);
   std::wstring unzip;
   std::wstring setup;
@@ -274,7 +275,7 @@ TEST_F(BoundedResourcesTest, EntryDeclaringFourGibibytesLeavesNoFile) {
   const std::string deflate_end = std::string("\x03\x00", 2);
   const std::string zip = BuildZip({{"setup.exe", deflate_end, 0xFFFFFFFEu, format::kMethodDeflated, 0}});
   const std::wstring package = work_ + L"big.zip";
-  ASSERT_TRUE(enginetest::WriteWholeFile(package, zip));
+  ASSERT_TRUE(testsupport::WriteWholeFile(package, zip));
   PeakScope peak("entry declaring 4 GiB", 32 * kMiB);
   std::wstring unzip;
   std::wstring setup;
@@ -328,7 +329,7 @@ TEST_F(BoundedResourcesTest, TenMegabyteTextFromThePage) {
   printf("bounded: 10 MB download address ended with code %ld\n", static_cast<long>(code));
   EXPECT_NE(code, stubframework::workflow::kNoError);
   EXPECT_NE(code, stubframework::workflow::kRunning);
-  EXPECT_LE(enginetest::FileSizeOf(target), 0);
+  EXPECT_LE(testsupport::FileSizeOf(target), 0);
   ::DeleteFileW(target.c_str());
   EXPECT_FALSE(FolderHasFiles(work_));
   EXPECT_LT(LogText().size(), 1u * kMiB) << "a log line carried the whole address";
@@ -352,6 +353,7 @@ TEST_F(BoundedResourcesTest, TenMegabyteRegistryValueReadsAsAbsent) {
   }
   stubframework::base::RegistryDeleteKey(key, false);
   stubframework::base::RegistryDeleteKey(key, true);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\StubBoundedTest");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/temp_folder.h"
 #include "base/unique_handle.h"
 #include "downloader/download_test_util.h"
 #include "utils/utils_test_util.h"
@@ -126,6 +127,8 @@ bool Campaign::PutWhole(const std::string& name, const std::string& bytes) const
   return testsupport::ReadWholeFile(servers_.DocPath(name)) == bytes;
 }
 
+Campaign::~Campaign() { stubframework::base::DeleteFolderRecursive(stubframework::base::WithTrailingBackslash(folder_)); }
+
 bool Campaign::Prepare() {
   ::CreateDirectoryW(folder_.c_str(), nullptr);
   sources_.clear();
@@ -133,7 +136,7 @@ bool Campaign::Prepare() {
   for (int k = 0; k < kSourceCount; ++k) {
     std::string data = testsupport::NoisyBytes(kSourceSizes[k], seed_ * 31u + static_cast<unsigned>(k) + 1u);
     const std::string name = SourceName(k);
-    if (!PutWhole(name, data) || !PutWhole(name + ".meta", enginetest::MakeMeta(data))) return false;
+    if (!PutWhole(name, data) || !PutWhole(name + ".meta", testsupport::MakeMeta(data))) return false;
     uLong crc = crc32(0L, Z_NULL, 0);
     crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
     crcs_.push_back(std::to_wstring(static_cast<unsigned long>(crc)));
@@ -152,7 +155,7 @@ std::wstring Campaign::ChaosUrl(const Plan& plan, const char* run) const {
 
 int Campaign::Transfer(const Plan& plan, const std::wstring& url, const std::wstring& dest, bool resume,
                        Outcome* outcome) {
-  utilstest::TestHost host;
+  testsupport::TestHost host;
   workflow::TransferSettings settings;
   settings.retry_pause_ms = 10;
   settings.receive_timeout_ms = 1500;

@@ -68,6 +68,10 @@ class Campaign {
   // `folder` holds the destinations; `child_exe` runs a block-verified
   // download in a process of its own (tests/utils/verified_download_child).
   Campaign(const testsupport::TestServers& servers, unsigned seed, std::wstring folder, std::wstring child_exe);
+  // Removes the folder with whatever the downloads left in it.
+  ~Campaign();
+  Campaign(const Campaign&) = delete;
+  Campaign& operator=(const Campaign&) = delete;
 
   // Puts the source files and their metas into the servers' document root.
   bool Prepare();

@@ -33,6 +33,7 @@ class ShortCampaign : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
   void TearDown() override { ::CoUninitialize(); }
@@ -41,7 +42,7 @@ class ShortCampaign : public testsupport::ServerTest {
 TEST_F(ShortCampaign, NoDifferentFileNoHangNoSlowStopNoCrash) {
   const unsigned seed = CampaignSeed();
   printf("campaign seed %u (STUB_CAMPAIGN_SEED=%u replays it)\n", seed, seed);
-  campaign::Campaign run(servers(), seed, enginetest::TempFilePath(L"campaign"),
+  campaign::Campaign run(servers(), seed, testsupport::TempFilePath(L"campaign"),
                          testsupport::WindowsPathOf(STUB_VERIFIED_CHILD));
   run.on_hang = [seed](const campaign::Plan& plan) {
     printf("HANG: seed %u download %d (%s, %s) did not end %lu ms after its stop\n", seed, plan.index,

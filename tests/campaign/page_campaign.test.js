@@ -11,7 +11,7 @@ const path = require('node:path');
 const { test } = require('node:test');
 
 const { runPageCampaign, makePlan, SLOW_STOP_MS } = require('./page_campaign');
-const { testServers } = require('../uihost/support');
+const { testServers } = require('../browserhost/support');
 
 const DOWNLOADS = 10;
 

@@ -313,7 +313,7 @@ std::string Hex(const uint8* digest) {
 class BlockFollowerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = enginetest::TempFilePath(L"follow");
+    path_ = testsupport::TempFilePath(L"follow");
     // As the block-verified download holds its destination: read and write,
     // no sharing, sized up front (zeros).
     file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

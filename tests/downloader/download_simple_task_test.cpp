@@ -15,11 +15,11 @@ namespace downloader = stubframework::downloader;
 namespace {
 
 using downloader::int64;
-using enginetest::DownloadRecorder;
-using enginetest::Make;
-using enginetest::MakeMeta;
-using enginetest::RecordingLogger;
+using testsupport::DownloadRecorder;
+using testsupport::Make;
+using testsupport::MakeMeta;
 using testsupport::NoisyBytes;
+using testsupport::RecordingLogger;
 using testsupport::UniqueKey;
 
 constexpr int64 kMiB = 1048576;
@@ -28,7 +28,8 @@ class DownloadSimpleTaskTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    dest_ = enginetest::TempFilePath(L"dest");
+    if (HasFatalFailure()) return;
+    dest_ = testsupport::TempFilePath(L"dest");
   }
   void TearDown() override { ::DeleteFileW(dest_.c_str()); }
 
@@ -55,8 +56,8 @@ class DownloadSimpleTaskTest : public testsupport::ServerTest {
   }
 
   std::wstring dest_;
-  enginetest::Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
-  enginetest::Ref<enginetest::Object<DownloadRecorder>> recorder_ = Make<DownloadRecorder>();
+  testsupport::Ref<testsupport::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  testsupport::Ref<testsupport::Object<DownloadRecorder>> recorder_ = Make<DownloadRecorder>();
 };
 
 TEST_F(DownloadSimpleTaskTest, FreshDownloadFetchesEverythingAndProvesIt) {
@@ -90,7 +91,7 @@ TEST_F(DownloadSimpleTaskTest, FreshDownloadFetchesEverythingAndProvesIt) {
 TEST_F(DownloadSimpleTaskTest, CompleteCorrectDestinationNeedsNoTransfer) {
   std::string data = NoisyBytes(3 * kMiB + 100, 11);
   std::string name = Publish(data, MakeMeta(data));
-  ASSERT_TRUE(enginetest::WriteWholeFile(dest_, data));
+  ASSERT_TRUE(testsupport::WriteWholeFile(dest_, data));
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
 
   EXPECT_EQ(recorder_->result(), 0);
@@ -108,7 +109,7 @@ TEST_F(DownloadSimpleTaskTest, FirstBadBlockStartsOneTransferToTheEnd) {
   std::string name = Publish(data, MakeMeta(data));
   std::string partial = data;
   partial[3 * kMiB + 777] ^= 0x5A;  // block 3 wrong, blocks 0-2 right
-  ASSERT_TRUE(enginetest::WriteWholeFile(dest_, partial));
+  ASSERT_TRUE(testsupport::WriteWholeFile(dest_, partial));
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
 
   EXPECT_EQ(recorder_->result(), 0) << logger_->Dump();
@@ -138,7 +139,7 @@ TEST_F(DownloadSimpleTaskTest, EmptyFileNeedsOnlyItsEightByteMeta) {
   std::string name = Publish("", meta);
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), 0) << logger_->Dump();
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), 0);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), 0);
   EXPECT_EQ(recorder_->progress(), (std::vector<std::pair<int64, int64>>{{0, 0}}));
   EXPECT_EQ(logger_->CountContaining(L"HttpToFileTask::Start"), 0u);
 }
@@ -149,14 +150,14 @@ TEST_F(DownloadSimpleTaskTest, MetaOfTwentySevenBytesIsRefused) {
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), downloader::kResultFail);
   EXPECT_TRUE(logger_->Has(L"DownloadSimple::OnMetaComplete> CreateDownloadMetaSimple failed.")) << logger_->Dump();
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);  // the early end opens no file
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), -1);  // the early end opens no file
 }
 
 TEST_F(DownloadSimpleTaskTest, MissingMetaEndsWithTheTransferCode) {
   std::string name = UniqueKey() + ".bin";
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat);
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), -1);
 }
 
 // Cycles that prove a new block go on without limit; three in a row that
@@ -196,7 +197,7 @@ TEST_F(DownloadSimpleTaskTest, ThreeDownloadsInARowThatProveNoNewBlockEndTheTask
     std::vector<std::string> ranges;
     for (const auto& r : servers().FaultRequests(key)) ranges.push_back(r.range);
     EXPECT_EQ(ranges, c.ranges);
-    EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+    EXPECT_EQ(testsupport::FileSizeOf(dest_), 4 * kMiB);
     if (c.expected == downloader::kResultBlockUnverifiable) {
       EXPECT_TRUE(logger_->Has(L"DownloadSimpleTask::OnHashComplete> Block 2 failed after 3 downloads in a row: "
                                L"fetching the meta once more."))
@@ -225,7 +226,7 @@ TEST_F(DownloadSimpleTaskTest, AMetaAnnouncingMoreThanTheVolumeHoldsIsDiskFull) 
   std::string name = Publish("small", meta);
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), downloader::kResultDiskFull) << std::hex << recorder_->result();
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1) << "nothing was created";
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), -1) << "nothing was created";
   // Seen from the meta's head, before its body was allocated.
   EXPECT_EQ(logger_->CountContaining(L"DownloadSimpleTask::StartMeta> Not enough disk space "), 1u)
       << logger_->Dump();
@@ -240,7 +241,7 @@ TEST_F(DownloadSimpleTaskTest, AMetaLongerThanItsSizeNeedsIsRefusedFromItsHead) 
   Run(servers().NginxUrl("/" + name), servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), downloader::kResultBadFormat) << std::hex << recorder_->result();
   EXPECT_TRUE(logger_->Has(L"HttpToMemTask::OnData> Unexpected content length 1028.")) << logger_->Dump();
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), -1);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), -1);
 }
 
 TEST_F(DownloadSimpleTaskTest, CancelDuringTransferLeavesTheDestinationAtFullSize) {
@@ -256,7 +257,7 @@ TEST_F(DownloadSimpleTaskTest, CancelDuringTransferLeavesTheDestinationAtFullSiz
   };
   Run(url, servers().NginxUrl("/" + name + ".meta"));
   EXPECT_EQ(recorder_->result(), downloader::kResultAbort);
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), 4 * kMiB);
 
   // A later task on the same destination resumes from the first block that
   // does not verify.

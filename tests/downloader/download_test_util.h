@@ -16,7 +16,7 @@
 
 namespace downloader = stubframework::downloader;
 
-namespace enginetest {
+namespace testsupport {
 
 // The meta file of `data`: size, then one SHA-1 per 1 MiB block.
 inline std::string MakeMeta(const std::string& data) {
@@ -72,4 +72,4 @@ inline long long FileSizeOf(const std::wstring& path) {
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-}  // namespace enginetest
+}  // namespace testsupport

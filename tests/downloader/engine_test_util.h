@@ -17,7 +17,7 @@
 
 namespace downloader = stubframework::downloader;
 
-namespace enginetest {
+namespace testsupport {
 
 using downloader::details::Object;
 
@@ -198,4 +198,4 @@ inline std::wstring TempFilePath(const std::wstring& stem) {
 
 inline std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-}  // namespace enginetest
+}  // namespace testsupport

@@ -19,8 +19,8 @@ namespace {
 
 using downloader::HashResult;
 using downloader::kDigestSize;
-using enginetest::Make;
 using stubframework::base::UniqueHandle;
+using testsupport::Make;
 
 constexpr size_t kMiB = 1048576;
 
@@ -41,7 +41,7 @@ const char* const kNoisyDigests[] = {
     "e33f450a3087a55e26711a73389f06fbc956d8f2",
 };
 
-class HashRecorder : public downloader::IHashCallback, public enginetest::Completion {
+class HashRecorder : public downloader::IHashCallback, public testsupport::Completion {
  public:
   void OnHash(const downloader::uint8 digest[kDigestSize]) override {
     {
@@ -65,7 +65,7 @@ class HashRecorder : public downloader::IHashCallback, public enginetest::Comple
 
 class HashTaskTest : public ::testing::Test {
  protected:
-  void SetUp() override { path_ = enginetest::TempFilePath(L"hash"); }
+  void SetUp() override { path_ = testsupport::TempFilePath(L"hash"); }
   void TearDown() override {
     file_.Reset();
     ::DeleteFileW(path_.c_str());
@@ -85,7 +85,7 @@ class HashTaskTest : public ::testing::Test {
     ASSERT_TRUE(file_.IsValid());
   }
 
-  void Run(enginetest::Object<HashRecorder>* recorder) {
+  void Run(testsupport::Object<HashRecorder>* recorder) {
     downloader::ITask* task = downloader::CreateHashTask(file_.Get(), recorder);
     ASSERT_NE(task, nullptr);
     recorder->task_ = task;

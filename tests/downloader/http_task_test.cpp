@@ -15,17 +15,17 @@ namespace {
 
 using downloader::HttpHeader;
 using downloader::HttpRange;
-using enginetest::HttpRecorder;
-using enginetest::Make;
-using enginetest::RecordingLogger;
-using enginetest::Ref;
+using testsupport::HttpRecorder;
+using testsupport::Make;
 using testsupport::PatternBytes;
+using testsupport::RecordingLogger;
+using testsupport::Ref;
 using testsupport::UniqueKey;
 
 class HttpTaskTest : public testsupport::ServerTest {
  protected:
   // Runs one task to its end; returns its recorder.
-  Ref<enginetest::Object<HttpRecorder>>& Run(const std::wstring& url, const HttpRange& range = HttpRange()) {
+  Ref<testsupport::Object<HttpRecorder>>& Run(const std::wstring& url, const HttpRange& range = HttpRange()) {
     downloader::ITask* task = downloader::CreateHttpTask(url, range, recorder_.get(), logger_.get());
     EXPECT_NE(task, nullptr);
     if (task != nullptr) {
@@ -36,8 +36,8 @@ class HttpTaskTest : public testsupport::ServerTest {
     return recorder_;
   }
 
-  Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
-  Ref<enginetest::Object<HttpRecorder>> recorder_ = Make<HttpRecorder>();
+  Ref<testsupport::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  Ref<testsupport::Object<HttpRecorder>> recorder_ = Make<HttpRecorder>();
 };
 
 TEST(HttpTaskHelpers, ContentRangeParsesThreeNumbersAndNothingElse) {
@@ -198,7 +198,7 @@ TEST_F(HttpTaskTest, ZeroByteBodyGivesHeaderNoDataAndSuccess) {
 
 TEST_F(HttpTaskTest, OtherSchemeFailsBeforeAnyConnection) {
   std::string key = UniqueKey();
-  std::wstring url = L"ftp://127.0.0.1:" + std::to_wstring(servers().fault_port()) + L"/ok/" + enginetest::Widen(key);
+  std::wstring url = L"ftp://127.0.0.1:" + std::to_wstring(servers().fault_port()) + L"/ok/" + testsupport::Widen(key);
   Run(url);
 
   EXPECT_EQ(recorder_->result(), downloader::kResultInvalidUrl);
@@ -291,7 +291,8 @@ TEST_F(HttpTaskTest, RedirectIsFollowedAndLogged) {
   EXPECT_EQ(headers[0].statusCode, 200);
   EXPECT_EQ(recorder_->body(), PatternBytes(50));
   // Followed by the task itself (not by WinINet), one line per hop.
-  EXPECT_EQ(logger_->CountContaining(L"HttpTask::FollowRedirect> Redirect 1 to " + enginetest::Widen(target) + L"."), 1u)
+  EXPECT_EQ(logger_->CountContaining(L"HttpTask::FollowRedirect> Redirect 1 to " + testsupport::Widen(target) + L"."),
+            1u)
       << logger_->Dump();
   EXPECT_EQ(logger_->CountContaining(L"INTERNET_STATUS_REDIRECT"), 0u) << "WinINet followed nothing itself";
   size_t target_requests = 0;
@@ -320,7 +321,7 @@ TEST_F(HttpTaskTest, RedirectsAreFollowedUpToTheLimit) {
 TEST_F(HttpTaskTest, RefusedConnectionEndsOnceWithWin32Code) {
   // Port 1: nothing listens there on the test machine.
   std::string key = UniqueKey();
-  Run(L"http://127.0.0.1:1/" + enginetest::Widen(key));
+  Run(L"http://127.0.0.1:1/" + testsupport::Widen(key));
   EXPECT_LT(recorder_->result(), 0);
   EXPECT_EQ(static_cast<unsigned long>(recorder_->result()) & 0xFFFF0000UL, 0x80070000UL);
   EXPECT_TRUE(recorder_->headers().empty());

@@ -18,12 +18,12 @@ namespace downloader = stubframework::downloader;
 namespace {
 
 using downloader::int64;
-using enginetest::FileRecorder;
-using enginetest::Make;
-using enginetest::RecordingLogger;
-using enginetest::Ref;
 using stubframework::base::UniqueHandle;
+using testsupport::FileRecorder;
+using testsupport::Make;
 using testsupport::PatternBytes;
+using testsupport::RecordingLogger;
+using testsupport::Ref;
 using testsupport::UniqueKey;
 
 constexpr int64 kMiB = 1048576;
@@ -38,7 +38,8 @@ class HttpToFileTaskTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    path_ = enginetest::TempFilePath(L"httpfile");
+    if (HasFatalFailure()) return;
+    path_ = testsupport::TempFilePath(L"httpfile");
   }
   void TearDown() override {
     file_.Reset();
@@ -71,8 +72,8 @@ class HttpToFileTaskTest : public testsupport::ServerTest {
 
   std::wstring path_;
   UniqueHandle file_;
-  Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
-  Ref<enginetest::Object<FileRecorder>> recorder_ = Make<FileRecorder>();
+  Ref<testsupport::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  Ref<testsupport::Object<FileRecorder>> recorder_ = Make<FileRecorder>();
 };
 
 TEST_F(HttpToFileTaskTest, RangeAtThreeMiBAcceptsTheMatchingPartialContent) {

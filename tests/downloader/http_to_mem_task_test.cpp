@@ -13,11 +13,11 @@ namespace downloader = stubframework::downloader;
 
 namespace {
 
-using enginetest::Make;
-using enginetest::MemRecorder;
-using enginetest::RecordingLogger;
-using enginetest::Ref;
+using testsupport::Make;
+using testsupport::MemRecorder;
 using testsupport::PatternBytes;
+using testsupport::RecordingLogger;
+using testsupport::Ref;
 using testsupport::UniqueKey;
 
 class HttpToMemTaskTest : public testsupport::ServerTest {
@@ -33,8 +33,8 @@ class HttpToMemTaskTest : public testsupport::ServerTest {
     EXPECT_EQ(recorder_->completions(), 1);
   }
 
-  Ref<enginetest::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
-  Ref<enginetest::Object<MemRecorder>> recorder_ = Make<MemRecorder>();
+  Ref<testsupport::Object<RecordingLogger>> logger_ = Make<RecordingLogger>();
+  Ref<testsupport::Object<MemRecorder>> recorder_ = Make<MemRecorder>();
 };
 
 TEST_F(HttpToMemTaskTest, WholeBodyArrivesInOneBuffer) {

@@ -22,11 +22,11 @@ namespace downloader = stubframework::downloader;
 namespace {
 
 using downloader::int64;
-using enginetest::DownloadRecorder;
-using enginetest::Make;
-using enginetest::MakeMeta;
-using enginetest::RecordingLogger;
-using enginetest::Widen;
+using testsupport::DownloadRecorder;
+using testsupport::Make;
+using testsupport::MakeMeta;
+using testsupport::RecordingLogger;
+using testsupport::Widen;
 using testsupport::NoisyBytes;
 using testsupport::UniqueKey;
 
@@ -36,7 +36,7 @@ class MultiSourceTaskTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    dest_ = enginetest::TempFilePath(L"multi");
+    dest_ = testsupport::TempFilePath(L"multi");
   }
   void TearDown() override { ::DeleteFileW(dest_.c_str()); }
 
@@ -97,8 +97,8 @@ class MultiSourceTaskTest : public testsupport::ServerTest {
 
   std::wstring dest_;
   downloader::MultiSourceRequest request_;
-  enginetest::Ref<enginetest::Object<RecordingLogger>> logger_;
-  enginetest::Ref<enginetest::Object<DownloadRecorder>> recorder_;
+  testsupport::Ref<testsupport::Object<RecordingLogger>> logger_;
+  testsupport::Ref<testsupport::Object<DownloadRecorder>> recorder_;
 };
 
 TEST_F(MultiSourceTaskTest, FourConnectionsToOneServerFetchEveryBlockOnce) {
@@ -227,7 +227,7 @@ TEST_F(MultiSourceTaskTest, EveryMirrorDroppedEndsWithTheReasonsCode) {
     request_.connections = 3;
     EXPECT_EQ(Run(), c.result) << logger_->Dump();
     EXPECT_EQ(logger_->CountContaining(L"dropped for the rest of the run"), 2u) << logger_->Dump();
-    EXPECT_EQ(enginetest::FileSizeOf(dest_), static_cast<long long>(data.size()));
+    EXPECT_EQ(testsupport::FileSizeOf(dest_), static_cast<long long>(data.size()));
   }
 }
 
@@ -237,7 +237,7 @@ TEST_F(MultiSourceTaskTest, ABadBlockIsNeverWrittenOverWhatTheFileHeld) {
   // Blocks 0 and 4 right; 1-3 hold something else the only mirror cannot mend.
   std::string held = data;
   std::fill(held.begin() + kMiB, held.begin() + 4 * kMiB, 'G');
-  ASSERT_TRUE(enginetest::WriteWholeFile(dest_, held));
+  ASSERT_TRUE(testsupport::WriteWholeFile(dest_, held));
   std::string key = UniqueKey();
   AddFault(Mirror(key, name, "fault=flip&every=1"));
   request_.connections = 3;
@@ -284,7 +284,7 @@ TEST_F(MultiSourceTaskTest, AnEmptyFileCompletesWithoutARequestForBlocks) {
   AddNginx(name);
   request_.connections = 4;
   ASSERT_EQ(Run(), 0) << logger_->Dump();
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), 0);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), 0);
   EXPECT_EQ(logger_->CountContaining(L"HttpTask::Start"), 1u) << "the meta only";
 }
 
@@ -345,7 +345,7 @@ TEST_F(MultiSourceTaskTest, AStopLandsPromptlyAndLeavesTheFileAtFullSize) {
   // Each connection ends with its read in progress (about 100 ms of data at
   // most); a second on a quiet machine, with room here for a loaded one.
   EXPECT_LT(ended_at - cancelled_at, 2000u);
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), static_cast<long long>(data.size()));
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), static_cast<long long>(data.size()));
 }
 
 // Stops at random moments with several connections, each next run with the

@@ -22,7 +22,7 @@ struct Case {
   size_t next;
 };
 
-TEST(NextReadSize, FollowsTheRate) {
+TEST(ReadSizeTest, NextReadSizeFollowsTheRate) {
   const Case cases[] = {
       {"a full read in half the target time doubles", 64 * kKiB, 64 * kKiB, kTargetReadMicros / 2, 128 * kKiB},
       {"an instant full read doubles", kMinReadSize, kMinReadSize, 0, 2 * kMinReadSize},
@@ -50,7 +50,7 @@ TEST(NextReadSize, FollowsTheRate) {
 // Wherever it starts, a steady rate settles on a read that takes at most the
 // target time (so a stop lands within it) and at least a quarter of it; a
 // rate too slow to fill the minimum in the target time reads the minimum.
-TEST(NextReadSize, SettlesWithinTheTargetAtSteadyRates) {
+TEST(ReadSizeTest, NextReadSizeSettlesWithinTheTargetAtSteadyRates) {
   const double rates[] = {20e3, 100e3, 500e3, 4e6, 40e6};  // bytes per second
   for (double rate : rates) {
     for (size_t start : {kMinReadSize, kMaxReadSize}) {
@@ -72,7 +72,7 @@ TEST(NextReadSize, SettlesWithinTheTargetAtSteadyRates) {
   }
 }
 
-TEST(ReadRequestSize, ATrickleIsReadAsItComesAFullBufferAsTheRateAllows) {
+TEST(ReadSizeTest, ReadRequestSizeATrickleIsReadAsItComesAFullBufferAsTheRateAllows) {
   struct Case {
     const char* what;
     size_t sized;

@@ -28,12 +28,12 @@ namespace downloader = stubframework::downloader;
 namespace {
 
 using downloader::details::LiveObjects;
-using enginetest::FileRecorder;
-using enginetest::HttpRecorder;
-using enginetest::Make;
-using enginetest::MemRecorder;
-using enginetest::RecordingLogger;
-using enginetest::Ref;
+using testsupport::FileRecorder;
+using testsupport::HttpRecorder;
+using testsupport::Make;
+using testsupport::MemRecorder;
+using testsupport::RecordingLogger;
+using testsupport::Ref;
 using testsupport::UniqueKey;
 
 using Clock = std::chrono::steady_clock;
@@ -132,7 +132,7 @@ TEST_F(TaskCancelTest, CancelledFileTransferReportsTheCancelCodeNotTheSubTasks) 
   {
     auto logger = Make<RecordingLogger>();
     auto recorder = Make<FileRecorder>();
-    std::wstring path = enginetest::TempFilePath(L"cancel");
+    std::wstring path = testsupport::TempFilePath(L"cancel");
     stubframework::base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.IsValid());
@@ -155,7 +155,7 @@ TEST_F(TaskCancelTest, CancelledFileTransferReportsTheCancelCodeNotTheSubTasks) 
 }
 
 // Holds the only reference on its task and drops it inside OnComplete.
-class ReleasingRecorder : public enginetest::MemRecorder {
+class ReleasingRecorder : public testsupport::MemRecorder {
  public:
   void OnComplete(downloader::HttpToMemResult&& result) override {
     downloader::ITask* task = task_;
@@ -187,7 +187,7 @@ TEST_F(TaskCancelTest, LastReleaseInsideAnEndDeliveredDuringStart) {
     auto logger = Make<RecordingLogger>();
     auto recorder = Make<ReleasingRecorder>();
     // An unsupported scheme ends inside Start, on the calling thread.
-    recorder->task_ = downloader::CreateHttpToMemTask(L"ftp://127.0.0.1/" + enginetest::Widen(UniqueKey()),
+    recorder->task_ = downloader::CreateHttpToMemTask(L"ftp://127.0.0.1/" + testsupport::Widen(UniqueKey()),
                                                       recorder.get(), logger.get());
     ASSERT_NE(recorder->task_, nullptr);
     recorder->task_->Start();
@@ -206,11 +206,11 @@ void Cycle(const testsupport::TestServers& servers, std::mt19937& random, int* f
   // The body takes about 100 ms: most cancels meet a running transfer, some
   // come after the end (and must change nothing).
   int delay_us = static_cast<int>(random() % 150000);
-  enginetest::Completion* completion = nullptr;
+  testsupport::Completion* completion = nullptr;
   downloader::ITask* task = nullptr;
-  Ref<enginetest::Object<HttpRecorder>> http;
-  Ref<enginetest::Object<MemRecorder>> mem;
-  Ref<enginetest::Object<FileRecorder>> file_recorder;
+  Ref<testsupport::Object<HttpRecorder>> http;
+  Ref<testsupport::Object<MemRecorder>> mem;
+  Ref<testsupport::Object<FileRecorder>> file_recorder;
   std::wstring path;
   stubframework::base::UniqueHandle file;
   if (kind == 0) {
@@ -224,7 +224,7 @@ void Cycle(const testsupport::TestServers& servers, std::mt19937& random, int* f
   } else {
     file_recorder = Make<FileRecorder>();
     completion = file_recorder.get();
-    path = enginetest::TempFilePath(L"cycle" + std::to_wstring(random()));
+    path = testsupport::TempFilePath(L"cycle" + std::to_wstring(random()));
     file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     task = downloader::CreateHttpToFileTask(servers.FaultUrl(url), file.Get(), 0, 6000, file_recorder.get(),
                                             logger.get());

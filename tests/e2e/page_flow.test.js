@@ -27,7 +27,11 @@ const MSI_NAME = 'Tessary-22.0-x64.msi';
 const RUN_ONCE = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce';
 
 beforeEach(() => prefixState.removeProduct(prefix, product));
-after(() => prefixState.removeProduct(prefix, product));
+after(async () => {
+  await prefixState.removeProduct(prefix, product);
+  // The all-users copy of the stub that the resumed run's RunOnce entry named.
+  fs.rmSync(path.join(prefix, 'drive_c', 'ProgramData', 'Brelvo', product.identity.name), { recursive: true, force: true });
+});
 
 // The shipped settings with the download address on nginx (with the shipped
 // ${lang} and ${osbits} fields) and, since Wine's facts trip the shipped

@@ -11,7 +11,7 @@ const { startUiHost } = require('../../tools/uihost/harness');
 const { readEnv, writeOverlay, layBundle, packStub } = require('../../demo/stub_pack');
 const { PageFlow } = require('../../demo/page_flow');
 const prefixState = require('../../demo/demo_prefix');
-const { testServers, expectedExitCode } = require('../uihost/support');
+const { testServers, expectedExitCode } = require('../browserhost/support');
 
 const FINAL_PAGES = ['Finish', 'Error', 'Restart'];
 

@@ -9,17 +9,18 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class DialogMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     window_ = std::make_unique<DocumentlessWindow>(app_->external());
     host_->ui = &window_->ui();
   }
   void TearDown() override {
-    host_->ui = nullptr;
+    if (host_) host_->ui = nullptr;
     window_.reset();
     MethodFixture::TearDown();
   }

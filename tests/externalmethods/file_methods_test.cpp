@@ -12,7 +12,7 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class FileMethodsTest : public MethodFixture {};
 

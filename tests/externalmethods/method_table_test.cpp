@@ -17,8 +17,8 @@
 namespace stubframework::externalmethods {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::ScriptArgs;
+using testsupport::AppFixture;
+using testsupport::ScriptArgs;
 
 // Every script name with how it must be called, written down separately from
 // the product's table: m = method call only (flags 1), g = method call that is
@@ -136,6 +136,7 @@ class MethodTableTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
   }

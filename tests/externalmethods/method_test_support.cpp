@@ -11,7 +11,7 @@
 
 namespace stubframework::methodtest {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 namespace {
 
@@ -102,6 +102,7 @@ void DisableShutdownPrivilege() {
 void MethodFixture::SetUp() {
   ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
   AppFixture::SetUp();
+  if (HasFatalFailure()) return;
   host_ = std::make_unique<TestHost>(app_.get());
   methods_ = std::make_unique<externalmethods::MyExternalMethods>(host_.get());
   ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));

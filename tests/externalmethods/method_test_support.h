@@ -27,7 +27,7 @@
 namespace stubframework::methodtest {
 
 // The application as the methods see it, with a few answers replaceable.
-class TestHost : public testing_support::AppForwardingHost {
+class TestHost : public testsupport::AppForwardingHost {
  public:
   explicit TestHost(app::Application* app) : AppForwardingHost(app) {}
 
@@ -61,21 +61,21 @@ bool ShutdownPrivilegeEnabled();
 void DisableShutdownPrivilege();
 
 // The product's table behind the application's bridge, reached through a TestHost.
-class MethodFixture : public testing_support::AppFixture {
+class MethodFixture : public testsupport::AppFixture {
  protected:
   void SetUp() override;
   void TearDown() override;
 
   // Calls through the bridge's IDispatch as a script engine does; flags 1
   // for methods, 3 for methods that answer.
-  HRESULT Call(const wchar_t* name, WORD flags, testing_support::ScriptArgs& args, VARIANT* result = nullptr);
-  HRESULT Call(const wchar_t* name, WORD flags, testing_support::ScriptArgs&& args, VARIANT* result = nullptr) {
+  HRESULT Call(const wchar_t* name, WORD flags, testsupport::ScriptArgs& args, VARIANT* result = nullptr);
+  HRESULT Call(const wchar_t* name, WORD flags, testsupport::ScriptArgs&& args, VARIANT* result = nullptr) {
     return Call(name, flags, args, result);
   }
   // A method-get call that must succeed; its answer as text, an integer or a boolean.
-  std::wstring Text(const wchar_t* name, testing_support::ScriptArgs&& args, WORD flags = 3);
-  LONG Int(const wchar_t* name, testing_support::ScriptArgs&& args);
-  bool Bool(const wchar_t* name, testing_support::ScriptArgs&& args, WORD flags = 3);
+  std::wstring Text(const wchar_t* name, testsupport::ScriptArgs&& args, WORD flags = 3);
+  LONG Int(const wchar_t* name, testsupport::ScriptArgs&& args);
+  bool Bool(const wchar_t* name, testsupport::ScriptArgs&& args, WORD flags = 3);
   std::wstring Prop(const std::wstring& name) { return app_->external()->GetProperty(name); }
 
   std::unique_ptr<TestHost> host_;

@@ -18,12 +18,13 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class ProcessMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     probe_ = std::make_unique<Probe>(work_);
   }
   std::unique_ptr<Probe> probe_;
@@ -89,6 +90,7 @@ class DesktopShortcutTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     desktop_ = externalmethods::DesktopFolder();
     ASSERT_FALSE(desktop_.empty());
     ::CreateDirectoryW(desktop_.c_str(), nullptr);
@@ -162,6 +164,7 @@ class StartRegAppsTest : public ProcessMethodsTest {
 
   void SetUp() override {
     ProcessMethodsTest::SetUp();
+    if (HasFatalFailure()) return;
     Clean();
     record_ = app_->base_reg_key() + L"\\ResumeManager";
   }
@@ -175,10 +178,11 @@ class StartRegAppsTest : public ProcessMethodsTest {
         ERROR_SUCCESS) {
       ::RegDeleteTreeW(software, L"Brelvo\\RegAppsTest");
       ::RegDeleteTreeW(software, L"OtherVendor");
+      ::RegDeleteTreeW(software, L"BrelvoX");
       ::RegDeleteTreeW(software, kGuid);
       ::RegCloseKey(software);
     }
-    base::RegistryDeleteKey(app_->base_reg_key() + L"\\ResumeManager", false);
+    if (app_) base::RegistryDeleteKey(app_->base_reg_key() + L"\\ResumeManager", false);
   }
   void Record(const std::wstring& guid, const wchar_t* launch_on_exit) {
     base::RegistryWriteValue(record_, L"guid", guid, false);
@@ -357,12 +361,13 @@ class RestartTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     window_ = std::make_unique<DocumentlessWindow>(app_->external());
     host_->ui = &window_->ui();
     DisableShutdownPrivilege();
   }
   void TearDown() override {
-    host_->ui = nullptr;
+    if (host_) host_->ui = nullptr;
     window_.reset();
     MethodFixture::TearDown();
   }

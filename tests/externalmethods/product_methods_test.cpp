@@ -11,7 +11,7 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 constexpr wchar_t kNetKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
 constexpr wchar_t kExplorerKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
@@ -20,6 +20,7 @@ class ProductMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     host_->facts_override = &facts_;
   }
   // Any invocation kind and arguments are taken; the answer is written.
@@ -138,6 +139,7 @@ class PageviewMethodTest : public ProductMethodsTest {
  protected:
   void SetUp() override {
     ProductMethodsTest::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;

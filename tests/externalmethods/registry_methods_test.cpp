@@ -9,8 +9,8 @@
 namespace stubframework::externalmethods {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::ScriptArgs;
+using testsupport::AppFixture;
+using testsupport::ScriptArgs;
 
 const wchar_t kTestKey[] = L"HKLM\\SOFTWARE\\BrelvoRegistryMethodsTest";
 
@@ -29,6 +29,7 @@ class RegistryMethodsTest : public AppFixture {
   void SetUp() override {
     DeleteTestKeys();
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     app_->external()->AttachMethods(methods_.get());
   }

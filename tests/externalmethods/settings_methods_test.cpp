@@ -9,13 +9,14 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 // Settings the methods write under the settings key; put back afterwards.
 class SettingsMethodsTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     for (const wchar_t* name : kNames) {
       std::wstring value;
       if (base::RegistryReadValue(app_->settings_key(), name, value)) saved_[name] = value;

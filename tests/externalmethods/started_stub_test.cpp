@@ -9,7 +9,7 @@
 namespace stubframework::methodtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class StartedStubTest : public MethodFixture {};
 

@@ -21,28 +21,28 @@
 #include "base/wide_format.h"
 #include "htmlui/mshtml_external.h"
 
-namespace stubframework::testing_support {
+namespace testsupport {
 
 // An application as start-up builds it, with TMP pointing at a folder of the
 // test's own so that the log can be read back.
 class AppFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = base::MakeUniqueFolder(base::TemporaryPath());
+    temp_ = stubframework::base::MakeUniqueFolder(stubframework::base::TemporaryPath());
     ASSERT_FALSE(temp_.empty());
     ::SetEnvironmentVariableW(L"TMP", temp_.c_str());
     ::SetEnvironmentVariableW(L"TEMP", temp_.c_str());
-    app_ = app::Application::Create();
+    app_ = stubframework::app::Application::Create();
     ASSERT_TRUE(app_) << "the application could not be built";
     // The method tests run the keyless configuration (the build's key would
     // ask every fixture for signatures); the release-key tests set theirs.
-    app_->SetReleaseKey(trust::ReleaseKey{});
+    app_->SetReleaseKey(stubframework::trust::ReleaseKey{});
   }
   void TearDown() override {
     app_.reset();
     ::SetEnvironmentVariableW(L"TMP", nullptr);
     ::SetEnvironmentVariableW(L"TEMP", nullptr);
-    base::DeleteFolderRecursive(temp_);
+    stubframework::base::DeleteFolderRecursive(temp_);
   }
 
   std::string LogText() const {
@@ -64,7 +64,7 @@ class AppFixture : public ::testing::Test {
   bool LogHasLine(const std::string& line) const { return LogText().find("] " + line + "\n") != std::string::npos; }
 
   std::wstring temp_;
-  std::unique_ptr<app::Application> app_;
+  std::unique_ptr<stubframework::app::Application> app_;
 };
 
 // Arguments given in script order; params() lays them out last first, as a
@@ -131,7 +131,7 @@ class ScriptArgs {
   }
 
  private:
-  std::deque<base::UniqueVariant> values_;
+  std::deque<stubframework::base::UniqueVariant> values_;
   std::vector<VARIANT> laid_out_;  // shallow copies; the owners stay in values_
   DISPPARAMS params_ = {};
 };
@@ -152,7 +152,7 @@ class RecordingFunction : public IDispatchEx {
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        (offer_ex_ && IsEqualIID(riid, htmlui::kIidDispatchEx))) {
+        (offer_ex_ && IsEqualIID(riid, stubframework::htmlui::kIidDispatchEx))) {
       *object = static_cast<IDispatchEx*>(this);
       AddRef();
       return S_OK;
@@ -240,4 +240,4 @@ inline Calls PumpUntilFinalCall(RecordingFunction& function, const std::function
   return calls;
 }
 
-}  // namespace stubframework::testing_support
+}  // namespace testsupport

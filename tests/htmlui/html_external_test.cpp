@@ -15,11 +15,11 @@
 namespace stubframework::htmlui {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::RecordingFunction;
-using testing_support::ScriptArgs;
 using base::UniqueBstr;
 using base::UniqueVariant;
+using testsupport::AppFixture;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 
 constexpr int kMethods = 85;
 
@@ -27,6 +27,7 @@ class HtmlExternalTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
     bridge_ = static_cast<IDispatchEx*>(app_->external());
@@ -340,13 +341,14 @@ class BridgeWindowTest : public HtmlExternalTest {
  protected:
   void SetUp() override {
     HtmlExternalTest::SetUp();
+    if (HasFatalFailure()) return;
     window_ = CreateWindowExW(WS_EX_APPWINDOW, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 0, 0, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window_, nullptr);
     app_->external()->SetWindow(window_);
   }
   void TearDown() override {
-    app_->external()->SetWindow(nullptr);
+    if (app_) app_->external()->SetWindow(nullptr);
     DestroyWindow(window_);
     HtmlExternalTest::TearDown();
   }

@@ -12,8 +12,8 @@
 namespace stubframework::htmlui {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::RecordingFunction;
+using testsupport::AppFixture;
+using testsupport::RecordingFunction;
 
 struct Job {
   base::Log* log;

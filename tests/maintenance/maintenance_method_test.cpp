@@ -17,12 +17,12 @@
 #include "maintenance/process_support.h"
 #include "telemetry/analytics.h"
 
-namespace stubframework::testing_support {
+namespace testsupport {
 namespace {
 
-using maintenancetest::ReadWholeFile;
-using maintenancetest::RunAndWait;
-using maintenancetest::WindowsPathOf;
+using testsupport::ReadWholeFile;
+using testsupport::RunAndWait;
+using testsupport::WindowsPathOf;
 
 // The fixture package's product code, as a page passes it (without braces).
 constexpr wchar_t kProductCode[] = L"3F1D2C4B-7A6E-4B58-9D21-6C0E8F4A2B31";
@@ -59,6 +59,11 @@ void DeleteUninstallEntry(const wchar_t* braced_code) {
 
 class MaintenanceMethodTest : public MethodFixture {
  protected:
+  // A case that installed the package and did not remove it leaves no product behind.
+  void TearDown() override {
+    if (Installed(kBracedCode)) RunAndWait(L"msiexec.exe /x " + std::wstring(kBracedCode) + L" /qn");
+    MethodFixture::TearDown();
+  }
   Calls Remove(const std::wstring& name, bool force_msiexec, const std::wstring& code) {
     RecordingFunction function;
     {
@@ -126,7 +131,7 @@ class MaintenanceMethodTest : public MethodFixture {
   static std::string MsiexecPattern() {
     wchar_t system[MAX_PATH] = {};
     const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    std::string path = "\"" + base::ToAnsi(std::wstring(system, length) + L"\\msiexec.exe") + "\"";
+    std::string path = "\"" + stubframework::base::ToAnsi(std::wstring(system, length) + L"\\msiexec.exe") + "\"";
     std::string escaped;
     for (char c : path) {
       if (std::strchr("\\.^$|()[]{}*+?", c) != nullptr) escaped.push_back('\\');
@@ -136,7 +141,7 @@ class MaintenanceMethodTest : public MethodFixture {
   }
 
   std::string LogFolderPattern() {
-    std::string folder = base::ToAnsi(temp_ + L"Tessary_log\\");
+    std::string folder = stubframework::base::ToAnsi(temp_ + L"Tessary_log\\");
     std::string escaped;
     for (char c : folder) {
       if (std::strchr("\\.^$|()[]{}*+?", c) != nullptr) escaped.push_back('\\');
@@ -224,7 +229,7 @@ TEST_F(MaintenanceMethodTest, AnOwnUninstallStringIsRunWithTheSwitchesAppended) 
   EXPECT_EQ(forced, (Calls{{1}})) << "forced: msiexec, which does not know the product";
   EXPECT_FALSE(forced_ran_own);
   EXPECT_EQ(calls, (Calls{{11}})) << "3010 asks for a restart";
-  EXPECT_TRUE(LogHasLine("EMRemoveProgram  uninstallstring : " + base::ToAnsi(own)));
+  EXPECT_TRUE(LogHasLine("EMRemoveProgram  uninstallstring : " + stubframework::base::ToAnsi(own)));
   const Ran ran = RanCommand(".* msiexec\\.exe /qn /norestart /l\\*v \"(.*remove_own_[0-9]{14}\\.log)\"");
   const std::wstring log_file = ran.log_file;
   EXPECT_EQ(ran.raw, 3010u);
@@ -246,6 +251,7 @@ class PackageSearchTest : public MaintenanceMethodTest {
  protected:
   void SetUp() override {
     MaintenanceMethodTest::SetUp();
+    if (HasFatalFailure()) return;
     medium_ = temp_ + L"medium\\";
     for (const wchar_t* folder : {L"", L"Docs", L"Media", L"Media\\Setup", L"Media\\Setup\\x64", L"Other",
                                   L"Other\\x64"}) {
@@ -275,7 +281,7 @@ TEST_F(PackageSearchTest, FindsTheFolderThatHoldsTheRelativePath) {
       {temp_ + L"no such folder", L"Setup\\x64\\Setup.msi", 4, L""},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(base::ToAnsi(row.root + L" " + row.relative));
+    SCOPED_TRACE(stubframework::base::ToAnsi(row.root + L" " + row.relative));
     EXPECT_EQ(Verify(row.root, row.relative), (Calls{{row.code}}));
     EXPECT_EQ(Prop(L"PackagePath"), row.package_path);
   }
@@ -306,4 +312,4 @@ TEST_F(PackageSearchTest, ACancelDuringTheSearchEndsItWithCancelled) {
 }
 
 }  // namespace
-}  // namespace stubframework::testing_support
+}  // namespace testsupport

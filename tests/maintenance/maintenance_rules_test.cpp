@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/temp_folder.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 #include "workflow/installer_list_update.h"
 #include "workflow/maintenance_command.h"
@@ -132,7 +132,7 @@ TEST_F(UninstallCopyFolderTest, TheCopysFoldersAreMadeProtected) {
   EXPECT_TRUE(::GetFileAttributesW((folder + L"stub source.exe").c_str()) != INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(EntryExists());
   EXPECT_TRUE(WriteUninstallEntry(request_)) << "a later run uses its own folders again";
-  if (!securitytest::PlatformKeepsFileSecurity(root_)) GTEST_SKIP() << securitytest::kNoStoredSecurity;
+  if (!testsupport::PlatformKeepsFileSecurity(root_)) GTEST_SKIP() << testsupport::kNoStoredSecurity;
   EXPECT_TRUE(Protected(folder));
   std::wstring publisher = folder.substr(0, folder.size() - 1);
   publisher = publisher.substr(0, publisher.find_last_of(L'\\'));
@@ -140,7 +140,7 @@ TEST_F(UninstallCopyFolderTest, TheCopysFoldersAreMadeProtected) {
 }
 
 TEST_F(UninstallCopyFolderTest, APublisherFolderSomeoneElseMadeFirstGetsNoCopyAndNoEntry) {
-  if (!securitytest::PlatformKeepsFileSecurity(root_)) GTEST_SKIP() << securitytest::kNoStoredSecurity;
+  if (!testsupport::PlatformKeepsFileSecurity(root_)) GTEST_SKIP() << testsupport::kNoStoredSecurity;
   std::wstring folder = StubCopyFolder(request_.common_app_data, L"Tessary");
   std::wstring publisher = folder.substr(0, folder.size() - 1);
   publisher = publisher.substr(0, publisher.find_last_of(L'\\'));

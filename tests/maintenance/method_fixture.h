@@ -16,14 +16,15 @@
 #include "htmlui/bridge_test_support.h"
 #include "htmlui/html_external.h"
 
-namespace stubframework::testing_support {
+namespace testsupport {
 
 class MethodFixture : public AppFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     AppFixture::SetUp();
-    methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
+    if (HasFatalFailure()) return;
+    methods_ = std::make_unique<stubframework::externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
   }
   void TearDown() override {
@@ -32,7 +33,7 @@ class MethodFixture : public AppFixture {
     ::CoUninitialize();
   }
 
-  htmlui::HtmlExternal* bridge() { return app_->external(); }
+  stubframework::htmlui::HtmlExternal* bridge() { return app_->external(); }
   std::wstring Prop(const std::wstring& name) { return bridge()->GetProperty(name); }
 
   HRESULT Call(const wchar_t* name, WORD flags, ScriptArgs& args, VARIANT* result = nullptr) {
@@ -51,7 +52,7 @@ class MethodFixture : public AppFixture {
         function, [](const RecordedCall& call) { return call.args.size() == 1 || call.args[0] != 10; }, 1, timeout_s);
   }
 
-  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<stubframework::externalmethods::MyExternalMethods> methods_;
 };
 
-}  // namespace stubframework::testing_support
+}  // namespace testsupport

@@ -8,10 +8,7 @@
 
 #include "support/test_files.h"
 
-namespace maintenancetest {
-
-using testsupport::ReadWholeFile;
-using testsupport::WindowsPathOf;
+namespace testsupport {
 
 // Starts `command_line` as given (no application name, as the system starts
 // a registered command) and waits up to two minutes; 0xFFFFFFFF when it could
@@ -30,4 +27,4 @@ inline DWORD RunAndWait(std::wstring command_line) {
   return code;
 }
 
-}  // namespace maintenancetest
+}  // namespace testsupport

@@ -15,7 +15,7 @@ const path = require('node:path');
 const { test } = require('node:test');
 
 const { startUiHost } = require('../../tools/uihost/harness');
-const { waitFor, wineRun } = require('../uihost/support');
+const { waitFor, wineRun } = require('../browserhost/support');
 
 const SETTINGS_KEY = 'HKCU\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22';
 

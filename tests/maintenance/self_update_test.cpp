@@ -20,14 +20,14 @@
 #include "workflow/error_handle.h"
 #include "workflow/self_update.h"
 
-namespace stubframework::testing_support {
+namespace testsupport {
 namespace {
 
 using testsupport::NoisyBytes;
 using testsupport::ReadWholeFile;
 using testsupport::UniqueKey;
 
-std::string RunningExecutableBytes() { return ReadWholeFile(workflow::RunningExecutablePath()); }
+std::string RunningExecutableBytes() { return ReadWholeFile(stubframework::workflow::RunningExecutablePath()); }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -43,26 +43,27 @@ class SelfUpdateTest : public MethodFixture {
  protected:
   void SetUp() override {
     MethodFixture::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;
     key_ = UniqueKey();
     ASSERT_TRUE(::CreateDirectoryW(servers_->DocPath(key_).c_str(), nullptr));
-    work_ = base::MakeUniqueFolder(base::WithTrailingBackslash(temp_));
+    work_ = stubframework::base::MakeUniqueFolder(stubframework::base::WithTrailingBackslash(temp_));
     ASSERT_FALSE(work_.empty());
   }
 
   // A file in this test's folder of the document root, with its meta.
   std::wstring Publish(const std::string& name, const std::string& bytes) {
     EXPECT_TRUE(servers_->PutFile(key_ + "/" + name, bytes));
-    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta", enginetest::MakeMeta(bytes)));
+    EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta", testsupport::MakeMeta(bytes)));
     return servers_->NginxUrl("/" + key_ + "/" + name);
   }
 
   bool NeedSelfUpdate(const std::wstring& url) {
     ScriptArgs args;
     args.Text(url.c_str());
-    base::UniqueVariant result;
+    stubframework::base::UniqueVariant result;
     EXPECT_EQ(Call(L"isNeedSelfUpdate", DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result.Receive()), S_OK);
     EXPECT_EQ(result.Type(), VT_BOOL);
     return result.Get()->boolVal == VARIANT_TRUE;
@@ -82,8 +83,8 @@ class SelfUpdateTest : public MethodFixture {
   Calls RunSelfUpdate(const std::wstring& url, const std::wstring& self_path,
                       std::function<bool(std::wstring& url)> tokenize = nullptr) {
     RecordingFunction function;
-    auto* job = new workflow::SelfUpdateJob;
-    job->host = externalmethods::WorkerHostOf(*methods_);
+    auto* job = new stubframework::workflow::SelfUpdateJob;
+    job->host = stubframework::externalmethods::WorkerHostOf(*methods_);
     job->url = url;
     job->self_path = self_path;
     job->store_stub_name = [this](const std::wstring& name) { stored_names_.push_back(name); };
@@ -91,7 +92,7 @@ class SelfUpdateTest : public MethodFixture {
     job->transfer.retry_pause_ms = 10;
     if (tokenize) job->transfer.tokenize = tokenize;
     EXPECT_EQ(job->callback_stream.Marshal(nullptr, L"test", &function), S_OK);
-    EXPECT_TRUE(htmlui::StartWorkerThread(job->host.run, workflow::SelfUpdateThreadFunc, job));
+    EXPECT_TRUE(stubframework::htmlui::StartWorkerThread(job->host.run, stubframework::workflow::SelfUpdateThreadFunc, job));
     return PumpUntilDone(function);
   }
 
@@ -105,11 +106,11 @@ class SelfUpdateTest : public MethodFixture {
 TEST_F(SelfUpdateTest, NeedSelfUpdateComparesTheServedMetaWithTheRunningFile) {
   const std::wstring newer = Publish("newer.exe", NoisyBytes(1500000));
   // Only its meta is asked for: the running file's blocks.
-  ASSERT_TRUE(servers_->PutFile(key_ + "/same.exe.meta", enginetest::MakeMeta(RunningExecutableBytes())));
+  ASSERT_TRUE(servers_->PutFile(key_ + "/same.exe.meta", testsupport::MakeMeta(RunningExecutableBytes())));
   const std::wstring same = servers_->NginxUrl("/" + key_ + "/same.exe");
   // The ".meta" suffix lands at the end of the path; the query stays.
   const std::wstring redirected =
-      servers_->FaultUrl("/status/" + key_ + "?code=302&to=" + base::ToAnsi(newer) + ".meta&pad=");
+      servers_->FaultUrl("/status/" + key_ + "?code=302&to=" + stubframework::base::ToAnsi(newer) + ".meta&pad=");
   const std::wstring unfetchable =
       servers_->FaultUrl("/drop/" + key_ + "?size=500&after=0&times=0&pad=");
   struct Row {
@@ -134,7 +135,7 @@ TEST_F(SelfUpdateTest, TheNewerStubIsSavedBesideTheRunningOneUnderItsUpdateName)
   const std::wstring url = Publish("SETUP.EXE", newer);
   Calls calls = RunSelfUpdate(url, work_ + L"setup.exe");
   ASSERT_FALSE(calls.empty());
-  for (size_t i = 0; i + 1 < calls.size(); ++i) EXPECT_EQ(calls[i][0], workflow::kRunning);
+  for (size_t i = 0; i + 1 < calls.size(); ++i) EXPECT_EQ(calls[i][0], stubframework::workflow::kRunning);
   EXPECT_EQ(calls.back(), (std::vector<LONG>{0, static_cast<LONG>(newer.size()), static_cast<LONG>(newer.size())}));
   EXPECT_EQ(stored_names_, std::vector<std::wstring>{L"SETUP_update.exe"});
   EXPECT_EQ(exit_code_stores_, 1);
@@ -151,11 +152,11 @@ TEST_F(SelfUpdateTest, AFailedTransferTakesTheNameBack) {
   ASSERT_TRUE(servers_->PutFile(key_ + "/setup.exe", newer));
   std::string other = newer;
   other[1024 * 1024 + 7] ^= 0x5A;  // the meta of another second block
-  ASSERT_TRUE(servers_->PutFile(key_ + "/setup.exe.meta", enginetest::MakeMeta(other)));
+  ASSERT_TRUE(servers_->PutFile(key_ + "/setup.exe.meta", testsupport::MakeMeta(other)));
   Calls calls = RunSelfUpdate(servers_->NginxUrl("/" + key_ + "/setup.exe"), work_ + L"setup.exe");
   ASSERT_FALSE(calls.empty());
   // A block that never matches its meta is a damaged file, as for any download.
-  EXPECT_EQ(calls.back()[0], workflow::kMd5Error);
+  EXPECT_EQ(calls.back()[0], stubframework::workflow::kMd5Error);
   EXPECT_EQ(stored_names_, (std::vector<std::wstring>{L"setup_update.exe", L""}));
   EXPECT_EQ(exit_code_stores_, 1);
 }
@@ -169,13 +170,15 @@ TEST_F(SelfUpdateTest, ANewListReplacesTheOldOneAndLeavesNoTemporary) {
     const std::wstring url = Publish(resume ? "verified.js" : "plain.js", fresh);
     Calls calls = UpdateList(url, list, resume);
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.back()[0], workflow::kNoError);
+    EXPECT_EQ(calls.back()[0], stubframework::workflow::kNoError);
     EXPECT_EQ(ReadWholeFile(list), fresh);
     EXPECT_FALSE(Exists(work_ + L"installerlist__NEW_FILE__.js"));
-    EXPECT_TRUE(LogHasLine("Update installerlist " + base::ToAnsi(url) + " finished to " + base::ToAnsi(list)));
+    EXPECT_TRUE(LogHasLine("Update installerlist " + stubframework::base::ToAnsi(url) + " finished to " +
+                           stubframework::base::ToAnsi(list)));
   }
-  EXPECT_TRUE(LogHasLine("EMUpdateInstallerList " + base::ToAnsi(servers_->NginxUrl("/" + key_ + "/verified.js")) +
-                         " " + base::ToAnsi(list) + " 0 -1"));
+  EXPECT_TRUE(LogHasLine("EMUpdateInstallerList " +
+                         stubframework::base::ToAnsi(servers_->NginxUrl("/" + key_ + "/verified.js")) + " " +
+                         stubframework::base::ToAnsi(list) + " 0 -1"));
 }
 
 TEST_F(SelfUpdateTest, AFailedTransferLeavesTheOldListUntouched) {
@@ -183,7 +186,7 @@ TEST_F(SelfUpdateTest, AFailedTransferLeavesTheOldListUntouched) {
   WriteFileBytes(list, "var list = 'old';");
   Calls calls = UpdateList(servers_->NginxUrl("/" + key_ + "/missing.js"), list, false);
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back()[0], workflow::kFileNotExist);
+  EXPECT_EQ(calls.back()[0], stubframework::workflow::kFileNotExist);
   EXPECT_EQ(ReadWholeFile(list), "var list = 'old';");
 }
 
@@ -195,6 +198,7 @@ class ReleaseKeyUpdateTest : public SelfUpdateTest {
  protected:
   void SetUp() override {
     SelfUpdateTest::SetUp();
+    if (HasFatalFailure()) return;
     app_->SetReleaseKey(release_.key());
     self_ = work_ + L"setup.exe";
     ASSERT_TRUE(::CopyFileW(Signed(L"genuine_copy.exe").c_str(), self_.c_str(), FALSE));
@@ -204,7 +208,7 @@ class ReleaseKeyUpdateTest : public SelfUpdateTest {
 
   // A file, its .meta and the key's signature of the .meta (or `signature`).
   std::wstring PublishSigned(const std::string& name, const std::string& bytes, const std::string* signature = nullptr) {
-    const std::string meta = enginetest::MakeMeta(bytes);
+    const std::string meta = testsupport::MakeMeta(bytes);
     EXPECT_TRUE(servers_->PutFile(key_ + "/" + name, bytes));
     EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta", meta));
     EXPECT_TRUE(servers_->PutFile(key_ + "/" + name + ".meta.sig", signature ? *signature : release_.Sign(meta)));
@@ -214,7 +218,7 @@ class ReleaseKeyUpdateTest : public SelfUpdateTest {
   // The update was refused and left nothing for the launcher to start.
   void ExpectRefused(const Calls& calls, const char* what) {
     ASSERT_FALSE(calls.empty()) << what;
-    EXPECT_EQ(calls.back()[0], workflow::kFailure) << what;
+    EXPECT_EQ(calls.back()[0], stubframework::workflow::kFailure) << what;
     ASSERT_FALSE(stored_names_.empty()) << what;
     EXPECT_EQ(stored_names_.back(), L"") << what;
     EXPECT_FALSE(Exists(work_ + L"SETUP_update.exe")) << what;
@@ -229,18 +233,18 @@ TEST_F(ReleaseKeyUpdateTest, AnyonesBytesWithASelfMadeMetaAreRefused) {
   const std::string program = NoisyBytes(300000);
   // Anyone can make a .meta: without a signature by the key it vouches for nothing.
   ExpectRefused(RunSelfUpdate(Publish("SETUP.EXE", program), self_), "a .meta without a signature");
-  EXPECT_TRUE(LogHasLine("Download " + base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE")) +
+  EXPECT_TRUE(LogHasLine("Download " + stubframework::base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE")) +
                          " refused: the .meta has no signature (" +
-                         base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE.meta.sig")) + ")"));
-  std::string bent = release_.Sign(enginetest::MakeMeta(program));
+                         stubframework::base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE.meta.sig")) + ")"));
+  std::string bent = release_.Sign(testsupport::MakeMeta(program));
   bent[bent.size() / 2] ^= 0x01;
   ExpectRefused(RunSelfUpdate(PublishSigned("SETUP.EXE", program, &bent), self_), "a signature with a bit flipped");
-  const std::string over_other = release_.Sign(enginetest::MakeMeta(NoisyBytes(300000, 7)));
+  const std::string over_other = release_.Sign(testsupport::MakeMeta(NoisyBytes(300000, 7)));
   ExpectRefused(RunSelfUpdate(PublishSigned("SETUP.EXE", program, &over_other), self_),
                 "a signature of another .meta");
-  EXPECT_TRUE(LogHasLine("Download " + base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE")) +
+  EXPECT_TRUE(LogHasLine("Download " + stubframework::base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE")) +
                          " refused: the .meta's signature does not verify with the release key (" +
-                         base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE.meta.sig")) + ")"));
+                         stubframework::base::ToAnsi(servers_->NginxUrl("/" + key_ + "/SETUP.EXE.meta.sig")) + ")"));
 }
 
 TEST_F(ReleaseKeyUpdateTest, ASignedMetaIsNotEnoughWithoutTheRunningStubsSigner) {
@@ -255,9 +259,10 @@ TEST_F(ReleaseKeyUpdateTest, ASignedMetaIsNotEnoughWithoutTheRunningStubsSigner)
       {L"trailing.exe", "has bytes beside its signature in or after its certificate table"},
   };
   for (const auto& row : rows) {
-    const std::string what = base::ToAnsi(row.file);
+    const std::string what = stubframework::base::ToAnsi(row.file);
     ExpectRefused(RunSelfUpdate(PublishSigned("SETUP.EXE", ReadWholeFile(Signed(row.file))), self_), what.c_str());
-    EXPECT_TRUE(LogHasLine("Self-update " + base::ToAnsi(work_) + "SETUP_update.exe refused: the file " + row.problem))
+    EXPECT_TRUE(LogHasLine("Self-update " + stubframework::base::ToAnsi(work_) + "SETUP_update.exe refused: the file " +
+                           row.problem))
         << what;
     EXPECT_FALSE(Exists(work_ + L"SETUP_update.exe.meta")) << what;
   }
@@ -267,11 +272,11 @@ TEST_F(ReleaseKeyUpdateTest, TheGenuineNewerStubIsKeptForTheLauncher) {
   const std::string genuine = ReadWholeFile(Signed(L"genuine.exe"));
   Calls calls = RunSelfUpdate(PublishSigned("SETUP.EXE", genuine), self_);
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(calls.back()[0], stubframework::workflow::kNoError);
   EXPECT_EQ(stored_names_, std::vector<std::wstring>{L"SETUP_update.exe"});
   EXPECT_EQ(ReadWholeFile(work_ + L"SETUP_update.exe"), genuine);
   // Its signed .meta stays beside it, for the check when it is started.
-  EXPECT_EQ(ReadWholeFile(work_ + L"SETUP_update.exe.meta"), enginetest::MakeMeta(genuine));
+  EXPECT_EQ(ReadWholeFile(work_ + L"SETUP_update.exe.meta"), testsupport::MakeMeta(genuine));
   EXPECT_TRUE(Exists(work_ + L"SETUP_update.exe.meta.sig"));
 }
 
@@ -285,8 +290,8 @@ TEST_F(ReleaseKeyUpdateTest, AListIsLoadedOnlyWithItsSignature) {
     const std::string* signature;
     int code;
   } rows[] = {
-      {"no signature", nullptr, workflow::kFailure},
-      {"a signature with a bit flipped", &bent, workflow::kFailure},
+      {"no signature", nullptr, stubframework::workflow::kFailure},
+      {"a signature with a bit flipped", &bent, stubframework::workflow::kFailure},
   };
   for (const auto& row : rows) {
     WriteFileBytes(list, "var list = 'bundle';");
@@ -303,7 +308,7 @@ TEST_F(ReleaseKeyUpdateTest, AListIsLoadedOnlyWithItsSignature) {
   ASSERT_TRUE(servers_->PutFile(key_ + "/signed.js.sig", release_.Sign(served)));
   Calls calls = UpdateList(servers_->NginxUrl("/" + key_ + "/signed.js"), list, false);
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(calls.back()[0], stubframework::workflow::kNoError);
   EXPECT_EQ(ReadWholeFile(list), served);
 }
 
@@ -318,9 +323,9 @@ TEST_F(ReleaseKeyUpdateTest, TheSignatureIsAskedForThroughTheTokenServiceToo) {
     return true;  // the address stays as it is
   });
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back()[0], workflow::kNoError);
+  EXPECT_EQ(calls.back()[0], stubframework::workflow::kNoError);
   EXPECT_EQ(tokenized, (std::vector<std::wstring>{url, url + L".meta", url + L".meta.sig"}));
 }
 
 }  // namespace
-}  // namespace stubframework::testing_support
+}  // namespace testsupport

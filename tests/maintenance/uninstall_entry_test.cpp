@@ -14,9 +14,9 @@
 
 namespace {
 
-using maintenancetest::ReadWholeFile;
-using maintenancetest::RunAndWait;
-using maintenancetest::WindowsPathOf;
+using testsupport::ReadWholeFile;
+using testsupport::RunAndWait;
+using testsupport::WindowsPathOf;
 
 constexpr wchar_t kProductCode[] = L"5D7F9A1B-3C5E-4F70-8A92-B4C6D8E0F213";
 constexpr wchar_t kEntryKey[] =

@@ -19,29 +19,29 @@ const wchar_t kProduct[] = L"PlantedSetup.exe";
 class DllPlantingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_ = stubtest::EnterTempFolder();
+    temp_ = testsupport::EnterTempFolder();
     ASSERT_FALSE(temp_.empty());
     downloads_ = temp_ + L"Downloads\\";
     ASSERT_TRUE(CreateDirectoryW(downloads_.c_str(), nullptr));
     for (const wchar_t* name : kPlantedNames) {
       ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(PLANTED_DLL).c_str(), (downloads_ + name).c_str(), FALSE));
     }
-    ASSERT_TRUE(CopyFileW(stubtest::StubPath().c_str(), (downloads_ + kProduct).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(testsupport::StubPath().c_str(), (downloads_ + kProduct).c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(PROBE_EXE).c_str(), (downloads_ + kProbe).c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(DELAY_PROBE_EXE).c_str(), (downloads_ + kDelayProbe).c_str(), FALSE));
     // Wine prefers its built-in DLLs to a file beside the program; for these
     // programs it is told to search as Windows does for DLLs that are not
     // known DLLs: the program's folder first. Windows ignores the key.
     for (const wchar_t* program : {kProduct, kProbe, kDelayProbe}) PreferDllsBesideProgram(program);
-    stubtest::ClearProductSettings();
+    testsupport::ClearProductSettings();
   }
 
   void TearDown() override {
     for (const wchar_t* program : {kProduct, kProbe, kDelayProbe}) {
       RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(L"Software\\Wine\\AppDefaults\\") + program).c_str());
     }
-    stubtest::LeaveTempFolder(temp_);
-    stubtest::ClearProductSettings();
+    testsupport::LeaveTempFolder(temp_);
+    testsupport::ClearProductSettings();
   }
 
   static void PreferDllsBesideProgram(const wchar_t* program) {
@@ -61,7 +61,7 @@ class DllPlantingTest : public ::testing::Test {
     bool loaded = false;
     for (const wchar_t* name : kPlantedNames) {
       std::wstring mark = downloads_ + name + L".loaded";
-      if (stubtest::PathExists(mark)) {
+      if (testsupport::PathExists(mark)) {
         loaded = true;
         DeleteFileW(mark.c_str());
       }
@@ -76,20 +76,20 @@ class DllPlantingTest : public ::testing::Test {
 TEST_F(DllPlantingTest, TheProductNeverLoadsADllPlantedBesideIt) {
   // The setting is real: a program that imports urlmon statically loads the
   // planted copy as soon as it starts.
-  stubtest::RunAndWait(downloads_ + kProbe, L"");
+  testsupport::RunAndWait(downloads_ + kProbe, L"");
   ASSERT_TRUE(AnyPlantedDllLoaded());
 
   // The process the user starts copies itself away and runs the copy.
-  EXPECT_EQ(stubtest::RunAndWait(downloads_ + kProduct, L""), 0u);
+  EXPECT_EQ(testsupport::RunAndWait(downloads_ + kProduct, L""), 0u);
   EXPECT_FALSE(AnyPlantedDllLoaded());
   // The working copy, had it been started in that folder.
-  stubtest::RunAndWait(downloads_ + kProduct, L"run=1");
+  testsupport::RunAndWait(downloads_ + kProduct, L"run=1");
   EXPECT_FALSE(AnyPlantedDllLoaded());
 }
 
 TEST_F(DllPlantingTest, ADelayLoadedDllComesFromTheSystemFolderEvenWithoutTheSearchRestriction) {
   // 0: the system's urlmon.dll answered the call.
-  EXPECT_EQ(stubtest::RunAndWait(downloads_ + kDelayProbe, L""), 0u);
+  EXPECT_EQ(testsupport::RunAndWait(downloads_ + kDelayProbe, L""), 0u);
   EXPECT_FALSE(AnyPlantedDllLoaded());
 }
 

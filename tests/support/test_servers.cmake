@@ -18,10 +18,10 @@ add_library(stub_test_support STATIC "${STUB_TEST_SUPPORT_DIR}/test_servers.cpp"
 target_include_directories(stub_test_support PUBLIC "${CMAKE_SOURCE_DIR}/tests")
 target_link_libraries(stub_test_support PUBLIC gtest)
 
-# stub_add_server_test(NAME name SOURCES ... LIBS ... [MANIFEST] [TIMEOUT s])
+# stub_add_server_test(NAME name SOURCES ... LIBS ... [MANIFEST] [TIMEOUT s] [PARALLEL_CASES] [LOCKS lock...])
 # As stub_add_test, and every discovered test needs the running servers.
 function(stub_add_server_test)
-  cmake_parse_arguments(T "MANIFEST" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "MANIFEST;PARALLEL_CASES" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -35,4 +35,8 @@ function(stub_add_server_test)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${T_TIMEOUT} FIXTURES_REQUIRED stub_servers
                ENVIRONMENT "STUB_TEST_SERVERS=${STUB_TEST_SERVERS_DIR}")
+  stub_default_locks(locks ${T_NAME} "${T_PARALLEL_CASES}" ${T_LOCKS})
+  if(locks)
+    stub_test_locks(TARGET ${T_NAME} LOCKS ${locks})
+  endif()
 endfunction()

@@ -21,8 +21,8 @@
 namespace stubframework::telemetry {
 namespace {
 
-using telemetrytest::CaptureLog;
-using telemetrytest::RecordedRequest;
+using testsupport::CaptureLog;
+using testsupport::ServiceRequest;
 
 class FakeSource final : public ReportSource {
  public:
@@ -60,7 +60,7 @@ std::string Document(const std::string& token, const std::string& status, const 
          "</machineId></ORVIKAnalytics>";
 }
 
-class AnalyticsServiceTest : public telemetrytest::TelemetryServiceTest {
+class AnalyticsServiceTest : public testsupport::TelemetryServiceTest {
  protected:
   void SetUp() override {
     TelemetryServiceTest::SetUp();
@@ -76,7 +76,7 @@ class AnalyticsServiceTest : public telemetrytest::TelemetryServiceTest {
     TelemetryServiceTest::TearDown();
   }
   Analytics Make(const Services& services) { return Analytics(&source_, services, &log_, &workers_); }
-  std::vector<RecordedRequest> Requests(size_t at_least) { return service().Since(mark_, at_least); }
+  std::vector<ServiceRequest> Requests(size_t at_least) { return service().Since(mark_, at_least); }
 
   FakeSource source_;
   CaptureLog log_;
@@ -95,7 +95,7 @@ TEST_F(AnalyticsServiceTest, StartAndEndDocumentsArriveByteForByte) {
   source_.status = 7;  // no word for it: the element stays empty
   ASSERT_TRUE(analytics.SendClosingReport());
 
-  std::vector<RecordedRequest> requests = Requests(4);
+  std::vector<ServiceRequest> requests = Requests(4);
   ASSERT_EQ(requests.size(), 4u);
   const char* words[] = {"started", "canceled", "modify error occurred", ""};
   for (size_t i = 0; i < 4; ++i) {
@@ -113,7 +113,7 @@ TEST_F(AnalyticsServiceTest, ValuesWithMarkupCharactersArriveEscapedAndParse) {
   source_.identity.channel = L"<&\"'>";
   Analytics analytics = Make(service().Endpoints());
   ASSERT_TRUE(analytics.SendStartReport());
-  std::vector<RecordedRequest> requests = Requests(1);
+  std::vector<ServiceRequest> requests = Requests(1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].body, Document(token_, "started", "&lt;&amp;&quot;&apos;&gt;"));
   EXPECT_EQ(requests[0].status, 200) << "the service's XML parser took it";
@@ -136,7 +136,7 @@ TEST_F(AnalyticsServiceTest, RegionReplyNamesTheCountryAndOnlyAListedOneIsEmbarg
   EXPECT_EQ(restricted.country, L"131");
   EXPECT_TRUE(restricted.embargoed());
 
-  std::vector<RecordedRequest> requests = Requests(4);
+  std::vector<ServiceRequest> requests = Requests(4);
   ASSERT_EQ(requests.size(), 4u);
   EXPECT_EQ(requests[1].method, "POST");
   EXPECT_EQ(requests[1].target, "/v1/isInEmbargoedCountry");
@@ -182,7 +182,7 @@ TEST_F(AnalyticsServiceTest, LogUploadIsAZipOfTheListedFilesInOrderPutWithTokenA
   analytics.AddUploadFile(files.Make(L"msi.log", msi_log));
   ASSERT_TRUE(analytics.UploadLogs());
 
-  std::vector<RecordedRequest> requests = Requests(1);
+  std::vector<ServiceRequest> requests = Requests(1);
   ASSERT_EQ(requests.size(), 1u) << "the empty list sent nothing";
   EXPECT_EQ(requests[0].method, "PUT");
   EXPECT_EQ(requests[0].target, "/v1/reportError?token=" + token_ + "&machineId=P-1%262%203");
@@ -210,7 +210,7 @@ TEST_F(AnalyticsServiceTest, ReportWithLogsSendsTheLogsOnlyForAFailedRun) {
   EXPECT_EQ(analytics.ReportWithLogs(true), kReportSent);  // "completed", no logs
   source_.status = 2;
   EXPECT_EQ(analytics.ReportWithLogs(true), kReportSent);  // "error occurred" and the logs
-  std::vector<RecordedRequest> requests = Requests(4);
+  std::vector<ServiceRequest> requests = Requests(4);
   ASSERT_EQ(requests.size(), 4u);
   EXPECT_EQ(requests[0].body, Document(token_, "started"));
   EXPECT_EQ(requests[1].body, Document(token_, "completed"));
@@ -256,7 +256,7 @@ TEST_F(AnalyticsServiceTest, AnUnconfiguredServiceIsNeverContacted) {
 TEST_F(AnalyticsServiceTest, UserActivityIsSentFromItsOwnThread) {
   Analytics analytics = Make(service().Endpoints());
   ASSERT_TRUE(analytics.TrackUserActivity(L"clicked <Install> & \u00e9"));
-  std::vector<RecordedRequest> requests = Requests(1);
+  std::vector<ServiceRequest> requests = Requests(1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].target, "/v1/logUserActivity");
@@ -279,7 +279,7 @@ TEST_F(AnalyticsServiceTest, UserActivityIsSentFromItsOwnThread) {
 
 TEST_F(AnalyticsServiceTest, PageviewPostsThePayloadNarrowedToBytes) {
   EXPECT_EQ(PostPageview(service().Endpoints().collector, L"v=1&t=event&el=\u00e9\u0141", &log_), L"OK");
-  std::vector<RecordedRequest> requests = Requests(1);
+  std::vector<ServiceRequest> requests = Requests(1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].target, "/collect");

@@ -9,7 +9,7 @@
 #include "base/log.h"
 #include "base/wide_format.h"
 
-namespace telemetrytest {
+namespace testsupport {
 
 class CaptureLog final : public stubframework::base::Log {
  public:
@@ -34,4 +34,4 @@ class CaptureLog final : public stubframework::base::Log {
   std::vector<std::wstring> lines_;
 };
 
-}  // namespace telemetrytest
+}  // namespace testsupport

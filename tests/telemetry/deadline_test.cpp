@@ -29,8 +29,8 @@
 namespace stubframework::telemetry {
 namespace {
 
-using telemetrytest::CaptureLog;
-using telemetrytest::WindowsPathOf;
+using testsupport::CaptureLog;
+using testsupport::WindowsPathOf;
 
 // Time to open and close the handles and to start a thread, beyond a deadline.
 constexpr DWORD kMarginMs = 2000;
@@ -309,23 +309,23 @@ TEST_F(RunDeadlineTest, ARunAgainstAServiceThatNeverAnswersEndsWithinTheDeadline
   const DWORD kRunAllowanceMs = 10000;
   for (const char* behaviour : {"accept", "tls_trickle"}) {
     SCOPED_TRACE(behaviour);
-    std::wstring temp = stubtest::EnterTempFolder();
+    std::wstring temp = testsupport::EnterTempFolder();
     ASSERT_FALSE(temp.empty());
-    stubtest::ClearProductSettings();
+    testsupport::ClearProductSettings();
     std::wstring endpoint = L"localhost:" + std::to_wstring(hostile_->Port(behaviour));
     ::SetEnvironmentVariableW(L"STUB_TEST_TELEMETRY", endpoint.c_str());
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(stubtest::RunAndWait(stubtest::StubPath(), L"run=1"), 2147483647u);
+    EXPECT_EQ(testsupport::RunAndWait(testsupport::StubPath(), L"run=1"), 2147483647u);
     const DWORD elapsed = ::GetTickCount() - start;
     std::printf("  whole run against %s: %.1f s\n", behaviour, elapsed / 1000.0);
     EXPECT_LE(elapsed, 2 * utils::kReportDeadlineMs + utils::kLogUploadDeadlineMs + kRunAllowanceMs);
-    std::vector<std::wstring> kept = stubtest::ListFolder(temp + L"Tessary_log");
+    std::vector<std::wstring> kept = testsupport::ListFolder(temp + L"Tessary_log");
     ASSERT_EQ(kept.size(), 1u);
-    std::string log = stubtest::ReadWholeFile(temp + L"Tessary_log\\" + kept[0]);
+    std::string log = testsupport::ReadWholeFile(temp + L"Tessary_log\\" + kept[0]);
     EXPECT_NE(log.find("Telemetry service POST /v1/logAnalytics failed: no answer within 5 s ("), std::string::npos)
         << log;
-    stubtest::LeaveTempFolder(temp);
-    stubtest::ClearProductSettings();
+    testsupport::LeaveTempFolder(temp);
+    testsupport::ClearProductSettings();
   }
 }
 

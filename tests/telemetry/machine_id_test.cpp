@@ -14,7 +14,7 @@
 #include "telemetry/machine_id.h"
 #include "telemetry/machine_id_store.h"
 #include "telemetry/machine_probe.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 namespace stubframework::telemetry {
 namespace {
@@ -300,7 +300,7 @@ TEST(MachineIdStoreFolderTest, TheFolderIsOursOrTheStoreIsNotUsed) {
   const std::wstring path = MachineIdStorePathIn(root);
   ASSERT_EQ(path, root + L"UniqueId\\data");
   EXPECT_EQ(MachineIdStorePathIn(root), path) << "our own folder serves again";
-  const bool kept = securitytest::PlatformKeepsFileSecurity(root);
+  const bool kept = testsupport::PlatformKeepsFileSecurity(root);
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_EQ(::GetNamedSecurityInfoW((root + L"UniqueId").c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
@@ -333,7 +333,7 @@ TEST(MachineIdStoreFolderTest, TheFolderIsOursOrTheStoreIsNotUsed) {
 
   if (!kept) {
     base::DeleteFolderRecursive(root);
-    GTEST_SKIP() << "no refusal by owner: " << securitytest::kNoStoredSecurity;
+    GTEST_SKIP() << "no refusal by owner: " << testsupport::kNoStoredSecurity;
   }
   // A "UniqueId" another account made first.
   const std::wstring other_root = root + L"other\\";

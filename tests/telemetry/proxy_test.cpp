@@ -123,12 +123,12 @@ class NoSource final : public ReportSource {
   int Status() override { return 0; }
 };
 
-using ProxyTest = telemetrytest::TelemetryServiceTest;
+using ProxyTest = testsupport::TelemetryServiceTest;
 
 TEST_F(ProxyTest, ReportsGoThroughTheUsersProxyUnlessItsBypassListNamesTheHost) {
   UserProxySettings settings;
   NoSource source;
-  telemetrytest::CaptureLog log;
+  testsupport::CaptureLog log;
   {
     OneShotProxy proxy;
     settings.Set("127.0.0.1:" + std::to_string(proxy.port()), "");

@@ -27,7 +27,7 @@
 namespace stubframework::app {
 namespace {
 
-using telemetrytest::RecordedRequest;
+using testsupport::ServiceRequest;
 
 const wchar_t kSettingsKey[] = L"HKEY_CURRENT_USER\\SOFTWARE\\Brelvo\\stubframework\\Tessary\\22";
 const char kExternalProperties[] =
@@ -49,34 +49,34 @@ std::string CrcNote(const std::string& name, const std::string& text) {
 }
 
 // A run in a temporary folder of its own, with clean settings.
-class RunTest : public telemetrytest::TelemetryServiceTest {
+class RunTest : public testsupport::TelemetryServiceTest {
  protected:
   void SetUp() override {
     TelemetryServiceTest::SetUp();
     if (HasFatalFailure()) return;
-    temp_ = stubtest::EnterTempFolder();
+    temp_ = testsupport::EnterTempFolder();
     ASSERT_FALSE(temp_.empty());
-    stubtest::ClearProductSettings();
+    testsupport::ClearProductSettings();
     mark_ = service().Mark();
   }
   void TearDown() override {
     ::SetEnvironmentVariableW(L"STUB_TEST_TELEMETRY", nullptr);
-    stubtest::LeaveTempFolder(temp_);
-    stubtest::ClearProductSettings();
+    testsupport::LeaveTempFolder(temp_);
+    testsupport::ClearProductSettings();
   }
 
   DWORD RunStubWith(const std::wstring& telemetry) {
     ::SetEnvironmentVariableW(L"STUB_TEST_TELEMETRY", telemetry.empty() ? nullptr : telemetry.c_str());
-    return stubtest::RunAndWait(stubtest::StubPath(), L"run=1");
+    return testsupport::RunAndWait(testsupport::StubPath(), L"run=1");
   }
   std::wstring Localhost(unsigned short port) { return L"localhost:" + std::to_wstring(port); }
 
   // The log copy a run keeps, and its file name.
   std::string KeptLog(std::string* name = nullptr) {
-    std::vector<std::wstring> kept = stubtest::ListFolder(temp_ + L"Tessary_log");
+    std::vector<std::wstring> kept = testsupport::ListFolder(temp_ + L"Tessary_log");
     if (kept.size() != 1) return std::string();
     if (name != nullptr) *name = base::ToAnsi(kept[0]);
-    return stubtest::ReadWholeFile(temp_ + L"Tessary_log\\" + kept[0]);
+    return testsupport::ReadWholeFile(temp_ + L"Tessary_log\\" + kept[0]);
   }
   std::wstring StoredStatus() {
     std::wstring status;
@@ -93,7 +93,7 @@ TEST_F(RunTest, FailedRunReportsItsStartAndErrorAndUploadsItsLogAsLogZip) {
   EXPECT_EQ(RunStubWith(Localhost(service().telemetry_port())), 2147483647u);
   EXPECT_EQ(StoredStatus(), L"2");
 
-  std::vector<RecordedRequest> requests = service().Since(mark_, 3);
+  std::vector<ServiceRequest> requests = service().Since(mark_, 3);
   ASSERT_EQ(requests.size(), 3u);
   std::string token = Between(requests[0].body, "<requestToken>", "</requestToken>");
   std::string machine = Between(requests[0].body, "<machineId>", "</machineId>");
@@ -148,7 +148,7 @@ TEST_F(RunTest, AModifyRunEndingInErrorReportsModifyErrorOccurredAndUploadsNothi
   app->context().properties().Set(L"uninstallOption", L"Modify");
   app->Run();  // no bundle in this program: status 2
   EXPECT_EQ(StoredStatus(), L"72");
-  std::vector<RecordedRequest> requests = service().Since(mark_, 2);
+  std::vector<ServiceRequest> requests = service().Since(mark_, 2);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(Between(requests[0].body, "<status>", "</status>"), "started");
   EXPECT_EQ(Between(requests[1].body, "<status>", "</status>"), "modify error occurred");
@@ -266,7 +266,7 @@ TEST_F(TelemetryMethodsTest, RegionReplySetsCountry) {
   EXPECT_NE(LogText().find("EMIsInEmbargoedCountry:Result: false Country: " + base::ToAnsi(country)),
             std::string::npos)
       << LogText();
-  std::vector<RecordedRequest> requests = service().Since(mark_, 2);
+  std::vector<ServiceRequest> requests = service().Since(mark_, 2);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].target, "/v1/isInEmbargoedCountry");
   EXPECT_EQ(Between(requests[1].body, "<token>", "</token>"), base::ToUtf8(app_->context().request_token()));
@@ -287,7 +287,7 @@ TEST_F(TelemetryMethodsTest, TrackUserActivityReturnsAtOnceAndTheEventArrivesEsc
   DISPPARAMS params = {activity.Get(), nullptr, 1, 0};
   EXPECT_EQ(Call(L"trackUserActivity", &params, nullptr), S_OK);
   EXPECT_NE(LogText().find("EMTrackUserActivity"), std::string::npos);
-  std::vector<RecordedRequest> requests = service().Since(mark_, 1);
+  std::vector<ServiceRequest> requests = service().Since(mark_, 1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target, "/v1/logUserActivity");
   EXPECT_EQ(requests[0].status, 200);

@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-namespace telemetrytest {
+namespace testsupport {
 
 namespace {
 
@@ -40,12 +40,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 }  // namespace
-
-std::wstring WindowsPathOf(const std::string& unix_path) {
-  std::wstring path = L"Z:";
-  for (char c : unix_path) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  return path;
-}
 
 const TelemetryService* TelemetryService::Get(std::string* error) {
   static TelemetryService service;
@@ -88,8 +82,8 @@ stubframework::telemetry::Services TelemetryService::StoppedEndpoints() const {
   return services;
 }
 
-std::vector<RecordedRequest> TelemetryService::ReadAll() const {
-  std::vector<RecordedRequest> requests;
+std::vector<ServiceRequest> TelemetryService::ReadAll() const {
+  std::vector<ServiceRequest> requests;
   std::string text = ReadShared(record_);
   // A line still being written has no newline yet.
   size_t complete = text.rfind('\n');
@@ -104,11 +98,11 @@ std::vector<RecordedRequest> TelemetryService::ReadAll() const {
 
 size_t TelemetryService::Mark() const { return ReadAll().size(); }
 
-std::vector<RecordedRequest> TelemetryService::Since(size_t mark, size_t at_least, int wait_ms) const {
+std::vector<ServiceRequest> TelemetryService::Since(size_t mark, size_t at_least, int wait_ms) const {
   const DWORD start = ::GetTickCount();
   for (;;) {
-    std::vector<RecordedRequest> all = ReadAll();
-    std::vector<RecordedRequest> recent(all.begin() + std::min(mark, all.size()), all.end());
+    std::vector<ServiceRequest> all = ReadAll();
+    std::vector<ServiceRequest> recent(all.begin() + std::min(mark, all.size()), all.end());
     if (recent.size() >= at_least || ::GetTickCount() - start >= static_cast<DWORD>(wait_ms)) return recent;
     ::Sleep(20);
   }
@@ -120,4 +114,4 @@ void TelemetryServiceTest::SetUp() {
   ASSERT_NE(service_, nullptr) << error;
 }
 
-}  // namespace telemetrytest
+}  // namespace testsupport

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
 #include "telemetry/service_endpoint.h"
 
-namespace telemetrytest {
+namespace testsupport {
 
-struct RecordedRequest {
+struct ServiceRequest {
   std::string method;
   std::string target;  // path and query
   std::string content_type;
@@ -41,10 +42,10 @@ class TelemetryService {
   // How many requests are recorded so far.
   size_t Mark() const;
   // The requests recorded after `mark`, waiting up to `wait_ms` for `at_least` of them.
-  std::vector<RecordedRequest> Since(size_t mark, size_t at_least = 0, int wait_ms = 5000) const;
+  std::vector<ServiceRequest> Since(size_t mark, size_t at_least = 0, int wait_ms = 5000) const;
 
  private:
-  std::vector<RecordedRequest> ReadAll() const;
+  std::vector<ServiceRequest> ReadAll() const;
 
   unsigned short telemetry_port_ = 0;
   unsigned short collector_port_ = 0;
@@ -52,9 +53,6 @@ class TelemetryService {
   std::string embargoed_;
   std::wstring record_;
 };
-
-// "/work/x" -> "Z:\work\x".
-std::wstring WindowsPathOf(const std::string& unix_path);
 
 // Fixture base: fails the test when the service is not running.
 class TelemetryServiceTest : public ::testing::Test {
@@ -66,4 +64,4 @@ class TelemetryServiceTest : public ::testing::Test {
   const TelemetryService* service_ = nullptr;
 };
 
-}  // namespace telemetrytest
+}  // namespace testsupport

@@ -14,19 +14,21 @@
 #include "trust/release_key.h"
 #include "trust/release_signer.h"
 
-namespace stubframework::testing_support {
+namespace testsupport {
 
 class TestReleaseKey {
  public:
   TestReleaseKey() {
     private_pem_ = Read(std::string(TRUST_VECTORS) + "\\key_a.pem");
-    public_der_ = trust::PublicKeyDerFromPem(Read(std::string(TRUST_VECTORS) + "\\key_a_public.pem"));
+    public_der_ = stubframework::trust::PublicKeyDerFromPem(Read(std::string(TRUST_VECTORS) + "\\key_a_public.pem"));
   }
-  trust::ReleaseKey key() const { return trust::ReleaseKey{public_der_.data(), public_der_.size()}; }
+  stubframework::trust::ReleaseKey key() const {
+    return stubframework::trust::ReleaseKey{public_der_.data(), public_der_.size()};
+  }
   std::string Sign(const std::string& bytes) const {
     std::vector<uint8_t> signature;
-    EXPECT_TRUE(trust::SignWithPemKey(private_pem_, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                                      &signature));
+    EXPECT_TRUE(stubframework::trust::SignWithPemKey(private_pem_, reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                     bytes.size(), &signature));
     return std::string(signature.begin(), signature.end());
   }
 
@@ -41,4 +43,4 @@ class TestReleaseKey {
   std::vector<uint8_t> public_der_;
 };
 
-}  // namespace stubframework::testing_support
+}  // namespace testsupport

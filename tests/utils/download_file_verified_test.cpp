@@ -26,19 +26,24 @@ class DownloadFileVerifiedTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    dest_ = enginetest::TempFilePath(L"verified");
+    if (HasFatalFailure()) return;
+    dest_ = testsupport::TempFilePath(L"verified");
   }
-  void TearDown() override { ::DeleteFileW(dest_.c_str()); }
+  void TearDown() override {
+    ::DeleteFileW(dest_.c_str());
+    // What an interrupted transfer keeps for its resumption.
+    ::DeleteFileW((dest_ + L".validator").c_str());
+  }
 
   std::string Publish(const std::string& data) {
     std::string name = UniqueKey() + ".bin";
     EXPECT_TRUE(servers().PutFile(name, data));
-    EXPECT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+    EXPECT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
     return name;
   }
 
   std::wstring dest_;
-  utilstest::TestHost host_;
+  testsupport::TestHost host_;
 };
 
 TEST(VerifiedDownloadResult, KeepsSuccessAbortAndDiskFullAndMapsTheRest) {
@@ -80,15 +85,15 @@ TEST_F(DownloadFileVerifiedTest, AHandedOverMetaIsTheOneUsedAndNoneIsFetched) {
     bool taken;
   };
   const Case cases[] = {
-      {"the file's .meta, none on the server", enginetest::MakeMeta(data), false, true},
-      {"another file's .meta, the true one on the server", enginetest::MakeMeta(other), true, false},
+      {"the file's .meta, none on the server", testsupport::MakeMeta(data), false, true},
+      {"another file's .meta, the true one on the server", testsupport::MakeMeta(other), true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ::DeleteFileW(dest_.c_str());
     std::string name = UniqueKey() + ".bin";
     ASSERT_TRUE(servers().PutFile(name, data));
-    if (c.served_meta) ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+    if (c.served_meta) ASSERT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
     HRESULT hr = DownloadFileVerified(host_.host(), servers().NginxUrl("/" + name),
                                       servers().NginxUrl("/" + name + ".meta"), dest_, &c.given);
     if (c.taken) {
@@ -116,7 +121,7 @@ TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport
       servers().NginxUrl("/" + name + ".meta"), dest_);
   stopper.join();
   EXPECT_EQ(hr, E_ABORT);
-  EXPECT_EQ(enginetest::FileSizeOf(dest_), 4 * kMiB);
+  EXPECT_EQ(testsupport::FileSizeOf(dest_), 4 * kMiB);
   EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
 }
 
@@ -158,11 +163,11 @@ TEST_F(DownloadFileVerifiedTest, AStopEndsTheDownloadWithinASecondWhereverItIs) 
   std::string data = testsupport::PatternBytes(64 * kMiB);
   std::string name = UniqueKey() + ".bin";
   ASSERT_TRUE(servers().PutPatternFile(name, data.size()));
-  ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+  ASSERT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.where);
     ::DeleteFileW(dest_.c_str());
-    utilstest::TestHost host;
+    testsupport::TestHost host;
     std::chrono::steady_clock::time_point stopped_at;
     std::thread stopper([&] {
       // In the body once its first MiB is in; in the chain while the first

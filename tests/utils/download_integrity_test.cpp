@@ -49,7 +49,8 @@ class DownloadIntegrityTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    dest_ = enginetest::TempFilePath(L"integrity");
+    if (HasFatalFailure()) return;
+    dest_ = testsupport::TempFilePath(L"integrity");
     sidecar_ = dest_ + L".progress";
   }
   void TearDown() override {
@@ -80,7 +81,7 @@ TEST_F(DownloadIntegrityTest, ResumeSurvivesTheProcessBeingKilled) {
   std::string data = NoisyBytes(static_cast<size_t>(size), 53);
   std::string name = UniqueKey() + ".bin";
   ASSERT_TRUE(servers().PutFile(name, data));
-  ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+  ASSERT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
   std::wstring meta_url = servers().NginxUrl("/" + name + ".meta");
   std::mt19937 random(::GetTickCount());
 
@@ -142,12 +143,12 @@ TEST_F(DownloadIntegrityTest, CorruptionOnTheWireIsNeverReportedAsSuccess) {
   std::string data = NoisyBytes(static_cast<size_t>(3 * kMiB + 777), 59);
   std::string name = UniqueKey() + ".bin";
   ASSERT_TRUE(servers().PutFile(name, data));
-  ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+  ASSERT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
   int successes = 0;
   int failures = 0;
   int flipped_responses = 0;
   for (int i = 0; i < kRuns; ++i) {
-    utilstest::TestHost host;
+    testsupport::TestHost host;
     std::string key = UniqueKey();
     std::wstring url = servers().FaultUrl("/randflip/" + key + "?src=" + name + "&p=0.5");
     // Every fifth run also gets a damaged meta now and then.

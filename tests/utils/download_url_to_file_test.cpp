@@ -28,15 +28,16 @@ class DownloadUrlToFileTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    path_ = enginetest::TempFilePath(L"urlmon");
+    path_ = testsupport::TempFilePath(L"urlmon");
   }
   void TearDown() override {
     ::DeleteFileW(path_.c_str());
     ::CoUninitialize();
   }
   std::wstring path_;
-  utilstest::TestHost host_;
+  testsupport::TestHost host_;
 };
 
 TEST_F(DownloadUrlToFileTest, WholeBodyLandsInTheFileAndProgressIsPublished) {
@@ -65,7 +66,7 @@ TEST_F(DownloadUrlToFileTest, SizeQueryStopsOnceTheSizeIsKnown) {
   HRESULT hr = DownloadUrlToFile(servers().FaultUrl("/ok/" + UniqueKey() + "?size=2000000"), path_, &callback);
   EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
   EXPECT_EQ(host_.properties().GetDownloadTotal(), 2000000);
-  EXPECT_LT(enginetest::FileSizeOf(path_), 2000000);
+  EXPECT_LT(testsupport::FileSizeOf(path_), 2000000);
 }
 
 TEST_F(DownloadUrlToFileTest, StopFlagAbortsTheDownload) {
@@ -74,7 +75,7 @@ TEST_F(DownloadUrlToFileTest, StopFlagAbortsTheDownload) {
   HRESULT hr = DownloadUrlToFile(servers().FaultUrl("/slow/" + UniqueKey() + "?size=200000&chunk=4096&ms=5"), path_,
                                  &callback);
   EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-  EXPECT_LT(enginetest::FileSizeOf(path_), 200000);
+  EXPECT_LT(testsupport::FileSizeOf(path_), 200000);
 }
 
 TEST_F(DownloadUrlToFileTest, UnwritableDestinationFailsWithTheWin32Error) {
@@ -106,14 +107,14 @@ TEST_F(DownloadUrlToFileTest, ResponsesThatAreNotTheFileAreRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    utilstest::TestHost host;
+    testsupport::TestHost host;
     host.properties().SetDownloadTotal(1);
     DownloadCallback callback(&host.host());
     std::string fault = c.fault;
     std::string url = "/" + fault.replace(fault.find('|'), 1, "/" + UniqueKey());
     UrlDownloadOptions options;
     options.unchecked_content = c.unchecked;
-    ASSERT_TRUE(enginetest::WriteWholeFile(path_, "earlier"));
+    ASSERT_TRUE(testsupport::WriteWholeFile(path_, "earlier"));
     HRESULT hr = DownloadUrlToFile(servers().FaultUrl(url), path_, &callback, options);
     EXPECT_EQ(hr, c.expected) << std::hex << hr;
     EXPECT_EQ(testsupport::ReadWholeFile(path_), "earlier") << "the target is replaced only by a whole file";

@@ -8,7 +8,7 @@
 #include "base/property_bag.h"
 #include "utils/download_host.h"
 
-namespace utilstest {
+namespace testsupport {
 
 class TestHost {
  public:
@@ -30,4 +30,4 @@ class TestHost {
   stubframework::utils::DownloadHost host_;
 };
 
-}  // namespace utilstest
+}  // namespace testsupport

@@ -32,7 +32,8 @@ class VerifyFileTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    path_ = enginetest::TempFilePath(L"verify");
+    if (HasFatalFailure()) return;
+    path_ = testsupport::TempFilePath(L"verify");
   }
   void TearDown() override { ::DeleteFileW(path_.c_str()); }
   std::wstring path_;
@@ -40,20 +41,20 @@ class VerifyFileTest : public testsupport::ServerTest {
 
 TEST_F(VerifyFileTest, MatchingFileVerifiesAndAnyDifferenceDoesNot) {
   std::string data = NoisyBytes(5 * kMiB, 41);
-  downloader::Buffer meta = BufferOf(enginetest::MakeMeta(data));
+  downloader::Buffer meta = BufferOf(testsupport::MakeMeta(data));
 
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, data));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, data));
   EXPECT_TRUE(VerifyFileWithMeta(path_, meta));
 
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, data.substr(0, 3 * kMiB)));  // truncated to 3 of 5 MiB
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, data.substr(0, 3 * kMiB)));  // truncated to 3 of 5 MiB
   EXPECT_FALSE(VerifyFileWithMeta(path_, meta));
 
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, data + "x"));  // one byte too many
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, data + "x"));  // one byte too many
   EXPECT_FALSE(VerifyFileWithMeta(path_, meta));
 
   std::string flipped = data;
   flipped[4 * kMiB + 3] ^= 1;
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, flipped));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, flipped));
   EXPECT_FALSE(VerifyFileWithMeta(path_, meta));
 
   ::DeleteFileW(path_.c_str());
@@ -62,17 +63,17 @@ TEST_F(VerifyFileTest, MatchingFileVerifiesAndAnyDifferenceDoesNot) {
 
 TEST_F(VerifyFileTest, InvalidMetaNeverVerifies) {
   std::string data = NoisyBytes(100, 43);
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, data));
-  EXPECT_FALSE(VerifyFileWithMeta(path_, BufferOf(enginetest::MakeMeta(data).substr(0, 27))));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, data));
+  EXPECT_FALSE(VerifyFileWithMeta(path_, BufferOf(testsupport::MakeMeta(data).substr(0, 27))));
   EXPECT_FALSE(VerifyFileWithMeta(path_, BufferOf("")));
-  std::string negative = enginetest::MakeMeta(data);
+  std::string negative = testsupport::MakeMeta(data);
   negative[7] = static_cast<char>(0x80);
   EXPECT_FALSE(VerifyFileWithMeta(path_, BufferOf(negative)));
 }
 
 TEST_F(VerifyFileTest, EmptyFileMatchesItsEightByteMeta) {
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, ""));
-  EXPECT_TRUE(VerifyFileWithMeta(path_, BufferOf(enginetest::MakeMeta(""))));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, ""));
+  EXPECT_TRUE(VerifyFileWithMeta(path_, BufferOf(testsupport::MakeMeta(""))));
 }
 
 TEST_F(VerifyFileTest, DownloadToMemoryFillsAndResizesTheBuffer) {
@@ -87,22 +88,22 @@ TEST_F(VerifyFileTest, DownloadToMemoryFillsAndResizesTheBuffer) {
 TEST_F(VerifyFileTest, UpToDateAgainstAPublishedMeta) {
   std::string data = NoisyBytes(2 * kMiB + 9, 47);
   std::string name = UniqueKey() + ".bin";
-  ASSERT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, data));
+  ASSERT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, data));
   EXPECT_TRUE(IsFileUpToDate(path_, servers().NginxUrl("/" + name + ".meta")));
 
   std::string older = data;
   older[5] ^= 1;
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, older));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, older));
   EXPECT_FALSE(IsFileUpToDate(path_, servers().NginxUrl("/" + name + ".meta")));
 }
 
 TEST_F(VerifyFileTest, MetaAnsweringNotFoundOrRedirectCountsAsUpToDate) {
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, "anything"));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, "anything"));
   EXPECT_TRUE(IsFileUpToDate(path_, servers().FaultUrl("/status/" + UniqueKey() + "?code=404")));
   // The redirect leads to a meta the file does not match; it is not followed.
   std::string target = UniqueKey() + ".meta";
-  ASSERT_TRUE(servers().PutFile(target, enginetest::MakeMeta("other")));
+  ASSERT_TRUE(servers().PutFile(target, testsupport::MakeMeta("other")));
   std::string to = "http://127.0.0.1:" + std::to_string(servers().nginx_port()) + "/" + target;
   EXPECT_TRUE(IsFileUpToDate(path_, servers().FaultUrl("/status/" + UniqueKey() + "?code=302&to=" + to)));
 }

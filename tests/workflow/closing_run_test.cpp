@@ -28,8 +28,8 @@
 namespace stubframework::workflow {
 namespace {
 
-using testing_support::RecordingFunction;
-using testing_support::ScriptArgs;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 
 constexpr wchar_t kMsiProductCode[] = L"{6B2C2E70-3D3A-4E0B-9C41-5A0E9E7D1A11}";
 
@@ -120,7 +120,7 @@ class ClosingRunTest : public ::testing::Test {
     name_ = testsupport::UniqueKey() + ".bin";
     const std::string data = testsupport::NoisyBytes(4 * 1048576, 28);
     ASSERT_TRUE(servers_->PutFile(name_, data));
-    ASSERT_TRUE(servers_->PutFile(name_ + ".meta", enginetest::MakeMeta(data)));
+    ASSERT_TRUE(servers_->PutFile(name_ + ".meta", testsupport::MakeMeta(data)));
     installer_ = temp_ + L"installer.exe";
     ASSERT_TRUE(::CopyFileW(testsupport::WindowsPathOf(EXIT_WITH_EXE).c_str(), installer_.c_str(), FALSE));
     package_ = temp_ + L"product.msi";

@@ -30,14 +30,14 @@
 namespace stubframework::workflow {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::RecordedCall;
-using testing_support::PumpUntilFinalCall;
-using testing_support::RecordingFunction;
-using testing_support::ScriptArgs;
+using testsupport::AppFixture;
+using testsupport::Calls;
 using testsupport::NoisyBytes;
+using testsupport::PumpUntilFinalCall;
+using testsupport::RecordedCall;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 using testsupport::UniqueKey;
-using testing_support::Calls;
 
 std::wstring CrcText(const std::string& bytes) {
   uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
@@ -53,6 +53,7 @@ class DownloadMethodTest : public AppFixture {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);
     ASSERT_NE(servers_, nullptr) << error;
@@ -118,7 +119,7 @@ class DownloadMethodTest : public AppFixture {
   std::string Publish(const std::string& name, const std::string& data, bool with_meta = false) {
     EXPECT_TRUE(servers().PutFile(name, data));
     if (with_meta) {
-      EXPECT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+      EXPECT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
     }
     return name;
   }
@@ -129,7 +130,7 @@ class DownloadMethodTest : public AppFixture {
     std::wstring zip = work_ + L"made.zip";
     for (int i = 0; i < entries; ++i) {
       std::wstring name = i == entries / 2 ? L"setup.exe" : base::Format(L"part%03d.dat", i);
-      EXPECT_TRUE(enginetest::WriteWholeFile(source + name, NoisyBytes(20000, 100 + i)));
+      EXPECT_TRUE(testsupport::WriteWholeFile(source + name, NoisyBytes(20000, 100 + i)));
       EXPECT_TRUE(archive::AddFileToArchive(zip, source + name));
     }
     std::string bytes = testsupport::ReadWholeFile(zip);
@@ -218,7 +219,7 @@ TEST_F(DownloadMethodTest, AnExistingFileWithTheExpectedCrcIsNotFetchedAgain) {
     SCOPED_TRACE(resume ? "resume" : "no resume");
     std::string name = Publish(UniqueKey() + ".bin", data, true);
     std::wstring file = work_ + Wide(name);
-    ASSERT_TRUE(enginetest::WriteWholeFile(file, data));
+    ASSERT_TRUE(testsupport::WriteWholeFile(file, data));
     Calls calls = Download(servers().NginxUrl("/" + name), file, CrcText(data), false, resume);
     EXPECT_EQ(calls, (Calls{{kNoError, 0, 0}})) << "only the final call";
     EXPECT_TRUE(servers().NginxRequests(name, 0, 300).empty()) << "nothing was asked of the server";
@@ -231,12 +232,12 @@ TEST_F(DownloadMethodTest, AnExistingFileIsFetchedAgainWithAnEmptyOrAnotherCrc) 
   std::string name = Publish(UniqueKey() + ".bin", data);
   std::wstring file = work_ + L"again.bin";
 
-  ASSERT_TRUE(enginetest::WriteWholeFile(file, "stale"));
+  ASSERT_TRUE(testsupport::WriteWholeFile(file, "stale"));
   ExpectProgressThenFinal(Download(servers().NginxUrl("/" + name), file, L"", false, false), kNoError);
   EXPECT_EQ(testsupport::ReadWholeFile(file), data);
   EXPECT_EQ(servers().NginxRequests(name, 1).size(), 1u);
 
-  ASSERT_TRUE(enginetest::WriteWholeFile(file, "stale"));
+  ASSERT_TRUE(testsupport::WriteWholeFile(file, "stale"));
   ExpectProgressThenFinal(Download(servers().NginxUrl("/" + name), file, CrcText(data), false, false), kNoError);
   EXPECT_EQ(testsupport::ReadWholeFile(file), data);
   EXPECT_EQ(servers().NginxRequests(name, 2).size(), 2u);
@@ -305,7 +306,7 @@ TEST_F(DownloadMethodTest, AnExistingPackageWithTheExpectedCrcIsOnlyExtracted) {
   std::string package = MakePackage(60);
   std::string name = Publish(UniqueKey() + ".zip", package);
   std::wstring file = work_ + L"present.zip";
-  ASSERT_TRUE(enginetest::WriteWholeFile(file, package));
+  ASSERT_TRUE(testsupport::WriteWholeFile(file, package));
   bridge()->SetProperty(L"isExtractInDownload", L"true");
   Calls calls = Download(servers().NginxUrl("/" + name), file, CrcText(package), false, false);
   ExpectProgressThenFinal(calls, kNoError);
@@ -376,7 +377,7 @@ TEST_F(DownloadMethodTest, NotFoundWithTheServerUp) {
   Calls calls = Download(servers().NginxUrl("/" + name), file, L"", false, false);
   ExpectProgressThenFinal(calls, kFileNotExist);
   EXPECT_EQ(servers().NginxRequests(name, 1).size(), 1u) << "a missing file is not asked for again";
-  EXPECT_EQ(enginetest::FileSizeOf(file), -1) << "the error page is not the file: nothing is put at the target";
+  EXPECT_EQ(testsupport::FileSizeOf(file), -1) << "the error page is not the file: nothing is put at the target";
 }
 
 TEST_F(DownloadMethodTest, AUrlWithAQueryGetsTheTimestampAfterAnAmpersand) {
@@ -456,7 +457,7 @@ TEST_F(DownloadMethodTest, FailuresAgainstADeadServerAreNoNetwork) {
 TEST_F(DownloadMethodTest, AnExtractionFailureIsTheFinalResultAndTheRecordIsWrittenAnyway) {
   std::string package = MakePackage(1);  // its only entry is "setup.exe"
   std::wstring source = base::MakeUniqueFolder(work_);
-  ASSERT_TRUE(enginetest::WriteWholeFile(source + L"readme.txt", "no installer here"));
+  ASSERT_TRUE(testsupport::WriteWholeFile(source + L"readme.txt", "no installer here"));
   std::wstring zip = work_ + L"nosetup.zip";
   ASSERT_TRUE(archive::AddFileToArchive(zip, source + L"readme.txt"));
   std::string without_setup = testsupport::ReadWholeFile(zip);

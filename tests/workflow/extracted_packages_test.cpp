@@ -16,7 +16,7 @@
 namespace stubframework::workflow {
 namespace {
 
-using testing_support::AppFixture;
+using testsupport::AppFixture;
 
 TEST(ResumeModeTest, ThisProcessWasNotStartedToResume) { EXPECT_EQ(app::GetResumeMode(), app::kResumeNone); }
 
@@ -26,6 +26,7 @@ class ExtractedPackagesTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     record_ = ExtractFoldersKey(app_->context().settings_key());
   }
   void TearDown() override {

@@ -19,18 +19,19 @@
 namespace stubframework::installtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 class InstallMethodTest : public InstallFixture {
  protected:
   void SetUp() override {
     InstallFixture::SetUp();
+    if (HasFatalFailure()) return;
     installer_ = work_ + L"installer.exe";
     record_ = work_ + L"command_line.txt";
     PlaceInstaller(installer_);
   }
   void TearDown() override {
-    base::RegistryDeleteKey(workflow::ResumeManagerKey(app_->settings_key()), false);
+    if (app_) base::RegistryDeleteKey(workflow::ResumeManagerKey(app_->settings_key()), false);
     InstallFixture::TearDown();
   }
 

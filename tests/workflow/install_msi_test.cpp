@@ -21,6 +21,7 @@ class InstallMsiTest : public InstallFixture {
  protected:
   void SetUp() override {
     InstallFixture::SetUp();
+    if (HasFatalFailure()) return;
     package_ = work_ + L"Product.MSI";  // the extension in capitals still means a package
     ASSERT_TRUE(::CopyFileW(BuildPath(PRODUCT_MSI).c_str(), package_.c_str(), FALSE));
     target_ = work_ + L"product";

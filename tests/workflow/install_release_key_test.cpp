@@ -42,6 +42,7 @@ class InstallReleaseKeyTest : public InstallFixture {
   void BeforeMethods() override { app_->SetReleaseKey(release_.key()); }
   void SetUp() override {
     InstallFixture::SetUp();
+    if (HasFatalFailure()) return;
     installer_ = work_ + L"installer.exe";
     record_ = work_ + L"command_line.txt";
     PlaceInstaller(installer_);
@@ -50,14 +51,14 @@ class InstallReleaseKeyTest : public InstallFixture {
   // What a verified download with a key leaves: the file's signed .meta beside it.
   void KeepSignedMeta(const std::wstring& path, const std::string& signature_over_meta_of = "") {
     const std::string bytes = testsupport::ReadWholeFile(path);
-    const std::string meta = enginetest::MakeMeta(bytes);
+    const std::string meta = testsupport::MakeMeta(bytes);
     const std::string signed_meta = signature_over_meta_of.empty() ? meta : signature_over_meta_of;
     ASSERT_TRUE(utils::StoreSignedMeta(path, BufferOf(meta), BufferOf(release_.Sign(signed_meta))));
   }
 
   Calls InstallRecording(const std::wstring& file) { return Install(file, L"record=\"" + record_ + L"\""); }
 
-  testing_support::TestReleaseKey release_;
+  testsupport::TestReleaseKey release_;
   std::wstring installer_;
   std::wstring record_;
 };
@@ -85,7 +86,7 @@ TEST_F(InstallReleaseKeyTest, WhatTheKeyDidNotVouchForIsRefusedAndNothingRuns) {
        }},
       {"no .meta beside it (a plain download)", [](InstallReleaseKeyTest&) {}},
       {"a .meta whose signature is over another .meta",
-       [](InstallReleaseKeyTest& t) { t.KeepSignedMeta(t.installer_, enginetest::MakeMeta("something else")); }},
+       [](InstallReleaseKeyTest& t) { t.KeepSignedMeta(t.installer_, testsupport::MakeMeta("something else")); }},
       {"a .meta without its signature",
        [](InstallReleaseKeyTest& t) {
          t.KeepSignedMeta(t.installer_);

@@ -20,7 +20,7 @@
 namespace stubframework::installtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 constexpr wchar_t kEarlierGuid[] = L"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
 

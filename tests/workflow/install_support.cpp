@@ -11,10 +11,10 @@
 
 namespace stubframework::installtest {
 
-using testing_support::PumpUntilFinalCall;
-using testing_support::RecordedCall;
-using testing_support::RecordingFunction;
-using testing_support::ScriptArgs;
+using testsupport::PumpUntilFinalCall;
+using testsupport::RecordedCall;
+using testsupport::RecordingFunction;
+using testsupport::ScriptArgs;
 
 std::wstring BuildPath(const char* unix_path) { return testsupport::WindowsPathOf(unix_path); }
 
@@ -44,6 +44,7 @@ void ExpectProgressThenFinal(const Calls& calls, LONG code) {
 void InstallFixture::SetUp() {
   ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
   AppFixture::SetUp();
+  if (HasFatalFailure()) return;
   host_ = std::make_unique<ForwardingHost>(app_.get());
   BeforeMethods();
   methods_ = std::make_unique<externalmethods::MyExternalMethods>(host_.get());

@@ -21,7 +21,7 @@
 
 namespace stubframework::installtest {
 
-using testing_support::Calls;
+using testsupport::Calls;
 
 // A window that only counts what was done to it.
 class RecordingUiHost : public htmlui::UiHost {
@@ -43,7 +43,7 @@ class RecordingUiHost : public htmlui::UiHost {
 };
 
 // The application as the method table sees it, with a few answers replaceable.
-class ForwardingHost : public testing_support::AppForwardingHost {
+class ForwardingHost : public testsupport::AppForwardingHost {
  public:
   explicit ForwardingHost(app::Application* app) : AppForwardingHost(app) {}
 
@@ -63,14 +63,14 @@ std::wstring BuildPath(const char* unix_path);
 std::wstring ReadUtf16File(const std::wstring& path);
 bool Exists(const std::wstring& path);
 
-class InstallFixture : public testing_support::AppFixture {
+class InstallFixture : public testsupport::AppFixture {
  protected:
   void SetUp() override;
   void TearDown() override;
   // Runs once the application exists, before the method table is built.
   virtual void BeforeMethods() {}
 
-  HRESULT Call(const wchar_t* name, testing_support::ScriptArgs& args, VARIANT* result = nullptr);
+  HRESULT Call(const wchar_t* name, testsupport::ScriptArgs& args, VARIANT* result = nullptr);
   std::wstring Prop(const std::wstring& name) { return app_->external()->GetProperty(name); }
 
   // install(shortcut, file, param, estimatedTime, callback), pumped until the
@@ -79,7 +79,7 @@ class InstallFixture : public testing_support::AppFixture {
                 const std::wstring& shortcut = L"");
   // Starts the worker on a job made by hand (tests that change its tick).
   Calls RunJob(std::unique_ptr<workflow::InstallJob> job);
-  Calls PumpUntilDone(testing_support::RecordingFunction& function);
+  Calls PumpUntilDone(testsupport::RecordingFunction& function);
 
   // getLastInstallError() through the bridge; fails the test unless VT_UI4.
   ULONG LastInstallError();

@@ -15,14 +15,14 @@
 namespace stubframework::workflow {
 namespace {
 
-TEST(ReporterArithmetic, TransferStopsAtNinetyFivePercentWhenExtractionFollows) {
+TEST(ProgressReportersTest, TransferStopsAtNinetyFivePercentWhenExtractionFollows) {
   EXPECT_EQ(ShownTransferCurrent(1000, false), 1000u);
   EXPECT_EQ(ShownTransferCurrent(1000, true), 950u);
   EXPECT_EQ(ShownTransferCurrent(1001, true), 950u) << "truncated";
   EXPECT_EQ(ShownTransferCurrent(0xFFFFFFFFu, true), 4080218930u) << "the 32-bit count, unsigned";
 }
 
-TEST(ReporterArithmetic, ExtractionFillsTheLastFivePercent) {
+TEST(ProgressReportersTest, ExtractionFillsTheLastFivePercent) {
   EXPECT_EQ(ExtractionDownloadCurrent(0, 26, 1000), 950) << "950.5 truncated";
   EXPECT_EQ(ExtractionDownloadCurrent(1, 30, 1000), 967);
   EXPECT_EQ(ExtractionDownloadCurrent(3, 30, 1000), 1000);
@@ -32,15 +32,16 @@ TEST(ReporterArithmetic, ExtractionFillsTheLastFivePercent) {
 }
 
 // A store, a context and a recording publisher; the test plays the worker.
-class ReporterTest : public ::testing::Test {
+class ProgressReporterThreadTest : public ::testing::Test {
  protected:
-  ReporterTest()
-      : context_(base::LockedProperties(bag_, lock_),
-                 [this](int result, uint64_t total, uint64_t current) {
-                   std::lock_guard<std::mutex> hold(mutex_);
-                   calls_.push_back({static_cast<uint64_t>(result), total, current});
-                 },
-                 L"http://h/x") {}
+  ProgressReporterThreadTest()
+      : context_(
+            base::LockedProperties(bag_, lock_),
+            [this](int result, uint64_t total, uint64_t current) {
+              std::lock_guard<std::mutex> hold(mutex_);
+              calls_.push_back({static_cast<uint64_t>(result), total, current});
+            },
+            L"http://h/x") {}
 
   base::LockedProperties& properties() { return context_.properties; }
   void Start(LPTHREAD_START_ROUTINE reporter) {
@@ -66,7 +67,7 @@ class ReporterTest : public ::testing::Test {
   std::vector<std::array<uint64_t, 3>> calls_;
 };
 
-TEST_F(ReporterTest, TransferReporterPublishesUntilTheCountReachesTheTotal) {
+TEST_F(ProgressReporterThreadTest, TransferReporterPublishesUntilTheCountReachesTheTotal) {
   properties().SetDownloadTotal(5000);
   properties().SetDownloadCurrent(1200);
   Start(DownloadProgressThreadFunc);
@@ -81,7 +82,7 @@ TEST_F(ReporterTest, TransferReporterPublishesUntilTheCountReachesTheTotal) {
   EXPECT_EQ(context_.record.total, 5000u);
 }
 
-TEST_F(ReporterTest, TransferReporterShowsNinetyFivePercentWhenExtractionFollows) {
+TEST_F(ProgressReporterThreadTest, TransferReporterShowsNinetyFivePercentWhenExtractionFollows) {
   properties().SetProperty(kExtractInDownloadProgress, kTrue);
   properties().SetDownloadTotal(2000);
   properties().SetDownloadCurrent(2000);
@@ -92,7 +93,7 @@ TEST_F(ReporterTest, TransferReporterShowsNinetyFivePercentWhenExtractionFollows
   EXPECT_EQ(context_.record.current, 1900u);
 }
 
-TEST_F(ReporterTest, AResultStoredByTheWorkerStopsTheReporter) {
+TEST_F(ProgressReporterThreadTest, AResultStoredByTheWorkerStopsTheReporter) {
   properties().SetDownloadTotal(100);
   properties().SetDownloadCurrent(1);
   Start(DownloadProgressThreadFunc);
@@ -105,7 +106,7 @@ TEST_F(ReporterTest, AResultStoredByTheWorkerStopsTheReporter) {
   EXPECT_EQ(Calls().size(), published);
 }
 
-TEST_F(ReporterTest, TransferReporterPublishesAtARateAPersonCanSee) {
+TEST_F(ProgressReporterThreadTest, TransferReporterPublishesAtARateAPersonCanSee) {
   // The worker counts up all the time; the page hears of it once per
   // interval, not once per count.
   properties().SetDownloadTotal(1000000);
@@ -128,7 +129,7 @@ TEST_F(ReporterTest, TransferReporterPublishesAtARateAPersonCanSee) {
 
 // With an interval far longer than the test, only the worker's wake can end
 // the reporter in time.
-TEST_F(ReporterTest, TheWorkersWakeEndsTheReporterWithoutWaitingForTheInterval) {
+TEST_F(ProgressReporterThreadTest, TheWorkersWakeEndsTheReporterWithoutWaitingForTheInterval) {
   struct Case {
     const char* name;
     bool count_completes;  // else the worker stores a failure
@@ -157,7 +158,7 @@ TEST_F(ReporterTest, TheWorkersWakeEndsTheReporterWithoutWaitingForTheInterval) 
   }
 }
 
-TEST_F(ReporterTest, InstallReporterFollowsTheInstallCounters) {
+TEST_F(ProgressReporterThreadTest, InstallReporterFollowsTheInstallCounters) {
   properties().SetDownloadTotal(777);  // not looked at outside extraction
   properties().SetInstallTotal(40);
   properties().SetInstallCurrent(3);
@@ -172,7 +173,7 @@ TEST_F(ReporterTest, InstallReporterFollowsTheInstallCounters) {
   EXPECT_EQ(properties().GetProperty(L"downloadCurrent"), L"") << "left alone";
 }
 
-TEST_F(ReporterTest, InstallReporterDuringExtractionFillsTheDownloadsLastFivePercent) {
+TEST_F(ProgressReporterThreadTest, InstallReporterDuringExtractionFillsTheDownloadsLastFivePercent) {
   properties().SetProperty(kExtractInDownloadProgress, kTrue);
   properties().SetDownloadTotal(1000);
   properties().SetInstallTotal(30);

@@ -21,7 +21,7 @@
 namespace stubframework::installtest {
 namespace {
 
-using testing_support::ScriptArgs;
+using testsupport::ScriptArgs;
 
 constexpr wchar_t kRunOnceSubkey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 // With the built-in product id and version.
@@ -130,7 +130,10 @@ TEST_F(ResumeMethodsTest, ANormalRunHasNoResumeMode) {
 class ResumeManagerRecordTest : public ::testing::Test {
  protected:
   void SetUp() override { Clear(); }
-  void TearDown() override { Clear(); }
+  void TearDown() override {
+    Clear();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\StubTests");
+  }
   void Clear() {
     base::RegistryDeleteKey(workflow::ResumeManagerKey(kSettings) + L"\\child", false);
     base::RegistryDeleteKey(workflow::ResumeManagerKey(kSettings), false);

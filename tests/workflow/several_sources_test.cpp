@@ -97,7 +97,7 @@ class SeveralSourcesTest : public testsupport::ServerTest {
   void SetUp() override {
     ServerTest::SetUp();
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    path_ = enginetest::TempFilePath(L"sources");
+    path_ = testsupport::TempFilePath(L"sources");
     host_.log = &log_;
     host_.properties = &properties_;
     host_.cancel_requested = [this] { return cancel_.load(); };
@@ -135,7 +135,7 @@ class SeveralSourcesTest : public testsupport::ServerTest {
 
 TEST_F(SeveralSourcesTest, MirrorsAndConnectionsReachTheEngineFromTheRequest) {
   std::string data = testsupport::NoisyBytes(5 * 1048576 + 3, 71);
-  std::string name = Publish(data, enginetest::MakeMeta(data));
+  std::string name = Publish(data, testsupport::MakeMeta(data));
   std::string key = UniqueKey();
   std::wstring flipping = servers().FaultUrl("/mirror/" + key + "/" + name + "?src=" + name + "&fault=flip&every=1");
   EXPECT_EQ(Transfer(flipping, servers().NginxUrl("/" + name), L"3"), kNoError);
@@ -149,7 +149,7 @@ TEST_F(SeveralSourcesTest, MirrorsAndConnectionsReachTheEngineFromTheRequest) {
 // single request of today's engine, to the byte.
 TEST_F(SeveralSourcesTest, OneConnectionAndNoMirrorIsTodaysSingleRequest) {
   std::string data = testsupport::NoisyBytes(3 * 1048576 + 5, 75);
-  std::string name = Publish(data, enginetest::MakeMeta(data));
+  std::string name = Publish(data, testsupport::MakeMeta(data));
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), L" ", L"1"), kNoError);
   EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
   auto asked = servers().NginxRequests(name, 2);
@@ -162,22 +162,22 @@ TEST_F(SeveralSourcesTest, OneConnectionAndNoMirrorIsTodaysSingleRequest) {
 
 TEST_F(SeveralSourcesTest, MalformedOptionsRefuseTheDownloadBeforeAnyRequest) {
   std::string data = testsupport::NoisyBytes(1000, 73);
-  std::string name = Publish(data, enginetest::MakeMeta(data));
-  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), L"ftp://127.0.0.1/" + enginetest::Widen(name), L""),
+  std::string name = Publish(data, testsupport::MakeMeta(data));
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), L"ftp://127.0.0.1/" + testsupport::Widen(name), L""),
             kFailure);
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), L"", L"99"), kFailure);
   EXPECT_TRUE(LogHas("a mirror is not an http or https URL"));
   EXPECT_TRUE(LogHas("the connection count is not a number"));
   ::Sleep(200);
   EXPECT_TRUE(servers().NginxRequests(name, 0, 200).empty());
-  EXPECT_EQ(enginetest::FileSizeOf(path_), -1);
+  EXPECT_EQ(testsupport::FileSizeOf(path_), -1);
 }
 
 TEST_F(SeveralSourcesTest, WithAReleaseKeyTheMetaOfTheFirstMirrorThatAnswersMustBeSigned) {
-  testing_support::TestReleaseKey release;
+  testsupport::TestReleaseKey release;
   host_.release_key = release.key();
   std::string data = testsupport::NoisyBytes(3 * 1048576 + 11, 79);
-  std::string meta = enginetest::MakeMeta(data);
+  std::string meta = testsupport::MakeMeta(data);
   std::string name = Publish(data, meta);
   ASSERT_TRUE(servers().PutFile(name + ".meta.sig", release.Sign(meta)));
   // The first mirror has no .meta at all; the second one's is signed.

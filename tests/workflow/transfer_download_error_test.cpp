@@ -47,12 +47,13 @@ int DeadPort() {
   return ntohs(address.sin_port);
 }
 
-class TransferTest : public testsupport::ServerTest {
+class TransferDownloadErrorTest : public testsupport::ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    path_ = enginetest::TempFilePath(L"transfer");
+    path_ = testsupport::TempFilePath(L"transfer");
     host_.log = &log_;
     host_.properties = &properties_;
     host_.cancel_requested = [this] { return cancel_.load(); };
@@ -89,7 +90,7 @@ class TransferTest : public testsupport::ServerTest {
     std::string name = UniqueKey() + ".bin";
     EXPECT_TRUE(servers().PutFile(name, data));
     if (with_meta) {
-      EXPECT_TRUE(servers().PutFile(name + ".meta", enginetest::MakeMeta(data)));
+      EXPECT_TRUE(servers().PutFile(name + ".meta", testsupport::MakeMeta(data)));
     }
     return name;
   }
@@ -104,7 +105,7 @@ class TransferTest : public testsupport::ServerTest {
   std::wstring path_;
 };
 
-TEST_F(TransferTest, PlainDownloadIsRetriedBeyondTenAttemptsWhileEachOneGetsFurther) {
+TEST_F(TransferDownloadErrorTest, PlainDownloadIsRetriedBeyondTenAttemptsWhileEachOneGetsFurther) {
   std::string key = UniqueKey();
   // The first fourteen requests break off, each 300 bytes later than the one
   // before; the fifteenth is whole.
@@ -124,7 +125,7 @@ TEST_F(TransferTest, PlainDownloadIsRetriedBeyondTenAttemptsWhileEachOneGetsFurt
   EXPECT_EQ(AttemptsLogged(S_OK), 1);
 }
 
-TEST_F(TransferTest, PlainDownloadThatAlwaysBreaksOffAtTheSamePlaceEndsAfterTenMoreAttempts) {
+TEST_F(TransferDownloadErrorTest, PlainDownloadThatAlwaysBreaksOffAtTheSamePlaceEndsAfterTenMoreAttempts) {
   std::string key = UniqueKey();
   int code = Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=1000&times=0"), false);
   EXPECT_EQ(code, kFailure);
@@ -132,14 +133,14 @@ TEST_F(TransferTest, PlainDownloadThatAlwaysBreaksOffAtTheSamePlaceEndsAfterTenM
   EXPECT_EQ(servers().FaultRequests(key).size(), 11u);
 }
 
-TEST_F(TransferTest, PlainDownloadStopsAfterTenAttemptsInARowWithoutData) {
+TEST_F(TransferDownloadErrorTest, PlainDownloadStopsAfterTenAttemptsInARowWithoutData) {
   std::string key = UniqueKey();
   int code = Transfer(servers().FaultUrl("/drop/" + key + "?size=5000&after=0&times=0"), false);
   EXPECT_EQ(code, kFailure) << "the server is up: no NoNetwork";
   EXPECT_EQ(servers().FaultRequests(key).size(), 10u);
 }
 
-TEST_F(TransferTest, VerifiedDownloadGivesUpAfterTenFailedAttempts) {
+TEST_F(TransferDownloadErrorTest, VerifiedDownloadGivesUpAfterTenFailedAttempts) {
   std::string name = Publish(testsupport::NoisyBytes(100000, 5), false);  // no meta file: every attempt fails
   int code = Transfer(servers().NginxUrl("/" + name), true);
   EXPECT_EQ(code, kFailure);
@@ -147,7 +148,7 @@ TEST_F(TransferTest, VerifiedDownloadGivesUpAfterTenFailedAttempts) {
   EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 10);
 }
 
-TEST_F(TransferTest, VerifiedDownloadSucceedsWithoutRetry) {
+TEST_F(TransferDownloadErrorTest, VerifiedDownloadSucceedsWithoutRetry) {
   std::string data = testsupport::NoisyBytes(1500000, 7);
   std::string name = Publish(data, true);
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kNoError);
@@ -156,7 +157,7 @@ TEST_F(TransferTest, VerifiedDownloadSucceedsWithoutRetry) {
   EXPECT_EQ(properties_.GetDownloadCurrent(), 1500000);
 }
 
-TEST_F(TransferTest, FailuresAgainstADeadServerAreNoNetwork) {
+TEST_F(TransferDownloadErrorTest, FailuresAgainstADeadServerAreNoNetwork) {
   std::wstring url = base::Format(L"http://127.0.0.1:%d/x.bin", DeadPort());
   EXPECT_EQ(Transfer(url, true), kNoNetwork);
   EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 10);
@@ -164,7 +165,7 @@ TEST_F(TransferTest, FailuresAgainstADeadServerAreNoNetwork) {
   EXPECT_TRUE(CanConnect(servers().NginxUrl("/")));
 }
 
-TEST_F(TransferTest, SecureDownloadTokenizesTheFileAndItsMetaSeparately) {
+TEST_F(TransferDownloadErrorTest, SecureDownloadTokenizesTheFileAndItsMetaSeparately) {
   std::string data = testsupport::NoisyBytes(300000, 9);
   std::string name = Publish(data, true);
   std::string key = UniqueKey();
@@ -182,7 +183,7 @@ TEST_F(TransferTest, SecureDownloadTokenizesTheFileAndItsMetaSeparately) {
 
 // A query (a CDN's signed token) stays the query of the meta URL: a server
 // that ignores queries still answers the meta request with the meta, not the file.
-TEST_F(TransferTest, AUrlWithAQueryIsVerifiedAgainstTheMetaBesideItsPath) {
+TEST_F(TransferDownloadErrorTest, AUrlWithAQueryIsVerifiedAgainstTheMetaBesideItsPath) {
   std::string data = testsupport::NoisyBytes(1200000, 12);
   std::string name = Publish(data, true);
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name + "?sig=a.b&exp=9"), true), kNoError);
@@ -191,7 +192,7 @@ TEST_F(TransferTest, AUrlWithAQueryIsVerifiedAgainstTheMetaBesideItsPath) {
   EXPECT_EQ(AttemptsLogged(S_OK), 1);
 }
 
-TEST_F(TransferTest, WithoutSecureNothingIsTokenized) {
+TEST_F(TransferDownloadErrorTest, WithoutSecureNothingIsTokenized) {
   std::string name = Publish(testsupport::NoisyBytes(1000, 3), true);
   bool asked = false;
   settings_.tokenize = [&asked](std::wstring&) { return asked = true; };
@@ -201,7 +202,7 @@ TEST_F(TransferTest, WithoutSecureNothingIsTokenized) {
 
 // A stop request between failing attempts ends the retries with Abort instead
 // of running out the attempts and reporting a failure the user did not see.
-TEST_F(TransferTest, AStopRequestEndsFailingRetriesWithAbort) {
+TEST_F(TransferDownloadErrorTest, AStopRequestEndsFailingRetriesWithAbort) {
   std::string name = Publish(testsupport::NoisyBytes(1000, 4), false);
   cancel_ = true;
   EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kAbort);
@@ -214,7 +215,7 @@ TEST_F(TransferTest, AStopRequestEndsFailingRetriesWithAbort) {
 // The file changed on the server after its meta was read: after three
 // fruitless downloads the attempt fetches the meta once more, reads the new
 // one and proves the file already on disk, without a failed attempt.
-TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
+TEST_F(TransferDownloadErrorTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
   std::string old_data = testsupport::NoisyBytes(4 * 1048576, 61);
   std::string data = old_data;
   data[2 * 1048576 + 77] ^= 0x33;  // the new release differs in block 2
@@ -239,7 +240,7 @@ TEST_F(TransferTest, AFileReplacedAfterItsMetaWasReadIsTakenByTheNextAttempt) {
       << "with the new meta the file on disk needs nothing more";
 }
 
-TEST_F(TransferTest, AMetaAnnouncingMoreThanTheDiskHoldsIsDiskFullWithoutRetry) {
+TEST_F(TransferDownloadErrorTest, AMetaAnnouncingMoreThanTheDiskHoldsIsDiskFullWithoutRetry) {
   std::wstring folder = path_.substr(0, path_.find_last_of(L'\\') + 1);
   ULARGE_INTEGER available;
   ASSERT_TRUE(::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr));
@@ -270,7 +271,7 @@ long MsSince(Clock::time_point start) {
 // Both paths follow a chain of exactly the limit's hops (the verified path for
 // its meta and its file alike); one hop more ends the download in its first
 // attempt, with nothing at the target.
-TEST_F(TransferTest, RedirectChainsAreFollowedUpToTheLimitAndNoFurther) {
+TEST_F(TransferDownloadErrorTest, RedirectChainsAreFollowedUpToTheLimitAndNoFurther) {
   std::string data = testsupport::NoisyBytes(300000, 21);
   std::string name = Publish(data, true);
   for (bool resume : {false, true}) {
@@ -298,7 +299,7 @@ TEST_F(TransferTest, RedirectChainsAreFollowedUpToTheLimitAndNoFurther) {
 
 // A URL that redirects to itself once cost tens of thousands of requests and
 // never ended; now it ends within the limit on either path.
-TEST_F(TransferTest, ARedirectLoopEndsAtOnce) {
+TEST_F(TransferDownloadErrorTest, ARedirectLoopEndsAtOnce) {
   for (bool resume : {false, true}) {
     SCOPED_TRACE(resume ? "verified" : "plain");
     std::string key = UniqueKey();
@@ -312,7 +313,7 @@ TEST_F(TransferTest, ARedirectLoopEndsAtOnce) {
 // Every request of a download (a verified one's meta and file, a plain
 // one's file) asks any cache on the way to ask the origin, and for the bytes
 // as the server holds them.
-TEST_F(TransferTest, EveryEngineRequestAsksForTheIdentityEncodingAndPastEveryCache) {
+TEST_F(TransferDownloadErrorTest, EveryEngineRequestAsksForTheIdentityEncodingAndPastEveryCache) {
   std::string name = Publish(testsupport::NoisyBytes(200000, 31), true);
   std::string key = UniqueKey();
   ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name + "&showheaders=1"), true), kNoError);
@@ -337,11 +338,11 @@ TEST_F(TransferTest, EveryEngineRequestAsksForTheIdentityEncodingAndPastEveryCac
 // moniker accepts compression, the answer comes decoded without a length and
 // is taken only when a CRC check follows. Either way the progress total is
 // the file's size.
-TEST_F(TransferTest, ACompressingServerGivesTheFileAsItIsOrAnAnswerWithoutALength) {
+TEST_F(TransferDownloadErrorTest, ACompressingServerGivesTheFileAsItIsOrAnAnswerWithoutALength) {
   const std::string data = testsupport::PatternBytes(300000);
   std::string meta_key = UniqueKey();
   ASSERT_TRUE(servers().PutFile(meta_key + ".bin", data));
-  ASSERT_TRUE(servers().PutFile(meta_key + ".bin.meta", enginetest::MakeMeta(data)));
+  ASSERT_TRUE(servers().PutFile(meta_key + ".bin.meta", testsupport::MakeMeta(data)));
   std::string key = UniqueKey();
   EXPECT_EQ(Transfer(servers().FaultUrl("/gzip/" + key + "/f?src=" + meta_key + ".bin"), true), kNoError);
   EXPECT_TRUE(testsupport::ReadWholeFile(path_) == data);
@@ -389,7 +390,7 @@ bool CacheHolds(const std::string& needle) {
 
 // Every byte of a plain download was once written twice: to the target and
 // to the browser's cache, which kept a full copy of every download.
-TEST_F(TransferTest, APlainDownloadLeavesNoCopyInTheCache) {
+TEST_F(TransferDownloadErrorTest, APlainDownloadLeavesNoCopyInTheCache) {
   std::string control = UniqueKey();
   std::wstring control_file = path_ + L".control";
   ASSERT_EQ(::URLDownloadToFileW(nullptr, servers().FaultUrl("/ok/" + control + "?size=20000").c_str(),
@@ -405,9 +406,9 @@ TEST_F(TransferTest, APlainDownloadLeavesNoCopyInTheCache) {
 // A plain download writes beside its target and puts the file in place only
 // when it is whole: a failure leaves the earlier file as it was, and nothing
 // of the attempt behind.
-TEST_F(TransferTest, AFailedPlainDownloadLeavesTheTargetAsItWas) {
+TEST_F(TransferDownloadErrorTest, AFailedPlainDownloadLeavesTheTargetAsItWas) {
   const std::string previous = "the release installed last time";
-  ASSERT_TRUE(enginetest::WriteWholeFile(path_, previous));
+  ASSERT_TRUE(testsupport::WriteWholeFile(path_, previous));
   for (const char* fault : {"/drop/|?size=5000&after=1000&times=0", "/status/|?code=500", "/hop/|/0?loop=1"}) {
     SCOPED_TRACE(fault);
     std::string url = fault;
@@ -434,7 +435,7 @@ namespace {
 // asks for the rest, gets the whole file with 200, and takes it from byte 0 on
 // that answer (every block proven again) instead of refusing it attempt after
 // attempt.
-TEST_F(TransferTest, AServerWithoutRangesGivesTheWholeFileOnceAndItIsTaken) {
+TEST_F(TransferDownloadErrorTest, AServerWithoutRangesGivesTheWholeFileOnceAndItIsTaken) {
   std::string data = testsupport::NoisyBytes(4 * 1048576, 41);
   std::string name = Publish(data, true);
   std::string key = UniqueKey();
@@ -462,7 +463,7 @@ namespace {
 // The elevated stub never writes through a link someone placed at the
 // target: the verified path refuses it once (no retry can change it) and
 // whatever the link leads to stays as it was.
-TEST_F(TransferTest, AVerifiedDownloadNeverWritesThroughALinkAtItsTarget) {
+TEST_F(TransferDownloadErrorTest, AVerifiedDownloadNeverWritesThroughALinkAtItsTarget) {
   const std::wstring folder = STUB_DOWNLOAD_LINK_DIR;
   std::string name = Publish(testsupport::NoisyBytes(300000, 51), true);
   int tried = 0;
@@ -503,7 +504,7 @@ namespace {
 // kept beside it: a usable one that still matches gets the rest (206), a
 // stale one gets the whole file, taken from byte 0; a side file that is not a
 // validator is never sent. The side file goes once the file is whole.
-TEST_F(TransferTest, APartialFileFromAnEarlierRunResumesUnderItsKeptValidator) {
+TEST_F(TransferDownloadErrorTest, APartialFileFromAnEarlierRunResumesUnderItsKeptValidator) {
   const std::string data = testsupport::NoisyBytes(3 * 1048576, 71);
   const std::string name = Publish(data, true);
   const std::string current = "\"fixed-" + std::to_string(data.size()) + "\"";
@@ -523,13 +524,13 @@ TEST_F(TransferTest, APartialFileFromAnEarlierRunResumesUnderItsKeptValidator) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::wstring side = downloader::ValidatorPathFor(path_);
-    ASSERT_TRUE(enginetest::WriteWholeFile(path_, data.substr(0, 2 * 1048576 + 5000)));
+    ASSERT_TRUE(testsupport::WriteWholeFile(path_, data.substr(0, 2 * 1048576 + 5000)));
     ::DeleteFileW(side.c_str());
     if (c.kept != nullptr) {
-      ASSERT_TRUE(enginetest::WriteWholeFile(side, c.kept));
+      ASSERT_TRUE(testsupport::WriteWholeFile(side, c.kept));
     }
     if (std::string(c.what) == "too long") {
-      ASSERT_TRUE(enginetest::WriteWholeFile(side, std::string(downloader::kMaxValidatorLength + 1, 'a')));
+      ASSERT_TRUE(testsupport::WriteWholeFile(side, std::string(downloader::kMaxValidatorLength + 1, 'a')));
     }
     std::string key = UniqueKey();
     ASSERT_EQ(Transfer(servers().FaultUrl("/ok/" + key + "/f?src=" + name), true), kNoError);
@@ -545,7 +546,7 @@ TEST_F(TransferTest, APartialFileFromAnEarlierRunResumesUnderItsKeptValidator) {
 
 // The validator of a download that breaks off is kept beside it for the
 // next process.
-TEST_F(TransferTest, ADownloadThatBreaksOffKeepsItsValidatorBesideIt) {
+TEST_F(TransferDownloadErrorTest, ADownloadThatBreaksOffKeepsItsValidatorBesideIt) {
   const std::string data = testsupport::NoisyBytes(3 * 1048576, 72);
   const std::string name = Publish(data, true);
   const std::wstring side = downloader::ValidatorPathFor(path_);
@@ -587,7 +588,7 @@ bool IsLinkFolder(const std::wstring& path) {
 // elsewhere: both download paths refuse it once, before anything is created,
 // and nothing appears where the link leads. A plain folder and the temporary
 // folder (which the system itself may link) still take the download.
-TEST_F(TransferTest, ADownloadWhoseFolderIsALinkIsRefusedOnBothPaths) {
+TEST_F(TransferDownloadErrorTest, ADownloadWhoseFolderIsALinkIsRefusedOnBothPaths) {
   const std::wstring folder = STUB_DOWNLOAD_LINK_DIR;
   if (!IsLinkFolder(folder + L"\\folder-link") || !IsLinkFolder(folder + L"\\up-link")) {
     GTEST_SKIP() << "no link fixture: this system shows no Unix symbolic link CMake made as a link";
@@ -633,7 +634,7 @@ TEST_F(TransferTest, ADownloadWhoseFolderIsALinkIsRefusedOnBothPaths) {
   // The temporary folder, as the system names it (Wine may link it, or a
   // user folder, to the Linux home).
   for (bool verified : {true, false}) {
-    const std::wstring target = enginetest::TempFilePath(verified ? L"linkfree-v" : L"linkfree-p");
+    const std::wstring target = testsupport::TempFilePath(verified ? L"linkfree-v" : L"linkfree-p");
     TransferRequest request{servers().NginxUrl("/" + name), target, false, verified};
     EXPECT_EQ(TransferDownloadError(host_, request, settings_), kNoError);
     EXPECT_TRUE(testsupport::ReadWholeFile(target) == data);

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "hostwindow/host_test_support.h"
+#include "htmlui/host_test_support.h"
 #include "htmlui/mshtml_client.h"
 
 namespace stubframework::htmlui {
@@ -14,7 +14,7 @@ namespace {
 using namespace testing;
 
 // A plain window to host the site; its caption and client area are observable.
-class SiteTest : public ::testing::Test {
+class MshtmlClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
     window_ = ::CreateWindowExW(0, L"STATIC", L"before", WS_POPUP, 10, 20, 300, 150, nullptr, nullptr, nullptr, nullptr);
@@ -40,7 +40,7 @@ class SiteTest : public ::testing::Test {
   MSHTMLClient* site_ = nullptr;
 };
 
-TEST_F(SiteTest, QueryInterfaceHandsOutTheTablesThatShareOneCount) {
+TEST_F(MshtmlClientTest, QueryInterfaceHandsOutTheTablesThatShareOneCount) {
   IUnknown* unknown = As<IUnknown>(IID_IUnknown);
   const std::vector<std::pair<IID, void*>> answers = {
       {IID_IUnknown, static_cast<IDispatch*>(site_)},
@@ -73,7 +73,7 @@ TEST_F(SiteTest, QueryInterfaceHandsOutTheTablesThatShareOneCount) {
   unknown->Release();
 }
 
-TEST_F(SiteTest, QueryInterfaceRefusesEverythingElseWithANullResult) {
+TEST_F(MshtmlClientTest, QueryInterfaceRefusesEverythingElseWithANullResult) {
   IServiceProvider* never = reinterpret_cast<IServiceProvider*>(0x1);
   ULONG count = RefCount(static_cast<IDispatch*>(site_));
   for (REFIID iid : {IID_IHlinkFrame, IID_IOleInPlaceSiteWindowless, IID_IOleControlSite,
@@ -85,7 +85,7 @@ TEST_F(SiteTest, QueryInterfaceRefusesEverythingElseWithANullResult) {
   EXPECT_EQ(RefCount(static_cast<IDispatch*>(site_)), count);
 }
 
-TEST_F(SiteTest, AmbientDispatchAnswersOnlyTheDownloadControl) {
+TEST_F(MshtmlClientTest, AmbientDispatchAnswersOnlyTheDownloadControl) {
   IDispatch* ambient = static_cast<IDispatch*>(site_);
   DISPPARAMS none = {};
   VARIANT result;
@@ -103,7 +103,7 @@ TEST_F(SiteTest, AmbientDispatchAnswersOnlyTheDownloadControl) {
   EXPECT_EQ(ambient->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
 }
 
-TEST_F(SiteTest, HostInfoAndContextMenus) {
+TEST_F(MshtmlClientTest, HostInfoAndContextMenus) {
   IDocHostUIHandler2* handler = site_;
   DOCHOSTUIINFO info = {sizeof(info)};
   info.dwDoubleClick = 77;
@@ -120,7 +120,7 @@ TEST_F(SiteTest, HostInfoAndContextMenus) {
   for (DWORD kind : {0u, 1u, 3u, 5u, 9u, 12u, 13u}) EXPECT_EQ(handler->ShowContextMenu(kind, &at, nullptr, nullptr), S_OK);
 }
 
-TEST_F(SiteTest, HostUiHandlerRows) {
+TEST_F(MshtmlClientTest, HostUiHandlerRows) {
   IDocHostUIHandler2* handler = site_;
   EXPECT_EQ(handler->ShowUI(0, nullptr, nullptr, nullptr, nullptr), S_FALSE);
   EXPECT_EQ(handler->HideUI(), S_OK);
@@ -148,7 +148,7 @@ TEST_F(SiteTest, HostUiHandlerRows) {
 
 // Whose page asks decides (page_trust_test.cpp); with no document, no page is
 // the stub's own.
-TEST_F(SiteTest, GetExternalWithoutADocumentGivesNothing) {
+TEST_F(MshtmlClientTest, GetExternalWithoutADocumentGivesNothing) {
   IDispatch* external = reinterpret_cast<IDispatch*>(0x1);
   ULONG count = RefCount(bridge_.dispatch());
   site_->SetPageFolder(L"C:\\Temp\\1a2b\\");
@@ -157,7 +157,7 @@ TEST_F(SiteTest, GetExternalWithoutADocumentGivesNothing) {
   EXPECT_EQ(RefCount(bridge_.dispatch()), count);
 }
 
-TEST(SiteWithoutBridgeTest, GetExternalGivesNothing) {
+TEST(MshtmlClientWithoutBridgeTest, GetExternalGivesNothing) {
   Apartment apartment;
   MSHTMLClient* site = new MSHTMLClient(nullptr, nullptr);
   IDispatch* external = reinterpret_cast<IDispatch*>(0x1);
@@ -168,18 +168,18 @@ TEST(SiteWithoutBridgeTest, GetExternalGivesNothing) {
   EXPECT_EQ(site->Release(), 0u);
 }
 
-TEST_F(SiteTest, ScriptMessageBoxesAreSwallowed) {
+TEST_F(MshtmlClientTest, ScriptMessageBoxesAreSwallowed) {
   IDocHostShowUI* show = site_;
   LRESULT answer = 0;
   wchar_t text[] = L"alert text";
-  wchar_t caption[] = L"SiteTest alert";
+  wchar_t caption[] = L"MshtmlClientTest alert";
   EXPECT_EQ(show->ShowMessage(window_, text, caption, MB_OK, nullptr, 0, &answer), S_OK);
   EXPECT_EQ(::FindWindowW(L"#32770", caption), nullptr) << "no box was shown";
   POINT at = {};
   EXPECT_EQ(show->ShowHelp(window_, nullptr, 0, 0, at, nullptr), E_NOTIMPL);
 }
 
-TEST_F(SiteTest, ClientSiteRows) {
+TEST_F(MshtmlClientTest, ClientSiteRows) {
   IOleClientSite* client = site_;
   EXPECT_EQ(client->SaveObject(), E_NOTIMPL);
   IMoniker* moniker = nullptr;
@@ -192,7 +192,7 @@ TEST_F(SiteTest, ClientSiteRows) {
   EXPECT_EQ(client->RequestNewObjectLayout(), E_NOTIMPL);
 }
 
-TEST_F(SiteTest, InPlaceSiteAndFrameRows) {
+TEST_F(MshtmlClientTest, InPlaceSiteAndFrameRows) {
   IOleInPlaceSiteEx* in_place = site_;
   IOleInPlaceFrame* frame_table = site_;
   HWND window = nullptr;
@@ -223,7 +223,7 @@ TEST_F(SiteTest, InPlaceSiteAndFrameRows) {
   EXPECT_TRUE(no_redraw);
 }
 
-TEST_F(SiteTest, WindowContextIsTheFrameAndTheClientArea) {
+TEST_F(MshtmlClientTest, WindowContextIsTheFrameAndTheClientArea) {
   IOleInPlaceFrame* frame = nullptr;
   IOleInPlaceUIWindow* document = reinterpret_cast<IOleInPlaceUIWindow*>(0x1);
   RECT position = {}, clip = {};
@@ -245,7 +245,7 @@ TEST_F(SiteTest, WindowContextIsTheFrameAndTheClientArea) {
   frame->Release();
 }
 
-TEST_F(SiteTest, CommandTargetSetsTheTitleAndSortsGroups) {
+TEST_F(MshtmlClientTest, CommandTargetSetsTheTitleAndSortsGroups) {
   IOleCommandTarget* target = site_;
   wchar_t caption[64] = {};
   VARIANT title;
@@ -277,7 +277,7 @@ TEST_F(SiteTest, CommandTargetSetsTheTitleAndSortsGroups) {
   EXPECT_EQ(target->QueryStatus(nullptr, 0, nullptr, nullptr), E_NOTIMPL);
 }
 
-TEST_F(SiteTest, PropertySinkAndSiteWithoutADocument) {
+TEST_F(MshtmlClientTest, PropertySinkAndSiteWithoutADocument) {
   IPropertyNotifySink* sink = site_;
   EXPECT_EQ(sink->OnChanged(-525), S_OK);
   EXPECT_EQ(sink->OnChanged(0), S_OK);
@@ -291,7 +291,7 @@ TEST_F(SiteTest, PropertySinkAndSiteWithoutADocument) {
   EXPECT_FALSE(site_->has_document());
 }
 
-TEST_F(SiteTest, LiveDocumentIsCreatedAttachedAndLoaded) {
+TEST_F(MshtmlClientTest, LiveDocumentIsCreatedAttachedAndLoaded) {
   HRESULT available = HtmlDocumentAvailability();
   if (FAILED(available)) {
     GTEST_SKIP() << "the HTML document object cannot be created here (0x" << std::hex << available

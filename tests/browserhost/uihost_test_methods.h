@@ -4,7 +4,7 @@
 
 #include "externalmethods/product/my_external_methods.h"
 
-namespace stubtest {
+namespace testsupport {
 
 class UiHostTestMethods : public stubframework::externalmethods::MyExternalMethods {
  public:
@@ -26,4 +26,4 @@ class UiHostTestMethods : public stubframework::externalmethods::MyExternalMetho
   HRESULT ChildSeesToken(WORD flags, DISPPARAMS* params, VARIANT* result);
 };
 
-}  // namespace stubtest
+}  // namespace testsupport

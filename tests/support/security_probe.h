@@ -11,7 +11,7 @@
 
 #include <string>
 
-namespace stubframework::securitytest {
+namespace testsupport {
 
 inline constexpr char kNoStoredSecurity[] =
     "this platform keeps no security descriptor for files (Wine here derives owner and list from the Unix mode): "
@@ -49,4 +49,4 @@ inline bool PlatformKeepsFileSecurity(const std::wstring& parent) {
   return kept;
 }
 
-}  // namespace stubframework::securitytest
+}  // namespace testsupport

@@ -12,7 +12,7 @@
 
 #include "base/secured_folder.h"
 #include "base/temp_folder.h"
-#include "workflow/security_probe.h"
+#include "support/security_probe.h"
 
 namespace stubframework::base {
 namespace {
@@ -116,9 +116,9 @@ TEST_F(SecuredFolderTest, ARunFolderHasAProtectedListWhereOnlySystemAndAdministr
   EXPECT_TRUE(IsRunFolderName(name)) << std::string(name.begin(), name.end());
 
   EXPECT_TRUE(folder.Verify());
-  if (!securitytest::PlatformKeepsFileSecurity(parent_)) {
+  if (!testsupport::PlatformKeepsFileSecurity(parent_)) {
     folder.Remove();
-    GTEST_SKIP() << securitytest::kNoStoredSecurity;
+    GTEST_SKIP() << testsupport::kNoStoredSecurity;
   }
   StoredSecurity stored(folder.path());
   ASSERT_NE(stored.dacl, nullptr) << "no access list stored (a null list would let everyone in)";
@@ -178,7 +178,7 @@ TEST_F(SecuredFolderTest, AFolderOwnedBySomeoneElseIsRefusedAndAMissingOneIsMade
   const std::wstring made = parent_ + L"Publisher\\Product";
   ASSERT_EQ(EnsureProtectedFolder(parent_, made), FolderCheck::kOk);
   EXPECT_EQ(EnsureProtectedFolder(parent_, made), FolderCheck::kOk) << "our own folder passes again";
-  const bool kept = securitytest::PlatformKeepsFileSecurity(parent_);
+  const bool kept = testsupport::PlatformKeepsFileSecurity(parent_);
   EXPECT_EQ(OwnersAreKept(parent_), kept || !IsElevated());
   for (const std::wstring& level : {parent_ + L"Publisher", made}) {
     StoredSecurity stored(level);
@@ -195,7 +195,7 @@ TEST_F(SecuredFolderTest, AFolderOwnedBySomeoneElseIsRefusedAndAMissingOneIsMade
   EXPECT_EQ(EnsureProtectedFolder(parent_ + L"Publisher", parent_ + L"PublisherX\\y"), FolderCheck::kFailed);
   EXPECT_FALSE(Exists(parent_ + L"PublisherX"));
   EXPECT_EQ(EnsureProtectedFolder(parent_, parent_ + L"a\\\\b"), FolderCheck::kFailed);
-  if (!kept) GTEST_SKIP() << "no refusal by owner: " << securitytest::kNoStoredSecurity;
+  if (!kept) GTEST_SKIP() << "no refusal by owner: " << testsupport::kNoStoredSecurity;
 
   // Pre-created by another account: refused, and nothing is made below it.
   const std::wstring planted = parent_ + L"Planted";

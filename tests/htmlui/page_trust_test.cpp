@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "hostwindow/fake_document.h"
-#include "hostwindow/host_test_support.h"
+#include "htmlui/fake_document.h"
+#include "htmlui/host_test_support.h"
 #include "htmlui/mshtml_client.h"
 #include "htmlui/script_methods.h"
 

@@ -1,4 +1,4 @@
-#include "uihost/uihost_test_methods.h"
+#include "browserhost/uihost_test_methods.h"
 
 #include <memory>
 #include <string>
@@ -9,7 +9,7 @@
 #include "htmlui/page_callback.h"
 #include "htmlui/ui_host.h"
 
-namespace stubtest {
+namespace testsupport {
 
 namespace {
 
@@ -115,4 +115,4 @@ HRESULT UiHostTestMethods::ChildSeesToken(WORD flags, DISPPARAMS* params, VARIAN
   return S_OK;
 }
 
-}  // namespace stubtest
+}  // namespace testsupport

@@ -2,7 +2,7 @@
 // the HTML document object is missing.
 #include <gtest/gtest.h>
 
-#include "hostwindow/host_test_support.h"
+#include "htmlui/host_test_support.h"
 #include "htmlui/host_window.h"
 
 namespace stubframework::htmlui {

@@ -3,8 +3,8 @@
 // recording stand-in, since the HTML engine cannot run here.
 #include <gtest/gtest.h>
 
-#include "hostwindow/fake_document.h"
-#include "hostwindow/host_test_support.h"
+#include "htmlui/fake_document.h"
+#include "htmlui/host_test_support.h"
 #include "htmlui/mshtml_client.h"
 
 namespace stubframework::htmlui {

@@ -4,7 +4,7 @@
 // other message to the host window procedure.
 #include <gtest/gtest.h>
 
-#include "hostwindow/host_test_support.h"
+#include "htmlui/host_test_support.h"
 #include "htmlui/host_window.h"
 #include "htmlui/mshtml_client.h"
 

@@ -16,9 +16,9 @@
 namespace stubframework::browserhost {
 namespace {
 
-using testing_support::AppFixture;
-using testing_support::RecordingFunction;
 using base::UniqueVariant;
+using testsupport::AppFixture;
+using testsupport::RecordingFunction;
 
 // Script-order arguments that clear themselves.
 class Args {
@@ -50,6 +50,7 @@ class ExternalCallerTest : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
+    if (HasFatalFailure()) return;
     methods_ = std::make_unique<externalmethods::MyExternalMethods>(app_.get());
     ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
     caller_ = std::make_unique<ExternalCaller>(app_->external_dispatch());

@@ -10,21 +10,21 @@
 namespace stubframework::app {
 namespace {
 
-class LockedPropertiesTest : public ::testing::Test {
+class PropertyBagTest : public ::testing::Test {
  protected:
   base::PropertyBag bag_;
   base::CriticalSection lock_;
   base::LockedProperties props_{bag_, lock_};
 };
 
-TEST_F(LockedPropertiesTest, AbsentNameReadsEmptyAndThenAppearsInTheStore) {
+TEST_F(PropertyBagTest, AbsentNameReadsEmptyAndThenAppearsInTheStore) {
   EXPECT_EQ(props_.GetProperty(L"neverSet"), L"");
   base::PropertyBag::Map dump = props_.Snapshot();
   ASSERT_EQ(dump.count(L"neverSet"), 1u);
   EXPECT_EQ(dump[L"neverSet"], L"");
 }
 
-TEST_F(LockedPropertiesTest, NamesAreCaseSensitiveAndOrderedOrdinally) {
+TEST_F(PropertyBagTest, NamesAreCaseSensitiveAndOrderedOrdinally) {
   props_.SetProperty(L"Country", L"DE");
   props_.SetProperty(L"country", L"fr");
   EXPECT_EQ(props_.GetProperty(L"Country"), L"DE");
@@ -34,20 +34,20 @@ TEST_F(LockedPropertiesTest, NamesAreCaseSensitiveAndOrderedOrdinally) {
   EXPECT_EQ(dump.begin()->first, L"Country");  // 'C' < 'c'
 }
 
-TEST_F(LockedPropertiesTest, SetReplacesTheValue) {
+TEST_F(PropertyBagTest, SetReplacesTheValue) {
   props_.SetProperty(L"downloadUrl", L"a");
   props_.SetProperty(L"downloadUrl", L"b");
   EXPECT_EQ(props_.GetProperty(L"downloadUrl"), L"b");
 }
 
-TEST_F(LockedPropertiesTest, TypedSetterStoresTheFullUnsignedRange) {
+TEST_F(PropertyBagTest, TypedSetterStoresTheFullUnsignedRange) {
   props_.SetDownloadTotal(4294967295ul);
   EXPECT_EQ(props_.GetProperty(L"downloadTotal"), L"4294967295");
   props_.SetInstallCurrent(0);
   EXPECT_EQ(props_.GetProperty(L"installCurrent"), L"0");
 }
 
-TEST_F(LockedPropertiesTest, TypedGettersReadLeadingDigitsAndZeroOtherwise) {
+TEST_F(PropertyBagTest, TypedGettersReadLeadingDigitsAndZeroOtherwise) {
   props_.SetProperty(L"downloadCurrent", L"12abc");
   EXPECT_EQ(props_.GetDownloadCurrent(), 12);
   props_.SetProperty(L"installTotal", L"");
@@ -58,7 +58,7 @@ TEST_F(LockedPropertiesTest, TypedGettersReadLeadingDigitsAndZeroOtherwise) {
   EXPECT_EQ(props_.GetDownloadTotal(), 1048576);
 }
 
-TEST_F(LockedPropertiesTest, ConcurrentWritersLoseNothing) {
+TEST_F(PropertyBagTest, ConcurrentWritersLoseNothing) {
   constexpr int kThreads = 8;
   constexpr int kPerThread = 500;
   std::vector<std::thread> threads;
