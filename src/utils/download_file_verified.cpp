@@ -40,6 +40,7 @@ class DownloadCallback : public downloader::IDownloadCallback {
     }
   }
   HRESULT result() const { return result_; }
+  downloader::int64 reached() const { return reached_; }
 
   void OnComplete(long hr) override {
     result_ = utils::MapVerifiedDownloadResult(hr);
@@ -47,6 +48,7 @@ class DownloadCallback : public downloader::IDownloadCallback {
   }
 
   void OnProgress(downloader::int64 current, downloader::int64 total) override {
+    if (current > reached_) reached_ = current;
     if (host_->properties != nullptr) {
       host_->properties->SetDownloadTotal(static_cast<unsigned long>(total));
       host_->properties->SetDownloadCurrent(static_cast<unsigned long>(current));
@@ -59,6 +61,7 @@ class DownloadCallback : public downloader::IDownloadCallback {
   base::UniqueHandle event_;
   downloader::ITask* task_ = nullptr;
   HRESULT result_ = kDownloadFailure;
+  downloader::int64 reached_ = 0;  // written by the task's thread before OnComplete
 };
 
 }  // namespace
@@ -75,7 +78,7 @@ HRESULT MapVerifiedDownloadResult(long result) {
 }
 
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
-                             const std::wstring& path, const std::string* meta) {
+                             const std::wstring& path, const std::string* meta, long long* reached) {
   if (url.empty() || metaUrl.empty() || path.empty()) return E_OUTOFMEMORY;
   downloader::ILogger* logger = downloader::CreateDownloadLogger(host.log);
   if (logger == nullptr) return E_OUTOFMEMORY;
@@ -94,6 +97,7 @@ HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, 
   task->Start();
   callback->Wait(host);
   HRESULT result = callback->result();
+  if (reached != nullptr) *reached = callback->reached();
   task->Release();
   callback->Release();
   logger->Release();

@@ -16,8 +16,9 @@ namespace stubframework::utils {
 // could not be created or a string is missing.
 // With `meta` (bytes the caller checked), nothing is fetched from `metaUrl`
 // and the blocks are proven against exactly those bytes.
+// `reached` receives the furthest count of bytes the download reported.
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
-                             const std::wstring& path, const std::string* meta = nullptr);
+                             const std::wstring& path, const std::string* meta = nullptr, long long* reached = nullptr);
 
 // The mapping of a task's end to the helper's result.
 HRESULT MapVerifiedDownloadResult(long result);

@@ -80,15 +80,31 @@ bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
 }
 
 // With `meta`, every attempt proves the blocks against those bytes and
-// fetches no .meta of its own.
+// fetches no .meta of its own. Attempts go on while they get further: once
+// none has for `stall_limit_ms` (a server that always goes silent at the same
+// place), retrying cannot help.
 int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
-                     const std::wstring& path, DWORD pause_ms, const std::string* meta = nullptr) {
+                     const std::wstring& path, const TransferSettings& settings, const std::string* meta = nullptr) {
   int code = kUnknowError;
+  downloader::int64 furthest = -1;
+  DWORD last_progress = ::GetTickCount();
   for (int attempt = 1;; ++attempt) {
-    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path, meta);
+    downloader::int64 reached = 0;
+    const HRESULT hr = utils::DownloadFileVerified(host, url, meta_url, path, meta, &reached);
     code = MapAndLog(host, hr);
+    if (reached > furthest) {
+      furthest = reached;
+      last_progress = ::GetTickCount();
+    }
     if (!IsRetryable(code) || downloader::IsFinalResult(hr) || attempt >= kMaxTransferAttempts) break;
-    if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
+    if (::GetTickCount() - last_progress >= settings.stall_limit_ms) {
+      if (host.log != nullptr) {
+        host.log->Debug(L"Download %s: no attempt got further for %u ms; not retried", url.c_str(),
+                        settings.stall_limit_ms);
+      }
+      break;
+    }
+    if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }
   return code;
 }
@@ -98,7 +114,7 @@ int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, c
 // copy of its own), which then stay beside the file for the check at the
 // moment of use.
 int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, const std::wstring& meta_url,
-                   const std::wstring& signature_url, const std::wstring& path, DWORD pause_ms) {
+                   const std::wstring& signature_url, const std::wstring& path, const TransferSettings& settings) {
   downloader::Buffer meta;
   downloader::Buffer signature;
   utils::SignedMetaStatus status = utils::SignedMetaStatus::kNoMeta;
@@ -111,7 +127,7 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
         attempt >= kMaxTransferAttempts) {
       break;
     }
-    if (!PauseUnlessStopped(host, pause_ms)) return kAbort;
+    if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }
   if (status != utils::SignedMetaStatus::kValid) {
     base::LogDebug(host.log, L"Download %s refused: %s (%s)", url.c_str(), utils::SignedMetaProblem(status),
@@ -119,7 +135,7 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
     return kFailure;
   }
   const std::string signed_meta(reinterpret_cast<const char*>(meta.data()), meta.size());
-  int code = VerifiedTransfer(host, url, meta_url, path, pause_ms, &signed_meta);
+  int code = VerifiedTransfer(host, url, meta_url, path, settings, &signed_meta);
   if (code != kNoError) return code;
   if (!utils::StoreSignedMeta(path, meta, signature)) {
     base::LogDebug(host.log, L"Download %s: the signed .meta could not be kept beside %s", url.c_str(), path.c_str());
@@ -199,9 +215,9 @@ int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest
                                  if (request.is_secure) Tokenize(settings, mirror, host.log);
                                });
   } else if (host.release_key.present()) {
-    code = SignedTransfer(host, url, meta_url, signature_url, request.download_file, settings.retry_pause_ms);
+    code = SignedTransfer(host, url, meta_url, signature_url, request.download_file, settings);
   } else {
-    code = VerifiedTransfer(host, url, meta_url, request.download_file, settings.retry_pause_ms);
+    code = VerifiedTransfer(host, url, meta_url, request.download_file, settings);
   }
   if ((code == kFailure || code == kFileNotExist) && !CanConnect(url)) code = kNoNetwork;
   return code;

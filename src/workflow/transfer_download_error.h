@@ -36,6 +36,9 @@ struct TransferRequest {
 struct TransferSettings {
   DWORD retry_pause_ms = kRetryPauseMs;
   DWORD receive_timeout_ms = downloader::kReceiveTimeoutMs;  // a plain download that hears nothing this long fails
+  // A verified download stops retrying once its attempts have got no further
+  // for this long (each attempt is bounded the same way inside).
+  DWORD stall_limit_ms = downloader::kStalledTransferLimitMs;
   std::function<bool(std::wstring& url)> tokenize;  // empty: utils::TokenizeUrl
 };
 

@@ -148,6 +148,17 @@ TEST_F(TransferDownloadErrorTest, VerifiedDownloadGivesUpAfterTenFailedAttempts)
   EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 10);
 }
 
+// Attempts that get no further stop once the stall limit has passed since the
+// last one that did: a limit of 0 leaves no retry, the product's leaves the ten
+// quick failures above.
+TEST_F(TransferDownloadErrorTest, VerifiedAttemptsThatGetNoFurtherStopAtTheStallLimit) {
+  std::string name = Publish(testsupport::NoisyBytes(100000, 6), false);
+  settings_.stall_limit_ms = 0;
+  EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), true), kFailure);
+  EXPECT_EQ(servers().NginxRequests(name + ".meta", 1).size(), 1u);
+  EXPECT_EQ(AttemptsLogged(static_cast<HRESULT>(0x800C0008)), 1);
+}
+
 TEST_F(TransferDownloadErrorTest, VerifiedDownloadSucceedsWithoutRetry) {
   std::string data = testsupport::NoisyBytes(1500000, 7);
   std::string name = Publish(data, true);
