@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "../downloader/download_test_util.h"
 #include "support/test_servers.h"
@@ -18,6 +20,7 @@ using stubframework::utils::PlainTransferResult;
 using stubframework::utils::UrlDownloadOptions;
 using testsupport::UniqueKey;
 using Clock = std::chrono::steady_clock;
+constexpr long long kMiB = 1048576;
 
 long MsSince(Clock::time_point start) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
@@ -201,6 +204,41 @@ TEST(PlainTransferResultTest, EndsMapToTheMonikersResults) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(PlainTransferResult(c.end, c.accepted, c.announced, c.written), c.expected);
+  }
+}
+
+// A stop lands within a second on the plain path too, measured from the stop
+// to the result: in a body at full speed and while slow redirects wait.
+TEST_F(DownloadUrlToFileTest, AStopEndsTheDownloadWithinASecondWhereverItIs) {
+  const std::string name = UniqueKey() + ".bin";
+  ASSERT_TRUE(servers().PutPatternFile(name, 64 * kMiB));
+  for (bool through_hops : {false, true}) {
+    SCOPED_TRACE(through_hops ? "a chain of slow redirects" : "a transfer at full speed");
+    ::DeleteFileW(path_.c_str());
+    testsupport::TestHost host;
+    std::atomic<bool> stop{false};
+    UrlDownloadOptions options;
+    options.stop = [&stop] { return stop.load(); };
+    Clock::time_point stopped_at;
+    std::thread stopper([&] {
+      for (int i = 0; i < 5000; ++i) {
+        if (through_hops ? i >= 350 : host.properties().GetDownloadCurrent() > kMiB) break;
+        ::Sleep(2);
+      }
+      stopped_at = Clock::now();
+      stop = true;
+    });
+    DownloadCallback callback(&host.host());
+    std::wstring url = through_hops ? servers().FaultUrl("/hop/" + UniqueKey() + "/5?ms=1500&src=" + name)
+                                    : servers().NginxUrl("/" + name);
+    HRESULT hr = DownloadUrlToFile(url, path_, &callback, options);
+    Clock::time_point returned = Clock::now();
+    stopper.join();
+    long after_stop =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(returned - stopped_at).count());
+    EXPECT_EQ(hr, E_ABORT) << std::hex << hr;
+    EXPECT_LE(after_stop, 1000);
+    EXPECT_LT(callback.bytes_received(), static_cast<ULONG>(64 * kMiB));
   }
 }
 
