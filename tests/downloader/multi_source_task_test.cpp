@@ -409,10 +409,11 @@ TEST_F(MultiSourceTaskTest, KilledAtRandomMomentsThenResumedWithAnotherMirrorOrd
   std::string name = Publish(data);
   const std::wstring sidecar = dest_ + L".progress";
   std::mt19937 random(::GetTickCount());
-  // Three paced mirrors (each connection about 6 MB/s): 40 MiB take over a
-  // second and a half even with all connections, longer than the latest kill.
+  // Three paced mirrors (each connection about 2 MB/s): even six connections
+  // take over three seconds for 40 MiB, so two runs killed at 1.2 s at the
+  // latest cannot finish it between them.
   std::vector<std::string> mirrors;
-  for (char m : std::string("abc")) mirrors.push_back(Mirror(UniqueKey() + m, name, "chunk=65536&ms=10"));
+  for (char m : std::string("abc")) mirrors.push_back(Mirror(UniqueKey() + m, name, "chunk=65536&ms=30"));
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring child_path(self);

@@ -18,6 +18,7 @@
 #include "app/stub_runner.h"
 #include "base/temp_folder.h"
 #include "base/wide_format.h"
+#include "base/worker_set.h"
 #include "telemetry/analytics.h"
 #include "telemetry/capture_log.h"
 #include "telemetry/pageview.h"
@@ -268,7 +269,8 @@ TEST_F(DeadlineTest, UserActivityReturnsAtOnceAndItsThreadGivesUpAtTheDeadline) 
     Services services;
     services.telemetry = {L"localhost", hostile_->Port(behaviour), true};
     CaptureLog log;
-    Analytics analytics(&source, services, &log);
+    base::WorkerSet workers;  // the run's, which the activity thread joins
+    Analytics analytics(&source, services, &log, &workers);
     const DWORD start = ::GetTickCount();
     ASSERT_TRUE(analytics.TrackUserActivity(L"clicked"));
     EXPECT_LT(::GetTickCount() - start, 500u) << "the page does not wait";
@@ -277,6 +279,7 @@ TEST_F(DeadlineTest, UserActivityReturnsAtOnceAndItsThreadGivesUpAtTheDeadline) 
     EXPECT_TRUE(log.Has(kFailed));
     EXPECT_TRUE(log.Has(L"failed: no answer within 5 s ("));
     EXPECT_GE(::GetTickCount() - start + 100, utils::kActivityDeadlineMs);
+    EXPECT_EQ(workers.StopAndJoin(utils::kActivityDeadlineMs + kMarginMs), 0u);
   }
 }
 
