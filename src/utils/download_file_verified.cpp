@@ -1,5 +1,7 @@
 #include "utils/download_file_verified.h"
 
+#include <algorithm>
+
 #include "base/property_bag.h"
 #include "base/unique_handle.h"
 #include "downloader/download_logger.h"
@@ -77,31 +79,44 @@ HRESULT MapVerifiedDownloadResult(long result) {
   return kDownloadFailure;
 }
 
-HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
-                             const std::wstring& path, const std::string* meta, long long* reached) {
-  if (url.empty() || metaUrl.empty() || path.empty()) return E_OUTOFMEMORY;
+HRESULT RunVerifiedTask(const DownloadHost& host, const VerifiedTaskMaker& make, long long* reached) {
   downloader::ILogger* logger = downloader::CreateDownloadLogger(host.log);
   if (logger == nullptr) return E_OUTOFMEMORY;
   auto* callback = downloader::details::Object<DownloadCallback>::Create(&host);
-  if (callback == nullptr) {
-    logger->Release();
-    return E_OUTOFMEMORY;
+  downloader::ITask* task = callback == nullptr ? nullptr : make(callback, logger);
+  HRESULT result = E_OUTOFMEMORY;
+  if (task != nullptr) {
+    callback->SetTask(task);
+    task->Start();
+    callback->Wait(host);
+    result = callback->result();
+    if (reached != nullptr) *reached = callback->reached();
+    task->Release();
   }
-  downloader::ITask* task = downloader::CreateDownloadSimpleTask(url, metaUrl, path, callback, logger, meta);
-  if (task == nullptr) {
-    callback->Release();
-    logger->Release();
-    return E_OUTOFMEMORY;
-  }
-  callback->SetTask(task);
-  task->Start();
-  callback->Wait(host);
-  HRESULT result = callback->result();
-  if (reached != nullptr) *reached = callback->reached();
-  task->Release();
-  callback->Release();
+  if (callback != nullptr) callback->Release();
   logger->Release();
   return result;
+}
+
+HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
+                             const std::wstring& path, const std::string* meta, long long* reached) {
+  if (url.empty() || metaUrl.empty() || path.empty()) return E_OUTOFMEMORY;
+  return RunVerifiedTask(
+      host,
+      [&](downloader::IDownloadCallback* callback, downloader::ILogger* logger) {
+        return downloader::CreateDownloadSimpleTask(url, metaUrl, path, callback, logger, meta);
+      },
+      reached);
+}
+
+bool PauseUnlessStopped(const DownloadHost& host, DWORD pause_ms) {
+  const DWORD begun = ::GetTickCount();
+  for (;;) {
+    if (host.CancelRequested()) return false;
+    DWORD elapsed = ::GetTickCount() - begun;
+    if (elapsed >= pause_ms) return true;
+    ::Sleep(std::min<DWORD>(pause_ms - elapsed, kStopPollMs));
+  }
 }
 
 }  // namespace stubframework::utils

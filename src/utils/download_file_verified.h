@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+
+#include "downloader/interfaces.h"
 
 #include "utils/download_host.h"
 
@@ -19,6 +22,12 @@ namespace stubframework::utils {
 // `reached` receives the furthest count of bytes the download reported.
 HRESULT DownloadFileVerified(const DownloadHost& host, const std::wstring& url, const std::wstring& metaUrl,
                              const std::wstring& path, const std::string* meta = nullptr, long long* reached = nullptr);
+
+// Runs a block-verified task that `make` creates with the callback and the
+// logger it is given, to its end, as DownloadFileVerified runs its own: the
+// same progress, stop, result and `reached`.
+using VerifiedTaskMaker = std::function<downloader::ITask*(downloader::IDownloadCallback*, downloader::ILogger*)>;
+HRESULT RunVerifiedTask(const DownloadHost& host, const VerifiedTaskMaker& make, long long* reached = nullptr);
 
 // The mapping of a task's end to the helper's result.
 HRESULT MapVerifiedDownloadResult(long result);

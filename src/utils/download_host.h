@@ -33,4 +33,9 @@ struct DownloadHost {
   bool SizeQuery() const { return size_query && size_query(); }
 };
 
+// The pause between two attempts of a download; false when a stop request
+// came before or during it (attempts that fail before any progress report
+// never see one). Defined beside the verified download.
+bool PauseUnlessStopped(const DownloadHost& host, DWORD pause_ms);
+
 }  // namespace stubframework::utils

@@ -67,18 +67,6 @@ void Tokenize(const TransferSettings& settings, std::wstring& url, base::Log* lo
   }
 }
 
-// The pause between attempts; false when a stop request came before or
-// during it (attempts that fail before any progress report never see one).
-bool PauseUnlessStopped(const utils::DownloadHost& host, DWORD pause_ms) {
-  const DWORD begun = ::GetTickCount();
-  for (;;) {
-    if (host.CancelRequested()) return false;
-    DWORD elapsed = ::GetTickCount() - begun;
-    if (elapsed >= pause_ms) return true;
-    ::Sleep(std::min<DWORD>(pause_ms - elapsed, utils::kStopPollMs));
-  }
-}
-
 // With `meta`, every attempt proves the blocks against those bytes and
 // fetches no .meta of its own. Attempts go on while they get further: once
 // none has for `stall_limit_ms` (a server that always goes silent at the same
@@ -104,7 +92,7 @@ int VerifiedTransfer(const utils::DownloadHost& host, const std::wstring& url, c
       }
       break;
     }
-    if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
+    if (!utils::PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }
   return code;
 }
@@ -127,7 +115,7 @@ int SignedTransfer(const utils::DownloadHost& host, const std::wstring& url, con
         attempt >= kMaxTransferAttempts) {
       break;
     }
-    if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
+    if (!utils::PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }
   if (status != utils::SignedMetaStatus::kValid) {
     base::LogDebug(host.log, L"Download %s refused: %s (%s)", url.c_str(), utils::SignedMetaProblem(status),
@@ -167,7 +155,7 @@ int PlainTransfer(const utils::DownloadHost& host, const TransferRequest& reques
     budget = NextAttemptBudget(budget, progress.bytes_received() > furthest);
     furthest = std::max(furthest, progress.bytes_received());
     if (budget <= 0) break;
-    if (!PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
+    if (!utils::PauseUnlessStopped(host, settings.retry_pause_ms)) return kAbort;
   }
   return code;
 }
