@@ -36,11 +36,12 @@ ACCESS_LOG=$(sed -n 's/^nginx_log=//p' "$STATE/servers.env")
 mkdir -p "$STATE/work"
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 
-# A metalink of 1 MiB SHA-1 pieces for aria2c: metalink FILE URL > OUT
+# A metalink of 1 MiB SHA-1 pieces for aria2c: metalink FILE URL... > OUT
+# (every URL a source of the same file)
 metalink() {
-  python3 - "$1" "$2" <<'PY'
+  python3 - "$@" <<'PY'
 import hashlib, os, sys
-path, url = sys.argv[1:3]
+path, urls = sys.argv[1], sys.argv[2:]
 print('<?xml version="1.0" encoding="UTF-8"?>')
 print('<metalink xmlns="urn:ietf:params:xml:ns:metalink"><file name="%s">' % os.path.basename(path))
 print('<size>%d</size><pieces length="1048576" type="sha-1">' % os.path.getsize(path))
@@ -50,7 +51,10 @@ with open(path, 'rb') as f:
         if not block:
             break
         print('<hash>%s</hash>' % hashlib.sha1(block).hexdigest())
-print('</pieces><url>%s</url></file></metalink>' % url)
+print('</pieces>')
+for url in urls:
+    print('<url>%s</url>' % url.replace('&', '&amp;'))
+print('</file></metalink>')
 PY
 }
 

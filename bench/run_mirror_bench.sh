@@ -48,28 +48,8 @@ for p in "${PORTS[@]}"; do URLS+=("http://127.0.0.1:$p/bench.bin"); done
 # The fault server's mirror, paced near the same rate (64 KiB every 4 ms).
 FLIPPING="http://127.0.0.1:$FAULT_PORT/mirror/bench/bench.bin?src=bench.bin&fault=flip&every=10&chunk=65536&ms=4"
 
-# A metalink naming every URL (aria2c's sources).
-metalink_all() {
-  python3 - "$DOCROOT/bench.bin" "$@" <<'PY'
-import hashlib, os, sys
-path, urls = sys.argv[1], sys.argv[2:]
-print('<?xml version="1.0" encoding="UTF-8"?>')
-print('<metalink xmlns="urn:ietf:params:xml:ns:metalink"><file name="%s">' % os.path.basename(path))
-print('<size>%d</size><pieces length="1048576" type="sha-1">' % os.path.getsize(path))
-with open(path, 'rb') as f:
-    while True:
-        block = f.read(1 << 20)
-        if not block:
-            break
-        print('<hash>%s</hash>' % hashlib.sha1(block).hexdigest())
-print('</pieces>')
-for url in urls:
-    print('<url>%s</url>' % url.replace('&', '&amp;'))
-print('</file></metalink>')
-PY
-}
-metalink_all "${URLS[@]}" > "$STATE/work/four.meta4"
-metalink_all "${URLS[@]:0:3}" "$FLIPPING" > "$STATE/work/flip.meta4"
+metalink "$DOCROOT/bench.bin" "${URLS[@]}" > "$STATE/work/four.meta4"
+metalink "$DOCROOT/bench.bin" "${URLS[@]:0:3}" "$FLIPPING" > "$STATE/work/flip.meta4"
 
 OUT="$STATE/work/out.bin"
 ARIA="$STATE/work/aria"
