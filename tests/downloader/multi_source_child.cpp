@@ -17,32 +17,11 @@
 #include "downloader/download_logger.h"
 #include "downloader/multi_source_task.h"
 #include "downloader/object.h"
+#include "support/sidecar_callback.h"
 
 namespace downloader = stubframework::downloader;
 
 namespace {
-
-class ChildCallback : public downloader::IDownloadCallback {
- public:
-  explicit ChildCallback(HANDLE sidecar) : sidecar_(sidecar), event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~ChildCallback() { ::CloseHandle(event_); }
-  void OnProgress(downloader::int64 current, downloader::int64) override {
-    if (current <= highest_) return;
-    highest_ = current;
-    LARGE_INTEGER zero = {};
-    ::SetFilePointerEx(sidecar_, zero, nullptr, FILE_BEGIN);
-    DWORD written = 0;
-    ::WriteFile(sidecar_, &highest_, sizeof(highest_), &written, nullptr);
-  }
-  void OnComplete(long result) override {
-    result_ = result;
-    ::SetEvent(event_);
-  }
-  HANDLE sidecar_;
-  HANDLE event_;
-  long result_ = 0;
-  downloader::int64 highest_ = 0;
-};
 
 // Each line "context> message" in UTF-8-free ASCII (the tests read ASCII).
 class FileLogger : public downloader::ILogger {
@@ -87,7 +66,7 @@ int wmain(int argc, wchar_t** argv) {
     request.urls.push_back(argv[i]);
     request.meta_urls.push_back(argv[i + 1]);
   }
-  auto* callback = downloader::details::Object<ChildCallback>::Create(sidecar.Get());
+  auto* callback = downloader::details::Object<testsupport::SidecarCallback>::Create(sidecar.Get());
   auto* logger = downloader::details::Object<FileLogger>::Create(log.Get());
   downloader::ITask* task = downloader::CreateMultiSourceTask(request, callback, logger);
   if (task == nullptr) return 4;
