@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # One verified download from four rate-capped mirrors, RUNS paired runs of:
-#   mirror_bench under Wine: 4 connections over the four URLs
+#   worker_bench sources under Wine: the download worker, asked as the page
+#     asks (downloadMirrors, downloadConnections = 4, then download)
 #   aria2c natively: -x4 -s4 with the same four URLs and a metalink of 1 MiB
 #     SHA-1 pieces (the reference)
-#   download_bench verified under Wine: today's single-connection download
+#   worker_bench verified under Wine: today's single-connection download
 # then the same pair with the fourth mirror flipping a byte in every 10th
 # block (the fault server, paced near the same rate): both must still verify.
 # Each mirror is nginx on its own port with limit_rate per connection.
@@ -14,8 +15,6 @@ source "$(dirname "$0")/bench_common.sh"
 RUNS="${RUNS:-3}"
 SIZE_MIB="${SIZE_MIB:-256}"
 RATE="${RATE:-16m}"
-cmake --build "$BUILD" --target mirror_bench >/dev/null
-MIRROR_BENCH="$BUILD/bench/mirror_bench.exe"
 
 publish_bench_file "$SIZE_MIB"
 # Four more ports on 127.0.0.1 for a rate-capped nginx of our own.
@@ -56,13 +55,16 @@ ARIA="$STATE/work/aria"
 results="$RESULTS_DIR/mirror-$(date +%Y%m%dT%H%M%S).txt"
 : > "$results"
 measure() { python3 bench/measure.py "$@" 2>/dev/null; }
-# ours NAME SOURCES...: one download by the engine; theirs NAME METALINK: one by
-# aria2c. Each records its seconds and peak private KiB.
+# ours NAME SOURCES...: one download through the worker, as the page asks for
+# it (the first source the URL, the others its mirrors, 4 connections);
+# theirs NAME METALINK: one by aria2c. Each records its seconds and peak
+# private KiB.
 ours() {
   local name="$1"; shift
   rm -f "$OUT"
   local figures
-  figures=$(measure wine "$MIRROR_BENCH" "$(winpath "$OUT")" 4 "$@") || { echo "$name failed" >&2; exit 1; }
+  figures=$(measure wine "$WORKER_BENCH" sources 4 "$1" "$(winpath "$OUT")" "${@:2}") ||
+    { echo "$name failed" >&2; exit 1; }
   read -r seconds _ peak <<< "$figures"
   cmp -s "$OUT" "$DOCROOT/bench.bin" || { echo "$name differs from the source" >&2; exit 1; }
   echo "$i $name $seconds" >> "$results"
@@ -89,7 +91,7 @@ for i in $(seq "$RUNS"); do
     theirs aria2c-flip "$STATE/work/flip.meta4"; ours flip "${URLS[@]:0:3}" "$FLIPPING"
   fi
   rm -f "$OUT"
-  figures=$(measure wine "$BENCH" verified "${URLS[0]}" "${URLS[0]}.meta" "$(winpath "$OUT")") ||
+  figures=$(measure wine "$WORKER_BENCH" verified "${URLS[0]}" "$(winpath "$OUT")") ||
     { echo "single-connection download failed" >&2; exit 1; }
   read -r seconds _ _ <<< "$figures"
   cmp -s "$OUT" "$DOCROOT/bench.bin" || { echo "single-connection download differs" >&2; exit 1; }

@@ -7,6 +7,11 @@
 //
 //   worker_bench plain URL FILE       (download(url, file, "", false, false, fn))
 //   worker_bench verified URL FILE    (resume = true: the .meta path)
+//   worker_bench sources N URL FILE [MIRROR]...
+//                                     (resume = true from several sources: the
+//                                      page's setProperty("downloadMirrors",
+//                                      "downloadConnections") first, as the
+//                                      Downloading page does)
 //   worker_bench idle                 (the application built, no download:
 //                                      what the process holds before one)
 //
@@ -21,6 +26,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <string>
 
 #include "app/application.h"
 #include "base/temp_folder.h"
@@ -113,6 +119,26 @@ class PageFunction : public IDispatch {
   LONG final_ = kRunning;
 };
 
+// Calls a method of window.external with text arguments, as a page does.
+HRESULT CallWithTexts(IDispatch* external, const wchar_t* method, const wchar_t* first, const wchar_t* second) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
+  HRESULT hr = external->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+  if (FAILED(hr)) return hr;
+  VARIANT args[2];
+  args[1].vt = VT_BSTR;
+  args[1].bstrVal = ::SysAllocString(first);
+  args[0].vt = VT_BSTR;
+  args[0].bstrVal = ::SysAllocString(second);
+  DISPPARAMS params{args, nullptr, 2, 0};
+  VARIANT result;
+  ::VariantInit(&result);
+  hr = external->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+  ::VariantClear(&result);
+  for (VARIANT& arg : args) ::VariantClear(&arg);
+  return hr;
+}
+
 HRESULT CallDownload(IDispatch* external, const wchar_t* url, const wchar_t* file, bool resume, IDispatch* fn) {
   DISPID id = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"download")};
@@ -155,12 +181,18 @@ void PumpUntilDone(const PageFunction& fn) {
 
 int wmain(int argc, wchar_t** argv) {
   const bool idle_only = argc == 2 && std::wcscmp(argv[1], L"idle") == 0;
-  if (!idle_only &&
+  const bool sources = argc >= 5 && std::wcscmp(argv[1], L"sources") == 0;
+  if (!idle_only && !sources &&
       (argc != 4 || (std::wcscmp(argv[1], L"plain") != 0 && std::wcscmp(argv[1], L"verified") != 0))) {
-    std::fwprintf(stderr, L"usage: worker_bench plain|verified URL FILE | worker_bench idle\n");
+    std::fwprintf(stderr, L"usage: worker_bench plain|verified URL FILE | worker_bench sources N URL FILE [MIRROR]... "
+                          L"| worker_bench idle\n");
     return 2;
   }
-  const bool resume = std::wcscmp(argv[1], L"verified") == 0;
+  const bool resume = sources || std::wcscmp(argv[1], L"verified") == 0;
+  const wchar_t* url = sources ? argv[3] : argv[2];
+  const wchar_t* file = sources ? argv[4] : argv[3];
+  std::wstring mirrors;
+  for (int i = 5; sources && i < argc; ++i) mirrors += (mirrors.empty() ? L"" : L" ") + std::wstring(argv[i]);
   if (FAILED(::CoInitialize(nullptr))) return 2;
   int exit_code = 1;
   {
@@ -179,7 +211,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     PeakSampler sampler;
     PageFunction fn;
-    HRESULT hr = CallDownload(app->external_dispatch(), argv[2], argv[3], resume, &fn);
+    HRESULT hr = S_OK;
+    if (sources) {
+      hr = CallWithTexts(app->external_dispatch(), L"setProperty", L"downloadMirrors", mirrors.c_str());
+      if (SUCCEEDED(hr)) hr = CallWithTexts(app->external_dispatch(), L"setProperty", L"downloadConnections", argv[2]);
+    }
+    if (SUCCEEDED(hr)) hr = CallDownload(app->external_dispatch(), url, file, resume, &fn);
     if (FAILED(hr)) {
       std::fwprintf(stderr, L"download could not be called: %08lx\n", static_cast<unsigned long>(hr));
       return 2;
