@@ -2,6 +2,9 @@
 
 namespace stubframework::downloader {
 
+Sha1Context::Sha1Context(Path path)
+    : path_(path != kCryptoApi && Sha1ExtensionsAvailable() ? kShaExtensions : kCryptoApi) {}
+
 Sha1Context::~Sha1Context() {
   DropHash();
   if (provider_ != 0) ::CryptReleaseContext(provider_, 0);
@@ -20,6 +23,11 @@ void Sha1Context::DropHash() {
 }
 
 bool Sha1Context::Begin() {
+  if (path_ == kShaExtensions) {
+    Sha1StreamBegin(stream_);
+    streaming_ = true;
+    return true;
+  }
   DropHash();
   if (!Acquire()) return false;
   if (::CryptCreateHash(provider_, CALG_SHA1, 0, 0, &hash_)) return true;
@@ -28,6 +36,10 @@ bool Sha1Context::Begin() {
 }
 
 bool Sha1Context::Add(const uint8* data, size_t size) {
+  if (path_ == kShaExtensions) {
+    if (streaming_) Sha1StreamAdd(stream_, data, size);
+    return streaming_;
+  }
   if (hash_ == 0) return false;
   if (::CryptHashData(hash_, data, static_cast<DWORD>(size), 0)) return true;
   DropHash();
@@ -35,6 +47,12 @@ bool Sha1Context::Add(const uint8* data, size_t size) {
 }
 
 bool Sha1Context::End(uint8 digest[kDigestSize]) {
+  if (path_ == kShaExtensions) {
+    if (!streaming_) return false;
+    Sha1StreamEnd(stream_, digest);
+    streaming_ = false;
+    return true;
+  }
   if (hash_ == 0) return false;
   DWORD length = static_cast<DWORD>(kDigestSize);
   bool ok = ::CryptGetHashParam(hash_, HP_HASHVAL, digest, &length, 0) && length == kDigestSize;
