@@ -88,6 +88,7 @@ void Sha1StreamBegin(Sha1Stream& stream) {
 }
 
 void Sha1StreamAdd(Sha1Stream& stream, const uint8* data, size_t size) {
+  if (size == 0) return;
   stream.length += size;
   if (stream.pending_size > 0) {
     size_t take = kSha1BlockSize - stream.pending_size;
