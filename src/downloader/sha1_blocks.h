@@ -1,7 +1,7 @@
 // SHA-1 computed here rather than by the cryptographic provider, for CPUs
-// with the x86 SHA extensions: their block function hashes about three times
-// as fast as the provider's plain code, and a verified download spends most
-// of its CPU hashing. Sha1Context chooses this path only where the CPU
+// with the x86 SHA extensions: the instructions hash several times as fast as
+// the provider's plain code, and hashing was the largest part of the CPU a
+// verified download spent. Sha1Context chooses this path only where the CPU
 // reports the instructions (Sha1ExtensionsAvailable).
 #pragma once
 
