@@ -30,6 +30,23 @@ BlockRun NextRun(const std::vector<BlockState>& states, int connections) {
   return run;
 }
 
+Steal ChooseSteal(const std::vector<PendingRun>& runs) {
+  Steal steal;
+  size_t most = 1;  // a run of one block is not split
+  for (size_t i = 0; i < runs.size(); ++i) {
+    size_t left = runs[i].end > runs[i].next ? runs[i].end - runs[i].next : 0;
+    if (left <= most) continue;
+    most = left;
+    steal.victim = static_cast<int>(i);
+  }
+  if (steal.victim < 0) return steal;
+  const PendingRun& run = runs[static_cast<size_t>(steal.victim)];
+  size_t keep = (most + 1) / 2;
+  steal.run.first = run.next + keep;
+  steal.run.count = most - keep;
+  return steal;
+}
+
 int64 RunBegin(const BlockRun& run) { return static_cast<int64>(run.first) * kBlockSize; }
 
 int64 RunEnd(const BlockRun& run, int64 size) {

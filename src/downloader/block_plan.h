@@ -41,6 +41,25 @@ struct BlockRun {
 // most kMaxRunBlocks long. Count 0 when nothing is missing.
 BlockRun NextRun(const std::vector<BlockState>& states, int connections);
 
+// What a connection still has to fetch: blocks [next, end), `next` the one
+// it is receiving (what it holds of it is not lost by a split).
+struct PendingRun {
+  size_t next = 0;
+  size_t end = 0;
+};
+
+// Work for a connection that found nothing missing, taken from one in
+// flight: the later half of the run with the most blocks left (the earliest
+// listed on a tie), so that the two end together. The victim keeps the block
+// it is receiving and at least half of the rest, rounded up; `victim` is the
+// index in `runs`, -1 (and count 0) when no run has two blocks left: a block
+// is never asked of two connections at once.
+struct Steal {
+  int victim = -1;
+  BlockRun run;
+};
+Steal ChooseSteal(const std::vector<PendingRun>& runs);
+
 // Bytes [first byte, end byte) of a run in a file of `size` bytes.
 int64 RunBegin(const BlockRun& run);
 int64 RunEnd(const BlockRun& run, int64 size);

@@ -13,6 +13,7 @@
 #include "downloader/block_run_connection.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
+#include "downloader/forwarding_callbacks.h"
 #include "downloader/hash_task.h"
 #include "downloader/http_task.h"
 #include "downloader/http_to_mem_task.h"
@@ -48,30 +49,8 @@ enum class Phase { kCreated, kMeta, kHash, kFetch, kEnded };
 
 class MultiSourceTask : public ITask, public details::ConnectionOwner {
  public:
-  class MetaCallback : public ITaskCallback<HttpToMemResult&&> {
-   public:
-    explicit MetaCallback(MultiSourceTask* owner) : owner_(owner) {}
-    void OnComplete(HttpToMemResult&& result) override {
-      details::ScopedReference hold(owner_);
-      owner_->OnMetaComplete(result);
-    }
-
-   private:
-    MultiSourceTask* owner_;
-  };
-
-  class HashCallback : public IHashCallback {
-   public:
-    explicit HashCallback(MultiSourceTask* owner) : owner_(owner) {}
-    void OnComplete(HashResult result) override {
-      details::ScopedReference hold(owner_);
-      owner_->OnHashComplete(result);
-    }
-    void OnHash(const uint8 digest[kDigestSize]) override { owner_->OnHash(digest); }
-
-   private:
-    MultiSourceTask* owner_;
-  };
+  using MetaCallback = details::MetaForwarder<MultiSourceTask>;
+  using HashCallback = details::HashForwarder<MultiSourceTask>;
 
   MultiSourceTask(const MultiSourceRequest& request, IDownloadCallback* callback, ILogger* logger)
       : request_(request), callback_(callback), logger_(logger) {
@@ -98,6 +77,9 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   bool DigestOf(size_t index, uint8 digest[kDigestSize]) override;
 
  private:
+  friend MetaCallback;
+  friend HashCallback;
+
   struct Mirror {
     MirrorLoad load;
     std::string etag;  // from its first answer of the run
@@ -116,6 +98,9 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   void OnHashComplete(HashResult result);
   void BeginFetch();
   void Schedule();
+  // Under lock_: half of the run in flight with the most blocks left, for a
+  // connection that found nothing missing.
+  bool StealRun(Connection** victim, BlockRun* run);
   // Under lock_: marks the mirror dropped once, logs why, and gathers its
   // connections to abandon.
   void DropMirror(size_t mirror, DropReason reason, long result, std::vector<Connection*>* abandon);
@@ -466,16 +451,24 @@ void MultiSourceTask::Schedule() {
       FinishLocked(kResultOk);
     }
     while (!finishing_ && connections_.size() < static_cast<size_t>(request_.connections)) {
-      BlockRun run = NextRun(states_, request_.connections);
-      if (run.count == 0) break;
       std::vector<MirrorLoad> loads;
       for (const Mirror& mirror : mirrors_) loads.push_back(mirror.load);
       int chosen = ChooseMirror(loads);
       if (chosen < 0) break;
+      // What nobody fetches first; at the tail, half of a run in flight.
+      Connection* victim = nullptr;
+      BlockRun run = NextRun(states_, request_.connections);
+      if (run.count == 0 && !StealRun(&victim, &run)) break;
       auto* connection = CreateConnection(this, static_cast<size_t>(chosen), run, total_);
       if (connection == nullptr) {
         if (connections_.empty()) FinishLocked(kResultOutOfMemory);
         break;
+      }
+      if (victim != nullptr) {
+        victim->Shorten(run.first);
+        logger_->Log(L"MultiSourceTask::Schedule", L"Blocks %Iu-%Iu move from %s to %s.", run.first,
+                     run.first + run.count - 1, request_.urls[victim->mirror()].c_str(),
+                     request_.urls[static_cast<size_t>(chosen)].c_str());
       }
       for (size_t k = run.first; k < run.first + run.count; ++k) states_[k] = BlockState::kFetching;
       ++mirrors_[static_cast<size_t>(chosen)].load.in_flight;
@@ -491,7 +484,8 @@ void MultiSourceTask::Schedule() {
     end = finishing_ && connections_.empty() && phase_ == Phase::kFetch;
   }
   for (Connection* connection : launch) {
-    const BlockRun& run = connection->run();
+    BlockRun run = connection->run();
+    run.count = connection->end() - run.first;  // a steal may have come since
     HttpRange range;
     range.offset = RunBegin(run);
     range.size = RunEnd(run, total_) - range.offset;
@@ -505,6 +499,24 @@ void MultiSourceTask::Schedule() {
     connection->Release();
   }
   if (end) End();
+}
+
+bool MultiSourceTask::StealRun(Connection** victim, BlockRun* run) {
+  std::vector<PendingRun> pending;
+  std::vector<Connection*> owners;
+  for (Connection* connection : connections_) {
+    if (connection->abandoned() || mirrors_[connection->mirror()].load.dropped) continue;
+    // Its next_block() may lag by the block it is handing over right now.
+    PendingRun left{connection->next_block(), connection->end()};
+    while (left.next < left.end && states_[left.next] == BlockState::kVerified) ++left.next;
+    pending.push_back(left);
+    owners.push_back(connection);
+  }
+  Steal steal = ChooseSteal(pending);
+  if (steal.victim < 0) return false;
+  *victim = owners[static_cast<size_t>(steal.victim)];
+  *run = steal.run;
+  return true;
 }
 
 bool MultiSourceTask::DigestOf(size_t index, uint8 digest[kDigestSize]) {
@@ -546,6 +558,8 @@ bool MultiSourceTask::OnBlock(Connection* connection, size_t index, const uint8*
     ScopedLock hold(lock_);
     Mirror& mirror = mirrors_[connection->mirror()];
     if (finishing_ || mirror.load.dropped || connection->abandoned() || !file_) return false;
+    // A block past a shortened run is another connection's now.
+    if (index >= connection->end() || states_[index] != BlockState::kFetching) return false;
     if (!matches) {
       logger_->Log(L"MultiSourceTask::OnBlock", L"Block %Iu from %s did not verify.", index,
                    request_.urls[connection->mirror()].c_str());
@@ -588,8 +602,7 @@ void MultiSourceTask::OnConnectionEnd(Connection* connection, long result) {
     connections_.erase(found);
     Mirror& mirror = mirrors_[connection->mirror()];
     --mirror.load.in_flight;
-    const BlockRun& run = connection->run();
-    for (size_t k = connection->next_block(); k < run.first + run.count; ++k) {
+    for (size_t k = connection->next_block(); k < connection->end(); ++k) {
       if (states_[k] == BlockState::kFetching) states_[k] = BlockState::kMissing;
     }
     if (!finishing_ && !connection->abandoned() && !mirror.load.dropped && !connection->run_done()) {

@@ -94,6 +94,57 @@ TEST(RunBytesTest, TheLastRunEndsAtTheFileSize) {
   EXPECT_EQ(downloader::RunEnd(BlockRun{0, 1}, 1), 1);
 }
 
+TEST(ChooseStealTest, TheLaterHalfOfTheRunWithTheMostLeftAndNeverTheBlockInProgress) {
+  using downloader::PendingRun;
+  struct Case {
+    std::vector<PendingRun> runs;
+    int victim;
+    size_t first;
+    size_t count;
+  } cases[] = {
+      {{}, -1, 0, 0},                       // nothing in flight
+      {{{5, 6}}, -1, 0, 0},                 // only the block it is receiving
+      {{{7, 7}, {3, 2}}, -1, 0, 0},         // done, or nonsense: nothing to take
+      {{{5, 7}}, 0, 6, 1},                  // two left: the second moves
+      {{{0, 5}}, 0, 3, 2},                  // odd: the victim keeps the larger half
+      {{{0, 4}, {10, 20}}, 1, 15, 5},       // the run with the most left
+      {{{0, 4}, {10, 14}}, 0, 2, 2},        // a tie: the earliest listed
+      {{{30, 31}, {8, 10}, {2, 3}}, 1, 9, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.runs.size());
+    downloader::Steal steal = downloader::ChooseSteal(c.runs);
+    EXPECT_EQ(steal.victim, c.victim);
+    EXPECT_EQ(steal.run.first, c.first);
+    EXPECT_EQ(steal.run.count, c.count);
+  }
+}
+
+// Idle connections stealing in turn until nothing is left to split: every
+// block stays with exactly one connection, and each keeps its block in
+// progress.
+TEST(ChooseStealTest, StealingInTurnSplitsDownToSingleBlocksWithoutOverlap) {
+  using downloader::PendingRun;
+  std::vector<PendingRun> runs = {{0, 32}, {40, 41}};
+  for (;;) {
+    downloader::Steal steal = downloader::ChooseSteal(runs);
+    if (steal.victim < 0) break;
+    PendingRun& victim = runs[static_cast<size_t>(steal.victim)];
+    ASSERT_GT(steal.run.first, victim.next);
+    ASSERT_EQ(steal.run.first + steal.run.count, victim.end);
+    victim.end = steal.run.first;
+    runs.push_back({steal.run.first, steal.run.first + steal.run.count});
+  }
+  std::vector<int> owners(41, 0);
+  for (const PendingRun& run : runs) {
+    EXPECT_EQ(run.end - run.next, 1u);
+    for (size_t k = run.next; k < run.end; ++k) ++owners[k];
+  }
+  for (size_t k = 0; k < 32; ++k) EXPECT_EQ(owners[k], 1) << k;
+  EXPECT_EQ(owners[40], 1);
+  EXPECT_EQ(runs.size(), 33u);
+}
+
 TEST(ChooseMirrorTest, TheLeastLoadedLiveMirrorEarliestFirst) {
   struct Case {
     std::vector<MirrorLoad> mirrors;
