@@ -17,10 +17,12 @@
 #include "downloader/hash_task.h"
 #include "downloader/http_task.h"
 #include "downloader/http_to_mem_task.h"
+#include "downloader/internet_session.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/resume_validator.h"
 #include "downloader/sub_task_slot.h"
+#include "downloader/timeouts.h"
 
 namespace stubframework::downloader {
 namespace {
@@ -61,6 +63,7 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
 
   ~MultiSourceTask() {
     sub_.Reset();
+    if (session_ != nullptr) session_->Release();
     if (callback_ != nullptr) callback_->Release();
     logger_->Release();
   }
@@ -113,6 +116,9 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   IDownloadCallback* callback_;
   ILogger* logger_;
   details::SubTaskSlot sub_;  // the meta transfer or the hash pass
+  // Every block request runs in it, so that the connections a run leaves
+  // open serve the next run (null: each request opens its own).
+  SharedSession* session_ = nullptr;
 
   CriticalSection lock_;
   Phase phase_ = Phase::kCreated;
@@ -438,6 +444,7 @@ void MultiSourceTask::BeginFetch() {
     phase_ = Phase::kFetch;
   }
   if (request_.connections > 1) RaiseConnectionLimit(request_.connections);
+  OpenSharedSession(kReceiveTimeoutMs, logger_, &session_);
   Schedule();
 }
 
@@ -489,7 +496,8 @@ void MultiSourceTask::Schedule() {
     HttpRange range;
     range.offset = RunBegin(run);
     range.size = RunEnd(run, total_) - range.offset;
-    ITask* task = CreateHttpTask(request_.urls[connection->mirror()], range, connection, logger_);
+    ITask* task = CreateHttpTask(request_.urls[connection->mirror()], range, connection, logger_, kReceiveTimeoutMs,
+                                 session_);
     if (task == nullptr) {
       connection->OnComplete(kResultOutOfMemory);
     } else {

@@ -142,6 +142,27 @@ TEST_F(MultiSourceTaskTest, FourConnectionsToOneServerFetchEveryBlockOnce) {
   EXPECT_LE(longest, static_cast<size_t>(3 * kMiB));
 }
 
+// A run longer than one request may ask for takes several requests in turn:
+// they ride the one TCP connection the first opened, not one each.
+TEST_F(MultiSourceTaskTest, RunsInTurnReuseTheConnectionTheFirstOpened) {
+  std::string data = NoisyBytes((downloader::kMaxRunBlocks + 1) * kMiB + 5, 73);
+  std::string name = Publish(data);
+  AddNginx(name);
+  request_.connections = 1;
+  ASSERT_EQ(Run(), 0) << logger_->Dump();
+  EXPECT_EQ(testsupport::ReadWholeFile(dest_), data);
+  std::set<std::string> sockets;
+  size_t blocks_asked = 0;
+  for (const auto& r : servers().NginxRequests(name, 3)) {
+    if (r.range.empty()) continue;  // the meta
+    ++blocks_asked;
+    sockets.insert(r.connection);
+  }
+  EXPECT_EQ(blocks_asked, 2u);
+  EXPECT_EQ(sockets.size(), 1u);
+  EXPECT_FALSE(sockets.begin()->empty()) << "the server records no connection";
+}
+
 // Two connections, one to a slow mirror: the fast one, its own run done,
 // takes the later half of the slow one's run, again and again, so the slow
 // mirror serves little more than the block it was receiving.
