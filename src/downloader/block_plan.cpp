@@ -30,16 +30,24 @@ BlockRun NextRun(const std::vector<BlockState>& states, int connections) {
   return run;
 }
 
-Steal ChooseSteal(const std::vector<PendingRun>& runs) {
+Steal ChooseSteal(const std::vector<PendingRun>& runs, size_t unverified) {
   Steal steal;
-  size_t most = 1;  // a run of one block is not split
+  size_t most = 0;
+  size_t holders = 0;  // runs with a block left
   for (size_t i = 0; i < runs.size(); ++i) {
     size_t left = runs[i].end > runs[i].next ? runs[i].end - runs[i].next : 0;
+    if (left > 0) ++holders;
     if (left <= most) continue;
     most = left;
     steal.victim = static_cast<int>(i);
   }
-  if (steal.victim < 0) return steal;
+  if (most == 1 && unverified == 1 && holders == 1) {
+    steal.run.first = runs[static_cast<size_t>(steal.victim)].next;
+    steal.run.count = 1;
+    steal.copy = true;
+    return steal;
+  }
+  if (most < 2) return Steal();
   const PendingRun& run = runs[static_cast<size_t>(steal.victim)];
   size_t keep = (most + 1) / 2;
   steal.run.first = run.next + keep;

@@ -52,13 +52,17 @@ struct PendingRun {
 // flight: the later half of the run with the most blocks left (the earliest
 // listed on a tie), so that the two end together. The victim keeps the block
 // it is receiving and at least half of the rest, rounded up; `victim` is the
-// index in `runs`, -1 (and count 0) when no run has two blocks left: a block
-// is never asked of two connections at once.
+// index in `runs`, -1 (and count 0) when there is nothing to take. A block
+// is never asked of two connections at once, except the very last: when it
+// is the only block of the file not yet verified (`unverified` is 1) and one
+// connection alone is receiving it, a second may ask for it too (`copy`: the
+// victim keeps it), and the first to prove it wins.
 struct Steal {
   int victim = -1;
   BlockRun run;
+  bool copy = false;
 };
-Steal ChooseSteal(const std::vector<PendingRun>& runs);
+Steal ChooseSteal(const std::vector<PendingRun>& runs, size_t unverified);
 
 // Bytes [first byte, end byte) of a run in a file of `size` bytes.
 int64 RunBegin(const BlockRun& run);

@@ -101,9 +101,10 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   void OnHashComplete(HashResult result);
   void BeginFetch();
   void Schedule();
-  // Under lock_: half of the run in flight with the most blocks left, for a
-  // connection that found nothing missing.
-  bool StealRun(Connection** victim, BlockRun* run);
+  // Under lock_: half of the run in flight with the most blocks left, or a
+  // copy of the very last block, for a connection that found nothing
+  // missing; *victim null when there is nothing to take.
+  Steal StealRun(Connection** victim);
   // Under lock_: marks the mirror dropped once, logs why, and gathers its
   // connections to abandon.
   void DropMirror(size_t mirror, DropReason reason, long result, std::vector<Connection*>* abandon);
@@ -450,32 +451,47 @@ void MultiSourceTask::BeginFetch() {
 
 void MultiSourceTask::Schedule() {
   std::vector<Connection*> launch;
+  std::vector<Connection*> abandon;
   bool end = false;
   {
     ScopedLock hold(lock_);
     if (!finishing_ && verified_ == states_.size()) {
       logger_->Log(L"MultiSourceTask::Schedule", L"All %Iu blocks verified.", states_.size());
       FinishLocked(kResultOk);
+      // The loser of a race for the last block has nothing left to give.
+      for (Connection* connection : connections_) {
+        connection->AddRef();
+        abandon.push_back(connection);
+      }
     }
     while (!finishing_ && connections_.size() < static_cast<size_t>(request_.connections)) {
+      // What nobody fetches first; at the tail, half of a run in flight.
+      Steal steal;
+      steal.run = NextRun(states_, request_.connections);
+      Connection* victim = nullptr;
+      if (steal.run.count == 0) {
+        steal = StealRun(&victim);
+        if (victim == nullptr) break;
+      }
       std::vector<MirrorLoad> loads;
       for (const Mirror& mirror : mirrors_) loads.push_back(mirror.load);
+      // Taken from a connection: from another mirror than its, when one is left.
+      if (victim != nullptr) loads[victim->mirror()].in_flight += kMaxDownloadConnections + 1;
       int chosen = ChooseMirror(loads);
       if (chosen < 0) break;
-      // What nobody fetches first; at the tail, half of a run in flight.
-      Connection* victim = nullptr;
-      BlockRun run = NextRun(states_, request_.connections);
-      if (run.count == 0 && !StealRun(&victim, &run)) break;
+      const BlockRun& run = steal.run;
       auto* connection = CreateConnection(this, static_cast<size_t>(chosen), run, total_);
       if (connection == nullptr) {
         if (connections_.empty()) FinishLocked(kResultOutOfMemory);
         break;
       }
-      if (victim != nullptr) {
+      const wchar_t* to = request_.urls[static_cast<size_t>(chosen)].c_str();
+      if (steal.copy) {
+        logger_->Log(L"MultiSourceTask::Schedule", L"Block %Iu, the last, is asked of %s too.", run.first, to);
+      } else if (victim != nullptr) {
         victim->Shorten(run.first);
         logger_->Log(L"MultiSourceTask::Schedule", L"Blocks %Iu-%Iu move from %s to %s.", run.first,
-                     run.first + run.count - 1, request_.urls[victim->mirror()].c_str(),
-                     request_.urls[static_cast<size_t>(chosen)].c_str());
+                     run.first + run.count - 1, request_.urls[victim->mirror()].c_str(), to);
       }
       for (size_t k = run.first; k < run.first + run.count; ++k) states_[k] = BlockState::kFetching;
       ++mirrors_[static_cast<size_t>(chosen)].load.in_flight;
@@ -490,6 +506,7 @@ void MultiSourceTask::Schedule() {
     }
     end = finishing_ && connections_.empty() && phase_ == Phase::kFetch;
   }
+  AbandonAll(abandon);
   for (Connection* connection : launch) {
     BlockRun run = connection->run();
     run.count = connection->end() - run.first;  // a steal may have come since
@@ -509,7 +526,7 @@ void MultiSourceTask::Schedule() {
   if (end) End();
 }
 
-bool MultiSourceTask::StealRun(Connection** victim, BlockRun* run) {
+Steal MultiSourceTask::StealRun(Connection** victim) {
   std::vector<PendingRun> pending;
   std::vector<Connection*> owners;
   for (Connection* connection : connections_) {
@@ -520,11 +537,9 @@ bool MultiSourceTask::StealRun(Connection** victim, BlockRun* run) {
     pending.push_back(left);
     owners.push_back(connection);
   }
-  Steal steal = ChooseSteal(pending);
-  if (steal.victim < 0) return false;
-  *victim = owners[static_cast<size_t>(steal.victim)];
-  *run = steal.run;
-  return true;
+  Steal steal = ChooseSteal(pending, states_.size() - verified_);
+  *victim = steal.victim < 0 ? nullptr : owners[static_cast<size_t>(steal.victim)];
+  return steal;
 }
 
 bool MultiSourceTask::DigestOf(size_t index, uint8 digest[kDigestSize]) {

@@ -98,25 +98,33 @@ TEST(ChooseStealTest, TheLaterHalfOfTheRunWithTheMostLeftAndNeverTheBlockInProgr
   using downloader::PendingRun;
   struct Case {
     std::vector<PendingRun> runs;
+    size_t unverified;  // blocks of the file not yet verified
     int victim;
     size_t first;
     size_t count;
+    bool copy;
   } cases[] = {
-      {{}, -1, 0, 0},                       // nothing in flight
-      {{{5, 6}}, -1, 0, 0},                 // only the block it is receiving
-      {{{7, 7}, {3, 2}}, -1, 0, 0},         // done, or nonsense: nothing to take
-      {{{5, 7}}, 0, 6, 1},                  // two left: the second moves
-      {{{0, 5}}, 0, 3, 2},                  // odd: the victim keeps the larger half
-      {{{0, 4}, {10, 20}}, 1, 15, 5},       // the run with the most left
-      {{{0, 4}, {10, 14}}, 0, 2, 2},        // a tie: the earliest listed
-      {{{30, 31}, {8, 10}, {2, 3}}, 1, 9, 1},
+      {{}, 0, -1, 0, 0, false},                       // nothing in flight
+      {{{5, 6}}, 3, -1, 0, 0, false},                 // only the block it is receiving
+      {{{7, 7}, {3, 2}}, 3, -1, 0, 0, false},         // done, or nonsense: nothing to take
+      {{{5, 7}}, 2, 0, 6, 1, false},                  // two left: the second moves
+      {{{0, 5}}, 5, 0, 3, 2, false},                  // odd: the victim keeps the larger half
+      {{{0, 4}, {10, 20}}, 14, 1, 15, 5, false},      // the run with the most left
+      {{{0, 4}, {10, 14}}, 8, 0, 2, 2, false},        // a tie: the earliest listed
+      {{{30, 31}, {8, 10}, {2, 3}}, 4, 1, 9, 1, false},
+      // The very last block of the file may be asked of a second connection.
+      {{{9, 10}}, 1, 0, 9, 1, true},
+      {{{4, 4}, {9, 10}}, 1, 1, 9, 1, true},
+      {{{9, 10}}, 2, -1, 0, 0, false},                // another block is still unproven
+      {{{9, 10}, {9, 10}}, 1, -1, 0, 0, false},       // already asked of two
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.runs.size());
-    downloader::Steal steal = downloader::ChooseSteal(c.runs);
+    SCOPED_TRACE(testing::Message() << c.runs.size() << " runs, " << c.unverified << " unverified");
+    downloader::Steal steal = downloader::ChooseSteal(c.runs, c.unverified);
     EXPECT_EQ(steal.victim, c.victim);
     EXPECT_EQ(steal.run.first, c.first);
     EXPECT_EQ(steal.run.count, c.count);
+    EXPECT_EQ(steal.copy, c.copy);
   }
 }
 
@@ -127,7 +135,7 @@ TEST(ChooseStealTest, StealingInTurnSplitsDownToSingleBlocksWithoutOverlap) {
   using downloader::PendingRun;
   std::vector<PendingRun> runs = {{0, 32}, {40, 41}};
   for (;;) {
-    downloader::Steal steal = downloader::ChooseSteal(runs);
+    downloader::Steal steal = downloader::ChooseSteal(runs, 33);
     if (steal.victim < 0) break;
     PendingRun& victim = runs[static_cast<size_t>(steal.victim)];
     ASSERT_GT(steal.run.first, victim.next);
