@@ -105,6 +105,9 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   // copy of the very last block, for a connection that found nothing
   // missing; *victim null when there is nothing to take.
   Steal StealRun(Connection** victim);
+  // Under lock_: whether a connection in flight still asks for block
+  // `index` (the other of two asking for the very last block).
+  bool IsAskedOfAnother(size_t index) const;
   // Under lock_: marks the mirror dropped once, logs why, and gathers its
   // connections to abandon.
   void DropMirror(size_t mirror, DropReason reason, long result, std::vector<Connection*>* abandon);
@@ -542,6 +545,14 @@ Steal MultiSourceTask::StealRun(Connection** victim) {
   return steal;
 }
 
+bool MultiSourceTask::IsAskedOfAnother(size_t index) const {
+  for (const Connection* connection : connections_) {
+    if (connection->abandoned() || mirrors_[connection->mirror()].load.dropped) continue;
+    if (connection->next_block() <= index && index < connection->end()) return true;
+  }
+  return false;
+}
+
 bool MultiSourceTask::DigestOf(size_t index, uint8 digest[kDigestSize]) {
   ScopedLock hold(lock_);
   if (index >= meta_.digests.size()) return false;
@@ -626,7 +637,7 @@ void MultiSourceTask::OnConnectionEnd(Connection* connection, long result) {
     Mirror& mirror = mirrors_[connection->mirror()];
     --mirror.load.in_flight;
     for (size_t k = connection->next_block(); k < connection->end(); ++k) {
-      if (states_[k] == BlockState::kFetching) states_[k] = BlockState::kMissing;
+      if (states_[k] == BlockState::kFetching && !IsAskedOfAnother(k)) states_[k] = BlockState::kMissing;
     }
     if (!finishing_ && !connection->abandoned() && !mirror.load.dropped && !connection->run_done()) {
       const wchar_t* url = request_.urls[connection->mirror()].c_str();
