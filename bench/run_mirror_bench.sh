@@ -5,7 +5,6 @@
 #   aria2c natively: -x4 -s4 with the same four URLs and a metalink of 1 MiB
 #     SHA-1 pieces (the reference)
 #   worker_bench verified under Wine: today's single-connection download
-#   worker_bench idle under Wine: the process's start-up alone (for reference)
 # then the same pair with the fourth mirror flipping a byte in every 10th
 # block (the fault server, paced near the same rate): both must still verify.
 # Each mirror is nginx on its own port with limit_rate per connection.
@@ -97,10 +96,6 @@ for i in $(seq "$RUNS"); do
   read -r seconds _ _ <<< "$figures"
   cmp -s "$OUT" "$DOCROOT/bench.bin" || { echo "single-connection download differs" >&2; exit 1; }
   echo "$i single $seconds" >> "$results"
-  # What every worker_bench run pays before its first request (Wine's process
-  # start, the application built): the part of the gap no transfer can close.
-  read -r seconds _ _ <<< "$(measure wine "$WORKER_BENCH" idle)"
-  echo "$i start-up $seconds" >> "$results"
 done
 rm -rf "$ARIA" "$OUT"
 
