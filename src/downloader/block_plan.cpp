@@ -15,15 +15,17 @@ constexpr long kResultConnectionAborted = static_cast<long>(0x80072EFE);
 constexpr long kResultConnectionReset = static_cast<long>(0x80072EFF);
 }  // namespace
 
-BlockRun NextRun(const std::vector<BlockState>& states, int connections) {
-  size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
-  BlockRun run;
-  if (missing == 0) return run;
+size_t RunLength(size_t missing, int connections) {
   size_t share = static_cast<size_t>(std::max(connections, 1));
-  size_t limit = std::min((missing + share - 1) / share, kMaxRunBlocks);
+  return std::min((missing + share - 1) / share, kMaxRunBlocks);
+}
+
+BlockRun NextRun(const std::vector<BlockState>& states, size_t length) {
+  BlockRun run;
   auto first = std::find(states.begin(), states.end(), BlockState::kMissing);
+  if (first == states.end()) return run;
   run.first = static_cast<size_t>(first - states.begin());
-  while (run.first + run.count < states.size() && run.count < limit &&
+  while (run.first + run.count < states.size() && run.count < length &&
          states[run.first + run.count] == BlockState::kMissing) {
     ++run.count;
   }

@@ -36,10 +36,16 @@ struct BlockRun {
   size_t count = 0;
 };
 
+// How long a run a connection asks for: ceil(missing / connections), at most
+// kMaxRunBlocks. Connections started together take their share of what was
+// missing before the first of them took its run, so that they get runs of
+// one length and end together.
+size_t RunLength(size_t missing, int connections);
+
 // The run a connection fetches next: from the first missing block over the
-// missing blocks that follow it, at most ceil(missing / connections) and at
-// most kMaxRunBlocks long. Count 0 when nothing is missing.
-BlockRun NextRun(const std::vector<BlockState>& states, int connections);
+// missing blocks that follow it, at most `length` long. Count 0 when nothing
+// is missing.
+BlockRun NextRun(const std::vector<BlockState>& states, size_t length);
 
 // What a connection still has to fetch: blocks [next, end), `next` the one
 // it is receiving (what it holds of it is not lost by a split).

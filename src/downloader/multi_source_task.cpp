@@ -467,10 +467,13 @@ void MultiSourceTask::Schedule() {
         abandon.push_back(connection);
       }
     }
+    const size_t length =
+        RunLength(static_cast<size_t>(std::count(states_.begin(), states_.end(), BlockState::kMissing)),
+                  request_.connections);
     while (!finishing_ && connections_.size() < static_cast<size_t>(request_.connections)) {
       // What nobody fetches first; at the tail, half of a run in flight.
       Steal steal;
-      steal.run = NextRun(states_, request_.connections);
+      steal.run = NextRun(states_, length);
       Connection* victim = nullptr;
       if (steal.run.count == 0) {
         steal = StealRun(&victim);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,30 +52,62 @@ TEST(NextRunTest, TakesTheFirstMissingBlocksUpToAShareOfWhatIsMissing) {
       {"........", 0, 0, 8},          // a nonsense count acts as one
   };
   for (const Case& c : cases) {
-    BlockRun run = downloader::NextRun(States(c.states), c.connections);
+    std::vector<BlockState> states = States(c.states);
+    size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
+    BlockRun run = downloader::NextRun(states, downloader::RunLength(missing, c.connections));
     EXPECT_EQ(run.first, c.first) << c.states << " / " << c.connections;
     EXPECT_EQ(run.count, c.count) << c.states << " / " << c.connections;
   }
 }
 
 TEST(NextRunTest, NoRunIsLongerThanTheCap) {
-  std::vector<BlockState> states(1000, BlockState::kMissing);
-  EXPECT_EQ(downloader::NextRun(states, 1).count, downloader::kMaxRunBlocks);
-  EXPECT_EQ(downloader::NextRun(states, 4).count, downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(1000, 1), downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(1000, 4), downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(4 * downloader::kMaxRunBlocks, 4), downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(4 * downloader::kMaxRunBlocks + 1, 4), downloader::kMaxRunBlocks);
   // 33 blocks over one connection: the cap, then the one left.
   std::vector<BlockState> tail(downloader::kMaxRunBlocks + 1, BlockState::kMissing);
-  BlockRun run = downloader::NextRun(tail, 1);
+  BlockRun run = downloader::NextRun(tail, downloader::RunLength(tail.size(), 1));
   for (size_t k = run.first; k < run.first + run.count; ++k) tail[k] = BlockState::kFetching;
-  run = downloader::NextRun(tail, 1);
+  run = downloader::NextRun(tail, downloader::RunLength(1, 1));
   EXPECT_EQ(run.first, downloader::kMaxRunBlocks);
   EXPECT_EQ(run.count, 1u);
+}
+
+// Connections started together share what was missing before the first
+// took its run: 64 blocks over four are four runs of 16, not 16, 12, 9, 7.
+TEST(NextRunTest, ConnectionsStartedTogetherGetRunsOfOneLength) {
+  struct Case {
+    size_t blocks;
+    int connections;
+    std::vector<size_t> counts;
+  } cases[] = {
+      {64, 4, {16, 16, 16, 16}},
+      {10, 4, {3, 3, 3, 1}},
+      {9, 3, {3, 3, 3}},
+      {2, 4, {1, 1}},  // more connections than blocks
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.blocks);
+    std::vector<BlockState> states(c.blocks, BlockState::kMissing);
+    const size_t length = downloader::RunLength(c.blocks, c.connections);
+    std::vector<size_t> counts;
+    for (int i = 0; i < c.connections; ++i) {
+      BlockRun run = downloader::NextRun(states, length);
+      if (run.count == 0) break;
+      for (size_t k = run.first; k < run.first + run.count; ++k) states[k] = BlockState::kFetching;
+      counts.push_back(run.count);
+    }
+    EXPECT_EQ(counts, c.counts);
+  }
 }
 
 TEST(NextRunTest, RunsTakenInTurnCoverEveryMissingBlockOnce) {
   std::vector<BlockState> states = States("v..vv.......v..........vv......");
   std::vector<int> taken(states.size(), 0);
   for (;;) {
-    BlockRun run = downloader::NextRun(states, 3);
+    size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
+    BlockRun run = downloader::NextRun(states, downloader::RunLength(missing, 3));
     if (run.count == 0) break;
     for (size_t k = run.first; k < run.first + run.count; ++k) {
       ASSERT_EQ(states[k], BlockState::kMissing) << k;

@@ -119,10 +119,12 @@ TEST_F(MultiSourceTaskTest, FourConnectionsToOneServerFetchEveryBlockOnce) {
   ASSERT_GE(asked.size(), 5u);
   EXPECT_EQ(asked[0].target, "/" + name + ".meta");
   std::vector<int> asked_for(10, 0);
+  std::set<std::pair<long long, long long>> ranges;
   size_t longest = 0;
   for (size_t i = 1; i < asked.size(); ++i) {
     long long a = -1, b = -1;
     ASSERT_EQ(sscanf(asked[i].range.c_str(), "bytes=%lld-%lld", &a, &b), 2) << asked[i].range;
+    ranges.insert({a, b});
     EXPECT_EQ(a % kMiB, 0);
     EXPECT_TRUE((b + 1) % kMiB == 0 || b + 1 == static_cast<long long>(data.size())) << b;
     for (long long k = a / kMiB; k <= b / kMiB; ++k) ++asked_for[static_cast<size_t>(k)];
@@ -142,8 +144,14 @@ TEST_F(MultiSourceTaskTest, FourConnectionsToOneServerFetchEveryBlockOnce) {
     EXPECT_GE(asked_for[k], 1) << k;
     EXPECT_LE(asked_for[k], 1 + moved[k]) << k;
   }
-  // 10 blocks over 4 connections: no run longer than a quarter, rounded up.
+  // 10 blocks over 4 connections: no run longer than a quarter, rounded up,
+  // and the four started together take 3, 3, 3 and the last one.
   EXPECT_LE(longest, static_cast<size_t>(3 * kMiB));
+  const long long end = static_cast<long long>(data.size()) - 1;
+  for (auto first : {std::make_pair(0LL, 3 * kMiB - 1), std::make_pair(3 * kMiB, 6 * kMiB - 1),
+                     std::make_pair(6 * kMiB, 9 * kMiB - 1), std::make_pair(9 * kMiB, end)}) {
+    EXPECT_EQ(ranges.count(first), 1u) << first.first << "-" << first.second;
+  }
 }
 
 // A run longer than one request may ask for takes several requests in turn:
