@@ -15,6 +15,10 @@
 //                                       after AFTER_MS: prints the stop's
 //                                       latency (from the stop request to the
 //                                       return) in seconds and the bytes done
+//   download_bench stop-sources AFTER_MS N PATH URL [MIRROR]...
+//                                       the same stop in a download from
+//                                       several sources over N connections,
+//                                       as the download worker runs it
 #include <windows.h>
 #include <wininet.h>
 #include <psapi.h>
@@ -31,6 +35,7 @@
 #include "downloader/object.h"
 #include "utils/download_file_verified.h"
 #include "utils/verify_file.h"
+#include "workflow/several_sources_transfer.h"
 
 namespace downloader = stubframework::downloader;
 
@@ -193,7 +198,10 @@ struct StopTimer {
   }
 };
 
-int RunStop(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path, DWORD after_ms) {
+// Runs `download` with a stop requested after `after_ms`; prints the stop's
+// latency, the bytes done when it was asked and the result.
+template <typename Download>
+int RunStopped(DWORD after_ms, Download download) {
   Progress progress;
   StopTimer timer;
   timer.after_ms = after_ms;
@@ -203,11 +211,26 @@ int RunStop(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path, DW
   host.cancel_requested = [&timer] { return ::InterlockedCompareExchange(&timer.stop, 0, 0) != 0; };
   stubframework::base::UniqueHandle stopper(::CreateThread(nullptr, 0, &StopTimer::Run, &timer, 0, nullptr));
   if (!stopper) return 2;
-  HRESULT hr = stubframework::utils::DownloadFileVerified(host, url, meta_url, path);
+  HRESULT hr = download(host);
   double ended = Now();
   ::WaitForSingleObject(stopper.Get(), INFINITE);
   printf("%.6f %ld %ld\n", ended - timer.stopped_at, timer.done_at_stop, static_cast<long>(hr));
   return hr == E_ABORT ? 0 : 1;
+}
+
+int RunStop(const wchar_t* url, const wchar_t* meta_url, const wchar_t* path, DWORD after_ms) {
+  return RunStopped(after_ms, [&](const stubframework::utils::DownloadHost& host) {
+    return stubframework::utils::DownloadFileVerified(host, url, meta_url, path);
+  });
+}
+
+int RunStopSources(DWORD after_ms, int connections, const wchar_t* path, int url_count, wchar_t** urls) {
+  stubframework::workflow::SourceOptions options;
+  options.connections = connections;
+  for (int i = 0; i < url_count; ++i) options.urls.push_back(urls[i]);
+  return RunStopped(after_ms, [&](const stubframework::utils::DownloadHost& host) {
+    return stubframework::workflow::DownloadFromSources(host, options, path, nullptr);
+  });
 }
 
 int RunHash(const wchar_t* path, const wchar_t* meta_path) {
@@ -236,9 +259,13 @@ int wmain(int argc, wchar_t** argv) {
     return RunVerified(argv[2], argv[3], argv[4], argc >= 6 ? _wtol(argv[5]) : 0);
   }
   if (argc >= 6 && std::wstring(argv[1]) == L"stop") return RunStop(argv[2], argv[3], argv[4], _wtoi(argv[5]));
+  if (argc >= 6 && std::wstring(argv[1]) == L"stop-sources") {
+    return RunStopSources(_wtoi(argv[2]), _wtoi(argv[3]), argv[4], argc - 5, argv + 5);
+  }
   if (argc >= 4 && std::wstring(argv[1]) == L"hash") return RunHash(argv[2], argv[3]);
   fprintf(stderr,
           "usage: download_bench file URL PATH SIZE | wininet URL | verified URL META PATH [KILL_AT] |\n"
-          "       hash PATH META | stop URL META PATH AFTER_MS\n");
+          "       hash PATH META | stop URL META PATH AFTER_MS |\n"
+          "       stop-sources AFTER_MS N PATH URL [MIRROR]...\n");
   return 2;
 }

@@ -35,7 +35,7 @@ fetched() {
 import re, sys
 total = 0
 for line in open(sys.argv[1]):
-    method, uri, rng, _if_range, status = line.rstrip('\n').split('\t')
+    method, uri, rng, _if_range, status = line.rstrip('\n').split('\t')[:5]
     if uri != '/bench.bin':
         continue
     m = re.match(r'bytes=(\d+)-(\d*)$', rng)

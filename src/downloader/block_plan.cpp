@@ -15,19 +15,46 @@ constexpr long kResultConnectionAborted = static_cast<long>(0x80072EFE);
 constexpr long kResultConnectionReset = static_cast<long>(0x80072EFF);
 }  // namespace
 
-BlockRun NextRun(const std::vector<BlockState>& states, int connections) {
-  size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
-  BlockRun run;
-  if (missing == 0) return run;
+size_t RunLength(size_t missing, int connections) {
   size_t share = static_cast<size_t>(std::max(connections, 1));
-  size_t limit = std::min((missing + share - 1) / share, kMaxRunBlocks);
+  return std::min((missing + share - 1) / share, kMaxRunBlocks);
+}
+
+BlockRun NextRun(const std::vector<BlockState>& states, size_t length) {
+  BlockRun run;
   auto first = std::find(states.begin(), states.end(), BlockState::kMissing);
+  if (first == states.end()) return run;
   run.first = static_cast<size_t>(first - states.begin());
-  while (run.first + run.count < states.size() && run.count < limit &&
+  while (run.first + run.count < states.size() && run.count < length &&
          states[run.first + run.count] == BlockState::kMissing) {
     ++run.count;
   }
   return run;
+}
+
+Steal ChooseSteal(const std::vector<PendingRun>& runs, size_t unverified) {
+  Steal steal;
+  size_t most = 0;
+  size_t holders = 0;  // runs with a block left
+  for (size_t i = 0; i < runs.size(); ++i) {
+    size_t left = runs[i].end > runs[i].next ? runs[i].end - runs[i].next : 0;
+    if (left > 0) ++holders;
+    if (left <= most) continue;
+    most = left;
+    steal.victim = static_cast<int>(i);
+  }
+  if (most == 1 && unverified == 1 && holders == 1) {
+    steal.run.first = runs[static_cast<size_t>(steal.victim)].next;
+    steal.run.count = 1;
+    steal.copy = true;
+    return steal;
+  }
+  if (most < 2) return Steal();
+  const PendingRun& run = runs[static_cast<size_t>(steal.victim)];
+  size_t keep = (most + 1) / 2;
+  steal.run.first = run.next + keep;
+  steal.run.count = most - keep;
+  return steal;
 }
 
 int64 RunBegin(const BlockRun& run) { return static_cast<int64>(run.first) * kBlockSize; }

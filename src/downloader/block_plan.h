@@ -36,10 +36,39 @@ struct BlockRun {
   size_t count = 0;
 };
 
+// How long a run a connection asks for: ceil(missing / connections), at most
+// kMaxRunBlocks. Connections started together take their share of what was
+// missing before the first of them took its run, so that they get runs of
+// one length and end together.
+size_t RunLength(size_t missing, int connections);
+
 // The run a connection fetches next: from the first missing block over the
-// missing blocks that follow it, at most ceil(missing / connections) and at
-// most kMaxRunBlocks long. Count 0 when nothing is missing.
-BlockRun NextRun(const std::vector<BlockState>& states, int connections);
+// missing blocks that follow it, at most `length` long. Count 0 when nothing
+// is missing.
+BlockRun NextRun(const std::vector<BlockState>& states, size_t length);
+
+// What a connection still has to fetch: blocks [next, end), `next` the one
+// it is receiving (what it holds of it is not lost by a split).
+struct PendingRun {
+  size_t next = 0;
+  size_t end = 0;
+};
+
+// Work for a connection that found nothing missing, taken from one in
+// flight: the later half of the run with the most blocks left (the earliest
+// listed on a tie), so that the two end together. The victim keeps the block
+// it is receiving and at least half of the rest, rounded up; `victim` is the
+// index in `runs`, -1 (and count 0) when there is nothing to take. A block
+// is never asked of two connections at once, except the very last: when it
+// is the only block of the file not yet verified (`unverified` is 1) and one
+// connection alone is receiving it, a second may ask for it too (`copy`: the
+// victim keeps it), and the first to prove it wins.
+struct Steal {
+  int victim = -1;
+  BlockRun run;
+  bool copy = false;
+};
+Steal ChooseSteal(const std::vector<PendingRun>& runs, size_t unverified);
 
 // Bytes [first byte, end byte) of a run in a file of `size` bytes.
 int64 RunBegin(const BlockRun& run);

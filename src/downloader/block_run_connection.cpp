@@ -11,7 +11,7 @@ namespace stubframework::downloader::details {
 using base::ScopedLock;
 
 Connection::Connection(ConnectionOwner* owner, size_t mirror, const BlockRun& run, int64 size)
-    : owner_(owner), mirror_(mirror), run_(run), size_(size), next_block_(run.first) {
+    : owner_(owner), mirror_(mirror), run_(run), end_(run.first + run.count), size_(size), next_block_(run.first) {
   owner_->Hold();
   block_.SetSize(static_cast<size_t>(kBlockSize));
 }
@@ -77,11 +77,12 @@ void Connection::OnData(const Buffer& buffer) {
       Abandon();
       return;
     }
-    ++next_block_;
+    next_block_ = next_block_ + 1;
   }
-  // The whole run arrived; a server that sent more (a 200 of the whole file)
-  // is not listened to any further.
-  if (run_done() && left > 0) Abandon();
+  // The whole run arrived; a server that sends more (a 200 of the whole
+  // file, or the part of a shortened run another connection fetches) is not
+  // listened to any further.
+  if (run_done() && (left > 0 || end_ < run_.first + run_.count)) Abandon();
 }
 
 void Connection::OnComplete(long result) {

@@ -36,7 +36,10 @@ struct ConnectionOwner {
 };
 
 // One ranged request over a run of blocks. Its HttpTask's handlers come one
-// at a time (one request); Abandon may come from any thread.
+// at a time (one request); Abandon may come from any thread. The owner may
+// shorten the run (Shorten, under the owner's lock) while it is received:
+// the connection then stops at the new end, and a block past it that it was
+// already filling is refused by the owner's OnBlock.
 class Connection : public IHttpCallback {
  public:
   Connection(ConnectionOwner* owner, size_t mirror, const BlockRun& run, int64 size);
@@ -55,17 +58,22 @@ class Connection : public IHttpCallback {
   bool abandoned() const { return abandoned_; }
 
   size_t mirror() const { return mirror_; }
+  // The run as first planned; it ends at end() now.
   const BlockRun& run() const { return run_; }
+  size_t end() const { return end_; }
+  // Gives blocks [end, end()) away; `end` lies after next_block().
+  void Shorten(size_t end) { end_ = end; }
   // The block being received: the run's blocks before it have verified.
   size_t next_block() const { return next_block_; }
-  bool run_done() const { return next_block_ >= run_.first + run_.count; }
+  bool run_done() const { return next_block_ >= end_; }
 
  private:
   ConnectionOwner* owner_;
   size_t mirror_;
   BlockRun run_;
+  volatile size_t end_;  // written by the owner under its lock
   int64 size_;
-  size_t next_block_;
+  volatile size_t next_block_;  // written by the request's thread only
   Buffer block_;
   size_t filled_ = 0;
   Sha1Context sha1_;

@@ -31,6 +31,7 @@
 #include "downloader/block_follower.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
+#include "downloader/forwarding_callbacks.h"
 #include "downloader/hash_task.h"
 #include "downloader/http_to_file_task.h"
 #include "downloader/http_to_mem_task.h"
@@ -69,34 +70,10 @@ int64 ExistingSize(const std::wstring& path) {
 
 class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimpleTask, long> {
  public:
-  // Nested callbacks: a plain pointer to the owner, which holds a reference on
-  // the sub-task that holds the callback. Each forwards under a reference on
-  // the owner, because the owner's end may drop its last one.
-  class DownloadMetaCallback : public ITaskCallback<HttpToMemResult&&> {
-   public:
-    explicit DownloadMetaCallback(DownloadSimpleTask* owner) : owner_(owner) {}
-    void OnComplete(HttpToMemResult&& result) override {
-      details::ScopedReference hold(owner_);
-      owner_->OnMetaComplete(result);
-    }
+  using DownloadMetaCallback = details::MetaForwarder<DownloadSimpleTask>;
+  using HashCallback = details::HashForwarder<DownloadSimpleTask>;
 
-   private:
-    DownloadSimpleTask* owner_;
-  };
-
-  class HashCallback : public IHashCallback {
-   public:
-    explicit HashCallback(DownloadSimpleTask* owner) : owner_(owner) {}
-    void OnComplete(HashResult result) override {
-      details::ScopedReference hold(owner_);
-      owner_->OnHashComplete(result);
-    }
-    void OnHash(const uint8 digest[kDigestSize]) override { owner_->OnHash(digest); }
-
-   private:
-    DownloadSimpleTask* owner_;
-  };
-
+  // Forwards the file transfer's events; like the forwarders above.
   class DownloadFileCallback : public IHttpToFileCallback {
    public:
     explicit DownloadFileCallback(DownloadSimpleTask* owner) : owner_(owner) {}
@@ -138,6 +115,9 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
   long result = 0;
 
  private:
+  friend DownloadMetaCallback;
+  friend HashCallback;
+
   bool StartMeta();
   void OnMetaComplete(const HttpToMemResult& meta);
   bool PrepareStart();

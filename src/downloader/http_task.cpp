@@ -38,6 +38,7 @@
 #include "base/unique_handle.h"
 #include "downloader/buffer.h"
 #include "downloader/http_url.h"
+#include "downloader/internet_session.h"
 #include "downloader/object.h"
 #include "downloader/read_size.h"
 #include "downloader/redirects.h"
@@ -51,7 +52,6 @@ namespace {
 
 using stubframework::base::UniqueHInternet;
 
-constexpr DWORD kInitialAgentSize = 256;
 // Redirects are followed by hand, so that a loop meets the stub's own limit
 // and a stop between hops; nothing is read from or written to a cache.
 constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
@@ -69,27 +69,25 @@ int64 MicrosNow() {
                             counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
 }
 
-// Connect 60 s, send 30 s, receive as given; results not checked.
-void SetTimeouts(HINTERNET handle, DWORD receive_ms) {
-  DWORD timeout = kConnectTimeoutMs;
-  ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-  timeout = kSendTimeoutMs;
-  ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
-  ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof(receive_ms));
-}
-
 class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
  public:
   HttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger,
-           DWORD receive_timeout_ms)
-      : url_(url), range_(range), callback_(callback), receive_timeout_ms_(receive_timeout_ms), logger_(logger) {
+           DWORD receive_timeout_ms, SharedSession* shared)
+      : url_(url),
+        range_(range),
+        callback_(callback),
+        receive_timeout_ms_(receive_timeout_ms),
+        shared_(shared),
+        logger_(logger) {
     callback_->AddRef();
+    if (shared_ != nullptr) shared_->AddRef();
     logger_->AddRef();
   }
 
   ~HttpTask() {
     // Only a task that never delivered its end still holds the callback.
     if (callback_ != nullptr) callback_->Release();
+    if (shared_ != nullptr) shared_->Release();
     logger_->Release();
   }
 
@@ -152,7 +150,8 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
   IHttpCallback* volatile callback_;  // null once the end went up (DeliverEnd)
   HINTERNET detached_ = nullptr;     // the request a thread-pool item closes
   DWORD receive_timeout_ms_;
-  UniqueHInternet session_;
+  SharedSession* shared_;    // when set, used instead of a session of its own
+  UniqueHInternet session_;  // the task's own
   UniqueHInternet connection_;
   UniqueHInternet request_;
   DWORD available_ = 0;
@@ -226,31 +225,8 @@ DWORD WINAPI HttpTask::RunDetachedClose(void* self) {
 }
 
 long HttpTask::CreateSession() {
-  DWORD size = kInitialAgentSize;
-  char* agent = static_cast<char*>(malloc(size));
-  HRESULT hr = E_OUTOFMEMORY;
-  while (agent != nullptr) {
-    DWORD wanted = size;
-    hr = ::ObtainUserAgentString(0, agent, &wanted);
-    if (hr != E_OUTOFMEMORY) break;
-    free(agent);
-    size = wanted;
-    agent = static_cast<char*>(malloc(size));
-  }
-  if (agent == nullptr) {
-    logger_->Log(L"HttpTask::CreateSession", L"malloc(%u) failed.", size);
-    return kResultOutOfMemory;
-  }
-  if (FAILED(hr)) {
-    logger_->Log(L"HttpTask::CreateSession", L"ObtailUserAgentString failed: 0x%08X.", hr);
-    free(agent);
-    return hr;
-  }
-  session_.Reset(::InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
-  free(agent);
-  if (!session_) return LogLastError(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.");
-  SetTimeouts(session_.Get(), receive_timeout_ms_);
-  return kResultOk;
+  if (shared_ != nullptr) return kResultOk;
+  return OpenInternetSession(receive_timeout_ms_, logger_, &session_);
 }
 
 long HttpTask::Connect() { return OpenRequest(url_, &connection_, &request_); }
@@ -268,7 +244,8 @@ long HttpTask::OpenRequest(const std::wstring& url, UniqueHInternet* connection,
       break;
   }
   DWORD flags = parsed.secure ? kHttpFlags | INTERNET_FLAG_SECURE : kHttpFlags;
-  connection->Reset(::InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port,
+  HINTERNET session = shared_ != nullptr ? shared_->handle() : session_.Get();
+  connection->Reset(::InternetConnectW(session, parsed.host.c_str(), parsed.port,
                                        parsed.user.empty() ? nullptr : parsed.user.c_str(),
                                        parsed.password.empty() ? nullptr : parsed.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!*connection) return LogLastError(L"HttpTask::Connect", L"InternetConnectW failed: %u.");
@@ -283,7 +260,7 @@ long HttpTask::OpenRequest(const std::wstring& url, UniqueHInternet* connection,
   }
   // Windows hands the session's timeouts down to its requests; Wine does not,
   // and a stalled response would then wait forever. The same values again.
-  SetTimeouts(request->Get(), receive_timeout_ms_);
+  SetTransferTimeouts(request->Get(), receive_timeout_ms_);
   ::InternetSetStatusCallbackA(request->Get(), &HttpTask::StatusCallback);
   return kResultOk;
 }
@@ -629,9 +606,9 @@ void HttpTask::OnHandleClosing() {
 }  // namespace
 
 ITask* CreateHttpTask(const std::wstring& url, const HttpRange& range, IHttpCallback* callback, ILogger* logger,
-                      DWORD receive_timeout_ms) {
+                      DWORD receive_timeout_ms, SharedSession* session) {
   if (callback == nullptr || logger == nullptr) return nullptr;
-  return details::Object<HttpTask>::Create(url, range, callback, logger, receive_timeout_ms);
+  return details::Object<HttpTask>::Create(url, range, callback, logger, receive_timeout_ms, session);
 }
 
 }  // namespace stubframework::downloader

@@ -13,13 +13,16 @@
 #include "downloader/block_run_connection.h"
 #include "downloader/download_clock.h"
 #include "downloader/download_meta.h"
+#include "downloader/forwarding_callbacks.h"
 #include "downloader/hash_task.h"
 #include "downloader/http_task.h"
 #include "downloader/http_to_mem_task.h"
+#include "downloader/internet_session.h"
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/resume_validator.h"
 #include "downloader/sub_task_slot.h"
+#include "downloader/timeouts.h"
 
 namespace stubframework::downloader {
 namespace {
@@ -48,30 +51,8 @@ enum class Phase { kCreated, kMeta, kHash, kFetch, kEnded };
 
 class MultiSourceTask : public ITask, public details::ConnectionOwner {
  public:
-  class MetaCallback : public ITaskCallback<HttpToMemResult&&> {
-   public:
-    explicit MetaCallback(MultiSourceTask* owner) : owner_(owner) {}
-    void OnComplete(HttpToMemResult&& result) override {
-      details::ScopedReference hold(owner_);
-      owner_->OnMetaComplete(result);
-    }
-
-   private:
-    MultiSourceTask* owner_;
-  };
-
-  class HashCallback : public IHashCallback {
-   public:
-    explicit HashCallback(MultiSourceTask* owner) : owner_(owner) {}
-    void OnComplete(HashResult result) override {
-      details::ScopedReference hold(owner_);
-      owner_->OnHashComplete(result);
-    }
-    void OnHash(const uint8 digest[kDigestSize]) override { owner_->OnHash(digest); }
-
-   private:
-    MultiSourceTask* owner_;
-  };
+  using MetaCallback = details::MetaForwarder<MultiSourceTask>;
+  using HashCallback = details::HashForwarder<MultiSourceTask>;
 
   MultiSourceTask(const MultiSourceRequest& request, IDownloadCallback* callback, ILogger* logger)
       : request_(request), callback_(callback), logger_(logger) {
@@ -82,6 +63,7 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
 
   ~MultiSourceTask() {
     sub_.Reset();
+    if (session_ != nullptr) session_->Release();
     if (callback_ != nullptr) callback_->Release();
     logger_->Release();
   }
@@ -98,6 +80,9 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   bool DigestOf(size_t index, uint8 digest[kDigestSize]) override;
 
  private:
+  friend MetaCallback;
+  friend HashCallback;
+
   struct Mirror {
     MirrorLoad load;
     std::string etag;  // from its first answer of the run
@@ -116,6 +101,13 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   void OnHashComplete(HashResult result);
   void BeginFetch();
   void Schedule();
+  // Under lock_: half of the run in flight with the most blocks left, or a
+  // copy of the very last block, for a connection that found nothing
+  // missing; *victim null when there is nothing to take.
+  Steal StealRun(Connection** victim);
+  // Under lock_: whether a connection in flight still asks for block
+  // `index` (the other of two asking for the very last block).
+  bool IsAskedOfAnother(size_t index) const;
   // Under lock_: marks the mirror dropped once, logs why, and gathers its
   // connections to abandon.
   void DropMirror(size_t mirror, DropReason reason, long result, std::vector<Connection*>* abandon);
@@ -128,6 +120,9 @@ class MultiSourceTask : public ITask, public details::ConnectionOwner {
   IDownloadCallback* callback_;
   ILogger* logger_;
   details::SubTaskSlot sub_;  // the meta transfer or the hash pass
+  // Every block request runs in it, so that the connections a run leaves
+  // open serve the next run (null: each request opens its own).
+  SharedSession* session_ = nullptr;
 
   CriticalSection lock_;
   Phase phase_ = Phase::kCreated;
@@ -453,29 +448,56 @@ void MultiSourceTask::BeginFetch() {
     phase_ = Phase::kFetch;
   }
   if (request_.connections > 1) RaiseConnectionLimit(request_.connections);
+  OpenSharedSession(kReceiveTimeoutMs, logger_, &session_);
   Schedule();
 }
 
 void MultiSourceTask::Schedule() {
   std::vector<Connection*> launch;
+  std::vector<Connection*> abandon;
   bool end = false;
   {
     ScopedLock hold(lock_);
     if (!finishing_ && verified_ == states_.size()) {
       logger_->Log(L"MultiSourceTask::Schedule", L"All %Iu blocks verified.", states_.size());
       FinishLocked(kResultOk);
+      // The loser of a race for the last block has nothing left to give.
+      for (Connection* connection : connections_) {
+        connection->AddRef();
+        abandon.push_back(connection);
+      }
     }
+    const size_t length =
+        RunLength(static_cast<size_t>(std::count(states_.begin(), states_.end(), BlockState::kMissing)),
+                  request_.connections);
     while (!finishing_ && connections_.size() < static_cast<size_t>(request_.connections)) {
-      BlockRun run = NextRun(states_, request_.connections);
-      if (run.count == 0) break;
+      // What nobody fetches first; at the tail, half of a run in flight.
+      Steal steal;
+      steal.run = NextRun(states_, length);
+      Connection* victim = nullptr;
+      if (steal.run.count == 0) {
+        steal = StealRun(&victim);
+        if (victim == nullptr) break;
+      }
       std::vector<MirrorLoad> loads;
       for (const Mirror& mirror : mirrors_) loads.push_back(mirror.load);
+      // Taken from a connection: from another mirror than its, when one is left.
+      if (victim != nullptr) loads[victim->mirror()].in_flight += kMaxDownloadConnections + 1;
       int chosen = ChooseMirror(loads);
       if (chosen < 0) break;
+      const BlockRun& run = steal.run;
       auto* connection = CreateConnection(this, static_cast<size_t>(chosen), run, total_);
       if (connection == nullptr) {
         if (connections_.empty()) FinishLocked(kResultOutOfMemory);
         break;
+      }
+      const wchar_t* to = request_.urls[static_cast<size_t>(chosen)].c_str();
+      if (steal.copy) {
+        logger_->Log(L"MultiSourceTask::Schedule", L"Block %Iu, the last, is asked of %s too.", run.first, to);
+      } else if (victim != nullptr) {
+        victim->Shorten(run.first);
+        logger_->Log(L"MultiSourceTask::Schedule", L"Blocks %Iu-%Iu move from %s to %s.", run.first,
+                     run.first + run.count - 1, request_.urls[victim->mirror()].c_str(), to);
       }
       for (size_t k = run.first; k < run.first + run.count; ++k) states_[k] = BlockState::kFetching;
       ++mirrors_[static_cast<size_t>(chosen)].load.in_flight;
@@ -490,12 +512,15 @@ void MultiSourceTask::Schedule() {
     }
     end = finishing_ && connections_.empty() && phase_ == Phase::kFetch;
   }
+  AbandonAll(abandon);
   for (Connection* connection : launch) {
-    const BlockRun& run = connection->run();
+    BlockRun run = connection->run();
+    run.count = connection->end() - run.first;  // a steal may have come since
     HttpRange range;
     range.offset = RunBegin(run);
     range.size = RunEnd(run, total_) - range.offset;
-    ITask* task = CreateHttpTask(request_.urls[connection->mirror()], range, connection, logger_);
+    ITask* task = CreateHttpTask(request_.urls[connection->mirror()], range, connection, logger_, kReceiveTimeoutMs,
+                                 session_);
     if (task == nullptr) {
       connection->OnComplete(kResultOutOfMemory);
     } else {
@@ -505,6 +530,30 @@ void MultiSourceTask::Schedule() {
     connection->Release();
   }
   if (end) End();
+}
+
+Steal MultiSourceTask::StealRun(Connection** victim) {
+  std::vector<PendingRun> pending;
+  std::vector<Connection*> owners;
+  for (Connection* connection : connections_) {
+    if (connection->abandoned() || mirrors_[connection->mirror()].load.dropped) continue;
+    // Its next_block() may lag by the block it is handing over right now.
+    PendingRun left{connection->next_block(), connection->end()};
+    while (left.next < left.end && states_[left.next] == BlockState::kVerified) ++left.next;
+    pending.push_back(left);
+    owners.push_back(connection);
+  }
+  Steal steal = ChooseSteal(pending, states_.size() - verified_);
+  *victim = steal.victim < 0 ? nullptr : owners[static_cast<size_t>(steal.victim)];
+  return steal;
+}
+
+bool MultiSourceTask::IsAskedOfAnother(size_t index) const {
+  for (const Connection* connection : connections_) {
+    if (connection->abandoned() || mirrors_[connection->mirror()].load.dropped) continue;
+    if (connection->next_block() <= index && index < connection->end()) return true;
+  }
+  return false;
 }
 
 bool MultiSourceTask::DigestOf(size_t index, uint8 digest[kDigestSize]) {
@@ -546,6 +595,8 @@ bool MultiSourceTask::OnBlock(Connection* connection, size_t index, const uint8*
     ScopedLock hold(lock_);
     Mirror& mirror = mirrors_[connection->mirror()];
     if (finishing_ || mirror.load.dropped || connection->abandoned() || !file_) return false;
+    // A block past a shortened run is another connection's now.
+    if (index >= connection->end() || states_[index] != BlockState::kFetching) return false;
     if (!matches) {
       logger_->Log(L"MultiSourceTask::OnBlock", L"Block %Iu from %s did not verify.", index,
                    request_.urls[connection->mirror()].c_str());
@@ -588,9 +639,8 @@ void MultiSourceTask::OnConnectionEnd(Connection* connection, long result) {
     connections_.erase(found);
     Mirror& mirror = mirrors_[connection->mirror()];
     --mirror.load.in_flight;
-    const BlockRun& run = connection->run();
-    for (size_t k = connection->next_block(); k < run.first + run.count; ++k) {
-      if (states_[k] == BlockState::kFetching) states_[k] = BlockState::kMissing;
+    for (size_t k = connection->next_block(); k < connection->end(); ++k) {
+      if (states_[k] == BlockState::kFetching && !IsAskedOfAnother(k)) states_[k] = BlockState::kMissing;
     }
     if (!finishing_ && !connection->abandoned() && !mirror.load.dropped && !connection->run_done()) {
       const wchar_t* url = request_.urls[connection->mirror()].c_str();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,30 +52,62 @@ TEST(NextRunTest, TakesTheFirstMissingBlocksUpToAShareOfWhatIsMissing) {
       {"........", 0, 0, 8},          // a nonsense count acts as one
   };
   for (const Case& c : cases) {
-    BlockRun run = downloader::NextRun(States(c.states), c.connections);
+    std::vector<BlockState> states = States(c.states);
+    size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
+    BlockRun run = downloader::NextRun(states, downloader::RunLength(missing, c.connections));
     EXPECT_EQ(run.first, c.first) << c.states << " / " << c.connections;
     EXPECT_EQ(run.count, c.count) << c.states << " / " << c.connections;
   }
 }
 
 TEST(NextRunTest, NoRunIsLongerThanTheCap) {
-  std::vector<BlockState> states(1000, BlockState::kMissing);
-  EXPECT_EQ(downloader::NextRun(states, 1).count, downloader::kMaxRunBlocks);
-  EXPECT_EQ(downloader::NextRun(states, 4).count, downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(1000, 1), downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(1000, 4), downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(4 * downloader::kMaxRunBlocks, 4), downloader::kMaxRunBlocks);
+  EXPECT_EQ(downloader::RunLength(4 * downloader::kMaxRunBlocks + 1, 4), downloader::kMaxRunBlocks);
   // 33 blocks over one connection: the cap, then the one left.
   std::vector<BlockState> tail(downloader::kMaxRunBlocks + 1, BlockState::kMissing);
-  BlockRun run = downloader::NextRun(tail, 1);
+  BlockRun run = downloader::NextRun(tail, downloader::RunLength(tail.size(), 1));
   for (size_t k = run.first; k < run.first + run.count; ++k) tail[k] = BlockState::kFetching;
-  run = downloader::NextRun(tail, 1);
+  run = downloader::NextRun(tail, downloader::RunLength(1, 1));
   EXPECT_EQ(run.first, downloader::kMaxRunBlocks);
   EXPECT_EQ(run.count, 1u);
+}
+
+// Connections started together share what was missing before the first
+// took its run: 64 blocks over four are four runs of 16, not 16, 12, 9, 7.
+TEST(NextRunTest, ConnectionsStartedTogetherGetRunsOfOneLength) {
+  struct Case {
+    size_t blocks;
+    int connections;
+    std::vector<size_t> counts;
+  } cases[] = {
+      {64, 4, {16, 16, 16, 16}},
+      {10, 4, {3, 3, 3, 1}},
+      {9, 3, {3, 3, 3}},
+      {2, 4, {1, 1}},  // more connections than blocks
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.blocks);
+    std::vector<BlockState> states(c.blocks, BlockState::kMissing);
+    const size_t length = downloader::RunLength(c.blocks, c.connections);
+    std::vector<size_t> counts;
+    for (int i = 0; i < c.connections; ++i) {
+      BlockRun run = downloader::NextRun(states, length);
+      if (run.count == 0) break;
+      for (size_t k = run.first; k < run.first + run.count; ++k) states[k] = BlockState::kFetching;
+      counts.push_back(run.count);
+    }
+    EXPECT_EQ(counts, c.counts);
+  }
 }
 
 TEST(NextRunTest, RunsTakenInTurnCoverEveryMissingBlockOnce) {
   std::vector<BlockState> states = States("v..vv.......v..........vv......");
   std::vector<int> taken(states.size(), 0);
   for (;;) {
-    BlockRun run = downloader::NextRun(states, 3);
+    size_t missing = static_cast<size_t>(std::count(states.begin(), states.end(), BlockState::kMissing));
+    BlockRun run = downloader::NextRun(states, downloader::RunLength(missing, 3));
     if (run.count == 0) break;
     for (size_t k = run.first; k < run.first + run.count; ++k) {
       ASSERT_EQ(states[k], BlockState::kMissing) << k;
@@ -92,6 +125,65 @@ TEST(RunBytesTest, TheLastRunEndsAtTheFileSize) {
   EXPECT_EQ(downloader::RunEnd(run, 10 * kMiB), 5 * kMiB);
   EXPECT_EQ(downloader::RunEnd(run, 4 * kMiB + 7), 4 * kMiB + 7);
   EXPECT_EQ(downloader::RunEnd(BlockRun{0, 1}, 1), 1);
+}
+
+TEST(ChooseStealTest, TheLaterHalfOfTheRunWithTheMostLeftAndNeverTheBlockInProgress) {
+  using downloader::PendingRun;
+  struct Case {
+    std::vector<PendingRun> runs;
+    size_t unverified;  // blocks of the file not yet verified
+    int victim;
+    size_t first;
+    size_t count;
+    bool copy;
+  } cases[] = {
+      {{}, 0, -1, 0, 0, false},                       // nothing in flight
+      {{{5, 6}}, 3, -1, 0, 0, false},                 // only the block it is receiving
+      {{{7, 7}, {3, 2}}, 3, -1, 0, 0, false},         // done, or nonsense: nothing to take
+      {{{5, 7}}, 2, 0, 6, 1, false},                  // two left: the second moves
+      {{{0, 5}}, 5, 0, 3, 2, false},                  // odd: the victim keeps the larger half
+      {{{0, 4}, {10, 20}}, 14, 1, 15, 5, false},      // the run with the most left
+      {{{0, 4}, {10, 14}}, 8, 0, 2, 2, false},        // a tie: the earliest listed
+      {{{30, 31}, {8, 10}, {2, 3}}, 4, 1, 9, 1, false},
+      // The very last block of the file may be asked of a second connection.
+      {{{9, 10}}, 1, 0, 9, 1, true},
+      {{{4, 4}, {9, 10}}, 1, 1, 9, 1, true},
+      {{{9, 10}}, 2, -1, 0, 0, false},                // another block is still unproven
+      {{{9, 10}, {9, 10}}, 1, -1, 0, 0, false},       // already asked of two
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.runs.size() << " runs, " << c.unverified << " unverified");
+    downloader::Steal steal = downloader::ChooseSteal(c.runs, c.unverified);
+    EXPECT_EQ(steal.victim, c.victim);
+    EXPECT_EQ(steal.run.first, c.first);
+    EXPECT_EQ(steal.run.count, c.count);
+    EXPECT_EQ(steal.copy, c.copy);
+  }
+}
+
+// Idle connections stealing in turn until nothing is left to split: every
+// block stays with exactly one connection, and each keeps its block in
+// progress.
+TEST(ChooseStealTest, StealingInTurnSplitsDownToSingleBlocksWithoutOverlap) {
+  using downloader::PendingRun;
+  std::vector<PendingRun> runs = {{0, 32}, {40, 41}};
+  for (;;) {
+    downloader::Steal steal = downloader::ChooseSteal(runs, 33);
+    if (steal.victim < 0) break;
+    PendingRun& victim = runs[static_cast<size_t>(steal.victim)];
+    ASSERT_GT(steal.run.first, victim.next);
+    ASSERT_EQ(steal.run.first + steal.run.count, victim.end);
+    victim.end = steal.run.first;
+    runs.push_back({steal.run.first, steal.run.first + steal.run.count});
+  }
+  std::vector<int> owners(41, 0);
+  for (const PendingRun& run : runs) {
+    EXPECT_EQ(run.end - run.next, 1u);
+    for (size_t k = run.next; k < run.end; ++k) ++owners[k];
+  }
+  for (size_t k = 0; k < 32; ++k) EXPECT_EQ(owners[k], 1) << k;
+  EXPECT_EQ(owners[40], 1);
+  EXPECT_EQ(runs.size(), 33u);
 }
 
 TEST(ChooseMirrorTest, TheLeastLoadedLiveMirrorEarliestFirst) {

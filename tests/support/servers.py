@@ -33,7 +33,7 @@ error_log {state}/nginx-error.log warn;
 events {{ worker_connections 512; }}
 http {{
   default_type application/octet-stream;
-  log_format record escape=none "$request_method\\t$request_uri\\t$http_range\\t$http_if_range\\t$status";
+  log_format record escape=none "$request_method\\t$request_uri\\t$http_range\\t$http_if_range\\t$status\\t$connection";
   access_log off;
   client_body_temp_path {state}/tmp/body;
   proxy_temp_path {state}/tmp/proxy;

@@ -37,7 +37,7 @@ std::vector<RecordedRequest> ReadRecord(const std::wstring& path, const std::str
         if (field == "-") field.clear();
       }
     }
-    RecordedRequest r{f[0], f[1], f[2], f[3], f[4]};
+    RecordedRequest r{f[0], f[1], f[2], f[3], f[4], f.size() > 5 ? f[5] : std::string()};
     if (r.target.find(needle) != std::string::npos) requests.push_back(r);
   }
   return requests;

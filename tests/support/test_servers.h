@@ -29,6 +29,7 @@ struct RecordedRequest {
   std::string range;
   std::string if_range;
   std::string note;  // fault server: what it did ("drop 200", "flipped@N 206"); nginx: the status
+  std::string connection;  // nginx: the serial number of the TCP connection it came on
 };
 
 class TestServers {
