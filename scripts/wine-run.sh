@@ -11,9 +11,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 # CTest or node would wait for it until the test's timeout. So they are
 # started here first, away from every pipe, once per wineserver.
 services_running() {
-  local process
+  local process name
   for process in /proc/[0-9]*; do
-    [[ "$(cat "$process/comm" 2>/dev/null)" == services.exe ]] || continue
+    # Builtins only: this runs before every program of the tests.
+    read -r name 2>/dev/null <"$process/comm" || continue
+    [[ "$name" == services.exe ]] || continue
     tr '\0' '\n' <"$process/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
