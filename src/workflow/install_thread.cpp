@@ -23,7 +23,6 @@ namespace stubframework::workflow {
 
 namespace {
 
-constexpr DWORD kWaitPollMs = 1;
 constexpr wchar_t kFallbackGuid[] = L"9C744C24-0382-430A-AF86-F520008F5C6F";
 
 bool FileExists(const std::wstring& path) {
@@ -121,7 +120,10 @@ void RunInstallJob(InstallJob& job, htmlui::PageCallback& callback) {
 
     if (code == kNoError) {
       if (reporter) {
-        while (context.Result() == kRunning) ::Sleep(kWaitPollMs);
+        // The installer has stored its whole count: the reporter publishes
+        // it, stores kNoError and ends.
+        context.Wake();
+        ::WaitForSingleObject(reporter.Get(), INFINITE);
       }
       if (!job.shortcut.empty()) DeleteDesktopFile(log, job.shortcut);
     }

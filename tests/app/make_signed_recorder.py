@@ -6,6 +6,7 @@ trailing odd byte), with its .meta and, when a release key is given, the
 
 Usage: make_signed_recorder.py RECORDER CERT KEY METATOOL OUT [RELEASE_KEY]
 """
+import os
 import subprocess
 import sys
 
@@ -15,6 +16,9 @@ def main():
     release_key = sys.argv[6] if len(sys.argv) > 6 and sys.argv[6] else None
     data = open(recorder, 'rb').read()
     open(out + '.unsigned', 'wb').write(data + b'\0' * (-len(data) % 8))
+    # osslsigncode refuses to overwrite: a rebuild replaces the last build's file.
+    if os.path.exists(out):
+        os.remove(out)
     subprocess.run(['osslsigncode', 'sign', '-certs', cert, '-key', key, '-h', 'sha256', '-in', out + '.unsigned',
                     '-out', out], check=True, stdout=subprocess.DEVNULL)
     subprocess.run([metatool, 'create', out], check=True, stdout=subprocess.DEVNULL)

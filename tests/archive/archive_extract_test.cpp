@@ -12,7 +12,7 @@
 namespace stubframework::archive {
 namespace {
 
-using namespace testing;
+using namespace testsupport::zip;
 using Progress = std::vector<std::pair<unsigned, unsigned>>;
 
 Progress FullProgress(unsigned count) {

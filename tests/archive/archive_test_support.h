@@ -13,15 +13,15 @@
 #include "base/unique_handle.h"
 #include "archive/zip_reporter.h"
 
-namespace stubframework::archive::testing {
+namespace testsupport::zip {
 
 inline std::wstring Fixture(const std::wstring& name) { return std::wstring(STUB_ARCHIVE_FIXTURES) + L"\\" + name; }
 
 inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline std::string ReadBytes(const std::wstring& path) {
-  base::UniqueHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  stubframework::base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                       nullptr, OPEN_EXISTING, 0, nullptr));
   std::string bytes;
   if (!file) return bytes;
   char buffer[65536];
@@ -31,7 +31,8 @@ inline std::string ReadBytes(const std::wstring& path) {
 }
 
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  stubframework::base::UniqueHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD done = 0;
   return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
          done == bytes.size();
@@ -41,10 +42,10 @@ inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
 // everything in it at the end of the test.
 class ScratchFolder {
  public:
-  explicit ScratchFolder(const std::wstring& base = base::TemporaryPath())
-      : path_(base::MakeUniqueFolder(base::WithTrailingBackslash(base))) {}
+  explicit ScratchFolder(const std::wstring& base = stubframework::base::TemporaryPath())
+      : path_(stubframework::base::MakeUniqueFolder(stubframework::base::WithTrailingBackslash(base))) {}
   ~ScratchFolder() {
-    if (!path_.empty()) base::DeleteFolderRecursive(path_);
+    if (!path_.empty()) stubframework::base::DeleteFolderRecursive(path_);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -55,7 +56,7 @@ class ScratchFolder {
   std::wstring path_;
 };
 
-class RecordingReporter : public ZipReporter {
+class RecordingReporter : public stubframework::archive::ZipReporter {
  public:
   void Progress(unsigned done, unsigned total) override { progress.emplace_back(done, total); }
   void Error(int code) override { errors.push_back(code); }
@@ -63,10 +64,11 @@ class RecordingReporter : public ZipReporter {
   std::vector<int> errors;
 };
 
-inline bool ExtractFile(const std::wstring& archive, const std::wstring& destination, ZipReporter* reporter) {
-  base::UniqueHandle file(::CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file && ExtractArchive(file.Get(), destination, reporter);
+inline bool ExtractFile(const std::wstring& archive, const std::wstring& destination,
+                        stubframework::archive::ZipReporter* reporter) {
+  stubframework::base::UniqueHandle file(::CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && stubframework::archive::ExtractArchive(file.Get(), destination, reporter);
 }
 
 // The files of the page tree fixture, as the archive names them.
@@ -78,4 +80,4 @@ inline const std::vector<std::wstring>& TreeFiles() {
   return files;
 }
 
-}  // namespace stubframework::archive::testing
+}  // namespace testsupport::zip

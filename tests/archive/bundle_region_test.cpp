@@ -15,8 +15,8 @@
 namespace stubframework::archive {
 namespace {
 
-using testing::Fixture;
-using testing::ReadBytes;
+using testsupport::zip::Fixture;
+using testsupport::zip::ReadBytes;
 
 uint32_t Get32(const std::string& bytes, size_t at) {
   return format::ReadLe32(reinterpret_cast<const uint8_t*>(bytes.data()) + at);
@@ -115,7 +115,7 @@ TEST(BundleRegionTest, StubsPackedByTheBuildAreReadSignedOrNot) {
   EXPECT_LT(region.begin, signed_stub.rfind("PK\x03\x04"));
   ZipReader reader;
   ASSERT_EQ(Open(signed_stub, &reader), BundleFault::kNone);
-  EXPECT_EQ(reader.entries().size(), testing::TreeFiles().size());
+  EXPECT_EQ(reader.entries().size(), testsupport::zip::TreeFiles().size());
   EXPECT_EQ(reader.entries()[0].name, "Load.html");
 
   std::string unsigned_stub = UnsignedStub();
@@ -123,7 +123,7 @@ TEST(BundleRegionTest, StubsPackedByTheBuildAreReadSignedOrNot) {
   EXPECT_FALSE(region.is_signed);
   EXPECT_EQ(region.end, unsigned_stub.size());
   ASSERT_EQ(Open(unsigned_stub, &reader), BundleFault::kNone);
-  EXPECT_EQ(reader.entries().size(), testing::TreeFiles().size());
+  EXPECT_EQ(reader.entries().size(), testsupport::zip::TreeFiles().size());
 }
 
 // The attack: another archive appended inside the certificate table, with the

@@ -10,7 +10,7 @@
 namespace stubframework::archive {
 namespace {
 
-using namespace testing;
+using namespace testsupport::zip;
 
 class DiskFullTest : public ::testing::Test {
  protected:

@@ -10,7 +10,7 @@
 namespace stubframework::archive {
 namespace {
 
-using namespace testing;
+using namespace testsupport::zip;
 
 TEST(FileCrcTest, KnownContentEmptyAndMissingFiles) {
   EXPECT_EQ(FileCrcText(Fixture(L"abc.txt")), L"891568578");

@@ -8,7 +8,7 @@
 namespace stubframework::app {
 namespace {
 
-using namespace archive::testing;
+using namespace testsupport::zip;
 
 TEST(ResourceFolderWithoutBundleTest, NothingIsExtractedTheFailureIsLoggedAndTheFolderRemoved) {
   app::AppLog log;

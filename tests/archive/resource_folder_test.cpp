@@ -9,7 +9,7 @@
 namespace stubframework::app {
 namespace {
 
-using namespace archive::testing;
+using namespace testsupport::zip;
 
 TEST(ResourceFolderTest, BundleOfTheRunningExecutableIsExtractedAndRemovedAgain) {
   app::AppLog log;

@@ -14,8 +14,8 @@
 namespace stubframework::archive {
 namespace {
 
-using testing::Fixture;
-using testing::ReadBytes;
+using testsupport::zip::Fixture;
+using testsupport::zip::ReadBytes;
 
 class MemoryFile {
  public:
@@ -125,7 +125,7 @@ TEST(ZipReaderTest, EntriesStreamOutWithTheirContent) {
   MemoryFile file(std::string(777, 'M') + TreeZip());
   ZipReader reader;
   ASSERT_TRUE(reader.Open(file.size(), file.Reader()));
-  const std::vector<std::wstring>& names = testing::TreeFiles();
+  const std::vector<std::wstring>& names = testsupport::zip::TreeFiles();
   for (size_t i = 0; i < reader.entries().size(); ++i) {
     std::string content;
     ASSERT_TRUE(reader.ExtractEntry(i, [&](const void* data, size_t size) {

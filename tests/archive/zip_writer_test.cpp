@@ -14,7 +14,7 @@
 namespace stubframework::archive {
 namespace {
 
-using namespace testing;
+using namespace testsupport::zip;
 
 std::wstring Output(const std::wstring& name) { return std::wstring(STUB_ARCHIVE_OUTPUT) + L"\\log_zip\\" + name; }
 

@@ -24,6 +24,8 @@
 #include "utils/utils_test_util.h"
 #include "workflow/error_handle.h"
 
+namespace campaign = testsupport::campaign;
+
 namespace {
 
 namespace format = stubframework::archive::format;

@@ -17,7 +17,7 @@
 #include "workflow/download_thread.h"
 #include "workflow/transfer_download_error.h"
 
-namespace campaign {
+namespace testsupport::campaign {
 
 namespace {
 
@@ -296,4 +296,4 @@ void PeakMemory(size_t* working_set, size_t* private_bytes) {
   }
 }
 
-}  // namespace campaign
+}  // namespace testsupport::campaign

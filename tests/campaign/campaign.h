@@ -16,7 +16,7 @@
 
 #include "support/test_servers.h"
 
-namespace campaign {
+namespace testsupport::campaign {
 
 enum class Path { kPlain, kVerified, kKilled };
 const char* PathName(Path path);
@@ -130,4 +130,4 @@ class Report {
 // The process's peak working set and peak private bytes, in bytes.
 void PeakMemory(size_t* working_set, size_t* private_bytes);
 
-}  // namespace campaign
+}  // namespace testsupport::campaign

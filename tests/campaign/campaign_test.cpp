@@ -14,6 +14,8 @@
 #include "campaign/campaign.h"
 #include "downloader/engine_test_util.h"
 
+namespace campaign = testsupport::campaign;
+
 namespace {
 
 constexpr int kDownloads = 240;

@@ -18,6 +18,8 @@
 
 #include "campaign/campaign.h"
 
+namespace campaign = testsupport::campaign;
+
 namespace {
 
 FILE* g_out = nullptr;

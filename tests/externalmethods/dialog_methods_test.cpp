@@ -6,7 +6,9 @@
 #include "externalmethods/method_test_support.h"
 #include "externalmethods/product/my_external_methods.h"
 
-namespace stubframework::methodtest {
+namespace stubframework::externalmethods {
+
+using namespace testsupport;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -183,4 +185,4 @@ TEST(TerminateWindowTest, EndsTheProcessWithExitCodeZero) {
 }
 
 }  // namespace
-}  // namespace stubframework::methodtest
+}  // namespace stubframework::externalmethods

@@ -9,7 +9,9 @@
 #include "externalmethods/file_methods.h"
 #include "externalmethods/method_test_support.h"
 
-namespace stubframework::methodtest {
+namespace stubframework::externalmethods {
+
+using namespace testsupport;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -173,4 +175,4 @@ TEST(DevicePathTest, OnlyOrdinaryAndLongPathsAreFiles) {
 }
 
 }  // namespace
-}  // namespace stubframework::methodtest
+}  // namespace stubframework::externalmethods

@@ -9,9 +9,10 @@
 #include "base/variant.h"
 #include "htmlui/host_window.h"
 
-namespace stubframework::methodtest {
+namespace testsupport {
 
-using testsupport::ScriptArgs;
+using namespace stubframework;
+
 
 namespace {
 
@@ -62,7 +63,7 @@ std::wstring ReadUtf16(const std::wstring& path) {
 
 }  // namespace
 
-bool TestHost::RequestRestart(UINT flags, DWORD reason) {
+bool SettableHost::RequestRestart(UINT flags, DWORD reason) {
   restarts.push_back({flags, reason, ShutdownPrivilegeEnabled()});
   return true;
 }
@@ -103,7 +104,7 @@ void MethodFixture::SetUp() {
   ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
   AppFixture::SetUp();
   if (HasFatalFailure()) return;
-  host_ = std::make_unique<TestHost>(app_.get());
+  host_ = std::make_unique<SettableHost>(app_.get());
   methods_ = std::make_unique<externalmethods::MyExternalMethods>(host_.get());
   ASSERT_TRUE(app_->external()->AttachMethods(methods_.get()));
   work_ = base::MakeUniqueFolder(base::WithTrailingBackslash(temp_));
@@ -264,4 +265,4 @@ bool WaitFor(const std::function<bool()>& done, int wait_ms) {
   return true;
 }
 
-}  // namespace stubframework::methodtest
+}  // namespace testsupport

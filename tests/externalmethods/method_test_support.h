@@ -24,29 +24,31 @@
 #include "support/test_files.h"
 #include "sysinfo/fake_facts.h"
 
-namespace stubframework::methodtest {
+namespace testsupport {
 
 // The application as the methods see it, with a few answers replaceable.
-class TestHost : public testsupport::AppForwardingHost {
+class SettableHost : public testsupport::AppForwardingHost {
  public:
-  explicit TestHost(app::Application* app) : AppForwardingHost(app) {}
+  explicit SettableHost(stubframework::app::Application* app) : AppForwardingHost(app) {}
 
-  htmlui::UiHost* ui_host() override { return ui; }
+  stubframework::htmlui::UiHost* ui_host() override { return ui; }
   std::wstring stub_path() override { return stub ? *stub : AppForwardingHost::stub_path(); }
-  telemetry::Analytics* analytics() override {
+  stubframework::telemetry::Analytics* analytics() override {
     return analytics_override ? analytics_override : AppForwardingHost::analytics();
   }
   std::wstring architecture() override { return machine_bits ? *machine_bits : AppForwardingHost::architecture(); }
-  const sysinfo::FactSource& facts() override { return facts_override ? *facts_override : MethodHost::facts(); }
+  const stubframework::sysinfo::FactSource& facts() override {
+    return facts_override ? *facts_override : MethodHost::facts();
+  }
   // Never restarts: records the request and whether the shutdown privilege
   // was enabled in this process's token when it came.
   bool RequestRestart(UINT flags, DWORD reason) override;
 
   std::optional<std::wstring> stub;
   std::optional<std::wstring> machine_bits;
-  const sysinfo::FactSource* facts_override = nullptr;
-  telemetry::Analytics* analytics_override = nullptr;
-  htmlui::UiHost* ui = nullptr;
+  const stubframework::sysinfo::FactSource* facts_override = nullptr;
+  stubframework::telemetry::Analytics* analytics_override = nullptr;
+  stubframework::htmlui::UiHost* ui = nullptr;
   struct Restart {
     UINT flags;
     DWORD reason;
@@ -60,7 +62,7 @@ class TestHost : public testsupport::AppForwardingHost {
 bool ShutdownPrivilegeEnabled();
 void DisableShutdownPrivilege();
 
-// The product's table behind the application's bridge, reached through a TestHost.
+// The product's table behind the application's bridge, reached through a SettableHost.
 class MethodFixture : public testsupport::AppFixture {
  protected:
   void SetUp() override;
@@ -78,8 +80,8 @@ class MethodFixture : public testsupport::AppFixture {
   bool Bool(const wchar_t* name, testsupport::ScriptArgs&& args, WORD flags = 3);
   std::wstring Prop(const std::wstring& name) { return app_->external()->GetProperty(name); }
 
-  std::unique_ptr<TestHost> host_;
-  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<SettableHost> host_;
+  std::unique_ptr<stubframework::externalmethods::MyExternalMethods> methods_;
   std::wstring work_;  // a folder of the test's own, with a trailing backslash
 };
 
@@ -87,7 +89,7 @@ class MethodFixture : public testsupport::AppFixture {
 // no document in it; the product's MSHTML UI host acts on it through the bridge.
 class DocumentlessWindow {
  public:
-  explicit DocumentlessWindow(htmlui::HtmlExternal* bridge);
+  explicit DocumentlessWindow(stubframework::htmlui::HtmlExternal* bridge);
   ~DocumentlessWindow();
   DocumentlessWindow(const DocumentlessWindow&) = delete;
   DocumentlessWindow& operator=(const DocumentlessWindow&) = delete;
@@ -96,12 +98,12 @@ class DocumentlessWindow {
   bool quit() const { return quit_; }
   // WM_WINDOWPOSCHANGED messages that moved or sized the window.
   int moves() const;
-  htmlui::MshtmlUiHost& ui() { return ui_; }
+  stubframework::htmlui::MshtmlUiHost& ui() { return ui_; }
 
  private:
   bool quit_ = false;
   HWND window_ = nullptr;
-  htmlui::MshtmlUiHost ui_;
+  stubframework::htmlui::MshtmlUiHost ui_;
 };
 
 // Answers the first dialog (class "#32770") of this process that `match`
@@ -152,4 +154,4 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Polls `done` every 20 ms for up to `wait_ms`.
 bool WaitFor(const std::function<bool()>& done, int wait_ms = 10000);
 
-}  // namespace stubframework::methodtest
+}  // namespace testsupport

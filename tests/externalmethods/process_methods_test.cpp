@@ -15,7 +15,9 @@
 #include "externalmethods/reg_apps.h"
 #include "externalmethods/shell_launch.h"
 
-namespace stubframework::methodtest {
+namespace stubframework::externalmethods {
+
+using namespace testsupport;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -406,4 +408,4 @@ TEST_F(RestartTest, RestartAnsweredCancelDoesNothingAndOkRestarts) {
 }
 
 }  // namespace
-}  // namespace stubframework::methodtest
+}  // namespace stubframework::externalmethods

@@ -8,7 +8,9 @@
 #include "sysinfo/pending_restart.h"
 #include "telemetry/analytics.h"
 
-namespace stubframework::methodtest {
+namespace stubframework::externalmethods {
+
+using namespace testsupport;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -37,7 +39,7 @@ class ProductMethodsTest : public MethodFixture {
     return result.Type() == VT_BSTR ? result.Get()->bstrVal : L"";
   }
 
-  sysinfo::FakeFacts facts_;
+  testsupport::FakeFacts facts_;
 };
 
 TEST_F(ProductMethodsTest, WindowsGenerationChecksFollowTheTrueVersion) {
@@ -166,4 +168,4 @@ TEST_F(PageviewMethodTest, PostsTheBodyToTheCollectorAndReportsNothing) {
 }
 
 }  // namespace
-}  // namespace stubframework::methodtest
+}  // namespace stubframework::externalmethods

@@ -6,7 +6,9 @@
 #include "base/registry.h"
 #include "externalmethods/method_test_support.h"
 
-namespace stubframework::methodtest {
+namespace stubframework::externalmethods {
+
+using namespace testsupport;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -128,7 +130,7 @@ TEST_F(SettingsMethodsTest, CheckOSComparesTheTrueVersionWithTheNamedMinimum) {
   for (const auto& c : cases) {
     SCOPED_TRACE(base::ToAnsi(std::wstring(c.minimum) + L" " + c.bits + L" on " + c.machine) + " " +
                  std::to_string(c.system.major) + "." + std::to_string(c.system.minor));
-    sysinfo::FakeFacts facts;
+    testsupport::FakeFacts facts;
     facts.true_version = c.system;
     host_->facts_override = &facts;
     host_->machine_bits = c.machine;
@@ -140,7 +142,7 @@ TEST_F(SettingsMethodsTest, CheckOSComparesTheTrueVersionWithTheNamedMinimum) {
 }
 
 TEST_F(SettingsMethodsTest, CheckOSRefusesA64BitRequirementOnA32BitMachineWhateverItsVersion) {
-  sysinfo::FakeFacts facts;
+  testsupport::FakeFacts facts;
   facts.true_version = {10, 0, 19045};
   host_->facts_override = &facts;
   host_->machine_bits = L"X86";
@@ -150,7 +152,7 @@ TEST_F(SettingsMethodsTest, CheckOSRefusesA64BitRequirementOnA32BitMachineWhatev
 }
 
 TEST_F(SettingsMethodsTest, OSVersionIsTheReportedMajorAndMinor) {
-  sysinfo::FakeFacts facts;
+  testsupport::FakeFacts facts;
   facts.reported = {6, 2, VER_NT_WORKSTATION};
   facts.true_version = {10, 0, 19045};  // not this one
   host_->facts_override = &facts;
@@ -161,4 +163,4 @@ TEST_F(SettingsMethodsTest, OSVersionIsTheReportedMajorAndMinor) {
 }
 
 }  // namespace
-}  // namespace stubframework::methodtest
+}  // namespace stubframework::externalmethods

@@ -6,7 +6,9 @@
 #include "externalmethods/desktop_shortcut.h"
 #include "externalmethods/method_test_support.h"
 
-namespace stubframework::methodtest {
+namespace stubframework::externalmethods {
+
+using namespace testsupport;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -38,4 +40,4 @@ TEST_F(StartedStubTest, TheShortcutArgumentNamesTheCurrentPathAndTheShortcutsTar
 }
 
 }  // namespace
-}  // namespace stubframework::methodtest
+}  // namespace stubframework::externalmethods

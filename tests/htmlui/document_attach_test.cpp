@@ -10,7 +10,7 @@
 namespace stubframework::htmlui {
 namespace {
 
-using namespace testing;
+using namespace testsupport;
 
 class DocumentAttachTest : public ::testing::Test {
  protected:

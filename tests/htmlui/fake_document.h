@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::htmlui::testing {
+namespace testsupport {
 
 class FakeDocument;
 
@@ -254,4 +254,4 @@ inline STDMETHODIMP FakeConnectionPoint::Unadvise(DWORD cookie) {
   return S_OK;
 }
 
-}  // namespace stubframework::htmlui::testing
+}  // namespace testsupport

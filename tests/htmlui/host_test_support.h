@@ -8,21 +8,21 @@
 #include "htmlui/document_guids.h"
 #include "htmlui/html_external.h"
 
-namespace stubframework::htmlui::testing {
+namespace testsupport {
 
 // A bridge with one reference for the duration of a test.
 class BridgeHolder {
  public:
-  BridgeHolder() : bridge_(new HtmlExternal(bag_)) {}
+  BridgeHolder() : bridge_(new stubframework::htmlui::HtmlExternal(bag_)) {}
   ~BridgeHolder() { bridge_->Release(); }
   BridgeHolder(const BridgeHolder&) = delete;
   BridgeHolder& operator=(const BridgeHolder&) = delete;
-  HtmlExternal* get() const { return bridge_; }
+  stubframework::htmlui::HtmlExternal* get() const { return bridge_; }
   IDispatch* dispatch() const { return static_cast<IDispatchEx*>(bridge_); }
 
  private:
-  base::PropertyBag bag_;
-  HtmlExternal* bridge_;
+  stubframework::base::PropertyBag bag_;
+  stubframework::htmlui::HtmlExternal* bridge_;
 };
 
 // The reference count of a COM object, read through AddRef/Release.
@@ -34,8 +34,8 @@ inline ULONG RefCount(IUnknown* object) {
 // Whether this system can create the HTML document object at all.
 inline HRESULT HtmlDocumentAvailability() {
   IUnknown* document = nullptr;
-  HRESULT hr = ::CoCreateInstance(kClsidHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&document));
+  HRESULT hr = ::CoCreateInstance(stubframework::htmlui::kClsidHtmlDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IUnknown, reinterpret_cast<void**>(&document));
   if (document != nullptr) document->Release();
   return hr;
 }
@@ -47,4 +47,4 @@ class Apartment {
   ~Apartment() { ::CoUninitialize(); }
 };
 
-}  // namespace stubframework::htmlui::testing
+}  // namespace testsupport

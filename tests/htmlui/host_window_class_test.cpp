@@ -8,7 +8,7 @@
 namespace stubframework::htmlui {
 namespace {
 
-using namespace testing;
+using namespace testsupport;
 
 TEST(HostWindowClassTest, RegisteredOnceWithTheDescribedShape) {
   ASSERT_TRUE(RegisterHostWindowClass());

@@ -11,7 +11,7 @@
 namespace stubframework::htmlui {
 namespace {
 
-using namespace testing;
+using namespace testsupport;
 
 LRESULT CALLBACK DocumentlessProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_CREATE) {

@@ -11,7 +11,7 @@
 namespace stubframework::htmlui {
 namespace {
 
-using namespace testing;
+using namespace testsupport;
 
 // A plain window to host the site; its caption and client area are observable.
 class MshtmlClientTest : public ::testing::Test {

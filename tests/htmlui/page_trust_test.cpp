@@ -20,7 +20,7 @@
 namespace stubframework::htmlui {
 namespace {
 
-using namespace testing;
+using namespace testsupport;
 
 constexpr wchar_t kFolder[] = L"C:\\Temp\\1a2b\\";
 constexpr wchar_t kStartPage[] = L"file:///C:/Temp/1a2b/Load.html";

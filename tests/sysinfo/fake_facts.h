@@ -8,14 +8,14 @@
 
 #include "sysinfo/fact_source.h"
 
-namespace stubframework::sysinfo {
+namespace testsupport {
 
-class FakeFacts final : public FactSource {
+class FakeFacts final : public stubframework::sysinfo::FactSource {
  public:
   bool true_version_found = true;
-  VersionNumbers true_version{10, 0, 19045};
+  stubframework::sysinfo::VersionNumbers true_version{10, 0, 19045};
   bool reported_ok = true;
-  ReportedVersion reported{10, 0, VER_NT_WORKSTATION};
+  stubframework::sysinfo::ReportedVersion reported{10, 0, VER_NT_WORKSTATION};
   WORD architecture = PROCESSOR_ARCHITECTURE_AMD64;
   int screen_width = 1920;
   unsigned long long memory_bytes = 16000ull << 20;
@@ -43,25 +43,25 @@ class FakeFacts final : public FactSource {
     return *this;
   }
 
-  bool TrueVersion(VersionNumbers* version) const override {
+  bool TrueVersion(stubframework::sysinfo::VersionNumbers* version) const override {
     if (!true_version_found) return false;
     *version = true_version;
     return true;
   }
-  bool Reported(ReportedVersion* version) const override {
+  bool Reported(stubframework::sysinfo::ReportedVersion* version) const override {
     if (!reported_ok) return false;
     *version = reported;
     return true;
   }
-  bool ProcessBlockVersion(VersionNumbers* version) const override {
+  bool ProcessBlockVersion(stubframework::sysinfo::VersionNumbers* version) const override {
     *version = true_version;
     return true_version_found;
   }
   WORD NativeArchitecture() const override { return architecture; }
   int ScreenWidth() const override { return screen_width; }
   unsigned long long PhysicalMemoryBytes() const override { return memory_bytes; }
-  RegistryText ReadText(HKEY root, const wchar_t* subkey, const wchar_t* name) const override {
-    RegistryText result;
+  stubframework::sysinfo::RegistryText ReadText(HKEY root, const wchar_t* subkey, const wchar_t* name) const override {
+    stubframework::sysinfo::RegistryText result;
     result.key_opened = keys_.count(KeyName(root, subkey)) != 0;
     auto it = texts_.find(KeyName(root, subkey) + L"|" + (name == nullptr ? L"" : name));
     if (result.key_opened && it != texts_.end()) {
@@ -89,4 +89,4 @@ class FakeFacts final : public FactSource {
   std::map<std::wstring, DWORD> dwords_;
 };
 
-}  // namespace stubframework::sysinfo
+}  // namespace testsupport

@@ -9,6 +9,8 @@
 namespace stubframework::sysinfo {
 namespace {
 
+using testsupport::FakeFacts;
+
 const wchar_t kExplorer[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
 const wchar_t kNet4[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
 

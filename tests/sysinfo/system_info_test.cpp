@@ -11,6 +11,8 @@
 namespace stubframework::sysinfo {
 namespace {
 
+using testsupport::FakeFacts;
+
 constexpr BYTE kWorkstation = VER_NT_WORKSTATION;
 constexpr BYTE kServer = VER_NT_SERVER;
 

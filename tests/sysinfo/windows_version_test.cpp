@@ -8,6 +8,8 @@
 namespace stubframework::sysinfo {
 namespace {
 
+using testsupport::FakeFacts;
+
 struct VersionCase {
   DWORD major, minor, build;
   const wchar_t* label;

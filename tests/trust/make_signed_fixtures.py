@@ -20,6 +20,9 @@ import sys
 
 
 def sign(src, dst, cert, key):
+    # osslsigncode refuses to overwrite: a rebuild replaces the last build's file.
+    if os.path.exists(dst):
+        os.remove(dst)
     subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", src, "-out", dst],
                    check=True, stdout=subprocess.DEVNULL)
 

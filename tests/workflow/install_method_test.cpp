@@ -16,7 +16,9 @@
 #include "workflow/install_support.h"
 #include "workflow/resume_manager.h"
 
-namespace stubframework::installtest {
+namespace stubframework::workflow {
+
+using namespace testsupport::install;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -256,4 +258,4 @@ TEST_F(InstallMethodTest, ASuccessfulInstallRemovesTheNamedDesktopShortcutOnly) 
 }
 
 }  // namespace
-}  // namespace stubframework::installtest
+}  // namespace stubframework::workflow

@@ -12,7 +12,9 @@
 #include "workflow/install_support.h"
 #include "workflow/transfer_install_error.h"
 
-namespace stubframework::installtest {
+namespace stubframework::workflow {
+
+using namespace testsupport::install;
 namespace {
 
 constexpr wchar_t kProductCode[] = L"{6B2C2E70-3D3A-4E0B-9C41-5A0E9E7D1A11}";
@@ -107,4 +109,4 @@ TEST_F(InstallMsiTest, FileThatIsNoPackageReportsUnknownError) {
 }
 
 }  // namespace
-}  // namespace stubframework::installtest
+}  // namespace stubframework::workflow

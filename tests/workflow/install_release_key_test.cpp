@@ -19,7 +19,9 @@
 #include "workflow/error_handle.h"
 #include "workflow/install_support.h"
 
-namespace stubframework::installtest {
+namespace stubframework::workflow {
+
+using namespace testsupport::install;
 namespace {
 
 downloader::Buffer BufferOf(const std::string& bytes) {
@@ -159,4 +161,4 @@ TEST_F(InstallReleaseKeyTest, AZipPackageRunsWhatItHoldsNotWhatAnEarlierExtracti
 }
 
 }  // namespace
-}  // namespace stubframework::installtest
+}  // namespace stubframework::workflow

@@ -17,7 +17,9 @@
 #include "workflow/install_support.h"
 #include "workflow/resume_manager.h"
 
-namespace stubframework::installtest {
+namespace stubframework::workflow {
+
+using namespace testsupport::install;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -128,4 +130,4 @@ TEST_F(ResumedInstallTest, AnIncompleteOrMalformedRecordGivesANewGuid) {
 }
 
 }  // namespace
-}  // namespace stubframework::installtest
+}  // namespace stubframework::workflow

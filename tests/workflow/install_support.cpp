@@ -9,12 +9,9 @@
 #include "workflow/error_handle.h"
 #include "workflow/install_thread.h"
 
-namespace stubframework::installtest {
+namespace testsupport::install {
 
-using testsupport::PumpUntilFinalCall;
-using testsupport::RecordedCall;
-using testsupport::RecordingFunction;
-using testsupport::ScriptArgs;
+using namespace stubframework;
 
 std::wstring BuildPath(const char* unix_path) { return testsupport::WindowsPathOf(unix_path); }
 
@@ -113,4 +110,4 @@ void InstallFixture::PlaceInstaller(const std::wstring& path) {
   ASSERT_TRUE(::CopyFileW(BuildPath(EXIT_WITH_EXE).c_str(), path.c_str(), FALSE)) << ::GetLastError();
 }
 
-}  // namespace stubframework::installtest
+}  // namespace testsupport::install

@@ -19,12 +19,12 @@
 #include "support/forwarding_host.h"
 #include "workflow/install_job.h"
 
-namespace stubframework::installtest {
+namespace testsupport::install {
 
 using testsupport::Calls;
 
 // A window that only counts what was done to it.
-class RecordingUiHost : public htmlui::UiHost {
+class RecordingUiHost : public stubframework::htmlui::UiHost {
  public:
   bool Run(const std::wstring&) override { return true; }
   HWND window() const override { return nullptr; }
@@ -45,10 +45,10 @@ class RecordingUiHost : public htmlui::UiHost {
 // The application as the method table sees it, with a few answers replaceable.
 class ForwardingHost : public testsupport::AppForwardingHost {
  public:
-  explicit ForwardingHost(app::Application* app) : AppForwardingHost(app) {}
+  explicit ForwardingHost(stubframework::app::Application* app) : AppForwardingHost(app) {}
 
   int resume_mode() override { return resume ? *resume : AppForwardingHost::resume_mode(); }
-  htmlui::UiHost* ui_host() override { return &ui; }
+  stubframework::htmlui::UiHost* ui_host() override { return &ui; }
   std::wstring stub_path() override { return stub ? *stub : AppForwardingHost::stub_path(); }
   void AddUploadFile(const std::wstring& path) override { uploads.push_back(path); }
 
@@ -78,7 +78,7 @@ class InstallFixture : public testsupport::AppFixture {
   Calls Install(const std::wstring& file, const std::wstring& param, LONG estimated_time = 0,
                 const std::wstring& shortcut = L"");
   // Starts the worker on a job made by hand (tests that change its tick).
-  Calls RunJob(std::unique_ptr<workflow::InstallJob> job);
+  Calls RunJob(std::unique_ptr<stubframework::workflow::InstallJob> job);
   Calls PumpUntilDone(testsupport::RecordingFunction& function);
 
   // getLastInstallError() through the bridge; fails the test unless VT_UI4.
@@ -87,11 +87,11 @@ class InstallFixture : public testsupport::AppFixture {
   void PlaceInstaller(const std::wstring& path);
 
   std::unique_ptr<ForwardingHost> host_;
-  std::unique_ptr<externalmethods::MyExternalMethods> methods_;
+  std::unique_ptr<stubframework::externalmethods::MyExternalMethods> methods_;
   std::wstring work_;  // a folder of the test's own, inside its temporary folder
 };
 
 // Progress calls are (kRunning, total, current); the last call carries the code.
 void ExpectProgressThenFinal(const Calls& calls, LONG code);
 
-}  // namespace stubframework::installtest
+}  // namespace testsupport::install

@@ -43,6 +43,15 @@ class ProgressReporterThreadTest : public ::testing::Test {
             },
             L"http://h/x") {}
 
+  // A case that failed before its reporter ended stops it here: the thread
+  // uses this fixture's context, which must outlive it.
+  void TearDown() override {
+    if (thread_ && ::WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT) {
+      context_.SetResult(kAbort);
+      ::WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+  }
+
   base::LockedProperties& properties() { return context_.properties; }
   void Start(LPTHREAD_START_ROUTINE reporter) {
     thread_.Reset(::CreateThread(nullptr, 0, reporter, &context_, 0, nullptr));

@@ -18,7 +18,9 @@
 #include "workflow/self_update.h"
 #include "workflow/uninstall_entry.h"
 
-namespace stubframework::installtest {
+namespace stubframework::workflow {
+
+using namespace testsupport::install;
 namespace {
 
 using testsupport::ScriptArgs;
@@ -241,4 +243,4 @@ TEST_F(PendingRestartTest, RemovalAnswersWhetherTheMarkerWasThere) {
 }
 
 }  // namespace
-}  // namespace stubframework::installtest
+}  // namespace stubframework::workflow

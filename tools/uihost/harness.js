@@ -170,6 +170,14 @@ class UiHostRun extends EventEmitter {
     this.process.on('exit', (code, signal) => {
       this.log(`stub exited with ${code}`);
       this.exitCode = code;
+      // What outlives the stub must not keep this program running: Wine's
+      // processes that inherited its output, and its connection, which Wine
+      // may keep open after a killed stub (it ends here after a second, in
+      // which the stub's last frames still arrive).
+      this.process.stdout.unref();
+      this.process.stderr.unref();
+      const stub = this.stub;
+      if (stub) setTimeout(() => stub.destroy(), 1000).unref();
       this.shutdown().finally(() => this.resolveExited({ code, signal }));
       this.fail(new Error(`the stub ended before its page was ready (exit code ${code})`));
     });

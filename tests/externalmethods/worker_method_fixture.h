@@ -18,7 +18,7 @@
 
 namespace testsupport {
 
-class MethodFixture : public AppFixture {
+class WorkerMethodFixture : public AppFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/temp_folder.h"
-#include "maintenance/process_support.h"
+#include "support/process_support.h"
 
 namespace {
 

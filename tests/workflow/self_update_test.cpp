@@ -13,7 +13,7 @@
 #include "base/temp_folder.h"
 #include "downloader/download_test_util.h"
 #include "externalmethods/worker_host_of.h"
-#include "maintenance/method_fixture.h"
+#include "externalmethods/worker_method_fixture.h"
 #include "support/test_servers.h"
 #include "trust/test_release_key.h"
 #include "utils/signed_meta.h"
@@ -39,10 +39,10 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   ::CloseHandle(file);
 }
 
-class SelfUpdateTest : public MethodFixture {
+class SelfUpdateTest : public WorkerMethodFixture {
  protected:
   void SetUp() override {
-    MethodFixture::SetUp();
+    WorkerMethodFixture::SetUp();
     if (HasFatalFailure()) return;
     std::string error;
     servers_ = testsupport::TestServers::Get(&error);

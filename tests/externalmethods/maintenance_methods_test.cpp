@@ -13,8 +13,8 @@
 
 #include "app/application.h"
 #include "base/wide_format.h"
-#include "maintenance/method_fixture.h"
-#include "maintenance/process_support.h"
+#include "externalmethods/worker_method_fixture.h"
+#include "support/process_support.h"
 #include "telemetry/analytics.h"
 
 namespace testsupport {
@@ -57,12 +57,12 @@ void DeleteUninstallEntry(const wchar_t* braced_code) {
   ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_32KEY, 0);
 }
 
-class MaintenanceMethodTest : public MethodFixture {
+class MaintenanceMethodTest : public WorkerMethodFixture {
  protected:
   // A case that installed the package and did not remove it leaves no product behind.
   void TearDown() override {
     if (Installed(kBracedCode)) RunAndWait(L"msiexec.exe /x " + std::wstring(kBracedCode) + L" /qn");
-    MethodFixture::TearDown();
+    WorkerMethodFixture::TearDown();
   }
   Calls Remove(const std::wstring& name, bool force_msiexec, const std::wstring& code) {
     RecordingFunction function;
