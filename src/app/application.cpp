@@ -35,7 +35,6 @@ SystemFacts GatherSystemFacts() {
   facts.default_browser = sysinfo::DefaultBrowser();
   facts.os_name = sysinfo::SystemName();
   facts.country = sysinfo::CountryIdText();
-  facts.machine_id = telemetry::GetMachineId();
   facts.ui_language = ::GetUserDefaultUILanguage();
   return facts;
 }
@@ -68,6 +67,9 @@ Application::Application(base::UniqueHandle mutex, const telemetry::Services& se
   // live run holds is theirs to clear.
   RemoveLeftovers(base::TemporaryPath(), KeptLogFolder(context_->ProductId()), log_->folder(), log_.get());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
+  // Read first by the start report, and computed meanwhile. Started after the
+  // pages are unpacked: its DLL loads would hold the loader lock against them.
+  context_->TakeMachineIdFetch(std::make_unique<MachineIdFetch>(telemetry::GetMachineId));
   run_ = std::make_unique<htmlui::RunState>();
   analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get(), &run_->workers());
   // Created with one reference, which the ComPtr takes over (mingw's

@@ -7,7 +7,9 @@
 // Before the closing steps (or, for a run that never showed its window, the
 // destruction) the application stops and joins them, within
 // kWorkerJoinLimitMs; when one does not end in time, those objects are kept
-// until the process ends instead of being freed under it.
+// until the process ends instead of being freed under it. One more thread,
+// started while the application is built, computes the machine identifier;
+// the context owns it, its readers wait for it and the context's end joins it.
 #pragma once
 
 #include <memory>
@@ -124,6 +126,7 @@ class Application : public externalmethods::MethodHost {
 // such step is an activity post, bounded by its deadline.
 inline constexpr DWORD kWorkerJoinLimitMs = utils::kActivityDeadlineMs + 1000;
 
+// Everything but the machine identifier, which a MachineIdFetch computes.
 SystemFacts GatherSystemFacts();
 
 // Brings the window of the running instance to the front, restoring it when

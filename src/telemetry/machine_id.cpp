@@ -66,12 +66,15 @@ std::wstring DeriveMachineId(const std::wstring& mac) {
 }
 
 bool ComputeMachineId(MachineSources& sources, IdStore& store, std::wstring* id) {
-  VmCheck vm = sources.CheckVirtualMachine();
+  // A stored identifier stands on the virtual and the physical path alike, so
+  // the WMI query (tens of milliseconds and a dozen DLLs at every start) is
+  // made only when there is none.
   std::wstring stored;
   if (store.Read(&stored) && stored.size() == kMachineIdLength) {
     *id = stored;
     return true;
   }
+  VmCheck vm = sources.CheckVirtualMachine();
   if (vm.worked && vm.is_vm) {
     std::wstring guid = sources.NewGuid();
     if (guid == kNoGuid) return false;

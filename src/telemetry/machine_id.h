@@ -50,7 +50,7 @@ class IdStore {
 };
 
 // The computation without the cache: a stored 38-character text is used as it
-// is; otherwise a virtual machine gets "V-" + a new GUID, used only if it
+// is (the virtual-machine check is then not made); otherwise a virtual machine gets "V-" + a new GUID, used only if it
 // could be stored, and a physical one the identifier derived from its lowest
 // MAC address, used whether or not it could be stored. False when there is
 // nothing to use.

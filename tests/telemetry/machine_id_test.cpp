@@ -27,8 +27,12 @@ class FakeSources final : public MachineSources {
   std::vector<std::wstring> macs;
   std::wstring guid = L"2B7C1E0A-9D3F-4C55-8A1B-6E2F0D4C3B2A";
   int guid_calls = 0;
+  int vm_checks = 0;
 
-  VmCheck CheckVirtualMachine() override { return vm; }
+  VmCheck CheckVirtualMachine() override {
+    ++vm_checks;
+    return vm;
+  }
   std::vector<std::wstring> MacAddresses() override { return macs; }
   std::wstring NewGuid() override {
     ++guid_calls;
@@ -102,6 +106,7 @@ TEST(ComputeMachineIdTest, AStored38CharacterTextIsUsedUnchangedWhateverItsPrefi
     ASSERT_TRUE(ComputeMachineId(sources, store, &id));
     EXPECT_EQ(id, store.text);
     EXPECT_EQ(store.writes, 0);
+    EXPECT_EQ(sources.vm_checks, 0) << "a stored identifier needs no WMI query at start-up";
   }
 }
 
@@ -117,6 +122,7 @@ TEST(ComputeMachineIdTest, AStoredTextOfAnotherLengthIsReplaced) {
     ASSERT_TRUE(ComputeMachineId(sources, store, &id)) << Narrow(stored);
     EXPECT_EQ(id, kDerived);
     EXPECT_EQ(store.text, kDerived);
+    EXPECT_EQ(sources.vm_checks, 1) << "without a usable stored text the machine is asked what it is";
   }
 }
 
