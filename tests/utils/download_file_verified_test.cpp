@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "downloader/object_count.h"
 #include "downloader/result_codes.h"
 #include "../downloader/download_test_util.h"
+#include "support/linked_log.h"
 #include "support/test_servers.h"
 #include "utils_test_util.h"
 
@@ -123,6 +126,35 @@ TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport
   EXPECT_EQ(hr, E_ABORT);
   EXPECT_EQ(testsupport::FileSizeOf(dest_), 4 * kMiB);
   EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
+}
+
+// A stopped download returns before its request has let go (the close reads
+// the rest of a dripping body on a pool thread); the application then frees
+// its log. Until the engine has let go of everything, no line may reach the
+// freed log, and the lines written before the return are all there.
+TEST_F(DownloadFileVerifiedTest, TheEngineWritesNothingToALogItsOwnerLetGoOf) {
+  std::string data = NoisyBytes(6 * kMiB, 31);
+  std::string name = Publish(data);
+  testsupport::LinkedLog log;
+  stubframework::utils::DownloadHost host = host_.host();
+  host.log = &log;
+  std::thread stopper([this] {
+    for (int i = 0; i < 3000 && host_.properties().GetDownloadCurrent() <= kMiB; ++i) ::Sleep(2);
+    host_.cancel = true;
+  });
+  HRESULT hr = DownloadFileVerified(
+      host, servers().FaultUrl("/slow/" + UniqueKey() + "?src=" + name + "&chunk=32768&ms=20"),
+      servers().NginxUrl("/" + name + ".meta"), dest_);
+  stopper.join();
+  log.Retire();
+  const bool engine_alive = downloader::details::LiveObjects() != 0;
+  for (int i = 0; i < 3000 && downloader::details::LiveObjects() != 0; ++i) ::Sleep(10);
+  EXPECT_EQ(hr, E_ABORT);
+  EXPECT_EQ(downloader::details::LiveObjects(), 0);
+  EXPECT_EQ(log.after_retired(), 0);
+  const std::vector<std::wstring> lines = log.lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), L"HttpTask::Cancel> Cancel"), lines.end());
+  printf("engine objects still alive when the download returned: %s\n", engine_alive ? "yes" : "no");
 }
 
 // While the meta comes there is no progress report to carry the stop; the
