@@ -64,9 +64,18 @@ AppLog::AppLog() {
 }
 
 AppLog::~AppLog() {
+  if (link_ != nullptr) {
+    link_->Cut();
+    link_->Release();
+  }
   Close();
   held_folder_.Reset();  // held without delete sharing: released before the deletion
   if (!folder_.empty()) base::DeleteFolderRecursive(folder_);
+}
+
+LogLink* AppLog::NewLink() {
+  if (link_ != nullptr) link_->AddRef();
+  return link_;
 }
 
 bool AppLog::KeepCopyIn(const std::wstring& temporary_path, const std::wstring& folder_name) const {

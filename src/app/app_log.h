@@ -9,6 +9,7 @@
 
 #include "base/critical_section.h"
 #include "base/log.h"
+#include "base/log_link.h"
 #include "base/unique_handle.h"
 
 namespace stubframework::app {
@@ -18,6 +19,7 @@ using base::kLogError;
 using base::kLogNone;
 using base::kLogTrace;
 using base::kLogWarning;
+using base::LogLink;
 
 // The word written into a line of the given level ("" outside 0..4).
 const char* LogLevelWord(int level);
@@ -35,6 +37,7 @@ class AppLog : public base::Log {
   AppLog& operator=(const AppLog&) = delete;
 
   void Write(int level, const wchar_t* format, va_list args) override;
+  LogLink* NewLink() override;
 
   // Closes the file; later lines are dropped.
   void Close();
@@ -59,6 +62,9 @@ class AppLog : public base::Log {
   // Workers write concurrently; a worker that the closing run gave up on
   // (Application::EndWorkers) may still write while the log is closed.
   base::CriticalSection lock_;
+  // What the engine's loggers write through: cut when the log goes, so that
+  // a request still closing then drops its lines instead of reaching here.
+  LogLink* link_ = LogLink::Create(this);
 };
 
 }  // namespace stubframework::app

@@ -6,6 +6,8 @@
 
 namespace stubframework::base {
 
+class LogLink;
+
 enum LogLevel : int {
   kLogNone = 0,
   kLogTrace = 1,
@@ -26,6 +28,11 @@ class Log {
   void Debug(const wchar_t* format, ...);
   void Error(const wchar_t* format, ...);
   void Trace(const wchar_t* format, ...);
+
+  // A new reference to a link that outlives this log (log_link.h), for a
+  // writer that may still write after the owner let go of the log; null when
+  // the log has none, and then its owner keeps it for as long as any writer.
+  virtual LogLink* NewLink() { return nullptr; }
 
  protected:
   ~Log() = default;

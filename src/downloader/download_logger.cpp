@@ -28,6 +28,14 @@ void WriteLine(base::Log* log, const wchar_t* format, ...) {
 
 }  // namespace
 
+DownloadLogger::DownloadLogger(base::Log* log) : link_(log != nullptr ? log->NewLink() : nullptr) {
+  log_ = link_ != nullptr ? link_ : log;
+}
+
+DownloadLogger::~DownloadLogger() {
+  if (link_ != nullptr) link_->Release();
+}
+
 void DownloadLogger::Log(const wchar_t* context, const wchar_t* format, ...) {
   if (log_ == nullptr) return;
   va_list args;

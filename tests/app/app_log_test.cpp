@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "base/log.h"
+#include "base/log_link.h"
 #include "base/temp_folder.h"
 #include "base/wide_format.h"
 
@@ -150,6 +153,36 @@ TEST_F(AppLogTest, ConcurrentWritersKeepLinesWhole) {
   const std::regex line(R"(\[[^\]]+ DEBUG\] writer \d line \d+ of a longer message body\r\n)");
   size_t whole = std::distance(std::sregex_iterator(text.begin(), text.end(), line), std::sregex_iterator());
   EXPECT_EQ(whole, 800u);
+}
+
+// The engine writes through a link, from threads the application cannot
+// always join: the run log goes (and its folder with it) while a writer still
+// writes, and the writer's lines then go nowhere instead of into freed memory.
+TEST_F(AppLogTest, ALinkWritesIntoTheLogUntilItGoesThenDropsLines) {
+  auto log = std::make_unique<AppLog>();
+  ASSERT_TRUE(log->is_open());
+  base::LogLink* link = log->NewLink();
+  ASSERT_NE(link, nullptr);
+  link->Trace(L"through the link %d", 7);
+  EXPECT_NE(ReadBinary(log->path()).find("TRACE] through the link 7"), std::string::npos);
+  const std::wstring folder = log->folder();
+  std::atomic<bool> stop{false};
+  std::atomic<int> written{0};
+  std::thread writer([&] {
+    while (!stop) {
+      link->Trace(L"a late engine line");
+      ++written;
+    }
+  });
+  for (int i = 0; i < 500 && written < 20; ++i) Sleep(2);
+  log.reset();
+  const int at_end = written;
+  for (int i = 0; i < 500 && written < at_end + 20; ++i) Sleep(2);
+  stop = true;
+  writer.join();
+  link->Release();
+  EXPECT_GT(written, at_end) << "the writer went on after the log had gone";
+  EXPECT_FALSE(Exists(folder));
 }
 
 TEST_F(AppLogTest, UnusableTemporaryFolderMakesASilentSink) {

@@ -12,6 +12,7 @@
 #include "downloader/object.h"
 #include "downloader/result_codes.h"
 #include "downloader/task_lock.h"
+#include "support/linked_log.h"
 #include "object_count.h"
 
 namespace downloader = stubframework::downloader;
@@ -174,6 +175,21 @@ TEST(DownloadLogger, WritesContextAndMessageAtTraceLevelCutTo1023Characters) {
   EXPECT_EQ(log.lines[0].second, L"HttpTask::Start> Start http://h/x (OFFSET:5,SIZE:6,ETAG:\"e\").");
   EXPECT_EQ(log.lines[1].first, stubframework::base::kLogTrace);
   EXPECT_EQ(log.lines[1].second, L"Ctx::Long> " + std::wstring(1023, L'x'));
+}
+
+// A task may log after its starter returned and the log's owner let go of
+// the log (a request closing on a pool thread): such a line goes nowhere,
+// while every line before reaches the log unchanged.
+TEST(DownloadLogger, ALineAfterTheOwnerLetGoOfTheLogDoesNotReachIt) {
+  testsupport::LinkedLog log;
+  downloader::ILogger* logger = stubframework::downloader::CreateDownloadLogger(&log);
+  ASSERT_NE(logger, nullptr);
+  logger->Log(L"HttpTask::Cancel", L"Cancel");
+  log.Retire();
+  logger->Log(L"HttpTask::InternetStatusCallback", L"late %d", 1);
+  logger->Release();
+  EXPECT_EQ(log.after_retired(), 0);
+  EXPECT_EQ(log.lines(), std::vector<std::wstring>{L"HttpTask::Cancel> Cancel"});
 }
 
 TEST(DownloadLogger, WithoutSinkDropsEveryMessage) {

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "downloader/multi_source_task.h"
+#include "downloader/object_count.h"
 #include "downloader/result_codes.h"
 #include "../downloader/download_test_util.h"
+#include "support/linked_log.h"
 #include "support/test_servers.h"
 #include "utils_test_util.h"
 
@@ -123,6 +127,62 @@ TEST_F(DownloadFileVerifiedTest, StopRequestEndsWithAbortAtTheNextProgressReport
   EXPECT_EQ(hr, E_ABORT);
   EXPECT_EQ(testsupport::FileSizeOf(dest_), 4 * kMiB);
   EXPECT_LT(host_.properties().GetDownloadCurrent(), 4 * kMiB);
+}
+
+// A stopped download returns before its requests have let go (each close
+// reads the rest of a dripping body on a pool thread); the application then
+// frees its log. Until the engine has let go of everything no line may reach
+// the freed log, and the lines written before the return are all there: for
+// one request, and for several connections some of which end after the task.
+TEST_F(DownloadFileVerifiedTest, TheEngineWritesNothingToALogItsOwnerLetGoOf) {
+  std::string data = NoisyBytes(6 * kMiB, 31);
+  std::string name = Publish(data);
+  const struct {
+    const char* engine;
+    int connections;  // 0: the single-request task
+    const wchar_t* cancel_line;
+  } kCases[] = {{"one request", 0, L"HttpTask::Cancel> Cancel"},
+                {"three connections", 3, L"MultiSourceTask::Cancel> Cancel."}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.engine);
+    ::DeleteFileW(dest_.c_str());
+    ::DeleteFileW((dest_ + L".validator").c_str());
+    testsupport::TestHost test_host;
+    testsupport::LinkedLog log;
+    stubframework::utils::DownloadHost host = test_host.host();
+    host.log = &log;
+    std::thread stopper([&test_host] {
+      for (int i = 0; i < 3000 && test_host.properties().GetDownloadCurrent() <= kMiB; ++i) ::Sleep(2);
+      test_host.cancel = true;
+    });
+    const std::wstring url = servers().FaultUrl("/slow/" + UniqueKey() + "?src=" + name + "&chunk=32768&ms=20");
+    const std::wstring meta_url = servers().NginxUrl("/" + name + ".meta");
+    HRESULT hr = E_FAIL;
+    if (c.connections == 0) {
+      hr = DownloadFileVerified(host, url, meta_url, dest_);
+    } else {
+      downloader::MultiSourceRequest request;
+      request.urls = {url};
+      request.meta_urls = {meta_url};
+      request.path = dest_;
+      request.connections = c.connections;
+      hr = stubframework::utils::RunVerifiedTask(
+          host, [&](downloader::IDownloadCallback* callback, downloader::ILogger* logger) {
+            return downloader::CreateMultiSourceTask(request, callback, logger);
+          });
+    }
+    stopper.join();
+    log.Retire();
+    const bool engine_alive = downloader::details::LiveObjects() != 0;
+    for (int i = 0; i < 3000 && downloader::details::LiveObjects() != 0; ++i) ::Sleep(10);
+    EXPECT_EQ(hr, E_ABORT);
+    EXPECT_EQ(downloader::details::LiveObjects(), 0);
+    EXPECT_EQ(log.after_retired(), 0);
+    const std::vector<std::wstring> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.cancel_line), lines.end());
+    printf("%s: engine objects still alive when the download returned: %s\n", c.engine,
+           engine_alive ? "yes" : "no");
+  }
 }
 
 // While the meta comes there is no progress report to carry the stop; the

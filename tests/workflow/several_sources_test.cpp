@@ -173,6 +173,43 @@ TEST_F(SeveralSourcesTest, MalformedOptionsRefuseTheDownloadBeforeAnyRequest) {
   EXPECT_EQ(testsupport::FileSizeOf(path_), -1);
 }
 
+// With a release key the .meta is asked once per run, single source or
+// several: the bytes whose signature was checked are the bytes the blocks are
+// proven against, so the engine asks for no .meta of its own.
+TEST_F(SeveralSourcesTest, WithAReleaseKeyTheMetaIsAskedOnceThenItsSignatureThenTheFile) {
+  testsupport::TestReleaseKey release;
+  host_.release_key = release.key();
+  std::string data = testsupport::NoisyBytes(2 * 1048576 + 13, 81);
+  std::string meta = testsupport::MakeMeta(data);
+  const struct {
+    const char* what;
+    bool mirror;
+    const wchar_t* connections;
+  } kCases[] = {{"a single source", false, L"1"}, {"several connections", false, L"2"}, {"a mirror", true, L"2"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ::DeleteFileW(path_.c_str());
+    std::string name = Publish(data, meta);
+    ASSERT_TRUE(servers().PutFile(name + ".meta.sig", release.Sign(meta)));
+    // The mirror is the same file under another name, whose .meta and
+    // signature are there to be asked for, and must not be.
+    const std::string copy = c.mirror ? Publish(data, meta) : std::string("-");
+    if (c.mirror) ASSERT_TRUE(servers().PutFile(copy + ".meta.sig", release.Sign(meta)));
+    const std::wstring mirrors = c.mirror ? servers().NginxUrl("/" + copy) : std::wstring();
+    EXPECT_EQ(Transfer(servers().NginxUrl("/" + name), mirrors, c.connections), kNoError);
+    EXPECT_EQ(testsupport::ReadWholeFile(path_), data);
+    auto asked = servers().NginxRequests(name, 4, 1000);
+    ASSERT_GE(asked.size(), 3u);
+    EXPECT_EQ(asked[0].target, "/" + name + ".meta");
+    EXPECT_EQ(asked[1].target, "/" + name + ".meta.sig");
+    for (size_t i = 2; i < asked.size(); ++i) EXPECT_EQ(asked[i].target, "/" + name) << "request " << i;
+    if (c.mirror) {
+      auto from_mirror = servers().NginxRequests(copy, 0, 1000);
+      for (const auto& r : from_mirror) EXPECT_EQ(r.target, "/" + copy);
+    }
+  }
+}
+
 TEST_F(SeveralSourcesTest, WithAReleaseKeyTheMetaOfTheFirstMirrorThatAnswersMustBeSigned) {
   testsupport::TestReleaseKey release;
   host_.release_key = release.key();
