@@ -16,7 +16,7 @@ services_running() {
     # Builtins only: this runs before every program of the tests.
     read -r name 2>/dev/null <"$process/comm" || continue
     [[ "$name" == services.exe ]] || continue
-    tr '\0' '\n' <"$process/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    { tr '\0' '\n' <"$process/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }
