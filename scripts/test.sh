@@ -27,7 +27,13 @@ source scripts/wine-env.sh
 # One warm wineserver for the whole run. The first program also starts Wine's
 # background services; start them here, away from ctest's output pipes, which
 # they would otherwise hold open until the test times out.
-wineserver -p
+# A server the build's test discovery started may still be ending (a second
+# one cannot start while it runs): wait for it, within bounds. One that is
+# already persistent is kept as it is.
+if ! wineserver -p 2>/dev/null; then
+  timeout 30 wineserver -w || true
+  wineserver -p 2>/dev/null || true
+fi
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 # Wine's desktop process starts with the first window and lives while any
 # window does, holding the output of the program that started it. Started by
