@@ -7,9 +7,7 @@
 // Before the closing steps (or, for a run that never showed its window, the
 // destruction) the application stops and joins them, within
 // kWorkerJoinLimitMs; when one does not end in time, those objects are kept
-// until the process ends instead of being freed under it. One more thread,
-// started while the application is built, computes the machine identifier;
-// the context owns it, its readers wait for it and the context's end joins it.
+// until the process ends instead of being freed under it.
 #pragma once
 
 #include <memory>
