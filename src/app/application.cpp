@@ -61,15 +61,15 @@ std::unique_ptr<Application> Application::Create(const telemetry::Services& serv
 
 Application::Application(base::UniqueHandle mutex, const telemetry::Services& services)
     : instance_mutex_(std::move(mutex)) {
+  // Started first, read first by the start report: the rest of start-up runs meanwhile.
+  auto machine_id = std::make_unique<MachineIdFetch>(telemetry::GetMachineId);
   log_ = std::make_unique<app::AppLog>();
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
+  context_->TakeMachineIdFetch(std::move(machine_id));
   // This run holds the single-instance lock: what earlier runs left that no
   // live run holds is theirs to clear.
   RemoveLeftovers(base::TemporaryPath(), KeptLogFolder(context_->ProductId()), log_->folder(), log_.get());
   resources_ = std::make_unique<ResourceFolder>(log_.get());
-  // Read first by the start report, and computed meanwhile. Started after the
-  // pages are unpacked: its DLL loads would hold the loader lock against them.
-  context_->TakeMachineIdFetch(std::make_unique<MachineIdFetch>(telemetry::GetMachineId));
   run_ = std::make_unique<htmlui::RunState>();
   analytics_ = std::make_unique<telemetry::Analytics>(context_.get(), services, log_.get(), &run_->workers());
   // Created with one reference, which the ComPtr takes over (mingw's
