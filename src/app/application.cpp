@@ -35,6 +35,7 @@ SystemFacts GatherSystemFacts() {
   facts.default_browser = sysinfo::DefaultBrowser();
   facts.os_name = sysinfo::SystemName();
   facts.country = sysinfo::CountryIdText();
+  facts.machine_id = telemetry::GetMachineId();
   facts.ui_language = ::GetUserDefaultUILanguage();
   return facts;
 }
@@ -61,11 +62,8 @@ std::unique_ptr<Application> Application::Create(const telemetry::Services& serv
 
 Application::Application(base::UniqueHandle mutex, const telemetry::Services& services)
     : instance_mutex_(std::move(mutex)) {
-  // Started first, read first by the start report: the rest of start-up runs meanwhile.
-  auto machine_id = std::make_unique<MachineIdFetch>(telemetry::GetMachineId);
   log_ = std::make_unique<app::AppLog>();
   context_ = std::make_unique<InstallContext>(GatherSystemFacts(), PassthroughArguments());
-  context_->TakeMachineIdFetch(std::move(machine_id));
   // This run holds the single-instance lock: what earlier runs left that no
   // live run holds is theirs to clear.
   RemoveLeftovers(base::TemporaryPath(), KeptLogFolder(context_->ProductId()), log_->folder(), log_.get());

@@ -124,7 +124,6 @@ class Application : public externalmethods::MethodHost {
 // such step is an activity post, bounded by its deadline.
 inline constexpr DWORD kWorkerJoinLimitMs = utils::kActivityDeadlineMs + 1000;
 
-// Everything but the machine identifier, which a MachineIdFetch computes.
 SystemFacts GatherSystemFacts();
 
 // Brings the window of the running instance to the front, restoring it when

@@ -103,7 +103,7 @@ telemetry::ReportIdentity InstallContext::Identity() {
   id.architecture = architecture_;
   id.default_browser = default_browser_;
   id.client_version = FrameworkVersion();
-  id.machine_id = machine_id();
+  id.machine_id = machine_id_;
   id.external_properties = external_properties_.entries();
   return id;
 }

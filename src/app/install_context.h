@@ -1,10 +1,8 @@
 // Product identity, persisted settings, system facts and the property store.
 #pragma once
 
-#include <memory>
 #include <string>
 
-#include "app/machine_id_fetch.h"
 #include "base/property_bag.h"
 #include "telemetry/report_source.h"
 
@@ -16,7 +14,6 @@ struct SystemFacts {
   std::wstring default_browser = L"Other";
   std::wstring os_name = L"Other";
   std::wstring country;
-  // Stands until a fetch is given (InstallContext::TakeMachineIdFetch).
   std::wstring machine_id = L"X-XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
   unsigned ui_language = 0;  // GetUserDefaultUILanguage
 };
@@ -68,10 +65,8 @@ class InstallContext : public telemetry::ReportSource {
   int language_index() const { return language_index_; }
   const std::wstring& architecture() const { return architecture_; }
   const std::wstring& default_browser() const { return default_browser_; }
-  // The fetch's identifier once one is given (waiting for it), the facts' before.
-  const std::wstring& machine_id() const { return machine_id_fetch_ ? machine_id_fetch_->Get() : machine_id_; }
-  // Called once, on the building thread, before any other thread reads the context.
-  void TakeMachineIdFetch(std::unique_ptr<MachineIdFetch> fetch) { machine_id_fetch_ = std::move(fetch); }
+  const std::wstring& machine_id() const { return machine_id_; }
+  void set_machine_id(const std::wstring& id) { machine_id_ = id; }
   const std::wstring& passthrough_args() const { return passthrough_args_; }
 
   // The identity values every report carries, as they stand now.
@@ -101,7 +96,6 @@ class InstallContext : public telemetry::ReportSource {
   std::wstring default_browser_;
   std::wstring framework_version_;
   std::wstring machine_id_;
-  std::unique_ptr<MachineIdFetch> machine_id_fetch_;
   base::PropertyBag external_properties_;
   base::PropertyBag properties_;
   std::wstring passthrough_args_;
