@@ -20,7 +20,6 @@ namespace stubframework::workflow {
 
 namespace {
 
-constexpr wchar_t kMetaSuffix[] = L".meta";
 constexpr wchar_t kUpdateSuffix[] = L"_update.exe";
 constexpr wchar_t kNotInFileName[] = L"\\/:*?\"<>|";
 constexpr DWORD kLongestPath = 32768;
@@ -116,7 +115,7 @@ bool HoldNewerStub(const trust::ReleaseKey& key, const std::wstring& path, const
 }
 
 bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exe_path) {
-  return !utils::IsFileUpToDate(exe_path, utils::CompanionUrl(url, kMetaSuffix));
+  return !utils::IsFileUpToDate(exe_path, utils::CompanionUrl(url, utils::kMetaSuffix));
 }
 
 std::wstring UpdateStubName(const std::wstring& url, const std::wstring& self_name) {

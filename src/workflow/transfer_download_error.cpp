@@ -40,8 +40,6 @@ constexpr ResultMapping kTransferResults[] = {
     {static_cast<HRESULT>(0x80091007), kMd5Error},  // a block failed its hash download after download
 };
 
-constexpr wchar_t kMetaSuffix[] = L".meta";
-
 // One line per attempt; a result no retry can change says so.
 int MapAndLog(const utils::DownloadHost& host, HRESULT hr) {
   hr = downloader::NormalizeResult(hr);
@@ -187,7 +185,7 @@ bool CanConnect(const std::wstring& url) {
 int TransferDownloadError(const utils::DownloadHost& host, const TransferRequest& request,
                           const TransferSettings& settings) {
   std::wstring url = request.url;
-  std::wstring meta_url = utils::CompanionUrl(url, kMetaSuffix);
+  std::wstring meta_url = utils::CompanionUrl(url, utils::kMetaSuffix);
   std::wstring signature_url = utils::CompanionUrl(url, utils::kMetaSignatureSuffix);
   if (request.is_secure) {
     Tokenize(settings, url, host.log);
